@@ -1,0 +1,23 @@
+#pragma once
+// Durable appends for the accounting file: an exchange record that the gateway
+// has taken over must be on disk before the next one is asked for.
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace vantor {
+
+class FileAppender {
+public:
+    virtual ~FileAppender() = default;
+    // Appends bytes at the end of the file, creating it when missing.  While the
+    // file is open other programs may read it but not write it.  Returns true
+    // only when every byte was written and flushed to the device; on false,
+    // errorText() says why.
+    virtual bool Append(const std::string& path, std::string_view bytes) = 0;
+    virtual std::string errorText() const = 0;
+};
+
+std::unique_ptr<FileAppender> MakeFileAppender();
+
+} // namespace vantor
