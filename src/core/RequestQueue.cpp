@@ -1,0 +1,65 @@
+#include "core/RequestQueue.h"
+
+#include <algorithm>
+
+namespace vantor {
+
+namespace {
+
+char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool SameKey(const std::string& a, const std::string& b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(),
+                      [](char x, char y) { return LowerAscii(x) == LowerAscii(y); });
+}
+
+} // namespace
+
+bool KindMayRepeat(char kind) { return kind == '#' || kind == 'Y' || kind == 'p' || kind == 's'; }
+
+bool RequestQueue::Enqueue(char kind, std::int32_t argument, std::span<const std::uint8_t> bytes) {
+    Entry entry;
+    entry.argument = argument;
+    if (kind == 'T') {
+        entry.key = "T" + std::to_string(argument);
+        // The newest request of a client replaces its waiting one.
+        std::erase_if(entries_, [&](const Entry& e) { return e.key == entry.key; });
+        auto record = std::make_unique<RelayedRequest>();
+        record->firstByte = bytes.empty() ? 0 : bytes[0];
+        record->socketHandle = argument;
+        const std::size_t kept = std::min(bytes.size(), RelayedRequestMaxBytes);
+        record->bytes.assign(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(kept));
+        entry.relayed = std::move(record);
+    } else {
+        entry.key = std::string(1, kind);
+        // A periodic request waits once: the one already waiting will carry
+        // fresh data by the time it is served.  'S'/'s' and 'X'/'x' share a key
+        // here, so a waiting 's' also holds back a new 'S'.
+        if (!KindMayRepeat(kind)) {
+            for (const Entry& e : entries_)
+                if (SameKey(e.key, entry.key)) return false;
+        }
+    }
+    if (entries_.size() >= Capacity) entries_.pop_front();
+    entries_.push_back(std::move(entry));
+    return true;
+}
+
+void RequestQueue::Clear() { entries_.clear(); }
+
+void RequestQueue::FillInitialSet() {
+    Clear();
+    for (char kind : {'C', 'I', 'x', 'V'}) Enqueue(kind, 0);
+}
+
+void RequestQueue::PopHead() {
+    if (!entries_.empty()) entries_.pop_front();
+}
+
+bool RequestQueue::Contains(const std::string& key) const {
+    return std::any_of(entries_.begin(), entries_.end(),
+                       [&](const Entry& e) { return e.key == key; });
+}
+
+} // namespace vantor
