@@ -1,0 +1,33 @@
+#pragma once
+// Small text helpers with the framework's semantics (8-bit texts, ASCII case
+// rules), so that number parsing and case comparison behave the same
+// everywhere in the gateway.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vantor {
+
+// Parses a whole text as a 32-bit integer: optional sign, then decimal
+// digits, or hexadecimal after "$", "0x" or "0X".  Anything else (empty text,
+// stray characters, out of range) gives nullopt.  Blanks are not skipped.
+std::optional<std::int32_t> ParseInt32(std::string_view text);
+// ParseInt32 with leading and trailing blanks ignored, `def` on failure.
+std::int32_t StrToIntDef(std::string_view text, std::int32_t def);
+
+std::string IntToStr(std::int64_t value);
+// Upper-case hexadecimal, at least `digits` digits (zero-padded).  Negative
+// values are shown as their two's complement of 32 bits.
+std::string IntToHex(std::int64_t value, int digits);
+
+// ASCII-only case rules: bytes >= 0x80 are left alone.
+bool SameText(std::string_view a, std::string_view b);
+std::string UpperCase(std::string_view text);
+std::string LowerCase(std::string_view text);
+// Removes leading and trailing bytes <= ' ' (blanks and control characters).
+std::string_view TrimView(std::string_view text);
+std::string Trim(std::string_view text);
+bool StartsWith(std::string_view text, std::string_view prefix);
+
+} // namespace vantor
