@@ -1,0 +1,92 @@
+#pragma once
+// The TCP relay: network clients send the payload of one exchange request per
+// read; the relay answers from the gateway's own store where it can (line
+// states and SW snapshots, accounting records, the reply cache) and otherwise
+// sends the request to the exchange at once or queues it, and later returns
+// the exchange's reply to the client that asked.
+//
+// The stream has no framing of its own: the bytes one read notification
+// delivers are one request.  The shared receive buffer holds 500 bytes; a
+// notification with more waiting than that is not a request the gateway can
+// forward intact, so all of it is read, dropped and reported on the log (a
+// cut request could write garbage into the exchange).
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "relay/RelayInterfaces.h"
+#include "toolkit/DateTime.h"
+
+namespace vantor {
+
+class AccountingRecordList;
+class CommandFormatter;
+class EventLoop;
+class LogWriter;
+class ReplyCache;
+class TextSource;
+struct Settings;
+
+class ClientRelay {
+public:
+    static constexpr std::size_t ReceiveBufferSize = 500;
+    // The AN answer uses the cache lifetime of its sub-command (22: 300 ms).
+    static constexpr double ANSnapshotMaxAgeMs = 300;
+    // The SW request has no sub-command and no lifetime of its own.  The SW
+    // poll refreshes the snapshot every SWInterval (600 ms by default) while
+    // clients ask, so a snapshot up to one default poll period old is served.
+    static constexpr double SWSnapshotMaxAgeMs = 600;
+
+    struct Parts {
+        EventLoop& loop;                 // now()
+        const Settings& settings;        // log switches, ReadUct, SendUct
+        LogWriter& log;
+        const TextSource& texts;
+        const CommandFormatter& formatter;
+        ReplyCache& cache;
+        const AccountingRecordList& records;
+        RelayScheduler& scheduler;
+        RelayStore& store;
+        RelayConnections& connections;
+    };
+
+    explicit ClientRelay(const Parts& parts);
+
+    // The read notification of a client connection.
+    void ClientRead(RelaySocket& client);
+
+    // Whether a client with this socket handle is still connected.
+    bool FindClient(std::int32_t handle);
+    // The exchange answered a relayed request: sends the reply (without its
+    // sequence byte) to the client, runs the follow-ups of its command byte
+    // and logs it.  False, and nothing done, when the client is gone.
+    bool ReplyToClient(std::int32_t handle, std::span<const std::uint8_t> reply,
+                       std::uint8_t requestFirstByte);
+
+    // When a client last asked for line states / the SW state (0: never);
+    // the tick stops those polls when clients stop asking.
+    TDateTime LastANRequest() const { return lastANRequest_; }
+    TDateTime LastSWRequest() const { return lastSWRequest_; }
+
+    // "<IP:" or ">IP:" followed by address ":" handle.
+    static std::string ClientLabel(std::string_view direction, const RelaySocket& client);
+
+private:
+    bool AnswerFromSnapshot(RelaySocket& client, const RelayStore::Snapshot& snapshot,
+                            double maxAgeMs, int textNumber);
+    bool AnswerAccounting(RelaySocket& client, std::span<const std::uint8_t> request);
+    bool AnswerFromCache(RelaySocket& client, std::span<const std::uint8_t> request);
+    void Forward(RelaySocket& client, std::span<const std::uint8_t> request,
+                 const std::string& text);
+    void DropOverlong(RelaySocket& client, int pending);
+    static void Send(RelaySocket& client, std::span<const std::uint8_t> bytes);
+
+    Parts p_;
+    std::array<std::uint8_t, ReceiveBufferSize> buffer_{};
+    TDateTime lastANRequest_ = 0;
+    TDateTime lastSWRequest_ = 0;
+};
+
+} // namespace vantor

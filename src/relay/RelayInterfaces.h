@@ -1,0 +1,86 @@
+#pragma once
+// The narrow views the TCP relay has of the rest of the gateway: one client
+// connection, the list of connections, the request scheduler and the exchange
+// data store.  The main window adapts its parts to these, and tests replace
+// them with fakes.
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "toolkit/DateTime.h"
+
+namespace vantor {
+
+// One network client's connection, for the duration of a call.
+class RelaySocket {
+public:
+    virtual ~RelaySocket() = default;
+    // The operating system's socket number; names the client in the queues.
+    virtual std::int32_t Handle() const = 0;
+    // Peer address in dotted form, for log labels.
+    virtual std::string RemoteAddress() const = 0;
+    // The connection's user-data word: the client's accounting cursor.
+    virtual std::intptr_t UserData() const = 0;
+    virtual void SetUserData(std::intptr_t value) = 0;
+    // Bytes waiting to be read, and reading them.
+    virtual int ReceiveLength() = 0;
+    virtual int ReceiveBuf(void* buffer, int count) = 0;
+    // Never blocks (the socket layer buffers what cannot go out at once).
+    virtual int SendBuf(const void* data, int count) = 0;
+};
+
+// The listening socket's current connections.
+class RelayConnections {
+public:
+    virtual ~RelayConnections() = default;
+    // Calls `use` with the first connection (in list order) whose handle is
+    // `handle`; false when there is none.
+    virtual bool WithClient(std::int32_t handle,
+                            const std::function<void(RelaySocket&)>& use) = 0;
+};
+
+// What the relay needs of the request queue and the link cycle.
+class RelayScheduler {
+public:
+    virtual ~RelayScheduler() = default;
+    // The link waits for nothing and no request is queued: a client request
+    // may go out at once.
+    virtual bool LinkIdleAndQueueEmpty() const = 0;
+    // Records the request in the sent-request list as kind 'T' for the client,
+    // under the sequence number the next send will use.
+    virtual void RecordClientRequest(std::int32_t handle, std::span<const std::uint8_t> request) = 0;
+    // The packet sender: frames and writes the request, status line and
+    // (when Com_LocOut is set) log line with label and text.
+    virtual void SendPacket(std::string_view label, std::string_view text,
+                            std::span<const std::uint8_t> request) = 0;
+    // Link state AwaitingClientReply (20), tick counter 0.
+    virtual void SetAwaitingClientReply() = 0;
+    // Queues the request as kind 'T' under "T<handle>", replacing that
+    // client's waiting request.
+    virtual void EnqueueClientRequest(std::int32_t handle, std::span<const std::uint8_t> request) = 0;
+    // A client asked for line states / the SW state: keep polling them.
+    virtual void EnableANPoll() = 0;
+    virtual void EnableSWPoll() = 0;
+};
+
+// What the relay needs of the exchange data store.
+class RelayStore {
+public:
+    struct Snapshot {
+        std::span<const std::uint8_t> bytes;
+        TDateTime stored = 0;
+    };
+    virtual ~RelayStore() = default;
+    virtual Snapshot ANSnapshot() const = 0;
+    virtual Snapshot SWSnapshot() const = 0;
+    // Every request forwarded for a client passes here first.
+    virtual void WriteWatch(std::span<const std::uint8_t> request) = 0;
+    // A client's identification (2) or configuration (13) request was
+    // answered: the store takes the reply as if it had asked itself.
+    virtual void DecodeInfoReply(std::span<const std::uint8_t> reply) = 0;
+    virtual void DecodeConfigurationReply(std::span<const std::uint8_t> reply) = 0;
+};
+
+} // namespace vantor

@@ -1,0 +1,83 @@
+#pragma once
+// The accounting settings dialog: whether the gateway downloads accounting
+// records from the exchange (ReadUct), which file they go to (UctFile), and
+// whether network clients may read them from the gateway (SendUct).
+//
+// The dialog edits references to the in-memory values and writes them back
+// only when OK is accepted; OK refuses a file name that cannot be created.
+// EditAccountingSettings() is the whole menu command around it.
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "toolkit/Forms.h"
+
+namespace vantor {
+
+class TextSource;
+class TTimer;
+struct Settings;
+
+class TFSetUct : public TForm {
+public:
+    // Tags, the keys of the captions in the language files.
+    static constexpr int TagForm = 5100, TagCheckBoxUR = 5101, TagLabelFile = 5102,
+                         TagButtonSearch = 5103, TagCheckBoxIP = 5104, TagOK = 102,
+                         TagCancel = 100;
+    // Texts of the refusal of a file that cannot be created.
+    static constexpr int TextCannotCreate = 146, TextErrorCaption = 137;
+
+    // programDir: where file names without a directory lie.
+    TFSetUct(TApplication& application, TComponent* owner, std::string programDir,
+             const TextSource& texts, std::uint8_t& readUct, std::uint8_t& sendUct,
+             std::string& uctFile);
+    ~TFSetUct() override;
+    std::string ClassName() const override { return "TFSetUct"; }
+
+    TCheckBox& CheckBoxUR;
+    TLabel& Label1;
+    TEdit& EditUR;
+    TButton& ButtonSearch;
+    TCheckBox& CheckBoxIP;
+    TBitBtn& BitBtnOK;
+    TBitBtn& BitBtnCancel;
+
+    // "Vyhledat": the save-file chooser in the program's directory.
+    void ButtonSearchClick();
+    // OK: accepts only a file that exists or can be created.
+    void BitBtnOKClick();
+
+    // The file a name in the edit refers to.
+    std::string ResolvePath(std::string_view name) const;
+
+private:
+    bool FileUsable(const std::string& path) const;
+
+    std::string programDir_;
+    const TextSource& texts_;
+    std::uint8_t& readUct_;
+    std::uint8_t& sendUct_;
+    std::string& uctFile_;
+};
+
+// The menu command "Účtování": suspends the tick, runs the dialog modally over
+// the main window and, on OK, switches TimerUR by ReadUct and writes the three
+// settings to section Set.  Returns the dialog's modal result.
+struct AccountingDialogParts {
+    TApplication& application;
+    TComponent* owner;                    // the main window
+    std::string programDir;
+    const TextSource& texts;
+    Settings& settings;
+    TTimer& timerTick;
+    TTimer& timerUR;
+    // Translates a freshly created dialog by its Tags (may be empty).
+    std::function<void(TForm&)> translate;
+    // Writes one key of section Set; the writer reports failures itself.
+    std::function<void(std::string_view key, std::string_view value)> writeSetting;
+};
+
+int EditAccountingSettings(const AccountingDialogParts& parts);
+
+} // namespace vantor
