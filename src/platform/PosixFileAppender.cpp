@@ -1,0 +1,97 @@
+// Accounting-file appends on POSIX: O_APPEND, an advisory whole-file write
+// lock that other cooperating programs see, every byte written, fsync, close.
+// A write that fails half way is cut back to the old end of the file, so a
+// reader never finds half a record followed by the retried whole one.
+#include "platform/FileAppender.h"
+#include "platform/Paths.h"
+
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vantor {
+namespace {
+
+std::string Reason(int error) {
+    std::string text = SystemErrorMessage(error);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    return text;
+}
+
+class PosixFileAppender final : public FileAppender {
+public:
+    bool Append(const std::string& path, std::string_view bytes) override {
+        error_.clear();
+        int fd;
+        do {
+            fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        } while (fd < 0 && errno == EINTR);
+        if (fd < 0) return fail("could not be opened", path, errno);
+
+        struct flock lock {};
+        lock.l_type = F_WRLCK;
+        lock.l_whence = SEEK_SET;
+        lock.l_start = 0;
+        lock.l_len = 0;  // the whole file, however long it grows
+        if (::fcntl(fd, F_SETLK, &lock) != 0) {
+            const int e = errno;
+            ::close(fd);
+            if (e == EACCES || e == EAGAIN)
+                return fail("is locked by another program", path, e);
+            return fail("could not be locked", path, e);
+        }
+
+        struct stat st {};
+        if (::fstat(fd, &st) != 0) {
+            const int e = errno;
+            ::close(fd);
+            return fail("could not be inspected", path, e);
+        }
+        const off_t oldEnd = st.st_size;
+
+        const char* data = bytes.data();
+        std::size_t left = bytes.size();
+        while (left > 0) {
+            const ssize_t n = ::write(fd, data, left);
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                const int e = errno;
+                undo(fd, oldEnd);
+                ::close(fd);
+                return fail("could not be written", path, e);
+            }
+            data += n;
+            left -= static_cast<std::size_t>(n);
+        }
+        if (::fsync(fd) != 0 && errno != EINVAL) {  // EINVAL: a device that cannot sync
+            const int e = errno;
+            undo(fd, oldEnd);
+            ::close(fd);
+            return fail("could not be flushed to disk", path, e);
+        }
+        if (::close(fd) != 0 && errno != EINTR) return fail("could not be closed", path, errno);
+        return true;
+    }
+
+    std::string errorText() const override { return error_; }
+
+private:
+    static void undo(int fd, off_t oldEnd) {
+        [[maybe_unused]] int r = ::ftruncate(fd, oldEnd);
+    }
+
+    bool fail(const char* what, const std::string& path, int error) {
+        error_ = std::string("File ") + path + " " + what + ": " + Reason(error);
+        return false;
+    }
+
+    std::string error_;
+};
+
+} // namespace
+
+std::unique_ptr<FileAppender> MakeFileAppender() { return std::make_unique<PosixFileAppender>(); }
+
+} // namespace vantor
