@@ -1,0 +1,435 @@
+#include "platform/PosixSerialDevice.h"
+
+// termios2 comes from the kernel headers; glibc's <termios.h> must not be
+// included beside them (both define struct termios), so everything here goes
+// through ioctl().
+#include <asm/termbits.h>
+#include <linux/serial.h>
+#include <sys/ioctl.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+namespace vantor {
+
+std::string SerialDevicePath(std::string_view name) {
+    if (!name.empty() && name.front() == '/') return std::string(name);
+    if (name.size() > 3 && (name[0] == 'c' || name[0] == 'C') && (name[1] == 'o' || name[1] == 'O') &&
+        (name[2] == 'm' || name[2] == 'M')) {
+        long n = 0;
+        bool digits = true;
+        for (char c : name.substr(3)) {
+            if (!std::isdigit(static_cast<unsigned char>(c)) || n > 100000) {
+                digits = false;
+                break;
+            }
+            n = n * 10 + (c - '0');
+        }
+        if (digits && n >= 1) return "/dev/ttyS" + std::to_string(n - 1);
+    }
+    return "/dev/" + std::string(name);
+}
+
+namespace {
+
+struct StandardRate {
+    std::uint32_t bps;
+    unsigned constant;
+};
+constexpr StandardRate kStandardRates[] = {
+    {50, B50},         {75, B75},         {110, B110},       {134, B134},       {150, B150},
+    {200, B200},       {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},
+    {2400, B2400},     {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
+    {57600, B57600},   {115200, B115200}, {230400, B230400}, {460800, B460800}, {500000, B500000},
+    {576000, B576000}, {921600, B921600}, {1000000, B1000000},
+};
+
+// Flags that termios expresses; the others are only remembered.
+constexpr std::uint32_t kTermiosFlags = DcbFlag::Binary | DcbFlag::Parity | DcbFlag::OutxCtsFlow |
+                                        DcbFlag::RtsControlMask | DcbFlag::OutX | DcbFlag::InX;
+
+// Every wait that has to watch something poll() cannot see (modem lines,
+// error counters, the output queue draining, unread input growing) looks
+// again after this long.  Long enough not to load the machine, short enough
+// for a person watching the line.
+constexpr int kRecheckMs = 100;
+
+class PosixSerialDevice final : public SerialDevice {
+public:
+    PosixSerialDevice(int fd, int wakeFd, bool charDevice) : fd_(fd), wakeFd_(wakeFd), charDevice_(charDevice) {}
+    ~PosixSerialDevice() override {
+        close();
+        if (wakeFd_ >= 0) ::close(wakeFd_);
+    }
+
+    bool isCharacterDevice() const override { return charDevice_; }
+
+    int getState(SerialLineSettings& s) override {
+        termios2 t{};
+        if (ioctl(fd_, TCGETS2, &t) != 0) return errno;
+        s.baudRate = t.c_ospeed;
+        switch (t.c_cflag & CSIZE) {
+        case CS5: s.byteSize = 5; break;
+        case CS6: s.byteSize = 6; break;
+        case CS7: s.byteSize = 7; break;
+        default: s.byteSize = 8; break;
+        }
+        if (!(t.c_cflag & PARENB))
+            s.parity = 0;
+        else if (t.c_cflag & CMSPAR)
+            s.parity = (t.c_cflag & PARODD) ? 3 : 4;
+        else
+            s.parity = (t.c_cflag & PARODD) ? 1 : 2;
+        if (!(t.c_cflag & CSTOPB))
+            s.stopBits = 0;
+        else
+            s.stopBits = rememberedStopBits_ == 1 ? 1 : 2;
+        std::uint32_t flags = DcbFlag::Binary | (rememberedFlags_ & ~kTermiosFlags);
+        if (t.c_iflag & INPCK) flags |= DcbFlag::Parity;
+        if (t.c_cflag & CRTSCTS)
+            flags |= DcbFlag::OutxCtsFlow | DcbFlag::RtsControlHandshake;
+        else
+            flags |= rememberedFlags_ & DcbFlag::RtsControlEnable;
+        if (t.c_iflag & IXON) flags |= DcbFlag::OutX;
+        if (t.c_iflag & IXOFF) flags |= DcbFlag::InX;
+        s.flags = flags;
+        s.xonLim = rememberedXonLim_;
+        s.xoffLim = rememberedXoffLim_;
+        s.xonChar = t.c_cc[VSTART];
+        s.xoffChar = t.c_cc[VSTOP];
+        s.errorChar = rememberedErrorChar_;
+        s.eofChar = rememberedEofChar_;
+        s.evtChar = rememberedEvtChar_;
+        return 0;
+    }
+
+    int setState(const SerialLineSettings& s) override {
+        termios2 t{};
+        if (ioctl(fd_, TCGETS2, &t) != 0) return errno;
+        if (s.baudRate == 0 || s.byteSize < 5 || s.byteSize > 8 || s.parity > 4 || s.stopBits > 2) return EINVAL;
+
+        // Raw bytes in both directions.
+        t.c_iflag &= ~tcflag_t(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF |
+                               IXANY | INPCK | IUCLC | IMAXBEL);
+        t.c_oflag &= ~tcflag_t(OPOST);
+        t.c_lflag &= ~tcflag_t(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+        t.c_cflag &= ~tcflag_t(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS | CBAUD | CIBAUD);
+        t.c_cflag |= CREAD | CLOCAL;
+        t.c_cc[VMIN] = 0;
+        t.c_cc[VTIME] = 0;
+
+        static constexpr tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
+        t.c_cflag |= sizes[s.byteSize - 5];
+        switch (s.parity) {
+        case 1: t.c_cflag |= PARENB | PARODD; break;
+        case 2: t.c_cflag |= PARENB; break;
+        case 3: t.c_cflag |= PARENB | CMSPAR | PARODD; break;
+        case 4: t.c_cflag |= PARENB | CMSPAR; break;
+        default: break;
+        }
+        if (s.stopBits != 0) t.c_cflag |= CSTOPB;
+        if (s.flags & DcbFlag::Parity) t.c_iflag |= INPCK;
+        if ((s.flags & DcbFlag::OutxCtsFlow) || (s.flags & DcbFlag::RtsControlMask) == DcbFlag::RtsControlHandshake)
+            t.c_cflag |= CRTSCTS;
+        if (s.flags & DcbFlag::OutX) t.c_iflag |= IXON;
+        if (s.flags & DcbFlag::InX) t.c_iflag |= IXOFF;
+        t.c_cc[VSTART] = s.xonChar;
+        t.c_cc[VSTOP] = s.xoffChar;
+
+        unsigned constant = BOTHER;
+        for (const auto& rate : kStandardRates)
+            if (rate.bps == s.baudRate) constant = rate.constant;
+        t.c_cflag |= constant;
+        t.c_ispeed = s.baudRate;
+        t.c_ospeed = s.baudRate;
+
+        if (ioctl(fd_, TCSETS2, &t) != 0) return errno;
+        rememberedFlags_ = s.flags;
+        rememberedStopBits_ = s.stopBits;
+        rememberedXonLim_ = s.xonLim;
+        rememberedXoffLim_ = s.xoffLim;
+        rememberedErrorChar_ = s.errorChar;
+        rememberedEofChar_ = s.eofChar;
+        rememberedEvtChar_ = s.evtChar;
+        return 0;
+    }
+
+    int setImmediateReads() override {
+        termios2 t{};
+        if (ioctl(fd_, TCGETS2, &t) != 0) return errno;
+        t.c_cc[VMIN] = 0;
+        t.c_cc[VTIME] = 0;
+        if (ioctl(fd_, TCSETS2, &t) != 0) return errno;
+        return 0;
+    }
+
+    int setQueueSizes(int inputBytes, int outputBytes) override {
+        // The kernel sizes its tty buffers itself; a valid descriptor is all
+        // that can be checked.
+        if (fd_ < 0) return EBADF;
+        return (inputBytes < 0 || outputBytes < 0) ? EINVAL : 0;
+    }
+
+    SerialIoResult read(std::span<std::uint8_t> into) override {
+        if (into.empty()) return {};
+        for (;;) {
+            const ssize_t n = ::read(fd_, into.data(), into.size());
+            if (n >= 0) {
+                if (n > 0) readSinceReport_.store(true);
+                return {static_cast<long>(n), 0};
+            }
+            if (errno == EINTR) continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK) return {};
+            return {0, errno};
+        }
+    }
+
+    SerialIoResult write(std::span<const std::uint8_t> bytes, int timeoutMs) override {
+        using Clock = std::chrono::steady_clock;
+        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
+            if (n > 0) {
+                done += static_cast<std::size_t>(n);
+                txPending_.store(true);
+                continue;
+            }
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return {static_cast<long>(done), errno};
+            // The driver's queue is full: wait for room, within the time-out.
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            if (left <= 0) return {-1, 0};
+            pollfd p{fd_, POLLOUT, 0};
+            const int r = ::poll(&p, 1, static_cast<int>(left));
+            if (r < 0 && errno != EINTR) return {static_cast<long>(done), errno};
+            if (r > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL)) && !(p.revents & POLLOUT))
+                return {static_cast<long>(done), EIO};
+        }
+        return {static_cast<long>(done), 0};
+    }
+
+    int clearErrors(std::uint32_t& errors, int& inputQueue) override {
+        int waiting = 0;
+        if (ioctl(fd_, FIONREAD, &waiting) != 0) return errno;
+        inputQueue = waiting;
+        errors = 0;
+        serial_icounter_struct now{};
+        if (ioctl(fd_, TIOCGICOUNT, &now) == 0) {
+            errors = ErrorBits(mainCounters_, now);
+            mainCounters_ = now;
+        }
+        return 0;
+    }
+
+    int purge(unsigned flags) override {
+        const bool tx = flags & (PurgeFlag::TxAbort | PurgeFlag::TxClear);
+        const bool rx = flags & (PurgeFlag::RxAbort | PurgeFlag::RxClear);
+        if (!tx && !rx) return 0;
+        const int which = tx && rx ? TCIOFLUSH : tx ? TCOFLUSH : TCIFLUSH;
+        if (ioctl(fd_, TCFLSH, which) != 0) return errno;
+        return 0;
+    }
+
+    int setDTR(bool on) override {
+        int bits = TIOCM_DTR;
+        if (ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bits) != 0) return errno;
+        return 0;
+    }
+
+    int modemStatus(std::uint32_t& status) override {
+        int bits = 0;
+        if (ioctl(fd_, TIOCMGET, &bits) != 0) return errno;
+        status = ModemBits(bits);
+        return 0;
+    }
+
+    int setEventMask(std::uint32_t mask) override {
+        if (fd_ < 0) return EBADF;
+        mask_ = mask & CommEvent::All;
+        int bits = 0;
+        watchModem_ = (mask_ & (CommEvent::Cts | CommEvent::Dsr | CommEvent::Ring | CommEvent::Rlsd)) &&
+                      ioctl(fd_, TIOCMGET, &bits) == 0;
+        lastModem_ = ModemBits(bits);
+        watchCounters_ = (mask_ & (CommEvent::Err | CommEvent::Break)) &&
+                         ioctl(fd_, TIOCGICOUNT, &threadCounters_) == 0;
+        return 0;
+    }
+
+    SerialWaitResult waitEvents() override {
+        for (;;) {
+            int waiting = 0;
+            if (ioctl(fd_, FIONREAD, &waiting) != 0) waiting = 0;
+            std::uint32_t events = pendingEvents(waiting);
+            if (events) return {events, 0};
+
+            // Input already reported but left unread is not news: poll() would
+            // report it again at once and the thread would spin, so only the
+            // queue growing (or the loop thread reading) counts then.
+            const bool rxWatched = mask_ & CommEvent::RxChar;
+            const bool recheck = (rxWatched && waiting > 0) || watchModem_ || watchCounters_ ||
+                                 ((mask_ & CommEvent::TxEmpty) && txPending_.load());
+            pollfd fds[2] = {{fd_, static_cast<short>(rxWatched && waiting == 0 ? POLLIN : 0), 0},
+                             {wakeFd_, POLLIN, 0}};
+            const int r = ::poll(fds, 2, recheck ? kRecheckMs : -1);
+            if (r < 0) {
+                if (errno == EINTR) continue;
+                return {0, errno};
+            }
+            if (fds[1].revents & POLLIN) {
+                std::uint64_t drained = 0;
+                [[maybe_unused]] ssize_t n = ::read(wakeFd_, &drained, sizeof drained);
+                return {};
+            }
+            if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+                // The device is gone (a USB adapter pulled, the other end of a
+                // pseudo-terminal closed): hand over what is still waiting and stop.
+                int left = 0;
+                if (ioctl(fd_, FIONREAD, &left) != 0) left = 0;
+                const std::uint32_t last = (rxWatched && left > 0) ? CommEvent::RxChar : 0;
+                return {last, (fds[0].revents & POLLNVAL) ? EBADF : EIO};
+            }
+        }
+    }
+
+    void interruptWait() override {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] ssize_t n = ::write(wakeFd_, &one, sizeof one);
+    }
+
+    void close() override {
+        if (fd_ < 0) return;
+        // Give up the exclusive claim first: a reopen must not fail while the
+        // kernel still holds the file for a moment.
+        ioctl(fd_, TIOCNXCL);
+        ::close(fd_);
+        fd_ = -1;
+    }
+
+private:
+    static std::uint32_t ModemBits(int bits) {
+        std::uint32_t s = 0;
+        if (bits & TIOCM_CTS) s |= ModemLine::CtsOn;
+        if (bits & TIOCM_DSR) s |= ModemLine::DsrOn;
+        if (bits & TIOCM_RNG) s |= ModemLine::RingOn;
+        if (bits & TIOCM_CAR) s |= ModemLine::RlsdOn;
+        return s;
+    }
+
+    static std::uint32_t ErrorBits(const serial_icounter_struct& before, const serial_icounter_struct& now) {
+        std::uint32_t e = 0;
+        if (now.buf_overrun != before.buf_overrun) e |= CommErrorFlag::RxOver;
+        if (now.overrun != before.overrun) e |= CommErrorFlag::Overrun;
+        if (now.parity != before.parity) e |= CommErrorFlag::RxParity;
+        if (now.frame != before.frame) e |= CommErrorFlag::Frame;
+        if (now.brk != before.brk) e |= CommErrorFlag::Break;
+        return e;
+    }
+
+    // The events that have happened since the last report (event thread).
+    std::uint32_t pendingEvents(int waiting) {
+        std::uint32_t events = 0;
+        if ((mask_ & CommEvent::RxChar) && waiting > 0 &&
+            (readSinceReport_.load() || waiting > reportedWaiting_)) {
+            events |= CommEvent::RxChar;
+            readSinceReport_.store(false);
+            reportedWaiting_ = waiting;
+        } else if (waiting == 0) {
+            reportedWaiting_ = 0;
+        }
+        if (watchModem_) {
+            int bits = 0;
+            if (ioctl(fd_, TIOCMGET, &bits) == 0) {
+                const std::uint32_t now = ModemBits(bits);
+                const std::uint32_t changed = now ^ lastModem_;
+                if (changed & ModemLine::CtsOn) events |= CommEvent::Cts;
+                if (changed & ModemLine::DsrOn) events |= CommEvent::Dsr;
+                if (changed & now & ModemLine::RingOn) events |= CommEvent::Ring;
+                if (changed & ModemLine::RlsdOn) events |= CommEvent::Rlsd;
+                lastModem_ = now;
+            }
+        }
+        if (watchCounters_) {
+            serial_icounter_struct now{};
+            if (ioctl(fd_, TIOCGICOUNT, &now) == 0) {
+                const std::uint32_t e = ErrorBits(threadCounters_, now);
+                if (e & CommErrorFlag::Break) events |= CommEvent::Break;
+                if (e & ~CommErrorFlag::Break) events |= CommEvent::Err;
+                threadCounters_ = now;
+            }
+        }
+        if ((mask_ & CommEvent::TxEmpty) && txPending_.load()) {
+            int queued = 0;
+            if (ioctl(fd_, TIOCOUTQ, &queued) == 0 && queued == 0) {
+                txPending_.store(false);
+                events |= CommEvent::TxEmpty;
+            }
+        }
+        return events & mask_;
+    }
+
+    int fd_;
+    int wakeFd_;
+    bool charDevice_;
+
+    // Settings termios has no place for, reported back as they were set.
+    std::uint32_t rememberedFlags_ = DcbFlag::Binary | DcbFlag::DtrControlEnable | DcbFlag::RtsControlEnable;
+    std::uint8_t rememberedStopBits_ = 0;
+    std::uint16_t rememberedXonLim_ = 0;
+    std::uint16_t rememberedXoffLim_ = 0;
+    std::uint8_t rememberedErrorChar_ = 0;
+    std::uint8_t rememberedEofChar_ = 0;
+    std::uint8_t rememberedEvtChar_ = 0;
+
+    serial_icounter_struct mainCounters_{};   // loop thread (clearErrors)
+
+    // Event thread.
+    std::uint32_t mask_ = 0;
+    bool watchModem_ = false;
+    bool watchCounters_ = false;
+    std::uint32_t lastModem_ = 0;
+    serial_icounter_struct threadCounters_{};
+    int reportedWaiting_ = 0;
+
+    // Shared between the threads.
+    std::atomic<bool> readSinceReport_{true};
+    std::atomic<bool> txPending_{false};
+};
+
+} // namespace
+
+SerialOpenResult OpenPosixSerialDevice(const std::string& deviceName) {
+    const std::string path = SerialDevicePath(deviceName);
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return {nullptr, errno};
+    struct stat st {};
+    if (fstat(fd, &st) != 0) {
+        const int error = errno;
+        ::close(fd);
+        return {nullptr, error};
+    }
+    const bool charDevice = S_ISCHR(st.st_mode);
+    if (charDevice && ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY && errno != EINVAL) {
+        const int error = errno;
+        ::close(fd);
+        return {nullptr, error};
+    }
+    const int wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wakeFd < 0) {
+        const int error = errno;
+        ::close(fd);
+        return {nullptr, error};
+    }
+    return {std::make_unique<PosixSerialDevice>(fd, wakeFd, charDevice), 0};
+}
+
+} // namespace vantor

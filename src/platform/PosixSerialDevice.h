@@ -1,0 +1,28 @@
+#pragma once
+// Serial lines on Linux: UARTs (/dev/ttyS*), USB adapters and pseudo-terminals,
+// driven through termios2 so that every baud rate can be set, including those
+// without a B-constant (14400, 56000, 128000, 256000).
+//
+// Names: "COMn" in any letter case is /dev/ttyS<n-1>; a name beginning with
+// '/' is a path; any other name is looked up under /dev/.
+//
+// What termios cannot express is kept and reported back by getState() but
+// not applied: DSR/DTR handshake and DSR sensitivity, continue-on-XOFF,
+// error-character replacement, NUL stripping.  One and a half stop bits are
+// sent as two (the UART's own rule for 5 data bits).  setState() leaves the
+// DTR and RTS lines as they are; setDTR() changes DTR.
+#include <string>
+#include <string_view>
+
+#include "platform/SerialDevice.h"
+
+namespace vantor {
+
+// The file a device name stands for.
+std::string SerialDevicePath(std::string_view deviceName);
+
+// Opens the device exclusively for reading and writing (non-blocking, not as
+// the controlling terminal).  On failure the result holds errno.
+SerialOpenResult OpenPosixSerialDevice(const std::string& deviceName);
+
+} // namespace vantor
