@@ -230,4 +230,17 @@ void TLanguageTable::TranslateMenu(TMenuItem& item) {
     TranslateMenuItems(reading.Doc(), item, 0);
 }
 
+void TLanguageTable::LoadLanguage(TForm& mainForm, std::initializer_list<TMenuItem*> menus) {
+    Open();
+    struct CloseAfter {
+        TLanguageTable& table;
+        ~CloseAfter() { table.Close(); }
+    } closeAfter{*this};
+    TranslateForm(mainForm, false);
+    for (TMenuItem* menu : menus) {
+        if (menu) TranslateMenu(*menu);
+    }
+    LoadTexts();
+}
+
 } // namespace vantor

@@ -13,6 +13,7 @@
 // The file is read once by Open() and stays "open" (held in memory) until
 // Close(), so one translation or one run of Text() numbers sees one file.
 #include <cstddef>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -83,6 +84,11 @@ public:
     // Translates the sub-items of the item from "Menu", recursively; items
     // with Tag 0 and separators keep their captions.
     void TranslateMenu(TMenuItem& item);
+
+    // Loading a language, as start-up and a language change do it: open the
+    // file, translate the main window (file already open) and the roots of
+    // its menus, load the texts, close the file.
+    void LoadLanguage(TForm& mainForm, std::initializer_list<TMenuItem*> menus);
 
 private:
     // Runs over the open file, or over a copy read for this call alone when

@@ -216,5 +216,25 @@ TEST_F(Translate, MenusAreTranslatedRecursivelyByTag) {
     EXPECT_FALSE(table.IsOpen());
 }
 
+TEST_F(Translate, LoadingALanguageCoversWindowBothMenusAndTexts) {
+    UseFile("[Common]\n101=Hide\n[Menu]\n102=E&xit\n400=&Show\n401=E&xit\n[Texty]\n116=Link lost\n");
+    auto& button = Make<TButton>(form, 101, "Skrýt");
+    TMainMenu mainMenu(&form);
+    TMenuItem& vantor = mainMenu.Items().Add("&Vantor", 100);
+    TMenuItem& exit = vantor.Add("&Ukončit", 102);
+    TPopupMenu tray(&form, desktop);
+    TMenuItem& show = tray.Items().Add("&Zobrazit", 400);
+    TMenuItem& trayExit = tray.Items().Add("&Ukončit", 401);
+
+    table.LoadLanguage(form, {&mainMenu.Items(), &tray.Items()});
+    EXPECT_FALSE(table.IsOpen());
+    EXPECT_EQ(button.Caption(), "Hide");
+    EXPECT_EQ(vantor.Caption(), "&Vantor");
+    EXPECT_EQ(exit.Caption(), "E&xit");
+    EXPECT_EQ(show.Caption(), "&Show");
+    EXPECT_EQ(trayExit.Caption(), "E&xit");
+    EXPECT_EQ(table.Msg(116), "Link lost");
+}
+
 } // namespace
 } // namespace vantor
