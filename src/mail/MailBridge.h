@@ -117,9 +117,11 @@ public:
     // A message of the exchange, sent by mail; the status is discarded.
     void SendStatusMessage(std::string_view address, char addressType, std::string_view subject,
                            std::string_view text, char flag);
-    // Writes section M602 (the password encoded) / section Trapy.
-    void SaveMailSettings(TIniFile& config) const;
-    void SaveTrapSettings(TIniFile& config) const;
+    // Write section M602 (the password encoded) / section Trapy, key by key
+    // in their fixed order.  A failed write is logged as "!Err" with the
+    // reason and returns false.
+    bool SaveMailSettings(TIniFile& config) const;
+    bool SaveTrapSettings(TIniFile& config) const;
     void StopAction();
     // Closes the library connection (once).
     void Close();
