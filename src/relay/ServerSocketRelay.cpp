@@ -1,0 +1,112 @@
+#include "relay/ServerSocketRelay.h"
+
+#include <string>
+
+#include "relay/ClientRelay.h"
+#include "toolkit/LogWriter.h"
+#include "toolkit/TextSource.h"
+
+namespace vantor {
+
+ServerSocketRelay::ServerSocketRelay(TServerSocket& server, LogWriter& log, const TextSource& texts)
+    : server_(server), log_(log), texts_(texts) {}
+
+void ServerSocketRelay::Attach(ClientRelay& relay) {
+    relay_ = &relay;
+    server_.OnListen = [this](TObject* s, TCustomWinSocket* c) { ServerSocket1Listen(s, c); };
+    server_.OnAccept = [this](TObject* s, TCustomWinSocket* c) { ServerSocket1Accept(s, c); };
+    server_.OnGetSocket = [this](TObject* s, int h) { ServerSocket1GetSocket(s, h); };
+    server_.OnClientConnect = [this](TObject* s, TCustomWinSocket* c) {
+        ServerSocket1ClientConnect(s, c);
+    };
+    server_.OnClientDisconnect = [this](TObject* s, TCustomWinSocket* c) {
+        ServerSocket1ClientDisconnect(s, c);
+    };
+    server_.OnClientError = [this](TObject* s, TCustomWinSocket* c, TErrorEvent e, int& code) {
+        ServerSocket1ClientError(s, c, e, code);
+    };
+    server_.OnClientWrite = [this](TObject* s, TCustomWinSocket* c) { ServerSocket1ClientWrite(s, c); };
+    server_.OnClientRead = [this](TObject* s, TCustomWinSocket* c) { ServerSocket1ClientRead(s, c); };
+    server_.OnBacklogExceeded = [this](TObject* s, TCustomWinSocket* c, std::size_t n) {
+        BacklogExceeded(s, c, n);
+    };
+}
+
+bool ServerSocketRelay::Open(int port) {
+    try {
+        server_.SetPort(port);
+        server_.Open();
+    } catch (const std::exception& e) {
+        std::string text = texts_.Msg(TextListenFailed);
+        text += " (port " + std::to_string(port) + ": " + e.what() + ")";
+        log_.WriteLog("!Err", text);
+        return false;
+    }
+    log_.WriteLog("-OK-", texts_.Msg(TextListening));
+    return true;
+}
+
+void ServerSocketRelay::Close() {
+    if (server_.Active()) server_.Close();
+}
+
+bool ServerSocketRelay::WithClient(std::int32_t handle,
+                                   const std::function<void(RelaySocket&)>& use) {
+    const int count = server_.ActiveConnections();
+    for (int i = 0; i < count; ++i) {
+        TCustomWinSocket* socket = server_.Connections(i);
+        if (socket && socket->SocketHandle() == handle) {
+            WinSocketView view(*socket);
+            use(view);
+            return true;
+        }
+    }
+    return false;
+}
+
+void ServerSocketRelay::ServerSocket1Listen(TObject*, TCustomWinSocket*) {
+    log_.SetStatusText("OnListen");
+}
+
+void ServerSocketRelay::ServerSocket1Accept(TObject*, TCustomWinSocket*) {
+    log_.SetStatusText("OnAccept");
+}
+
+void ServerSocketRelay::ServerSocket1GetSocket(TObject*, int) {
+    log_.SetStatusText("OnGetSocket");
+}
+
+void ServerSocketRelay::ServerSocket1ClientConnect(TObject*, TCustomWinSocket* socket) {
+    log_.SetStatusText("OnClientConnect " + (socket ? socket->RemoteAddress() : std::string()));
+}
+
+void ServerSocketRelay::ServerSocket1ClientDisconnect(TObject*, TCustomWinSocket* socket) {
+    log_.SetStatusText("OnClientDisconnect " + (socket ? socket->RemoteAddress() : std::string()));
+}
+
+void ServerSocketRelay::ServerSocket1ClientError(TObject*, TCustomWinSocket*, TErrorEvent,
+                                                 int& errorCode) {
+    // The component closes the connection; nothing else is to be done, and
+    // no exception may leave the notification.
+    log_.SetStatusText("OnClientError");
+    errorCode = 0;
+}
+
+void ServerSocketRelay::ServerSocket1ClientWrite(TObject*, TCustomWinSocket*) {
+    log_.SetStatusText("OnClientWrite");
+}
+
+void ServerSocketRelay::ServerSocket1ClientRead(TObject*, TCustomWinSocket* socket) {
+    if (!socket || !relay_) return;
+    WinSocketView view(*socket);
+    relay_->ClientRead(view);
+}
+
+void ServerSocketRelay::BacklogExceeded(TObject*, TCustomWinSocket* socket, std::size_t unsentBytes) {
+    if (!socket) return;
+    WinSocketView view(*socket);
+    log_.WriteLog("!Err", ClientRelay::ClientLabel(">IP:", view) + " does not read its replies (" +
+                              std::to_string(unsentBytes) + " bytes unsent); disconnected");
+}
+
+} // namespace vantor

@@ -1,0 +1,300 @@
+// The relay on the listening-socket component: status texts and silenced
+// errors with a component double, then whole requests over real TCP
+// connections on 127.0.0.1.
+#include "relay/ServerSocketRelay.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "accounting/AccountingRecordList.h"
+#include "core/Settings.h"
+#include "exchange/CommandFormatter.h"
+#include "platform/PollLoop.h"
+#include "platform/PosixServerSocket.h"
+#include "relay/ClientRelay.h"
+#include "relay/ReplyCache.h"
+#include "toolkit/LogWriter.h"
+#include "toolkit/TextSource.h"
+
+namespace vantor {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+class RecordingLog : public LogWriter {
+public:
+    void WriteLog(std::string_view label, std::string_view text) override {
+        lines.emplace_back(std::string(label), std::string(text));
+    }
+    void WriteStatus(std::string_view, std::string_view) override {}
+    void SetStatusText(std::string_view text) override { status = text; }
+    std::vector<std::pair<std::string, std::string>> lines;
+    std::string status;
+};
+
+class NumberTexts : public TextSource {
+public:
+    std::string Msg(int number) const override { return "M" + std::to_string(number); }
+    std::string Text(int) override { return {}; }
+};
+
+class FakeWinSocket : public TCustomWinSocket {
+public:
+    explicit FakeWinSocket(int handle) : handle_(handle) {}
+    int SocketHandle() const override { return handle_; }
+    std::string RemoteAddress() const override { return "192.168.1.20"; }
+    int RemotePort() const override { return 5000; }
+    bool Connected() const override { return true; }
+    int ReceiveLength() override { return 0; }
+    int ReceiveBuf(void*, int) override { return 0; }
+    int SendBuf(const void*, int count) override { return count; }
+    void Close() override {}
+
+private:
+    int handle_;
+};
+
+class FakeServer : public TServerSocket {
+public:
+    FakeServer() : TServerSocket(nullptr) {}
+    void Open() override {
+        if (refuse) throw ESocketError("Address already in use", 98);
+        SetActiveFlag(true);
+    }
+    void Close() override { SetActiveFlag(false); }
+    int LocalPort() const override { return Active() ? Port() : 0; }
+    int ActiveConnections() const override { return static_cast<int>(clients.size()); }
+    TCustomWinSocket* Connections(int i) const override {
+        return i >= 0 && i < ActiveConnections() ? clients[i] : nullptr;
+    }
+    bool refuse = false;
+    std::vector<TCustomWinSocket*> clients;
+};
+
+TEST(ServerSocketRelay, OpeningReportsOnTheLog) {
+    FakeServer server;
+    RecordingLog log;
+    NumberTexts texts;
+    ServerSocketRelay relay(server, log, texts);
+    EXPECT_TRUE(relay.Open(1234));
+    EXPECT_EQ(server.Port(), 1234);
+    EXPECT_EQ(log.lines.back(), (std::pair<std::string, std::string>{"-OK-", "M119"}));
+    relay.Close();
+    EXPECT_FALSE(server.Active());
+
+    server.refuse = true;
+    EXPECT_FALSE(relay.Open(1234));
+    EXPECT_EQ(log.lines.back().first, "!Err");
+    EXPECT_EQ(log.lines.back().second.rfind("M121", 0), 0u);
+    EXPECT_NE(log.lines.back().second.find("Address already in use"), std::string::npos);
+}
+
+TEST(ServerSocketRelay, NotificationsShowOnTheStatusLineAndErrorsAreSilenced) {
+    FakeServer server;
+    RecordingLog log;
+    NumberTexts texts;
+    ServerSocketRelay binding(server, log, texts);
+    Settings settings;
+    CommandFormatter formatter(texts);
+    ReplyCache cache(0, [] { return 0.0; });
+    AccountingRecordList records;
+    struct NoScheduler : RelayScheduler {
+        bool LinkIdleAndQueueEmpty() const override { return false; }
+        void RecordClientRequest(std::int32_t, std::span<const std::uint8_t>) override {}
+        void SendPacket(std::string_view, std::string_view, std::span<const std::uint8_t>) override {}
+        void SetAwaitingClientReply() override {}
+        void EnqueueClientRequest(std::int32_t, std::span<const std::uint8_t>) override {}
+        void EnableANPoll() override {}
+        void EnableSWPoll() override {}
+    } scheduler;
+    struct NoStore : RelayStore {
+        Snapshot ANSnapshot() const override { return {}; }
+        Snapshot SWSnapshot() const override { return {}; }
+        void WriteWatch(std::span<const std::uint8_t>) override {}
+        void DecodeInfoReply(std::span<const std::uint8_t>) override {}
+        void DecodeConfigurationReply(std::span<const std::uint8_t>) override {}
+    } store;
+    PollLoop loop;
+    ClientRelay relay({loop, settings, log, texts, formatter, cache, records, scheduler, store, binding});
+    binding.Attach(relay);
+
+    FakeWinSocket a(11), b(12);
+    server.clients = {&a, &b};
+    server.OnListen(&server, nullptr);
+    EXPECT_EQ(log.status, "OnListen");
+    server.OnAccept(&server, nullptr);
+    EXPECT_EQ(log.status, "OnAccept");
+    server.OnGetSocket(&server, 12);
+    EXPECT_EQ(log.status, "OnGetSocket");
+    server.OnClientConnect(&server, &b);
+    EXPECT_EQ(log.status, "OnClientConnect 192.168.1.20");
+    server.OnClientWrite(&server, &b);
+    EXPECT_EQ(log.status, "OnClientWrite");
+    int code = 10054;
+    server.OnClientError(&server, &b, eeReceive, code);
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(log.status, "OnClientError");
+    server.OnClientDisconnect(&server, &b);
+    EXPECT_EQ(log.status, "OnClientDisconnect 192.168.1.20");
+    EXPECT_TRUE(log.lines.empty());
+
+    EXPECT_TRUE(relay.FindClient(12));
+    EXPECT_FALSE(relay.FindClient(13));
+    server.clients = {&a};
+    EXPECT_FALSE(relay.FindClient(12));
+}
+
+// ---- over real sockets ----
+
+class Scheduler : public RelayScheduler {
+public:
+    bool LinkIdleAndQueueEmpty() const override { return idle; }
+    void RecordClientRequest(std::int32_t handle, std::span<const std::uint8_t> r) override {
+        recorded.emplace_back(handle, Bytes(r.begin(), r.end()));
+    }
+    void SendPacket(std::string_view, std::string_view, std::span<const std::uint8_t>) override {}
+    void SetAwaitingClientReply() override { idle = false; }
+    void EnqueueClientRequest(std::int32_t handle, std::span<const std::uint8_t> r) override {
+        queued.emplace_back(handle, Bytes(r.begin(), r.end()));
+    }
+    void EnableANPoll() override {}
+    void EnableSWPoll() override {}
+    bool idle = true;
+    std::vector<std::pair<std::int32_t, Bytes>> recorded, queued;
+};
+
+class Store : public RelayStore {
+public:
+    Snapshot ANSnapshot() const override { return {an, anTime}; }
+    Snapshot SWSnapshot() const override { return {}; }
+    void WriteWatch(std::span<const std::uint8_t>) override {}
+    void DecodeInfoReply(std::span<const std::uint8_t>) override {}
+    void DecodeConfigurationReply(std::span<const std::uint8_t>) override {}
+    Bytes an;
+    TDateTime anTime = 0;
+};
+
+class TcpClient {
+public:
+    explicit TcpClient(int port) {
+        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<std::uint16_t>(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    }
+    ~TcpClient() { ::close(fd_); }
+    bool Connected() const { return connected_; }
+    void Send(const Bytes& bytes) { ASSERT_EQ(::send(fd_, bytes.data(), bytes.size(), 0), (ssize_t)bytes.size()); }
+    // Whatever has arrived, without waiting.
+    Bytes Available() {
+        Bytes out;
+        std::uint8_t buffer[2048];
+        while (true) {
+            pollfd p{fd_, POLLIN, 0};
+            if (::poll(&p, 1, 0) <= 0) break;
+            const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+            if (n <= 0) break;
+            out.insert(out.end(), buffer, buffer + n);
+        }
+        return out;
+    }
+
+private:
+    int fd_ = -1;
+    bool connected_ = false;
+};
+
+class RealSocketRelay : public ::testing::Test {
+protected:
+    RealSocketRelay() {
+        binding.Attach(relay);
+        EXPECT_TRUE(binding.Open(0));
+        port = server.LocalPort();
+    }
+    // Runs the loop until `done` holds; the limit only keeps a broken build
+    // from hanging the suite.
+    template <class Pred>
+    bool RunUntil(Pred done) {
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!done()) {
+            if (std::chrono::steady_clock::now() > limit) return false;
+            loop.processEvents();
+            ::poll(nullptr, 0, 1);
+        }
+        return true;
+    }
+
+    PollLoop loop;
+    RecordingLog log;
+    NumberTexts texts;
+    Settings settings;
+    CommandFormatter formatter{texts};
+    ReplyCache cache{110, [this] { return loop.now(); }};
+    AccountingRecordList records;
+    Scheduler scheduler;
+    Store store;
+    PosixServerSocket server{nullptr, loop};
+    ServerSocketRelay binding{server, log, texts};
+    ClientRelay relay{{loop, settings, log, texts, formatter, cache, records, scheduler, store, binding}};
+    int port = 0;
+};
+
+TEST_F(RealSocketRelay, RequestGoesOutAndTheReplyComesBackToItsClient) {
+    TcpClient alice(port), bob(port);
+    ASSERT_TRUE(alice.Connected());
+    ASSERT_TRUE(bob.Connected());
+    ASSERT_TRUE(RunUntil([&] { return server.ActiveConnections() == 2; }));
+
+    alice.Send({0, 24, 5});
+    ASSERT_TRUE(RunUntil([&] { return !scheduler.recorded.empty(); }));
+    EXPECT_EQ(scheduler.recorded[0].second, (Bytes{0, 24, 5}));
+    bob.Send({0, 24, 6});
+    ASSERT_TRUE(RunUntil([&] { return !scheduler.queued.empty(); }));
+    EXPECT_NE(scheduler.queued[0].first, scheduler.recorded[0].first) << "two clients, two handles";
+
+    // The exchange's reply reaches Alice only.
+    const Bytes reply = {0, 24, 5, 9, 9};
+    ASSERT_TRUE(relay.ReplyToClient(scheduler.recorded[0].first, reply, 0));
+    Bytes got;
+    ASSERT_TRUE(RunUntil([&] {
+        auto more = alice.Available();
+        got.insert(got.end(), more.begin(), more.end());
+        return got.size() >= reply.size();
+    }));
+    EXPECT_EQ(got, reply);
+    EXPECT_TRUE(bob.Available().empty());
+}
+
+TEST_F(RealSocketRelay, LocalAnswersAndAGoneClient) {
+    auto client = std::make_unique<TcpClient>(port);
+    ASSERT_TRUE(RunUntil([&] { return server.ActiveConnections() == 1; }));
+    const int handle = server.Connections(0)->SocketHandle();
+
+    client->Send({4});  // SendUct is 0 by default: a lone 0x00
+    Bytes got;
+    ASSERT_TRUE(RunUntil([&] {
+        got = client->Available();
+        return !got.empty();
+    }));
+    EXPECT_EQ(got, (Bytes{0}));
+
+    client.reset();  // hangs up
+    ASSERT_TRUE(RunUntil([&] { return server.ActiveConnections() == 0; }));
+    EXPECT_FALSE(relay.ReplyToClient(handle, Bytes{0, 1}, 0));
+    EXPECT_EQ(log.status.rfind("OnClientDisconnect", 0), 0u);
+}
+
+} // namespace
+} // namespace vantor
