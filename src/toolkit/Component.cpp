@@ -16,12 +16,7 @@ TComponent::TComponent(TComponent* owner) : owner_(owner) {
 }
 
 TComponent::~TComponent() {
-    // Owned components go first, newest first, as the framework frees them.
-    while (!owned_.empty()) {
-        std::unique_ptr<TComponent> last = std::move(owned_.back());
-        owned_.pop_back();
-        last.reset();
-    }
+    FreeOwnedComponents();
     // Components that live elsewhere outlive their owner: they lose it.
     for (TComponent* c : components_) c->owner_ = nullptr;
     components_.clear();
@@ -29,6 +24,16 @@ TComponent::~TComponent() {
 }
 
 std::string TComponent::ClassName() const { return "TComponent"; }
+
+void TComponent::FreeOwnedComponents() {
+    // Newest first, as the framework frees them; a component freed here may
+    // still free others of this owner.
+    while (!owned_.empty()) {
+        std::unique_ptr<TComponent> last = std::move(owned_.back());
+        owned_.pop_back();
+        last.reset();
+    }
+}
 
 TComponent* TComponent::FindComponent(std::string_view name) const {
     for (TComponent* c : components_)

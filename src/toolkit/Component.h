@@ -60,6 +60,11 @@ public:
     // this component does not own it.
     bool FreeComponent(TComponent* component);
 
+protected:
+    // Frees the owned components now, newest first (a form does this after
+    // its OnDestroy, as the framework does).
+    void FreeOwnedComponents();
+
 private:
     void Register(TComponent* c);
     void Unregister(TComponent* c);

@@ -79,6 +79,8 @@ public:
     virtual std::optional<std::string> SaveFileDialog(const FileDialogOptions& options) = 0;
     virtual int ScreenWidth() const = 0;
     virtual int ScreenHeight() const = 0;
+    // A form is going away: a view drops what it holds for it.
+    virtual void FormDestroyed(TForm& form) {}
 };
 
 // No screen: a message box becomes one UTF-8 line "MessageBox [caption] text"

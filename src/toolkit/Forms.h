@@ -56,8 +56,9 @@ public:
     // Runs what is due on the loop now (nested waits).
     void ProcessMessages();
 
-    // The standard exception box: the message (with a final '.' added when it
-    // ends in a letter or digit) under the application's title, stop icon.
+    // The standard exception box: the message under the application's title
+    // with the stop icon; a '.' is added unless the message ends in a
+    // character up to '.' (such as '.', '!' or a blank).
     void ShowException(const std::exception& e);
     int MessageBox(std::string_view text, std::string_view caption, unsigned flags);
 
@@ -111,8 +112,10 @@ public:
 
     // Shows the form as a modal dialog through the desktop.  ModalResult is
     // cleared first; the form is visible (and active) while the dialog runs;
-    // afterwards OnClose runs (caHide) and the form is hidden.  Returns
-    // ModalResult (mrCancel when the dialog ended without one).
+    // afterwards OnClose runs (caHide; caNone cannot keep a finished dialog
+    // open) and the form is hidden.  Returns ModalResult (mrCancel when the
+    // dialog ended without one).  Position (screen or main-form centre) is
+    // applied at the first show, unless Left or Top were set after DoCreate().
     int ShowModal();
     void Show();
     void Hide();
@@ -139,7 +142,8 @@ private:
     int modalResult_ = mrNone;
     bool modal_ = false;
     bool destroyed_ = false;
-    bool placed_ = false;   // Left/Top set since creation or the last hide
+    bool placed_ = false;      // Left/Top set since DoCreate()
+    bool shownOnce_ = false;   // Position is applied at the first show only
     TPosition position_ = poDesigned;
     unsigned borderIcons_ = biSystemMenu | biMinimize | biMaximize;
 };

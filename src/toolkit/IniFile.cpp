@@ -1,0 +1,345 @@
+#include "toolkit/IniFile.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <system_error>
+
+#include "toolkit/Strings.h"
+
+namespace vantor {
+
+namespace fs = std::filesystem;
+
+// ------------------------------------------------------------- IniDocument
+
+IniDocument::Line IniDocument::Classify(std::string text, std::string end) {
+    Line line;
+    line.text = std::move(text);
+    line.end = std::move(end);
+    const std::string_view t = TrimView(line.text);
+    if (t.empty() || t.front() == ';') return line;
+    if (t.front() == '[') {
+        // The name runs to the last ']'; a header without one is garbage.
+        const std::size_t close = t.rfind(']');
+        if (close == std::string_view::npos) return line;
+        line.kind = Line::Section;
+        line.name = Trim(t.substr(1, close - 1));
+        return line;
+    }
+    const std::size_t eq = line.text.find('=');
+    if (eq == std::string::npos) return line;
+    std::string name = Trim(std::string_view(line.text).substr(0, eq));
+    if (name.empty()) return line;
+    line.kind = Line::Key;
+    line.name = std::move(name);
+    std::size_t b = eq + 1, e = line.text.size();
+    auto blank = [&](std::size_t i) { return static_cast<unsigned char>(line.text[i]) <= ' '; };
+    while (b < e && blank(b)) ++b;
+    while (e > b && blank(e - 1)) --e;
+    if (b == e) b = e = eq + 1;   // an empty value is written right after '='
+    line.valueBegin = b;
+    line.valueEnd = e;
+    return line;
+}
+
+IniDocument IniDocument::Parse(std::string_view text) {
+    IniDocument doc;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        const std::size_t nl = text.find('\n', pos);
+        if (nl == std::string_view::npos) {
+            doc.lines_.push_back(Classify(std::string(text.substr(pos)), ""));
+            break;
+        }
+        std::size_t contentEnd = nl;
+        if (contentEnd > pos && text[contentEnd - 1] == '\r') --contentEnd;
+        doc.lines_.push_back(Classify(std::string(text.substr(pos, contentEnd - pos)),
+                                      std::string(text.substr(contentEnd, nl + 1 - contentEnd))));
+        pos = nl + 1;
+    }
+    return doc;
+}
+
+std::size_t IniDocument::FindSection(std::string_view section) const {
+    const std::string_view want = TrimView(section);
+    for (std::size_t i = 0; i < lines_.size(); ++i)
+        if (lines_[i].kind == Line::Section && SameText(lines_[i].name, want)) return i;
+    return std::string::npos;
+}
+
+std::size_t IniDocument::SectionEnd(std::size_t header) const {
+    std::size_t i = header + 1;
+    while (i < lines_.size() && lines_[i].kind != Line::Section) ++i;
+    return i;
+}
+
+bool IniDocument::HasSection(std::string_view section) const {
+    return FindSection(section) != std::string::npos;
+}
+
+std::optional<std::string> IniDocument::Value(std::string_view section, std::string_view key) const {
+    const std::size_t h = FindSection(section);
+    if (h == std::string::npos) return std::nullopt;
+    const std::string_view want = TrimView(key);
+    for (std::size_t i = h + 1, end = SectionEnd(h); i < end; ++i) {
+        const Line& l = lines_[i];
+        if (l.kind == Line::Key && SameText(l.name, want))
+            return l.text.substr(l.valueBegin, l.valueEnd - l.valueBegin);
+    }
+    return std::nullopt;
+}
+
+std::vector<std::pair<std::string, std::string>> IniDocument::Values(std::string_view section) const {
+    std::vector<std::pair<std::string, std::string>> out;
+    const std::size_t h = FindSection(section);
+    if (h == std::string::npos) return out;
+    for (std::size_t i = h + 1, end = SectionEnd(h); i < end; ++i) {
+        const Line& l = lines_[i];
+        if (l.kind != Line::Key) continue;
+        bool seen = false;
+        for (const auto& [name, value] : out)
+            if (SameText(name, l.name)) { seen = true; break; }
+        if (!seen) out.emplace_back(l.name, l.text.substr(l.valueBegin, l.valueEnd - l.valueBegin));
+    }
+    return out;
+}
+
+std::vector<std::string> IniDocument::Keys(std::string_view section) const {
+    std::vector<std::string> out;
+    for (auto& [name, value] : Values(section)) out.push_back(std::move(name));
+    return out;
+}
+
+std::string IniDocument::NewLineEnd() const {
+    for (const Line& l : lines_)
+        if (!l.end.empty()) return l.end == "\n" ? "\n" : "\r\n";
+    return "\r\n";
+}
+
+void IniDocument::Set(std::string_view section, std::string_view key, std::string_view value) {
+    const std::string_view sec = TrimView(section);
+    const std::string_view k = TrimView(key);
+    const std::string eol = NewLineEnd();
+    const std::size_t h = FindSection(sec);
+    if (h != std::string::npos) {
+        std::size_t lastKey = h;
+        for (std::size_t i = h + 1, end = SectionEnd(h); i < end; ++i) {
+            Line& l = lines_[i];
+            if (l.kind != Line::Key) continue;
+            if (SameText(l.name, k)) {
+                l.text.replace(l.valueBegin, l.valueEnd - l.valueBegin, value);
+                l.valueEnd = l.valueBegin + value.size();
+                return;
+            }
+            lastKey = i;
+        }
+        if (lines_[lastKey].end.empty()) lines_[lastKey].end = eol;
+        lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(lastKey + 1),
+                      Classify(std::string(k) + "=" + std::string(value), eol));
+        return;
+    }
+    if (!lines_.empty() && lines_.back().end.empty()) lines_.back().end = eol;
+    lines_.push_back(Classify("[" + std::string(sec) + "]", eol));
+    lines_.push_back(Classify(std::string(k) + "=" + std::string(value), eol));
+}
+
+std::string IniDocument::Serialize() const {
+    std::string out;
+    for (const Line& l : lines_) {
+        out += l.text;
+        out += l.end;
+    }
+    return out;
+}
+
+// ---------------------------------------------------------------- TIniFile
+
+namespace {
+
+std::string ErrnoText(int err) { return std::strerror(err); }
+
+[[noreturn]] void Fail(const std::string& path, const std::string& reason) {
+    throw EIniFileError("Cannot write the profile file " + path + ": " + reason);
+}
+
+// Reads the whole file; nullopt when it does not exist.  Throws when it
+// exists but cannot be read, so that a write never replaces what it could
+// not see.
+std::optional<std::string> ReadWhole(const fs::path& path, bool forWrite) {
+    std::error_code ec;
+    if (!fs::exists(path, ec)) return std::nullopt;
+    if (fs::is_directory(path, ec)) {
+        if (forWrite) Fail(path.string(), "it is a directory");
+        return std::nullopt;
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        if (forWrite) Fail(path.string(), "it cannot be read (" + ErrnoText(errno) + ")");
+        return std::nullopt;
+    }
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    if (in.bad()) {
+        if (forWrite) Fail(path.string(), "reading it failed");
+        return std::nullopt;
+    }
+    return std::move(ss).str();
+}
+
+// The file a write must change: a symbolic link is followed to its target
+// (also when the target does not exist yet).
+fs::path WriteTarget(const fs::path& path) {
+    fs::path p = path;
+    std::error_code ec;
+    for (int depth = 0; depth < 40 && fs::is_symlink(p, ec); ++depth) {
+        fs::path link = fs::read_symlink(p, ec);
+        if (ec) break;
+        p = link.is_absolute() ? link : p.parent_path() / link;
+    }
+    return p;
+}
+
+bool WriteAll(std::FILE* f, std::string_view bytes) {
+    if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) return false;
+    return std::fflush(f) == 0;
+}
+
+// Rewrites the file itself: the fallback when no temporary file can be made.
+void RewriteInPlace(const fs::path& target, std::string_view bytes, const std::optional<std::string>& old) {
+    std::FILE* f = std::fopen(target.c_str(), "wb");
+    if (!f) Fail(target.string(), ErrnoText(errno));
+    const bool ok = WriteAll(f, bytes);
+    const int err = errno;
+    const bool closed = std::fclose(f) == 0;
+    if (ok && closed) return;
+    // Put the old contents back as well as we can.
+    if (old) {
+        if (std::FILE* r = std::fopen(target.c_str(), "wb")) {
+            WriteAll(r, *old);
+            std::fclose(r);
+        }
+    }
+    Fail(target.string(), ErrnoText(err ? err : EIO));
+}
+
+std::string TempName(const fs::path& target) {
+    static thread_local std::mt19937_64 rng{std::random_device{}()};
+    const std::uint64_t r = rng();
+    return "." + target.filename().string() + ".tmp" + IntToHex(static_cast<std::int64_t>(r >> 33), 8);
+}
+
+void ReplaceFile(const fs::path& target, std::string_view bytes, const std::optional<std::string>& old) {
+    if (old) {
+        // An existing file we may not write stays untouched, even where the
+        // directory would let us replace it.
+        std::FILE* probe = std::fopen(target.c_str(), "ab");
+        if (!probe) Fail(target.string(), ErrnoText(errno));
+        std::fclose(probe);
+    }
+    const fs::path dir = target.parent_path().empty() ? fs::path(".") : target.parent_path();
+    fs::path tmp;
+    std::FILE* f = nullptr;
+    for (int attempt = 0; attempt < 8 && !f; ++attempt) {
+        tmp = dir / TempName(target);
+        f = std::fopen(tmp.c_str(), "wbx");   // never reuses an existing name
+        if (!f && errno != EEXIST) break;
+    }
+    if (!f) {
+        RewriteInPlace(target, bytes, old);
+        return;
+    }
+    const bool ok = WriteAll(f, bytes);
+    const int err = errno;
+    const bool closed = std::fclose(f) == 0;
+    std::error_code ec;
+    if (!ok || !closed) {
+        fs::remove(tmp, ec);
+        Fail(target.string(), "writing the temporary file failed (" + ErrnoText(err ? err : EIO) + ")");
+    }
+    if (old) {
+        const fs::file_status st = fs::status(target, ec);
+        if (!ec) fs::permissions(tmp, st.permissions(), fs::perm_options::replace, ec);
+    }
+    fs::rename(tmp, target, ec);
+    if (ec) {
+        fs::remove(tmp, ec);
+        RewriteInPlace(target, bytes, old);
+    }
+}
+
+} // namespace
+
+TIniFile::TIniFile(std::string path) : path_(std::move(path)) {}
+
+bool TIniFile::Exists() const {
+    std::error_code ec;
+    return fs::is_regular_file(path_, ec);
+}
+
+IniDocument TIniFile::Load() const {
+    const auto text = ReadWhole(path_, false);
+    return text ? IniDocument::Parse(*text) : IniDocument{};
+}
+
+std::string TIniFile::ReadString(std::string_view section, std::string_view key,
+                                 std::string_view def) const {
+    if (auto v = Load().Value(section, key)) return *v;
+    return std::string(def);
+}
+
+std::int32_t TIniFile::ReadInteger(std::string_view section, std::string_view key,
+                                   std::int32_t def) const {
+    const auto v = Load().Value(section, key);
+    if (!v) return def;
+    return ParseInt32(*v).value_or(def);
+}
+
+bool TIniFile::ReadBool(std::string_view section, std::string_view key, bool def) const {
+    return ReadInteger(section, key, def ? 1 : 0) != 0;
+}
+
+std::vector<std::string> TIniFile::ReadSection(std::string_view section) const {
+    return Load().Keys(section);
+}
+
+std::vector<std::pair<std::string, std::string>> TIniFile::ReadSectionValues(std::string_view section) const {
+    return Load().Values(section);
+}
+
+bool TIniFile::SectionExists(std::string_view section) const { return Load().HasSection(section); }
+
+void TIniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
+    // Names and values that would change the file's structure are refused
+    // rather than written: they would read back as something else.
+    auto hasBreak = [](std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; };
+    const std::string_view sec = TrimView(section), k = TrimView(key);
+    if (sec.empty() || hasBreak(sec) || sec.find(']') != std::string_view::npos)
+        Fail(path_, "invalid section name \"" + std::string(section) + "\"");
+    if (k.empty() || hasBreak(k) || k.find('=') != std::string_view::npos || k.front() == '[' ||
+        k.front() == ';')
+        Fail(path_, "invalid key name \"" + std::string(key) + "\"");
+    if (hasBreak(value)) Fail(path_, "the value of " + std::string(k) + " holds a line break");
+
+    const fs::path target = WriteTarget(path_);
+    const std::optional<std::string> old = ReadWhole(target, true);
+    IniDocument doc = old ? IniDocument::Parse(*old) : IniDocument{};
+    doc.Set(sec, k, value);
+    const std::string bytes = doc.Serialize();
+    if (old && *old == bytes) return;   // nothing changes: leave the file alone
+    ReplaceFile(target, bytes, old);
+}
+
+void TIniFile::WriteInteger(std::string_view section, std::string_view key, std::int32_t value) {
+    WriteString(section, key, IntToStr(value));
+}
+
+void TIniFile::WriteBool(std::string_view section, std::string_view key, bool value) {
+    WriteString(section, key, value ? "1" : "0");
+}
+
+} // namespace vantor
