@@ -1,0 +1,401 @@
+#include "platform/PosixServerSocket.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <string>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace vantor {
+namespace {
+
+std::string Describe(int error, const char* api) {
+    return std::string("Socket error: ") + std::strerror(error) + " (" + std::to_string(error) +
+           "), on API '" + api + "'";
+}
+
+bool WouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK || error == EINTR; }
+
+// How long accepting rests when the process is out of descriptors; the
+// waiting connections stay queued meanwhile.
+constexpr std::uint32_t kAcceptPauseMs = 250;
+// Connections taken per readiness report, so a flood cannot starve the rest.
+constexpr int kAcceptsPerPass = 64;
+
+} // namespace
+
+class PosixServerSocket::Listener final : public TCustomWinSocket {
+public:
+    explicit Listener(PosixServerSocket& server) : server_(server) {}
+    int SocketHandle() const override { return server_.listenFd_; }
+    std::string RemoteAddress() const override { return {}; }
+    int RemotePort() const override { return 0; }
+    bool Connected() const override { return server_.Active(); }
+    int ReceiveLength() override { return 0; }
+    int ReceiveBuf(void*, int) override { return 0; }
+    int SendBuf(const void*, int) override { return -1; }
+    void Close() override { server_.Close(); }
+
+private:
+    PosixServerSocket& server_;
+};
+
+class PosixServerSocket::Client final : public TCustomWinSocket {
+public:
+    Client(PosixServerSocket& server, int fd, int handle, std::string address, int port)
+        : server_(server), fd_(fd), handle_(handle), address_(std::move(address)), port_(port) {}
+    ~Client() override { release(); }
+
+    int SocketHandle() const override { return handle_; }
+    std::string RemoteAddress() const override { return address_; }
+    int RemotePort() const override { return port_; }
+    bool Connected() const override { return fd_ >= 0 && !closing_; }
+    std::size_t PendingSendBytes() const override { return out_.size() - outStart_; }
+
+    int ReceiveLength() override {
+        if (fd_ < 0) return 0;
+        int pending = 0;
+        if (::ioctl(fd_, FIONREAD, &pending) != 0 || pending < 0) return 0;
+        return pending;
+    }
+
+    int ReceiveBuf(void* buffer, int count) override {
+        if (!Connected() || !buffer || count <= 0) return 0;
+        ++reads_;
+        for (;;) {
+            const ssize_t n = ::recv(fd_, buffer, static_cast<std::size_t>(count), MSG_DONTWAIT);
+            if (n > 0) return static_cast<int>(n);
+            if (n == 0) {
+                server_.closeClient(*this, true);  // the peer has gone
+                return 0;
+            }
+            if (errno == EINTR) continue;
+            if (WouldBlock(errno)) return 0;
+            server_.failClient(*this, eeReceive, errno);
+            return 0;
+        }
+    }
+
+    int SendBuf(const void* buffer, int count) override {
+        if (!Connected()) return -1;
+        if (!buffer || count <= 0) return 0;
+        const char* bytes = static_cast<const char*>(buffer);
+        std::size_t sent = 0;
+        const auto total = static_cast<std::size_t>(count);
+        if (PendingSendBytes() == 0) {
+            while (sent < total) {
+                const ssize_t n = ::send(fd_, bytes + sent, total - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+                if (n > 0) {
+                    sent += static_cast<std::size_t>(n);
+                    continue;
+                }
+                if (n < 0 && errno == EINTR) continue;
+                if (n < 0 && !WouldBlock(errno)) {
+                    server_.failClient(*this, eeSend, errno);
+                    return -1;
+                }
+                break;  // the system's buffer is full
+            }
+            if (sent == total) return count;
+            out_.clear();
+            outStart_ = 0;
+        }
+        out_.append(bytes + sent, total - sent);
+        if (PendingSendBytes() > server_.SendBacklogLimit()) {
+            if (server_.OnBacklogExceeded) server_.OnBacklogExceeded(&server_, this, PendingSendBytes());
+            if (Connected()) server_.failClient(*this, eeSend, ENOBUFS);
+            return -1;
+        }
+        server_.loop_.setWatchEvents(watch_, EventLoop::Readable | EventLoop::Writable);
+        return count;
+    }
+
+    void Close() override { server_.closeClient(*this, true); }
+
+    // Readiness reported by the loop.
+    void onEvents(unsigned events) {
+        if (!Connected()) return;
+        if (events & EventLoop::Error) {
+            int error = 0;
+            socklen_t len = sizeof error;
+            if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &len) != 0 || error == 0)
+                error = ECONNRESET;
+            // Data that arrived before the failure is still handed out.
+            if (ReceiveLength() > 0) notifyRead();
+            if (Connected()) server_.failClient(*this, eeGeneral, error);
+            return;
+        }
+        if (events & EventLoop::Writable) {
+            flush();
+            if (!Connected()) return;
+        }
+        if (events & (EventLoop::Readable | EventLoop::HangUp)) onReadable(events);
+    }
+
+    // Sends as much held-back data as the system takes now.
+    void flush() {
+        while (PendingSendBytes() > 0) {
+            const ssize_t n = ::send(fd_, out_.data() + outStart_, PendingSendBytes(),
+                                     MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n > 0) {
+                outStart_ += static_cast<std::size_t>(n);
+                continue;
+            }
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && !WouldBlock(errno)) {
+                server_.failClient(*this, eeSend, errno);
+                return;
+            }
+            break;
+        }
+        if (PendingSendBytes() == 0) {
+            out_.clear();
+            outStart_ = 0;
+            server_.loop_.setWatchEvents(watch_, EventLoop::Readable);
+            if (server_.OnClientWrite) server_.OnClientWrite(&server_, this);
+        } else if (outStart_ > out_.size() / 2) {
+            out_.erase(0, outStart_);
+            outStart_ = 0;
+        }
+    }
+
+    // The last chance for held-back bytes before the descriptor goes.
+    void flushQuietly() {
+        while (fd_ >= 0 && PendingSendBytes() > 0) {
+            const ssize_t n = ::send(fd_, out_.data() + outStart_, PendingSendBytes(),
+                                     MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n <= 0) break;
+            outStart_ += static_cast<std::size_t>(n);
+        }
+    }
+
+    void release() {
+        if (watch_ != 0) {
+            server_.loop_.unwatchFd(watch_);
+            watch_ = 0;
+        }
+        if (fd_ >= 0) {
+            ::close(fd_);
+            fd_ = -1;
+        }
+        out_.clear();
+        outStart_ = 0;
+    }
+
+    EventLoop::Handle watch_ = 0;
+    bool closing_ = false;
+
+private:
+    void onReadable(unsigned events) {
+        if (ReceiveLength() > 0) {
+            notifyRead();
+            return;
+        }
+        // Nothing waiting: either the peer closed, or the report was stale.
+        char probe;
+        const ssize_t n = ::recv(fd_, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
+        if (n == 0) {
+            server_.closeClient(*this, true);
+        } else if (n < 0 && !WouldBlock(errno)) {
+            server_.failClient(*this, eeReceive, errno);
+        } else if (n < 0 && (events & EventLoop::HangUp)) {
+            server_.closeClient(*this, true);
+        } else if (n > 0) {
+            notifyRead();
+        }
+    }
+
+    void notifyRead() {
+        const int before = reads_;
+        if (server_.OnClientRead) server_.OnClientRead(&server_, this);
+        if (Connected() && reads_ == before) discardWaiting();
+    }
+
+    void discardWaiting() {
+        char sink[4096];
+        int left = ReceiveLength();
+        while (left > 0) {
+            const ssize_t n = ::recv(fd_, sink, std::min<std::size_t>(sizeof sink, left), MSG_DONTWAIT);
+            if (n <= 0) break;
+            left -= static_cast<int>(n);
+        }
+    }
+
+    PosixServerSocket& server_;
+    int fd_;
+    int handle_;
+    std::string address_;
+    int port_;
+    int reads_ = 0;
+    std::string out_;
+    std::size_t outStart_ = 0;
+};
+
+PosixServerSocket::PosixServerSocket(TComponent* owner, EventLoop& loop)
+    : TServerSocket(owner), loop_(loop), listener_(std::make_unique<Listener>(*this)) {}
+
+PosixServerSocket::~PosixServerSocket() { closeSilently(); }
+
+int PosixServerSocket::ActiveConnections() const { return static_cast<int>(clients_.size()); }
+
+TCustomWinSocket* PosixServerSocket::Connections(int index) const {
+    if (index < 0 || index >= static_cast<int>(clients_.size())) return nullptr;
+    return clients_[static_cast<std::size_t>(index)].get();
+}
+
+void PosixServerSocket::Open() {
+    if (Active()) return;
+    if (Port() < 0 || Port() > 65535)
+        throw ESocketError("Socket error: invalid port " + std::to_string(Port()), EINVAL);
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) throw ESocketError(Describe(errno, "socket"), errno);
+    auto fail = [fd](const char* api) {
+        const int e = errno;
+        ::close(fd);
+        throw ESocketError(Describe(e, api), e);
+    };
+    const int one = 1;
+    if (::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0) fail("setsockopt");
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    address.sin_port = htons(static_cast<std::uint16_t>(Port()));
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) fail("bind");
+    if (::listen(fd, SOMAXCONN) != 0) fail("listen");
+    socklen_t len = sizeof address;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &len) != 0) fail("getsockname");
+    listenFd_ = fd;
+    localPort_ = ntohs(address.sin_port);
+    listenWatch_ = loop_.watchFd(fd, EventLoop::Readable, [this](unsigned) { onListenerReady(); });
+    SetActiveFlag(true);
+    if (OnListen) OnListen(this, listener_.get());
+}
+
+void PosixServerSocket::Close() {
+    if (!Active()) return;
+    // Closed clients stay alive until the reap, so the pointers of this
+    // snapshot hold even when a disconnect handler closes others.
+    std::vector<Client*> open;
+    for (auto& c : clients_)
+        if (!c->closing_) open.push_back(c.get());
+    for (Client* c : open) closeClient(*c, true);
+    SetActiveFlag(false);
+    if (resumeTimer_ != 0) loop_.stopTimer(resumeTimer_);
+    resumeTimer_ = 0;
+    if (listenWatch_ != 0) loop_.unwatchFd(listenWatch_);
+    listenWatch_ = 0;
+    if (listenFd_ >= 0) ::close(listenFd_);
+    listenFd_ = -1;
+    localPort_ = 0;
+}
+
+void PosixServerSocket::closeSilently() {
+    for (auto& c : clients_) c->release();
+    for (auto& c : closed_) c->release();
+    clients_.clear();
+    closed_.clear();
+    if (resumeTimer_ != 0) loop_.stopTimer(resumeTimer_);
+    if (listenWatch_ != 0) loop_.unwatchFd(listenWatch_);
+    if (listenFd_ >= 0) ::close(listenFd_);
+    resumeTimer_ = listenWatch_ = 0;
+    listenFd_ = -1;
+    localPort_ = 0;
+    SetActiveFlag(false);
+}
+
+int PosixServerSocket::allocateHandle() {
+    for (;;) {
+        const int h = nextHandle_;
+        nextHandle_ = nextHandle_ == INT_MAX ? 1 : nextHandle_ + 1;
+        const bool inUse = std::any_of(clients_.begin(), clients_.end(),
+                                       [h](const auto& c) { return c->SocketHandle() == h; });
+        if (!inUse) return h;
+    }
+}
+
+void PosixServerSocket::pauseAccepting() {
+    if (resumeTimer_ != 0) return;
+    loop_.setWatchEvents(listenWatch_, 0);
+    resumeTimer_ = loop_.startTimer(kAcceptPauseMs, [this] {
+        loop_.stopTimer(resumeTimer_);
+        resumeTimer_ = 0;
+        if (Active()) loop_.setWatchEvents(listenWatch_, EventLoop::Readable);
+    });
+}
+
+void PosixServerSocket::onListenerReady() {
+    for (int i = 0; i < kAcceptsPerPass && Active(); ++i) {
+        sockaddr_in peer{};
+        socklen_t len = sizeof peer;
+        const int fd = ::accept4(listenFd_, reinterpret_cast<sockaddr*>(&peer), &len,
+                                 SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0) {
+            const int e = errno;
+            if (e == EINTR || e == ECONNABORTED || e == EPROTO) continue;
+            if (e == EMFILE || e == ENFILE || e == ENOBUFS || e == ENOMEM) pauseAccepting();
+            return;  // EAGAIN: all taken
+        }
+        char text[INET_ADDRSTRLEN] = {};
+        if (!::inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text)) text[0] = '\0';
+        const int handle = allocateHandle();
+        if (OnAccept) OnAccept(this, listener_.get());
+        if (OnGetSocket) OnGetSocket(this, handle);
+        if (!Active()) {  // a handler closed the listener
+            ::close(fd);
+            return;
+        }
+        auto client = std::make_unique<Client>(*this, fd, handle, text, ntohs(peer.sin_port));
+        Client* raw = client.get();
+        raw->watch_ = loop_.watchFd(fd, EventLoop::Readable, [raw](unsigned ev) { raw->onEvents(ev); });
+        clients_.push_back(std::move(client));
+        if (OnClientConnect) OnClientConnect(this, raw);
+    }
+}
+
+void PosixServerSocket::closeClient(Client& client, bool notify) {
+    if (client.closing_) return;
+    client.closing_ = true;
+    client.flushQuietly();
+    // The handler still finds the client in the list, with its address.
+    if (notify && OnClientDisconnect) OnClientDisconnect(this, &client);
+    client.release();
+    auto it = std::find_if(clients_.begin(), clients_.end(),
+                           [&](const auto& c) { return c.get() == &client; });
+    if (it != clients_.end()) {
+        closed_.push_back(std::move(*it));
+        clients_.erase(it);
+        scheduleReap();
+    }
+}
+
+void PosixServerSocket::failClient(Client& client, TErrorEvent event, int errorCode) {
+    if (!client.Connected()) return;
+    int code = errorCode;
+    if (OnClientError) OnClientError(this, &client, event, code);
+    const std::string message = Describe(errorCode, event == eeReceive ? "recv" : event == eeSend ? "send" : "poll");
+    closeClient(client, true);
+    if (code != 0) throw ESocketError(message, code);
+}
+
+void PosixServerSocket::scheduleReap() {
+    if (reapPosted_) return;
+    reapPosted_ = true;
+    std::weak_ptr<int> alive = alive_;
+    loop_.post([this, alive] {
+        if (alive.expired()) return;
+        reapPosted_ = false;
+        closed_.clear();
+    });
+}
+
+std::unique_ptr<TServerSocket> MakeServerSocket(TComponent* owner, EventLoop& loop) {
+    return std::make_unique<PosixServerSocket>(owner, loop);
+}
+
+} // namespace vantor
