@@ -178,9 +178,11 @@ void ExchangeLink::Tick() {
 
 void ExchangeLink::TickIdle() {
     const TDateTime now = loop_.now();
-    if (!PluginIsLoaded() && now - lastClientAN_ > settings_.ANTimeOut / 86400.0)
+    const TDateTime lastAN = LastClientANRequest ? LastClientANRequest() : lastClientAN_;
+    const TDateTime lastSW = LastClientSWRequest ? LastClientSWRequest() : lastClientSW_;
+    if (!PluginIsLoaded() && now - lastAN > settings_.ANTimeOut / 86400.0)
         TimerAN().SetEnabled(false);
-    if (now - lastClientSW_ > settings_.SWTimeOut / 86400.0) TimerSW().SetEnabled(false);
+    if (now - lastSW > settings_.SWTimeOut / 86400.0) TimerSW().SetEnabled(false);
     if (queue_.Empty()) return;
 
     // Take the head out first: serving it may queue follow-ups, and a full

@@ -69,6 +69,10 @@ public:
     // ---- optional hooks (unset: false / never) ----
     // The call-centre plug-in is loaded.
     std::function<bool()> PluginLoaded;
+    // When a TCP/IP client last asked for line states / the SW state.  Unset,
+    // the times of the last EnableANPoll / EnableSWPoll calls are used.
+    std::function<TDateTime()> LastClientANRequest;
+    std::function<TDateTime()> LastClientSWRequest;
     // Adds the tray icon (add, then modify, marking it present); true on
     // success.  Tried by every tick while hide-to-tray is requested.
     std::function<bool()> AddTrayIcon;
@@ -137,13 +141,11 @@ public:
     void RecordClientRequest(std::int32_t handle, std::span<const std::uint8_t> request) override;
     void SetAwaitingClientReply() override;
     void EnqueueClientRequest(std::int32_t handle, std::span<const std::uint8_t> request) override;
-    // A client asked for line states / the SW state: the time is kept (the
-    // idle tick stops the poll ANTimeOut / SWTimeOut seconds after the last
-    // such request) and the poll runs.
+    // A client asked for line states / the SW state: the poll runs (and the
+    // time is kept for the idle tick, which stops the poll ANTimeOut /
+    // SWTimeOut seconds after the last such request).
     void EnableANPoll() override;
     void EnableSWPoll() override;
-    TDateTime LastClientANRequest() const { return lastClientAN_; }
-    TDateTime LastClientSWRequest() const { return lastClientSW_; }
 
     // ---- state, for the main window and tests ----
     std::int32_t TickCounter() const { return tickCounter_; }
