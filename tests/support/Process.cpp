@@ -292,18 +292,19 @@ bool Process::Write(std::string_view bytes) {
 void Process::CloseStdin() { CloseFd(stdinFd_); }
 
 template <class Match>
-std::optional<std::string> Process::waitFor(Match match, Millis timeout, Stream stream) {
+std::optional<std::string> Process::waitFor(Match match, Millis timeout, Stream stream,
+                                            std::size_t* cursor) {
     const auto deadline = Clock::now() + timeout;
     std::unique_lock lock(mutex_);
     StreamBuffer& b = buffer(stream);
+    std::size_t& at = cursor ? *cursor : b.cursor;
     for (;;) {
-        while (b.cursor < b.lines.size()) {
-            const std::string& line = b.lines[b.cursor++];
+        while (at < b.lines.size()) {
+            const std::string& line = b.lines[at++];
             if (match(line)) return line;
         }
         if (b.ended) return std::nullopt;
-        if (changed_.wait_until(lock, deadline) == std::cv_status::timeout &&
-            b.cursor >= b.lines.size())
+        if (changed_.wait_until(lock, deadline) == std::cv_status::timeout && at >= b.lines.size())
             return std::nullopt;
     }
 }
@@ -318,6 +319,18 @@ std::optional<std::string> Process::WaitForLine(const std::regex& pattern, Milli
                                                 Stream stream) {
     return waitFor([&](const std::string& l) { return std::regex_search(l, pattern); }, timeout,
                    stream);
+}
+
+std::optional<std::string> Process::WaitForLineAfter(std::size_t& cursor, std::string_view substring,
+                                                     Millis timeout, Stream stream) {
+    return waitFor([&](const std::string& l) { return l.find(substring) != std::string::npos; },
+                   timeout, stream, &cursor);
+}
+
+std::optional<std::string> Process::WaitForLineAfter(std::size_t& cursor, const std::regex& pattern,
+                                                     Millis timeout, Stream stream) {
+    return waitFor([&](const std::string& l) { return std::regex_search(l, pattern); }, timeout,
+                   stream, &cursor);
 }
 
 std::optional<std::string> Process::ReadLine(Millis timeout, Stream stream) {

@@ -72,6 +72,13 @@ public:
                                            Stream stream = Stream::Stdout);
     // The next line after the cursor, whatever it holds.
     std::optional<std::string> ReadLine(Millis timeout, Stream stream = Stream::Stdout);
+    // The same waits with a cursor of the caller's own (an index into Lines(),
+    // advanced past the match), for helpers that follow several kinds of
+    // lines independently of each other and of the stream's cursor.
+    std::optional<std::string> WaitForLineAfter(std::size_t& cursor, std::string_view substring,
+                                                Millis timeout, Stream stream = Stream::Stdout);
+    std::optional<std::string> WaitForLineAfter(std::size_t& cursor, const std::regex& pattern,
+                                                Millis timeout, Stream stream = Stream::Stdout);
 
     // Every complete line seen so far (without the line end; a trailing CR is
     // kept), and the unfinished rest; independent of the cursor.
@@ -105,7 +112,8 @@ private:
     };
 
     template <class Match>
-    std::optional<std::string> waitFor(Match match, Millis timeout, Stream stream);
+    std::optional<std::string> waitFor(Match match, Millis timeout, Stream stream,
+                                       std::size_t* cursor = nullptr);
     void readerLoop();
     void append(StreamBuffer& buffer, const char* data, std::size_t size, const char* tag);
     StreamBuffer& buffer(Stream s) { return s == Stream::Stdout ? out_ : err_; }
