@@ -20,8 +20,9 @@ TMenuItem::~TMenuItem() {
     }
     if (parent_) {
         auto& siblings = parent_->items_;
+        // No notification from here: whoever watches the menu may be gone
+        // already when the menu is torn down.
         siblings.erase(std::remove(siblings.begin(), siblings.end(), this), siblings.end());
-        parent_->Changed();
         parent_ = nullptr;
     }
 }
