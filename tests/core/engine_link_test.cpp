@@ -218,3 +218,28 @@ TEST_F(LinkTest, PortChoiceStartsOver) {
     EXPECT_EQ(link.Queue().At(0).key, "C");
     EXPECT_EQ(link.Queue().At(3).key, "V");
 }
+
+TEST_F(LinkTest, HeadsThatSendNothingLeaveTheLinkIdle) {
+    link.TimerTick().SetEnabled(true);
+    link.Enqueue('Q', 0);  // a letter the cycle does not know
+    TDataStore::CommandRecord command{};
+    command[0] = 10;  // a command kind without a request
+    link.Enqueue('#', store.StoreCommand(command));
+    Ticks(2);
+    EXPECT_TRUE(port.packets.empty());
+    EXPECT_EQ(link.State(), LinkState::Idle);
+    EXPECT_TRUE(link.Queue().Empty());
+
+    link.Enqueue('Y', 5);
+    Ticks(1);
+    EXPECT_EQ(LastPayload(), (Bytes{0, 47, 5}));
+    EXPECT_EQ(log.status, ">COM     UDATA");
+    EXPECT_EQ(link.Sent().Find(port.packets.back().first)->kind, 'Y');
+
+    // A state value outside the cycle's list does nothing at all.
+    link.SetState(static_cast<LinkState>(7));
+    link.Enqueue('X', 0);
+    Ticks(20);
+    EXPECT_EQ(port.packets.size(), 1u);
+    EXPECT_EQ(link.TickCounter(), 0);
+}
