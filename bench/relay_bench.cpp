@@ -1,0 +1,265 @@
+// relay-bench: load on the gateway's TCP relay from N concurrent clients.
+//
+// Every client runs closed-loop: it sends a request, waits for the reply and
+// sends the next one at once.  A client whose reply does not come within the
+// time-out counts a loss and asks again.  Figures: replies per second, p50 and
+// p99 latency, losses, and (with --gateway-pid) the gateway's CPU time during
+// the measurement and its peak resident memory.
+//
+//   relay-bench --port P --clients N --mode local|relay [--seconds S]
+//   relay-bench --direct /dev/pts/K     round trip to an exchange (simulator)
+//                                       without the gateway, for comparison
+//
+// Modes: "local" asks what the gateway answers from its own store (a query
+// that lives an hour in the reply cache, the line states and the SW state from
+// their snapshots); "relay" asks what it must forward to the exchange every
+// time (the waiting-queue request 0x21, never cached).
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "serial/FrameCodec.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Bytes = std::vector<std::uint8_t>;
+
+struct Options {
+    int port = 0;
+    int clients = 1;
+    double seconds = 5;
+    double warmup = 1;
+    int timeoutMs = 3000;
+    std::string mode = "local";
+    int gatewayPid = 0;
+    std::string direct;
+    int directCount = 300;
+};
+
+[[noreturn]] void Die(const std::string& text) {
+    std::fprintf(stderr, "relay-bench: %s\n", text.c_str());
+    std::exit(1);
+}
+
+Options Parse(int argc, char** argv) {
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc) Die(a + " needs a value");
+            return argv[++i];
+        };
+        if (a == "--port") o.port = std::atoi(value().c_str());
+        else if (a == "--clients") o.clients = std::atoi(value().c_str());
+        else if (a == "--seconds") o.seconds = std::atof(value().c_str());
+        else if (a == "--warmup") o.warmup = std::atof(value().c_str());
+        else if (a == "--timeout-ms") o.timeoutMs = std::atoi(value().c_str());
+        else if (a == "--mode") o.mode = value();
+        else if (a == "--gateway-pid") o.gatewayPid = std::atoi(value().c_str());
+        else if (a == "--direct") o.direct = value();
+        else if (a == "--count") o.directCount = std::atoi(value().c_str());
+        else Die("unknown argument " + a);
+    }
+    if (o.direct.empty() && (o.port <= 0 || o.clients <= 0)) Die("--port and --clients are needed");
+    if (o.mode != "local" && o.mode != "relay") Die("--mode is local or relay");
+    return o;
+}
+
+double Percentile(std::vector<double>& v, double p) {
+    if (v.empty()) return 0;
+    const auto k = static_cast<std::size_t>(p * static_cast<double>(v.size() - 1) + 0.5);
+    std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(k), v.end());
+    return v[k];
+}
+
+// utime + stime of a process in seconds, from /proc.
+double CpuSeconds(int pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(in)), {});
+    const auto close = text.rfind(')');
+    if (close == std::string::npos) return 0;
+    std::istringstream fields(text.substr(close + 2));
+    std::string f;
+    long utime = 0, stime = 0;
+    for (int i = 3; i <= 15 && fields >> f; ++i) {
+        if (i == 14) utime = std::atol(f.c_str());
+        if (i == 15) stime = std::atol(f.c_str());
+    }
+    return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// Peak resident memory of a process in KiB.
+long PeakKiB(int pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
+    return 0;
+}
+
+struct Client {
+    int fd = -1;
+    bool waiting = false;
+    Clock::time_point sent;
+    unsigned turn = 0;
+};
+
+Bytes RequestFor(const std::string& mode, unsigned turn) {
+    if (mode == "relay") return {0x21};
+    switch (turn % 3) {
+    case 0: return {0x00, 0x00, 0x00};   // cached for an hour once fetched
+    case 1: return {0x00, 0x16, 0x00};   // line states
+    default: return {0x0E};              // SW state
+    }
+}
+
+int Connect(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) Die(std::string("socket: ") + std::strerror(errno));
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
+        Die("cannot connect to 127.0.0.1:" + std::to_string(port) + ": " + std::strerror(errno));
+    int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    return fd;
+}
+
+void SendRequest(Client& c, const std::string& mode) {
+    const Bytes r = RequestFor(mode, c.turn++);
+    if (::send(c.fd, r.data(), r.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(r.size()))
+        Die(std::string("send: ") + std::strerror(errno));
+    c.waiting = true;
+    c.sent = Clock::now();
+}
+
+int RunLoad(const Options& o) {
+    rlimit limit{};
+    ::getrlimit(RLIMIT_NOFILE, &limit);
+    if (limit.rlim_cur < static_cast<rlim_t>(o.clients) + 64) {
+        limit.rlim_cur = std::min<rlim_t>(limit.rlim_max, static_cast<rlim_t>(o.clients) + 64);
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+    std::vector<Client> clients(static_cast<std::size_t>(o.clients));
+    for (auto& c : clients) c.fd = Connect(o.port);
+    std::vector<pollfd> fds(clients.size());
+    for (std::size_t i = 0; i < clients.size(); ++i) fds[i] = {clients[i].fd, POLLIN, 0};
+
+    const auto start = Clock::now();
+    const auto measureFrom = start + std::chrono::duration_cast<Clock::duration>(
+                                         std::chrono::duration<double>(o.warmup));
+    const auto end = measureFrom + std::chrono::duration_cast<Clock::duration>(
+                                       std::chrono::duration<double>(o.seconds));
+    for (auto& c : clients) SendRequest(c, o.mode);
+
+    std::vector<double> latencies;
+    long replies = 0, losses = 0;
+    double cpuStart = 0;
+    bool measuring = false;
+    std::uint8_t buffer[4096];
+    while (true) {
+        const auto now = Clock::now();
+        if (!measuring && now >= measureFrom) {
+            measuring = true;
+            if (o.gatewayPid) cpuStart = CpuSeconds(o.gatewayPid);
+        }
+        if (now >= end) break;
+        const int ready = ::poll(fds.data(), fds.size(), 5);
+        if (ready < 0 && errno != EINTR) Die(std::string("poll: ") + std::strerror(errno));
+        const auto after = Clock::now();
+        for (std::size_t i = 0; i < clients.size(); ++i) {
+            Client& c = clients[i];
+            if (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) {
+                const ssize_t n = ::recv(c.fd, buffer, sizeof buffer, 0);
+                if (n == 0) Die("the gateway closed a connection");
+                if (n > 0 && c.waiting) {
+                    if (measuring) {
+                        latencies.push_back(std::chrono::duration<double, std::milli>(after - c.sent).count());
+                        ++replies;
+                    }
+                    c.waiting = false;
+                    SendRequest(c, o.mode);
+                }
+            } else if (c.waiting && after - c.sent > std::chrono::milliseconds(o.timeoutMs)) {
+                if (measuring) ++losses;
+                SendRequest(c, o.mode);
+            }
+        }
+    }
+    const double cpu = o.gatewayPid ? CpuSeconds(o.gatewayPid) - cpuStart : 0;
+    for (auto& c : clients) ::close(c.fd);
+
+    std::printf("mode=%s clients=%d seconds=%.1f replies=%ld rate=%.1f/s p50=%.2fms p99=%.2fms "
+                "losses=%ld",
+                o.mode.c_str(), o.clients, o.seconds, replies, static_cast<double>(replies) / o.seconds,
+                Percentile(latencies, 0.5), Percentile(latencies, 0.99), losses);
+    if (o.gatewayPid)
+        std::printf(" gateway_cpu=%.2fs (%.0f%%) gateway_peak_rss=%ldKiB", cpu,
+                    100.0 * cpu / o.seconds, PeakKiB(o.gatewayPid));
+    std::printf("\n");
+    return 0;
+}
+
+// Round trips of framed requests straight to the exchange on a serial device.
+int RunDirect(const Options& o) {
+    const int fd = ::open(o.direct.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) Die("cannot open " + o.direct + ": " + std::strerror(errno));
+    termios t{};
+    if (::tcgetattr(fd, &t) == 0) {
+        ::cfmakeraw(&t);
+        ::tcsetattr(fd, TCSANOW, &t);
+    }
+    vantor::FrameDecoder decoder;
+    int sequence = -1, gotSequence = -2;
+    decoder.onPacket = [&](int, const std::uint8_t* data) { gotSequence = data[0]; };
+    std::vector<double> times;
+    std::uint8_t buffer[1024];
+    const Bytes request = {0x21};
+    for (int i = 0; i < o.directCount; ++i) {
+        sequence = (i + 1) & 0xFF;
+        const auto frame = vantor::EncodeFrame(static_cast<std::uint8_t>(sequence), request);
+        const auto sent = Clock::now();
+        if (::write(fd, frame.data(), frame.size()) != static_cast<ssize_t>(frame.size()))
+            Die(std::string("write: ") + std::strerror(errno));
+        while (gotSequence != sequence) {
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, o.timeoutMs) <= 0) Die("no reply from the exchange");
+            const ssize_t n = ::read(fd, buffer, sizeof buffer);
+            if (n <= 0) Die("read failed");
+            decoder.feed(std::span<const std::uint8_t>(buffer, static_cast<std::size_t>(n)));
+        }
+        times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - sent).count());
+    }
+    ::close(fd);
+    std::printf("direct round trips=%zu p50=%.3fms p99=%.3fms\n", times.size(),
+                Percentile(times, 0.5), Percentile(times, 0.99));
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const Options o = Parse(argc, argv);
+    return o.direct.empty() ? RunLoad(o) : RunDirect(o);
+}
