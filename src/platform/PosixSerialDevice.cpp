@@ -423,6 +423,23 @@ SerialOpenResult OpenPosixSerialDevice(const std::string& deviceName) {
         ::close(fd);
         return {nullptr, error};
     }
+    if (charDevice) {
+        // A Linux tty starts with software flow control and line editing on,
+        // which would eat XON/XOFF bytes and rewrite CR/LF inside binary
+        // frames.  Start from a raw line like a freshly opened serial port
+        // elsewhere; hardware flow control set up by the administrator stays.
+        termios2 t{};
+        if (ioctl(fd, TCGETS2, &t) == 0) {
+            t.c_iflag &= ~tcflag_t(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF |
+                                   IXANY | IUCLC | IMAXBEL);
+            t.c_oflag &= ~tcflag_t(OPOST);
+            t.c_lflag &= ~tcflag_t(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+            t.c_cflag |= CREAD | CLOCAL;
+            t.c_cc[VMIN] = 0;
+            t.c_cc[VTIME] = 0;
+            ioctl(fd, TCSETS2, &t);
+        }
+    }
     const int wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (wakeFd < 0) {
         const int error = errno;

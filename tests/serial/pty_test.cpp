@@ -1,0 +1,290 @@
+// The port class on a real device: a pseudo-terminal whose master side plays
+// the exchange.  Covers what only the kernel can show: raw bytes, every baud
+// rate through termios2, the event thread on poll(), a vanished device and
+// descriptors given back.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/PosixSerialDevice.h"
+#include "serial/Comm.h"
+#include "toolkit/VirtualLoop.h"
+
+namespace vantor {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+int OpenDescriptors() {
+    int n = 0;
+    if (DIR* d = opendir("/proc/self/fd")) {
+        while (readdir(d)) ++n;
+        closedir(d);
+    }
+    return n;
+}
+
+template <class P>
+bool Eventually(P pred) {
+    for (int i = 0; i < 5000 && !pred(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return pred();
+}
+
+class PseudoTerminal {
+public:
+    PseudoTerminal() {
+        master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) return;
+        char name[128];
+        if (ptsname_r(master_, name, sizeof name) == 0) slave_ = name;
+    }
+    ~PseudoTerminal() { CloseMaster(); }
+    bool ok() const { return master_ >= 0 && !slave_.empty(); }
+    const std::string& slave() const { return slave_; }
+    void Send(const Bytes& bytes) {
+        ASSERT_EQ(::write(master_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    }
+    void Send(const std::string& text) { Send(Bytes(text.begin(), text.end())); }
+    // Everything the port sent, waiting for `count` bytes at most a few seconds.
+    Bytes Take(std::size_t count) {
+        Bytes out;
+        while (out.size() < count) {
+            pollfd p{master_, POLLIN, 0};
+            if (::poll(&p, 1, 5000) <= 0) break;
+            std::uint8_t buffer[512];
+            const ssize_t n = ::read(master_, buffer, sizeof buffer);
+            if (n <= 0) break;
+            out.insert(out.end(), buffer, buffer + n);
+        }
+        return out;
+    }
+    void CloseMaster() {
+        if (master_ >= 0) ::close(master_);
+        master_ = -1;
+    }
+
+private:
+    int master_ = -1;
+    std::string slave_;
+};
+
+class OnPseudoTerminal : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!pty.ok()) GTEST_SKIP() << "no pseudo-terminals here";
+        comm.SetDeviceName(pty.slave());
+    }
+    // Runs hand-overs of the event thread until `pred` holds.
+    template <class P>
+    void RunUntil(P pred) {
+        while (!pred()) {
+            ASSERT_TRUE(loop.waitForTask()) << "no notification came";
+            loop.runPending();
+        }
+    }
+
+    PseudoTerminal pty;
+    VirtualLoop loop;
+    TComm comm{nullptr, loop};
+};
+
+TEST(SerialDeviceNames, ClassicNamesMapToLinuxDevices) {
+    EXPECT_EQ(SerialDevicePath("COM1"), "/dev/ttyS0");
+    EXPECT_EQ(SerialDevicePath("Com2"), "/dev/ttyS1");
+    EXPECT_EQ(SerialDevicePath("com12"), "/dev/ttyS11");
+    EXPECT_EQ(SerialDevicePath("/dev/ttyUSB0"), "/dev/ttyUSB0");
+    EXPECT_EQ(SerialDevicePath("ttyACM0"), "/dev/ttyACM0");
+    EXPECT_EQ(SerialDevicePath("COM0"), "/dev/COM0");
+    EXPECT_EQ(SerialDevicePath("COM1x"), "/dev/COM1x");
+}
+
+TEST(SerialDeviceOpen, MissingDevicesAndPlainFilesAreRefused) {
+    VirtualLoop loop;
+    TComm comm(nullptr, loop);
+    comm.SetDeviceName("/dev/no-such-serial-device");
+    try {
+        comm.Open();
+        FAIL();
+    } catch (const ECommError& e) {
+        EXPECT_EQ(e.ErrorCode(), ENOENT);
+        EXPECT_EQ(std::string(e.what()), "Error accessing specified device (Error: " + std::to_string(ENOENT) + ") ");
+    }
+    char path[] = "/tmp/vantor-serial-XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    const int before = OpenDescriptors();
+    comm.SetDeviceName(path);
+    try {
+        comm.Open();
+        FAIL();
+    } catch (const ECommError& e) {
+        EXPECT_STREQ(e.what(), "Invalid device handle, access denied (Error: -1) ");
+    }
+    EXPECT_FALSE(comm.IsOpen());
+    EXPECT_EQ(OpenDescriptors(), before);
+    ::unlink(path);
+}
+
+TEST_F(OnPseudoTerminal, RawBytesBothWaysAndNothingWaitingReadsZero) {
+    comm.SetMonitorEvents({});
+    comm.Open();
+    std::uint8_t buffer[300];
+    EXPECT_EQ(comm.Read(buffer, sizeof buffer), 0);
+
+    Bytes all(256);
+    for (int i = 0; i < 256; ++i) all[i] = static_cast<std::uint8_t>(i);
+    EXPECT_EQ(comm.Write(all.data(), 256), 256);
+    EXPECT_EQ(pty.Take(256), all);
+
+    pty.Send(all);
+    Bytes got;
+    ASSERT_TRUE(Eventually([&] {
+        const int n = comm.Read(buffer, sizeof buffer);
+        got.insert(got.end(), buffer, buffer + n);
+        return got.size() >= 256;
+    }));
+    EXPECT_EQ(got, all);   // no CR/LF translation, no echo, no signals
+    EXPECT_EQ(pty.Take(0), Bytes{});
+}
+
+TEST_F(OnPseudoTerminal, NoModemLinesOnAPseudoTerminal) {
+    comm.Open();
+    for (int line = 1; line <= 4; ++line) EXPECT_FALSE(comm.LineActive(line));
+    comm.Close();
+    try {
+        comm.SetDTR(true);
+        FAIL();
+    } catch (const ECommError& e) {
+        EXPECT_EQ(e.Text(), "Port not open, unable to complete operation");
+    }
+}
+
+TEST_F(OnPseudoTerminal, EveryBaudRateAndFramingReachesTheDriver) {
+    SerialOpenResult opened = OpenPosixSerialDevice(pty.slave());
+    ASSERT_TRUE(opened.device) << opened.error;
+    SerialDevice& device = *opened.device;
+    EXPECT_TRUE(device.isCharacterDevice());
+    SerialLineSettings s;
+    ASSERT_EQ(device.getState(s), 0);
+    // A fresh line has no software flow control, which would eat 0x11/0x13.
+    EXPECT_EQ(s.flags & (DcbFlag::OutX | DcbFlag::InX), 0u);
+    for (unsigned r = br110; r <= br256000; ++r) {
+        s.baudRate = BaudRateValue(static_cast<TBaudrate>(r));
+        ASSERT_EQ(device.setState(s), 0) << s.baudRate;
+        SerialLineSettings back;
+        ASSERT_EQ(device.getState(back), 0);
+        EXPECT_EQ(back.baudRate, s.baudRate);
+    }
+    // A pseudo-terminal forces 8 data bits without parity; stop bits it keeps.
+    s.baudRate = 19200;
+    for (std::uint8_t stop : {0, 1, 2}) {
+        s.stopBits = stop;
+        ASSERT_EQ(device.setState(s), 0);
+        SerialLineSettings back;
+        ASSERT_EQ(device.getState(back), 0);
+        EXPECT_EQ(back.stopBits, stop);
+    }
+    // Flags termios can hold come back from the driver, the rest as they were set.
+    s.flags = DcbFlag::Binary | DcbFlag::OutX | DcbFlag::InX | DcbFlag::DsrSensitivity | DcbFlag::DtrControlHandshake;
+    s.xonChar = 0x11;
+    s.xoffChar = 0x13;
+    ASSERT_EQ(device.setState(s), 0);
+    SerialLineSettings back;
+    ASSERT_EQ(device.getState(back), 0);
+    EXPECT_EQ(back.flags, s.flags);
+    s.byteSize = 4;
+    EXPECT_EQ(device.setState(s), EINVAL);
+
+    // The same through the port class: four data bits are refused with the driver's error.
+    comm.Open();
+    comm.SetBaudRate(br56000);
+    try {
+        comm.SetDatabits(da4);
+        FAIL();
+    } catch (const ECommError& e) {
+        EXPECT_EQ(e.Text(), "Error updating DataControlBlock");
+        EXPECT_EQ(e.ErrorCode(), EINVAL);
+    }
+}
+
+TEST_F(OnPseudoTerminal, ReceivedBytesAreHandedToTheLoop) {
+    std::string received;
+    comm.OnRxChar = [&](TObject*, int count) {
+        std::vector<char> buffer(static_cast<std::size_t>(count));
+        received.append(buffer.data(), static_cast<std::size_t>(comm.Read(buffer.data(), count)));
+    };
+    comm.Open();
+    pty.Send(std::string("EE#"));
+    RunUntil([&] { return received.size() >= 3; });
+    EXPECT_EQ(received, "EE#");
+    pty.Send(std::string("more"));
+    RunUntil([&] { return received.size() >= 7; });
+    EXPECT_EQ(received, "EE#more");
+}
+
+TEST_F(OnPseudoTerminal, UnreadInputIsNotAnnouncedOverAndOver) {
+    std::vector<int> counts;
+    comm.OnRxChar = [&](TObject*, int count) { counts.push_back(count); };   // never reads
+    comm.Open();
+    pty.Send(std::string("abc"));
+    RunUntil([&] { return !counts.empty(); });
+    // Level-triggered readiness would bring the same bytes back at once.
+    EXPECT_FALSE(loop.waitForTask(std::chrono::milliseconds(300)));
+    pty.Send(std::string("de"));
+    RunUntil([&] { return counts.size() >= 2 && counts.back() == 5; });
+    EXPECT_EQ(counts.back(), 5);
+}
+
+TEST_F(OnPseudoTerminal, ClosedPortCanBeOpenedAgainAtOnce) {
+    comm.Open();
+    comm.Close();
+    comm.Open();
+    EXPECT_TRUE(comm.IsOpen());
+    if (geteuid() != 0) {
+        // Exclusive while open (root is exempt from the kernel's exclusive mode).
+        TComm second(nullptr, loop);
+        second.SetDeviceName(pty.slave());
+        try {
+            second.Open();
+            FAIL();
+        } catch (const ECommError& e) {
+            EXPECT_EQ(e.ErrorCode(), EBUSY);
+        }
+    }
+}
+
+TEST_F(OnPseudoTerminal, VanishedDeviceStopsTheThreadAndGivesBackItsDescriptors) {
+    const int before = OpenDescriptors();
+    std::vector<int> lost;
+    comm.OnRxChar = [&](TObject*, int count) {
+        std::vector<char> buffer(static_cast<std::size_t>(count));
+        comm.Read(buffer.data(), count);
+    };
+    comm.OnDeviceLost = [&](TObject*, int error) { lost.push_back(error); };
+    comm.Open();
+    EXPECT_GT(OpenDescriptors(), before);
+    pty.CloseMaster();
+    RunUntil([&] { return !lost.empty(); });
+    EXPECT_EQ(lost, std::vector<int>{EIO});
+    EXPECT_FALSE(comm.IsOpen());
+    // One descriptor fewer than before: the master is gone, the port gave back
+    // its device and wake-up descriptors once its thread ended.
+    EXPECT_TRUE(Eventually([&] { return OpenDescriptors() == before - 1; }));
+    // Nothing more comes from a stopped thread.
+    EXPECT_FALSE(loop.waitForTask(std::chrono::milliseconds(300)));
+}
+
+} // namespace
+} // namespace vantor
