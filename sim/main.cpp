@@ -198,7 +198,8 @@ int Run(const vantor::sim::SimOptions& opt) {
         return 1;
     }
     ::signal(SIGPIPE, SIG_IGN);
-    ::fcntl(0, F_SETFL, ::fcntl(0, F_GETFL) | O_NONBLOCK);
+    // stdin stays blocking: it may be a terminal shared with the shell, and
+    // one read after poll reported input never blocks.
 
     Clock clock;
     SimSession session(

@@ -1,0 +1,92 @@
+// The simulator's command line.
+#include "SimOptions.h"
+
+#include <gtest/gtest.h>
+
+using namespace vantor::sim;
+
+namespace {
+
+ParsedOptions Parse(std::vector<std::string_view> args) { return ParseCommandLine(args); }
+
+} // namespace
+
+TEST(SimOptions, DefaultsPlayAWellBehavedExchange) {
+    auto p = Parse({});
+    ASSERT_TRUE(p.options) << p.error;
+    const SimOptions& o = *p.options;
+    EXPECT_EQ(o.model.ports, 8);
+    EXPECT_EQ(o.model.configByte4, 2);
+    EXPECT_EQ(o.model.configByte5, 0);
+    EXPECT_FALSE(o.model.records.has_value());
+    EXPECT_FALSE(o.faults.silent);
+    EXPECT_FALSE(o.faults.split);
+    EXPECT_EQ(o.faults.nakEvery, 0u);
+    EXPECT_EQ(o.faults.crcErrorEvery, 0u);
+    EXPECT_EQ(o.faults.delayMs, 0u);
+    EXPECT_TRUE(o.link.empty());
+    EXPECT_TRUE(o.logPath.empty());
+}
+
+TEST(SimOptions, EveryOptionReachesItsSetting) {
+    auto p = Parse({"--link", "/tmp/ttyX", "--ports", "12", "--records=0", "--record-every", "250", "--silent",
+                    "--crc-error-every", "5", "--nak-every=7", "--delay-ms", "40", "--split", "--split-gap-ms", "3",
+                    "--config-byte4", "0x03", "--config-byte5", "1", "--info-blocks", "30", "--line-offset", "2",
+                    "--message-every", "0", "--line-step-ms", "10", "--log", "sim.log", "--seed", "42"});
+    ASSERT_TRUE(p.options) << p.error;
+    const SimOptions& o = *p.options;
+    EXPECT_EQ(o.link, "/tmp/ttyX");
+    EXPECT_EQ(o.model.ports, 12);
+    EXPECT_EQ(o.model.records, std::optional<std::uint64_t>(0));
+    EXPECT_EQ(o.model.recordEveryMs, 250u);
+    EXPECT_TRUE(o.faults.silent);
+    EXPECT_EQ(o.faults.crcErrorEvery, 5u);
+    EXPECT_EQ(o.faults.nakEvery, 7u);
+    EXPECT_EQ(o.faults.delayMs, 40u);
+    EXPECT_TRUE(o.faults.split);
+    EXPECT_EQ(o.faults.splitGapMs, 3u);
+    EXPECT_EQ(o.model.configByte4, 3);
+    EXPECT_EQ(o.model.configByte5, 1);
+    EXPECT_EQ(o.model.infoBlocks, 30);
+    EXPECT_EQ(o.model.lineOffset, 2);
+    EXPECT_EQ(o.model.messageEvery, 0u);
+    EXPECT_EQ(o.model.lineStepMs, 10u);
+    EXPECT_EQ(o.logPath, "sim.log");
+    EXPECT_EQ(o.model.seed, 42u);
+    EXPECT_TRUE(Parse({"--help"}).options->help);
+}
+
+TEST(SimOptions, RefusesWhatItCannotPlay) {
+    struct Bad {
+        std::vector<std::string_view> args;
+        const char* error;
+    };
+    for (const Bad& b : std::vector<Bad>{
+             {{"--ports", "64"}, "bad value for --ports: 64"},   // a line-state reply must fit 256 bytes
+             {{"--ports", "-1"}, "bad value for --ports: -1"},
+             {{"--info-blocks", "31"}, "bad value for --info-blocks: 31"},
+             {{"--config-byte4", "256"}, "bad value for --config-byte4: 256"},
+             {{"--records", "many"}, "bad value for --records: many"},
+             {{"--delay-ms", "10ms"}, "bad value for --delay-ms: 10ms"},
+             {{"--line-step-ms", "0"}, "bad value for --line-step-ms: 0"},
+             {{"--seed", "0x"}, "bad value for --seed: 0x"},
+             {{"--link", ""}, "bad value for --link: "},
+             {{"--nak-every"}, "--nak-every needs a value"},
+             {{"--frobnicate"}, "unknown option --frobnicate"},
+             {{"ports"}, "unknown option ports"},
+             {{"--silent=yes"}, "unknown option --silent=yes"},
+         }) {
+        auto p = Parse(b.args);
+        EXPECT_FALSE(p.options) << b.error;
+        EXPECT_EQ(p.error, b.error);
+    }
+}
+
+TEST(SimOptions, UsageNamesEveryOptionAndCommand) {
+    std::string usage = Usage("vantor-sim");
+    for (const char* word : {"--link", "--ports", "--records", "--record-every", "--silent", "--crc-error-every",
+                             "--nak-every", "--delay-ms", "--split", "--config-byte4", "--config-byte5",
+                             "--info-blocks", "--log", "--seed", "--help", "silent on|off", "nak once", "crc once",
+                             "records N", "quit", "READY"})
+        EXPECT_NE(usage.find(word), std::string::npos) << word;
+}
