@@ -300,6 +300,7 @@ void ExchangeLink::ServeMessageCounters() {
         return;
     }
     const std::vector<std::uint8_t> payload = store_.BuildRequest('M', 0);
+    if (payload.empty()) return;
     if (settings_.Extent)
         log_.WriteLog("<602", formatter_.format(Direction::Request, payload, payload[0], true));
     else

@@ -51,6 +51,7 @@ public:
 
     bool Empty() const { return entries_.empty(); }
     std::size_t Count() const { return entries_.size(); }
+    std::size_t Size() const { return entries_.size(); }
     // Oldest entry; the queue must not be empty.
     Entry& Head() { return entries_.front(); }
     const Entry& At(std::size_t i) const { return entries_.at(i); }

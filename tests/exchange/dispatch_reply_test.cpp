@@ -170,24 +170,6 @@ TEST_F(DispatchTest, PortListWithoutMailOrAccountingAndWithThePlugIn) {
     EXPECT_FALSE(Enabled(LinkTimer::UR));
 }
 
-TEST_F(DispatchTest, PersonalBlocksThenShortNumbers) {
-    store.DecodeReply('I', Bytes{0, 0, 0, 0, 2, 0, 0, 0});  // two personal blocks
-    Bytes block(3 + 64, 0);
-    Answer('p', block);
-    EXPECT_EQ(store.BlockCounter(), 1);
-    Answer('p', block);
-    EXPECT_EQ(store.BlockCounter(), 0);
-    EXPECT_EQ(link.queued, (std::vector<std::pair<char, std::int32_t>>{{'p', 0}, {'s', 0}}));
-    EXPECT_EQ(log.lines, (std::vector<LogLine>{{"<COM", "Personal0"}, {"<COM", "Personal1"}}));
-
-    link.queued.clear();
-    store.SetBlockCounter(64);
-    Answer('s', Bytes(3 + 236, 0));
-    EXPECT_EQ(store.BlockCounter(), 65);
-    EXPECT_EQ(link.queued, (std::vector<std::pair<char, std::int32_t>>{{'s', 0}}));
-    EXPECT_EQ(log.lines.back(), (LogLine{"<COM", "ShortMem64"}));
-}
-
 TEST_F(DispatchTest, LineStatesFeedThePlugInAndAskForCallerData) {
     FakePlugin plugin;
     store.SetPluginFeed(&plugin);
