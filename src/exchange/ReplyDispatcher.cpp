@@ -49,7 +49,7 @@ bool ReplyDispatcher::KindIsCached(char kind) {
 }
 
 void ReplyDispatcher::HandlePacket(int count, const std::uint8_t* data) {
-    if (count < 1 || data == nullptr) return;
+    if (count > 0 && data == nullptr) return;
     const LinkState state = link_.State();
     if (state != LinkState::AwaitingReply && state != LinkState::AwaitingClientReply) return;
 
@@ -59,6 +59,7 @@ void ReplyDispatcher::HandlePacket(int count, const std::uint8_t* data) {
         mail_.SendTrap(2);
         link_.SetLinkLost(false);
     }
+    if (count < 1) return;  // not even a sequence number
 
     const std::uint8_t sequence = data[0];
     if (sequence != link_.LastSentSequence()) return;
