@@ -47,7 +47,7 @@ public:
             file_ = stderr;
             return;
         }
-        file_ = std::fopen(path.c_str(), "w");
+        file_ = std::fopen(path.c_str(), "we");
         owned_ = file_ != nullptr;
     }
     ~LogFile() {
@@ -328,6 +328,18 @@ int Run(const vantor::sim::SimOptions& opt) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Started with stdin, stdout or stderr closed ("<&-"), the pseudo-terminal
+    // would get descriptor 0 and be read as the command stream: keep the
+    // three standard descriptors taken.
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
+            int null = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+            if (null >= 0 && null != fd) {
+                ::dup2(null, fd);
+                ::close(null);
+            }
+        }
+    }
     std::vector<std::string_view> args(argv + 1, argv + argc);
     auto parsed = vantor::sim::ParseCommandLine(args);
     if (!parsed.options) {
