@@ -1,5 +1,6 @@
 #include "core/ExchangeLink.h"
 
+#include <exception>
 #include <utility>
 
 #include "core/Settings.h"
@@ -139,7 +140,13 @@ void ExchangeLink::Resend() {
 void ExchangeLink::Transmit() {
     log_.WriteStatus(lastSent_.label, lastSent_.text);
     if (settings_.Com_LocOut) log_.WriteLog(lastSent_.label, lastSent_.text);
-    port_.WritePacket(lastSent_.sequence, lastSent_.payload);
+    try {
+        port_.WritePacket(lastSent_.sequence, lastSent_.payload);
+    } catch (const std::exception& e) {
+        // A failed write is a lost packet: the wait runs out and the packet
+        // is resent like any unanswered one.
+        log_.WriteLog("!Err", e.what());
+    }
     tickCounter_ = 0;
 }
 

@@ -1,6 +1,8 @@
 // The request-reply cycle: sending, waiting, resending, link loss and recovery.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 #include "serial/FrameCodec.h"
 
 #include "engine_fixture.h"
@@ -242,4 +244,22 @@ TEST_F(LinkTest, HeadsThatSendNothingLeaveTheLinkIdle) {
     Ticks(20);
     EXPECT_EQ(port.packets.size(), 1u);
     EXPECT_EQ(link.TickCounter(), 0);
+}
+
+TEST_F(LinkTest, FailedWriteIsLoggedAndResentLikeALostPacket) {
+    struct ThrowingPort : PacketPort {
+        bool IsOpen() const override { return true; }
+        void WritePacket(std::uint8_t, std::span<const std::uint8_t>) override {
+            if (++writes == 1) throw std::runtime_error("write failed");
+        }
+        int writes = 0;
+    } failing;
+    ExchangeLink other(nullptr, loop, settings, failing, store, mail, log, texts, formatter);
+    other.InitialRequestSet();
+    other.TimerTick().SetEnabled(true);
+    Ticks(1);
+    EXPECT_EQ(log.Count("!Err", "write failed"), 1);
+    EXPECT_EQ(other.State(), LinkState::AwaitingReply);
+    Ticks(10);
+    EXPECT_EQ(failing.writes, 2);
 }
