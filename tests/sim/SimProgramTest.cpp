@@ -390,3 +390,17 @@ TEST(SimProgram, HelpAndBadOptions) {
         EXPECT_TRUE(bad.WaitForLine("vantor-sim:", 5s, Process::Stream::Stderr)) << args[0];
     }
 }
+
+TEST(SimProgram, WorksWhenStartedWithStdinClosed) {
+    // As a shell script starts it in the background: "vantor-sim <&- &".
+    ProcessOptions o;
+    o.args = {"-c", "exec \"$0\" <&-", SimProcess::DefaultProgram()};
+    Process sim("sh", o);
+    auto ready = sim.WaitForLine(std::regex("^READY /dev/pts/"), 5s);
+    ASSERT_TRUE(ready);
+    Line line(ready->substr(6));
+    ASSERT_TRUE(line.ok());
+    auto reply = line.Ask(1, {13});
+    ASSERT_TRUE(reply) << "the line must not be taken for the command stream";
+    EXPECT_EQ(reply->payload.size(), 17u);
+}
