@@ -544,3 +544,52 @@ TEST(DataStoreAccountingFile, AppendsThroughThePlatformAppender)
 
 } // namespace
 } // namespace vantor
+
+namespace vantor {
+namespace {
+
+// Whatever the exchange sends, the store keeps to its capacities.  Run under
+// the address sanitizer this also proves that no decoder reads past a reply.
+TEST(DataStoreRobustness, ArbitraryRepliesStayWithinCapacities)
+{
+    storetest::RecordingHooks hooks;
+    storetest::RecordingFeed feed;
+    bool fail = false;
+    std::map<std::string, std::string> files;
+    TDataStore store("/x", hooks, [] { return 1.0; }, std::make_unique<storetest::MemoryAppender>(&files, &fail));
+    store.SetPluginFeed(&feed);
+
+    std::uint32_t seed = 12345;
+    auto next = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return seed >> 16;
+    };
+    const std::string kinds = "AXCIVxFYps#USM";
+    for (int round = 0; round < 3000; ++round) {
+        std::vector<std::uint8_t> reply(next() % 600);
+        for (auto& b : reply)
+            b = static_cast<std::uint8_t>(next());
+        if (!reply.empty() && next() % 2)
+            reply[0] = 0;  // mostly successful replies, so the decoders get past byte 0
+        const char kind = kinds[next() % kinds.size()];
+        store.SetBlockCounter(static_cast<int>(next() % 80) - 5);
+        if (kind == 'A')
+            store.LineStateFeed(reply, [](int line) { ASSERT_LT(line, 63); });
+        store.DecodeReply(kind, reply);
+        store.SkipBlock(kind);
+        store.BuildRequest(kind, static_cast<int>(next() % 40) - 4);
+
+        ASSERT_LE(store.ANLength(), TDataStore::ANCapacity);
+        ASSERT_LE(store.SWLength(), TDataStore::SWCapacity);
+        ASSERT_LE(store.PortCount(), TDataStore::MaxPorts);
+        ASSERT_LE(store.LineCount(), 63);
+        ASSERT_LE(store.PersonalBlocks(), 30);
+        ASSERT_LE(feed.lastLineCount, 63);
+        ASSERT_LE(feed.lastPortCount, 56);
+        for (std::size_t i = 0; i < store.PortCount(); ++i)
+            ASSERT_LE(store.Port(i).Number().size(), 4u);
+    }
+}
+
+} // namespace
+} // namespace vantor
