@@ -17,6 +17,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -376,6 +377,26 @@ TEST_F(ServerSocketTest, ManyClientsComeAndGoWithoutLeakingDescriptors) {
     for (auto& e : events) disconnects += e.rfind("disconnect", 0) == 0;
     EXPECT_EQ(disconnects, kClients);
     // TearDown checks that every descriptor is back.
+}
+
+TEST_F(ServerSocketTest, RunningOutOfDescriptorsKeepsWaitingClientsUntilSomeAreFree) {
+    Connect();
+    Connect();
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit tight = saved;
+    // The limit applies to descriptor numbers: stop below the lowest free one.
+    const int lowestFree = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(lowestFree, 0);
+    ::close(lowestFree);
+    tight.rlim_cur = static_cast<rlim_t>(lowestFree);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+    for (int i = 0; i < 50; ++i) loop.processEvents();
+    const int whileTight = server->ActiveConnections();
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+    EXPECT_EQ(whileTight, 0);
+    // The waiting connections were kept, and are taken once accepting resumes.
+    EXPECT_TRUE(PumpUntil([&] { return server->ActiveConnections() == 2; }));
 }
 
 TEST_F(ServerSocketTest, ClosingTheListenerFromADisconnectHandlerIsSafe) {
