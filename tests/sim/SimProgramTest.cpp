@@ -398,6 +398,9 @@ TEST(SimProgram, WorksWhenStartedWithStdinClosed) {
     Process sim("sh", o);
     auto ready = sim.WaitForLine(std::regex("^READY /dev/pts/"), 5s);
     ASSERT_TRUE(ready);
+    // Descriptor 0 stays a harmless /dev/null, never the pseudo-terminal.
+    EXPECT_EQ(std::filesystem::read_symlink("/proc/" + std::to_string(sim.pid()) + "/fd/0").string(),
+              "/dev/null");
     Line line(ready->substr(6));
     ASSERT_TRUE(line.ok());
     auto reply = line.Ask(1, {13});
