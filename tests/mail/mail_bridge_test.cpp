@@ -629,3 +629,21 @@ TEST_F(MailBridgeTest, CircularChainDoesNotHang)
 
 } // namespace
 } // namespace vantor
+
+namespace vantor {
+namespace {
+
+TEST_F(MailBridgeTest, SystemLoaderWithoutTheLibraryLeavesTheBridgeUnbound)
+{
+    const auto folder = std::filesystem::temp_directory_path() / "vantor-no-mail-library";
+    std::filesystem::create_directories(folder);
+    auto bridge = Bridge(SystemMailLibraryOpener(folder.string()));
+    EXPECT_FALSE(bridge->Loaded());
+    EXPECT_FALSE(bridge->Bound());
+    EXPECT_FALSE(bridge->Initialise());
+    EXPECT_FALSE(bridge->PollMailboxes());
+    std::filesystem::remove_all(folder);
+}
+
+} // namespace
+} // namespace vantor

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <thread>
@@ -429,6 +430,23 @@ TEST_F(XapiCommandTest, MessageFetchesTheCommandOnlyWhileActive)
     plugin.calls.clear();
     handler.HandleMessage(101);
     EXPECT_TRUE(plugin.calls.empty());
+}
+
+} // namespace
+} // namespace vantor
+
+namespace vantor {
+namespace {
+
+TEST_F(XapiTest, SystemLoaderWithoutTheLibraryReportsError)
+{
+    const auto folder = std::filesystem::temp_directory_path() / "vantor-no-plugin-library";
+    std::filesystem::create_directories(folder);
+    TXAPI xapi(log, loop, SystemPluginLibraryOpener(folder.string()));
+    EXPECT_FALSE(xapi.Start());
+    EXPECT_FALSE(xapi.Loaded());
+    EXPECT_EQ(Labels("XAPI"), (std::vector<std::string>{"Error"}));
+    std::filesystem::remove_all(folder);
 }
 
 } // namespace
