@@ -54,31 +54,42 @@ DIRECT_DEV=$(start_sim direct)
 echo "# exchange without the gateway: $("$BUILD/relay-bench" --direct "$DIRECT_DEV" --count 300)"
 
 DEV=$(start_sim exchange)
-PORT=$(( 20000 + RANDOM % 20000 ))
 HOME_DIR="$WORK/home"
 mkdir -p "$HOME_DIR"
 cp "$BUILD"/TVantor.* "$HOME_DIR"/ 2>/dev/null || true
-printf '[Set]\r\nLang=Eng\r\nPort=%s:19200,N,8,1\r\nIPPort=%s\r\nReadUct=0\r\n' "$DEV" "$PORT" \
-  > "$HOME_DIR/vantor.INI"
-"$BUILD/vantor" --home "$HOME_DIR" --headless > "$WORK/gateway.log" 2>&1 &
-GATEWAY=$!
-PIDS+=($GATEWAY)
 
-# Ready when the listener accepts and the exchange link has started.
-for _ in $(seq 100); do
-  if (exec 3<>"/dev/tcp/127.0.0.1/$PORT") 2>/dev/null; then break; fi
-  sleep 0.1
-done
-sleep 3
-if ! kill -0 "$GATEWAY" 2>/dev/null; then
-  echo "bench: the gateway stopped; its log:" >&2
-  tail -20 "$WORK/gateway.log" >&2
-  exit 1
-fi
+# A fresh gateway for every run, so that requests still queued from a
+# heavier run do not slow the next one down, and the peak memory is the run's.
+GATEWAY=
+start_gateway() {
+  PORT=$(( 20000 + RANDOM % 20000 ))
+  printf '[Set]\r\nLang=Eng\r\nPort=%s:19200,N,8,1\r\nIPPort=%s\r\nReadUct=0\r\n' "$DEV" "$PORT" \
+    > "$HOME_DIR/vantor.INI"
+  "$BUILD/vantor" --home "$HOME_DIR" --headless > "$WORK/gateway.log" 2>&1 &
+  GATEWAY=$!
+  PIDS+=($GATEWAY)
+  # Ready when the listener accepts and the exchange link has started.
+  for _ in $(seq 100); do
+    if (exec 3<>"/dev/tcp/127.0.0.1/$PORT") 2>/dev/null; then break; fi
+    sleep 0.1
+  done
+  sleep 2
+  if ! kill -0 "$GATEWAY" 2>/dev/null; then
+    echo "bench: the gateway stopped; its log:" >&2
+    tail -20 "$WORK/gateway.log" >&2
+    exit 1
+  fi
+}
+stop_gateway() {
+  kill "$GATEWAY" 2>/dev/null || true
+  wait "$GATEWAY" 2>/dev/null || true
+}
 
-for mode in local relay; do
+for mode in cache snapshot relay; do
   for n in "${COUNTS[@]}"; do
+    start_gateway
     "$BUILD/relay-bench" --port "$PORT" --clients "$n" --mode "$mode" \
       --seconds "$SECONDS_PER_RUN" --gateway-pid "$GATEWAY"
+    stop_gateway
   done
 done
