@@ -44,6 +44,8 @@ public:
     static constexpr int ModemCommandSize = 202;
 
     TCommPax(TComponent* owner, EventLoop& loop, SerialDeviceFactory factory = OpenPosixSerialDevice);
+    // Stops the event thread while the receive machine still exists.
+    ~TCommPax() override { Close(); }
     std::string ClassName() const override { return "TCommPax"; }
 
     // Sends one frame: header byte Type, payload Data[0..Len-1].  A payload

@@ -46,6 +46,9 @@ bool FrameDecoder::StartPacket() {
 }
 
 bool FrameDecoder::TestCRC() const {
+    // Only a length that StartPacket accepted has its CRC inside the buffer;
+    // after an over-long length the answer is no instead of a read past the end.
+    if (std::size_t(length_) + 4 > FrameReceiveBufferSize) return false;
     const std::uint32_t expected = crc_ ^ 0xFFFFFFFFu;
     const std::uint32_t received = std::uint32_t(buffer_[length_]) |
                                    std::uint32_t(buffer_[length_ + 1]) << 8 |

@@ -166,6 +166,14 @@ TEST_F(Framing, LengthLimitFollowsMaxPacketSize) {
     EXPECT_EQ(packets.size(), 1u);
 }
 
+TEST_F(Framing, CrcTestAfterARefusedLengthStaysInTheBuffer) {
+    // After a refused length the CRC position lies beyond the buffer.
+    Deliver(Bytes{0xEE, 0x23, 0xFF, 0xFF});
+    EXPECT_FALSE(pax.TestCRC());
+    Deliver(Bytes{0xEE, 0x23, 0x01, 0x00});   // an acceptable length starts the body
+    EXPECT_EQ(pax.ReceiveState(), FrameDecoder::Body);
+}
+
 TEST_F(Framing, EmptyFrameNeedsOnlyTheCrcOfNothing) {
     Deliver(Bytes{0xEE, 0x23, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00});
     ASSERT_EQ(packets.size(), 1u);
