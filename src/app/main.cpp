@@ -138,16 +138,18 @@ int main(int argc, char** argv) {
     TApplication app(loop, desktop);
     app.SetShowMainForm(false);
     std::unique_ptr<TMainForm> mainForm;
+    // Watching from before the start: a stop request during start-up is
+    // taken up as soon as the loop runs.
+    SignalWatcher signals(loop, [&](int) {
+        if (mainForm) mainForm->Close();
+        app.Terminate();
+    });
     try {
         mainForm = std::make_unique<TMainForm>(app, env);
     } catch (const std::exception& e) {
         app.ShowException(e);
         return 0;
     }
-    SignalWatcher signals(loop, [&](int) {
-        if (mainForm) mainForm->Close();
-        app.Terminate();
-    });
     for (;;) {
         try {
             app.Run();
