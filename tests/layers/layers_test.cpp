@@ -1,0 +1,73 @@
+// The layers stay clean: Qt only in the desktop view, OS calls only in the
+// platform layer (and in the programs around the gateway: sim, tools, tests).
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Hit {
+    std::string file;
+    int line;
+    std::string text;
+};
+
+std::vector<Hit> Find(const fs::path& root, const std::regex& pattern,
+                      const std::vector<std::string>& skipFolders) {
+    std::vector<Hit> hits;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        if (!entry.is_regular_file()) continue;
+        const std::string ext = entry.path().extension().string();
+        if (ext != ".h" && ext != ".cpp" && ext != ".hpp") continue;
+        const std::string relative = fs::relative(entry.path(), root).string();
+        bool skipped = false;
+        for (const std::string& folder : skipFolders)
+            if (relative.rfind(folder + "/", 0) == 0) skipped = true;
+        if (skipped) continue;
+        std::ifstream in(entry.path());
+        std::string text;
+        int number = 0;
+        while (std::getline(in, text)) {
+            ++number;
+            if (std::regex_search(text, pattern)) hits.push_back({relative, number, text});
+        }
+    }
+    return hits;
+}
+
+std::string Describe(const std::vector<Hit>& hits) {
+    std::string out;
+    for (const Hit& h : hits) out += h.file + ":" + std::to_string(h.line) + ": " + h.text + "\n";
+    return out;
+}
+
+const fs::path Src = fs::path(VANTOR_SOURCE_DIR) / "src";
+
+TEST(Layers, QtIsIncludedOnlyByTheDesktopView) {
+    const std::regex qt(R"(^\s*#\s*include\s*[<"](Q[A-Za-z]+|Qt[A-Za-z]*/))");
+    const auto hits = Find(Src, qt, {"desktop"});
+    EXPECT_TRUE(hits.empty()) << Describe(hits);
+}
+
+TEST(Layers, FeatureModulesAndToolkitMakeNoOsCalls) {
+    const std::regex osHeader(
+        R"(^\s*#\s*include\s*<(unistd\.h|fcntl\.h|termios\.h|dlfcn\.h|poll\.h|signal\.h|pthread\.h|netinet/[a-z_]+\.h|arpa/[a-z_]+\.h|sys/[a-z_]+\.h|asm/[a-z_]+\.h|linux/[a-z_]+\.h)>)");
+    const auto hits = Find(Src, osHeader, {"platform", "app", "desktop"});
+    EXPECT_TRUE(hits.empty()) << Describe(hits);
+}
+
+TEST(Layers, TheToolkitDependsOnNoFeatureModule) {
+    const std::regex feature(
+        R"(^\s*#\s*include\s*"(core|serial|exchange|relay|accounting|plugin|mail|service|nls|ui|platform|desktop)/)");
+    std::vector<Hit> hits;
+    for (const Hit& h : Find(Src / "toolkit", feature, {})) hits.push_back(h);
+    EXPECT_TRUE(hits.empty()) << Describe(hits);
+}
+
+} // namespace
