@@ -125,6 +125,8 @@ std::string CommandFormatter::format(Direction direction, std::span<const std::u
         if (payload[0] != 0)
             text += "Error " + std::to_string(payload[0]) + ": ";
     }
+    // The dump follows "Cmd: ERROR" as well: whoever reads the log then sees
+    // what the refused request carried.
     if (dump)
         for (std::size_t k = consumed; k < payload.size(); ++k)
             text += " " + std::to_string(payload[k]);
