@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <exception>
 #include <string>
 
 #include <arpa/inet.h>
@@ -212,8 +213,18 @@ private:
     }
 
     void notifyRead() {
+        // A handler that runs the loop itself must not be called again for
+        // the same bytes from inside its own notification.
+        if (inRead_) return;
+        inRead_ = true;
         const int before = reads_;
-        if (server_.OnClientRead) server_.OnClientRead(&server_, this);
+        try {
+            if (server_.OnClientRead) server_.OnClientRead(&server_, this);
+        } catch (...) {
+            inRead_ = false;
+            throw;
+        }
+        inRead_ = false;
         if (Connected() && reads_ == before) discardWaiting();
     }
 
@@ -233,6 +244,7 @@ private:
     std::string address_;
     int port_;
     int reads_ = 0;
+    bool inRead_ = false;
     std::string out_;
     std::size_t outStart_ = 0;
 };
@@ -284,7 +296,14 @@ void PosixServerSocket::Close() {
     std::vector<Client*> open;
     for (auto& c : clients_)
         if (!c->closing_) open.push_back(c.get());
-    for (Client* c : open) closeClient(*c, true);
+    std::exception_ptr first;
+    for (Client* c : open) {
+        try {
+            closeClient(*c, true);
+        } catch (...) {
+            if (!first) first = std::current_exception();
+        }
+    }
     SetActiveFlag(false);
     if (resumeTimer_ != 0) loop_.stopTimer(resumeTimer_);
     resumeTimer_ = 0;
@@ -293,6 +312,7 @@ void PosixServerSocket::Close() {
     if (listenFd_ >= 0) ::close(listenFd_);
     listenFd_ = -1;
     localPort_ = 0;
+    if (first) std::rethrow_exception(first);
 }
 
 void PosixServerSocket::closeSilently() {
@@ -343,14 +363,11 @@ void PosixServerSocket::onListenerReady() {
         }
         char text[INET_ADDRSTRLEN] = {};
         if (!::inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text)) text[0] = '\0';
-        const int handle = allocateHandle();
+        // The object owns the descriptor from here on, whatever the handlers do.
+        auto client = std::make_unique<Client>(*this, fd, allocateHandle(), text, ntohs(peer.sin_port));
         if (OnAccept) OnAccept(this, listener_.get());
-        if (OnGetSocket) OnGetSocket(this, handle);
-        if (!Active()) {  // a handler closed the listener
-            ::close(fd);
-            return;
-        }
-        auto client = std::make_unique<Client>(*this, fd, handle, text, ntohs(peer.sin_port));
+        if (OnGetSocket) OnGetSocket(this, client->SocketHandle());
+        if (!Active()) return;  // a handler closed the listener
         Client* raw = client.get();
         raw->watch_ = loop_.watchFd(fd, EventLoop::Readable, [raw](unsigned ev) { raw->onEvents(ev); });
         clients_.push_back(std::move(client));
@@ -362,16 +379,25 @@ void PosixServerSocket::closeClient(Client& client, bool notify) {
     if (client.closing_) return;
     client.closing_ = true;
     client.flushQuietly();
-    // The handler still finds the client in the list, with its address.
-    if (notify && OnClientDisconnect) OnClientDisconnect(this, &client);
-    client.release();
-    auto it = std::find_if(clients_.begin(), clients_.end(),
-                           [&](const auto& c) { return c.get() == &client; });
-    if (it != clients_.end()) {
-        closed_.push_back(std::move(*it));
-        clients_.erase(it);
-        scheduleReap();
+    auto finish = [&] {
+        client.release();
+        auto it = std::find_if(clients_.begin(), clients_.end(),
+                               [&](const auto& c) { return c.get() == &client; });
+        if (it != clients_.end()) {
+            closed_.push_back(std::move(*it));
+            clients_.erase(it);
+            scheduleReap();
+        }
+    };
+    // The handler still finds the client in the list, with its address; a
+    // handler that throws still leaves the connection closed and listed off.
+    try {
+        if (notify && OnClientDisconnect) OnClientDisconnect(this, &client);
+    } catch (...) {
+        finish();
+        throw;
     }
+    finish();
 }
 
 void PosixServerSocket::failClient(Client& client, TErrorEvent event, int errorCode) {

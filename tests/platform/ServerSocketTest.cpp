@@ -399,6 +399,29 @@ TEST_F(ServerSocketTest, RunningOutOfDescriptorsKeepsWaitingClientsUntilSomeAreF
     EXPECT_TRUE(PumpUntil([&] { return server->ActiveConnections() == 2; }));
 }
 
+TEST_F(ServerSocketTest, HandlersThatThrowLeaveNoHalfOpenConnections) {
+    std::vector<std::string> escaped;
+    loop.setExceptionHandler([&](const std::exception& e) { escaped.push_back(e.what()); });
+    bool refuse = true;
+    server->OnAccept = [&](TObject*, TCustomWinSocket*) {
+        if (refuse) throw std::runtime_error("accept handler");
+    };
+    const int refused = Connect();
+    EXPECT_TRUE(PeerClosed(refused));
+    EXPECT_EQ(server->ActiveConnections(), 0);
+
+    refuse = false;
+    server->OnClientDisconnect = [&](TObject*, TCustomWinSocket*) {
+        throw std::runtime_error("disconnect handler");
+    };
+    const int c = Connect();
+    ASSERT_TRUE(PumpUntil([&] { return server->ActiveConnections() == 1; }));
+    Drop(c);
+    ASSERT_TRUE(PumpUntil([&] { return server->ActiveConnections() == 0; }));
+    EXPECT_EQ(escaped, (std::vector<std::string>{"accept handler", "disconnect handler"}));
+    // TearDown checks that both descriptors were closed.
+}
+
 TEST_F(ServerSocketTest, ClosingTheListenerFromADisconnectHandlerIsSafe) {
     Connect();
     Connect();
