@@ -184,12 +184,20 @@ void PollLoop::runTasks() {
     // Tasks posted while this batch runs wait for the next pass, so a task that
     // reposts itself cannot starve timers and descriptors.
     while (!batch.empty()) {
+        if (stopping()) {
+            // Put the rest back, ahead of anything posted since.
+            std::lock_guard lock(mutex_);
+            for (auto it = batch.rbegin(); it != batch.rend(); ++it) tasks_.push_front(std::move(*it));
+            return;
+        }
         QueuedTask item = std::move(batch.front());
         batch.pop_front();
         guarded(item.task);
         if (item.waiter) item.waiter->finish(true);
     }
 }
+
+bool PollLoop::stopping() const { return running_ && quitRequested_.load(); }
 
 void PollLoop::fireDueTimers() {
     if (timers_.empty()) return;
@@ -200,6 +208,7 @@ void PollLoop::fireDueTimers() {
     // Due order; equal due times in start order (handles grow with each start).
     std::sort(due.begin(), due.end());
     for (const auto& [dueMs, h] : due) {
+        if (stopping()) return;
         auto it = timers_.find(h);
         if (it == timers_.end()) continue;  // stopped by an earlier handler
         Timer& t = it->second;
@@ -262,10 +271,17 @@ void PollLoop::pollOnce(int timeoutMs) {
 }
 
 void PollLoop::iterate(bool mayBlock) {
+    // Once quit() was asked for, nothing more starts in this pass of run():
+    // a closing gateway should not see one more tick after it asked to stop.
+    // After run() has returned, processEvents() serves the shutdown normally.
     runTasks();
+    if (stopping()) return;
     fireDueTimers();
+    if (stopping()) return;
     pollOnce(mayBlock ? pollTimeoutMs() : 0);
+    if (stopping()) return;
     runTasks();
+    if (stopping()) return;
     fireDueTimers();
 }
 
@@ -273,7 +289,9 @@ void PollLoop::processEvents() { iterate(false); }
 
 int PollLoop::run() {
     loopThread_ = std::this_thread::get_id();
+    running_ = true;
     while (!quitRequested_.load() && !ended()) iterate(true);
+    running_ = false;
     endLoop();
     return exitCode_.load();
 }

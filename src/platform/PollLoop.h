@@ -84,6 +84,7 @@ private:
     bool onLoopThread() const;
     void wakeLocked();
     void drainWake();
+    bool stopping() const;
     void runTasks();
     void fireDueTimers();
     int pollTimeoutMs() const;
@@ -105,6 +106,7 @@ private:
     std::map<Handle, Timer> timers_;
     std::map<Handle, Watch> watches_;
     Handle nextHandle_ = 1;
+    bool running_ = false;
     ExceptionHandler onException_;
 };
 

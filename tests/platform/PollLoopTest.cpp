@@ -10,6 +10,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 namespace vantor {
@@ -145,6 +146,28 @@ TEST(PollLoop, QuitFromAnotherThreadWakesABlockedLoop) {
     EXPECT_EQ(loop.run(), 42);
     stopper.join();
     EXPECT_TRUE(loop.ended());
+}
+
+TEST(PollLoop, NothingMoreStartsInRunAfterQuitButTheShutdownIsServed) {
+    PollLoop loop;
+    int later = 0;
+    bool postedLater = false;
+    loop.post([&] { loop.quit(1); });
+    loop.post([&] { postedLater = true; });
+    EXPECT_EQ(loop.run(), 1);
+    EXPECT_FALSE(postedLater);
+    // After the end, processEvents() still runs what the shutdown needs.
+    loop.processEvents();
+    EXPECT_TRUE(postedLater);
+    PollLoop second;
+    // Two timers due in the same pass: the one after the quitting one waits.
+    auto a = second.startTimer(1, [&] { second.quit(2); });
+    auto b = second.startTimer(1, [&] { ++later; });
+    second.post([] { ::poll(nullptr, 0, 5); });  // both are due by the time timers run
+    EXPECT_EQ(second.run(), 2);
+    EXPECT_EQ(later, 0);
+    second.stopTimer(a);
+    second.stopTimer(b);
 }
 
 TEST(PollLoop, FdWatchIsLevelTriggeredAndPausable) {
