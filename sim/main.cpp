@@ -7,6 +7,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -162,6 +164,75 @@ private:
     bool made_ = false;
 };
 
+// Who has the line open.  The gateway opens the device with TIOCEXCL; on a
+// pseudo-terminal that flag outlives the gateway's close (the master keeps
+// the terminal alive), so without help an unprivileged gateway could never
+// open the line a second time.  The simulator therefore holds a descriptor of
+// its own on the slave, counts the other openers through inotify (one event
+// per open file description, whatever dup or fork did to it) and, when the
+// last of them has closed, clears the exclusive flag and discards what the
+// closed opener did not read.  Without inotify it falls back to watching for
+// the hang-up that a pty master reports when nobody has the slave open.
+class OpenerWatch {
+public:
+    explicit OpenerWatch(const std::string& slave) {
+        held_ = ::open(slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (held_ < 0) return;
+        notify_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        if (notify_ >= 0 && ::inotify_add_watch(notify_, slave.c_str(), IN_OPEN | IN_CLOSE) >= 0) return;
+        if (notify_ >= 0) ::close(notify_);
+        notify_ = -1;
+        ::close(held_);
+        held_ = -1;
+    }
+    ~OpenerWatch() {
+        if (notify_ >= 0) ::close(notify_);
+        if (held_ >= 0) ::close(held_);
+    }
+    OpenerWatch(const OpenerWatch&) = delete;
+    OpenerWatch& operator=(const OpenerWatch&) = delete;
+
+    bool active() const { return notify_ >= 0; }
+    int fd() const { return notify_; }
+    int openers() const { return openers_; }
+
+    // Reads the pending events.  A quick open and close may come in one
+    // batch: both are reported, in that order.
+    struct Change {
+        bool opened = false;   // the first opener came
+        bool closed = false;   // and/or the last one left
+    };
+    Change update() {
+        Change change;
+        alignas(inotify_event) char buf[4096];
+        for (;;) {
+            ssize_t n = ::read(notify_, buf, sizeof buf);
+            if (n <= 0) break;
+            for (ssize_t off = 0; off + static_cast<ssize_t>(sizeof(inotify_event)) <= n;) {
+                const auto* e = reinterpret_cast<const inotify_event*>(buf + off);
+                if (e->mask & IN_OPEN) {
+                    if (openers_++ == 0) change.opened = true;
+                }
+                if (e->mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)) {
+                    if (openers_ > 0 && --openers_ == 0) change.closed = true;
+                }
+                off += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+            }
+        }
+        if (openers_ > 0) change.closed = false;   // somebody is (again) there
+        if (change.closed) {
+            ::ioctl(held_, TIOCNXCL);
+            ::tcflush(held_, TCIFLUSH);
+        }
+        return change;
+    }
+
+private:
+    int held_ = -1;
+    int notify_ = -1;
+    int openers_ = 0;
+};
+
 // Is the slave side closed by everyone?  A pty master reports a hang-up
 // then, and reads fail with EIO.
 bool SlaveHungUp(int master) {
@@ -185,6 +256,11 @@ int Run(const vantor::sim::SimOptions& opt) {
         std::fprintf(stderr, "vantor-sim: %s\n", link.error().c_str());
         return 1;
     }
+
+    // Before READY, so that no opener goes unseen.
+    OpenerWatch watch(pty.slave());
+    if (!watch.active())
+        log.write("-- cannot watch the line's openers; a gateway without root rights may not reopen it");
 
     sigset_t mask;
     sigemptyset(&mask);
@@ -211,13 +287,22 @@ int Run(const vantor::sim::SimOptions& opt) {
     if (!opt.link.empty()) PrintLine("LINK " + opt.link + " -> " + pty.slave());
     PrintLine("READY " + pty.slave());
 
-    bool lineOpen = true;         // nobody has it yet, but a pty does not hang up before its first opener
+    // With the watch, the line counts as open while anybody has it open.
+    // Without, a pty does not hang up before its first opener: open until the first hang-up.
+    bool lineOpen = !watch.active();
     bool stdinOpen = true;
     std::string stdinLine;
     std::vector<std::uint8_t> writing;  // the chunk being written
     const int master = pty.fd();
     int exitCode = 0;
 
+    auto openLine = [&] {
+        lineOpen = true;
+        session.DropOutput();
+        session.ResetReceiver();
+        log.write("-- line opened");
+        PrintLine("EVENT line opened");
+    };
     auto closeLine = [&] {
         lineOpen = false;
         writing.clear();
@@ -250,17 +335,21 @@ int Run(const vantor::sim::SimOptions& opt) {
         int timeout = 1000;
         if (auto due = session.NextDueMs(); due && writing.empty())
             timeout = static_cast<int>(std::min<std::uint64_t>(*due > now ? *due - now : 0, 1000));
-        if (!lineOpen) timeout = std::min(timeout, 20);   // look for a new opener
+        if (!lineOpen && !watch.active()) timeout = std::min(timeout, 20);   // look for a new opener
 
-        pollfd fds[3];
+        pollfd fds[4];
         int n = 0;
         fds[n++] = {sigfd, POLLIN, 0};
-        int stdinIndex = -1, masterIndex = -1;
+        int stdinIndex = -1, masterIndex = -1, watchIndex = -1;
         if (stdinOpen) {
             stdinIndex = n;
             fds[n++] = {0, POLLIN, 0};
         }
-        if (lineOpen) {
+        if (watch.active()) {
+            watchIndex = n;
+            fds[n++] = {watch.fd(), POLLIN, 0};
+        }
+        if (lineOpen || watch.active()) {
             masterIndex = n;
             fds[n++] = {master, static_cast<short>(POLLIN | (writing.empty() ? 0 : POLLOUT)), 0};
         }
@@ -277,6 +366,12 @@ int Run(const vantor::sim::SimOptions& opt) {
             break;
         }
 
+        // Openers first: their open happened before anything they wrote.
+        if (watchIndex >= 0 && fds[watchIndex].revents) {
+            const auto change = watch.update();
+            if (change.opened && !lineOpen) openLine();
+            if (change.closed && lineOpen) closeLine();
+        }
         if (masterIndex >= 0 && fds[masterIndex].revents) {
             bool gotData = false;
             for (;;) {
@@ -288,15 +383,14 @@ int Run(const vantor::sim::SimOptions& opt) {
                     continue;
                 }
                 if (got < 0 && errno == EINTR) continue;
-                if (got < 0 && errno == EIO) closeLine();
+                if (got < 0 && errno == EIO && lineOpen) closeLine();
                 break;
             }
             if (lineOpen && !gotData && (fds[masterIndex].revents & (POLLHUP | POLLERR))) closeLine();
-        } else if (!lineOpen && !SlaveHungUp(master)) {
-            lineOpen = true;
-            session.ResetReceiver();
-            log.write("-- line opened");
-            PrintLine("EVENT line opened");
+            // What a departed opener asked is answered to nobody.
+            if (!lineOpen) session.DropOutput();
+        } else if (!lineOpen && !watch.active() && !SlaveHungUp(master)) {
+            openLine();
         }
 
         if (stdinIndex >= 0 && fds[stdinIndex].revents) {

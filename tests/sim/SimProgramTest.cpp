@@ -9,11 +9,13 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -52,6 +54,7 @@ public:
     Line& operator=(const Line&) = delete;
 
     bool ok() const { return fd_ >= 0; }
+    int fd() const { return fd_; }
     void Close() {
         if (fd_ >= 0) ::close(fd_);
         fd_ = -1;
@@ -406,4 +409,43 @@ TEST(SimProgram, WorksWhenStartedWithStdinClosed) {
     auto reply = line.Ask(1, {13});
     ASSERT_TRUE(reply) << "the line must not be taken for the command stream";
     EXPECT_EQ(reply->payload.size(), 17u);
+}
+
+TEST(SimProgram, ExclusiveOpenDoesNotLockTheNextOpenerOut) {
+    // The gateway opens the line with TIOCEXCL.  On a pseudo-terminal the flag
+    // outlives its close, which would refuse every later unprivileged opener.
+    SimProcess sim;
+    const bool root = ::geteuid() == 0;
+    if (root) ::chmod(sim.device().c_str(), 0666);   // let the unprivileged opener at it
+    // Opens the device as an ordinary user and reports "opened" or the error.
+    auto openAsUser = [&]() -> std::string {
+        if (!root) {
+            int fd = ::open(sim.device().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+            std::string result = fd >= 0 ? "opened" : std::strerror(errno);
+            if (fd >= 0) ::close(fd);
+            return result;
+        }
+        ProcessOptions o;
+        o.args = {"--reuid=65534", "--regid=65534", "--clear-groups", "sh", "-c",
+                  "exec 3<>\"$0\" && echo opened", sim.device()};
+        Process p("setpriv", o);
+        if (auto line = p.ReadLine(5s)) return *line;
+        return p.WaitForLine("", 5s, Process::Stream::Stderr).value_or("no answer");
+    };
+    if (root && ::access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "setpriv is needed to test as a user";
+
+    for (int round = 0; round < 2; ++round) {
+        {
+            Line line(sim.device());
+            ASSERT_TRUE(line.ok());
+            ASSERT_EQ(::ioctl(line.fd(), TIOCEXCL), 0);
+            ASSERT_TRUE(line.Ask(static_cast<std::uint8_t>(round + 1), {13}));
+            if (root) {
+                EXPECT_NE(openAsUser(), "opened") << "exclusive while held";
+            }
+        }
+        ASSERT_TRUE(sim.WaitForEvent("line closed", 5s));
+        EXPECT_EQ(openAsUser(), "opened") << round;
+        ASSERT_TRUE(sim.WaitForEvent("line closed", 5s));
+    }
 }
