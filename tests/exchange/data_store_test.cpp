@@ -9,6 +9,8 @@
 #include <fstream>
 #include <numeric>
 
+#include <unistd.h>
+
 namespace vantor {
 namespace {
 
@@ -520,7 +522,7 @@ namespace {
 TEST(DataStoreAccountingFile, AppendsThroughThePlatformAppender)
 {
     namespace fs = std::filesystem;
-    const fs::path dir = fs::temp_directory_path() / ("vantor-store-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" + std::to_string(reinterpret_cast<std::uintptr_t>(&dir)));
+    const fs::path dir = fs::temp_directory_path() / ("vantor-store-" + std::to_string(::getpid()));
     fs::create_directories(dir);
     storetest::RecordingHooks hooks;
     TDataStore store(dir.string(), hooks, [] { return 0.0; });

@@ -15,6 +15,8 @@
 #include <map>
 #include <memory>
 
+#include <unistd.h>
+
 namespace vantor {
 namespace {
 
@@ -340,7 +342,8 @@ protected:
     MailSettingsTest()
     {
         dir = std::filesystem::temp_directory_path() /
-              ("vantor-mail-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+              ("vantor-mail-" + std::to_string(::getpid()) + "-" +
+               std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
         std::filesystem::create_directories(dir);
         path = (dir / "vantor.INI").string();
     }
@@ -635,7 +638,7 @@ namespace {
 
 TEST_F(MailBridgeTest, SystemLoaderWithoutTheLibraryLeavesTheBridgeUnbound)
 {
-    const auto folder = std::filesystem::temp_directory_path() / "vantor-no-mail-library";
+    const auto folder = std::filesystem::temp_directory_path() / ("vantor-no-mail-library-" + std::to_string(::getpid()));
     std::filesystem::create_directories(folder);
     auto bridge = Bridge(SystemMailLibraryOpener(folder.string()));
     EXPECT_FALSE(bridge->Loaded());

@@ -14,6 +14,8 @@
 #include <typeinfo>
 #include <vector>
 
+#include <unistd.h>
+
 // ---- the stand-in plug-in: the very declarations of the shipped header ----
 
 namespace {
@@ -440,7 +442,7 @@ namespace {
 
 TEST_F(XapiTest, SystemLoaderWithoutTheLibraryReportsError)
 {
-    const auto folder = std::filesystem::temp_directory_path() / "vantor-no-plugin-library";
+    const auto folder = std::filesystem::temp_directory_path() / ("vantor-no-plugin-library-" + std::to_string(::getpid()));
     std::filesystem::create_directories(folder);
     TXAPI xapi(log, loop, SystemPluginLibraryOpener(folder.string()));
     EXPECT_FALSE(xapi.Start());
