@@ -93,14 +93,6 @@ TEST_F(Framing, KnownFramesOnTheWireAndBack) {
     EXPECT_EQ(pax.ReceiveState(), FrameDecoder::Hunt);
 }
 
-TEST_F(Framing, CrcIsTheZlibCrc) {
-    std::uint32_t crc = 0xFFFFFFFF;
-    for (char c : std::string("123456789")) crc = TCommPax::Update_CRC32(crc, static_cast<std::uint8_t>(c));
-    EXPECT_EQ(crc ^ 0xFFFFFFFF, 0xCBF43926u);
-    EXPECT_EQ(Crc32Table[1], 0x77073096u);
-    EXPECT_EQ(Crc32Table[255], 0x2D02EF8Du);
-}
-
 TEST_F(Framing, WriteCharDoublesOnlyEscapedStartBytes) {
     pax.WriteChar(0xEE, true);
     pax.WriteChar(0xEE, false);
