@@ -154,8 +154,10 @@ void VirtualLoop::advance(std::int64_t ms) {
 }
 
 int VirtualLoop::run() {
+    std::thread::id previous;
     {
         std::lock_guard lock(mutex_);
+        previous = loopThread_;
         loopThread_ = std::this_thread::get_id();
     }
     for (;;) {
@@ -163,6 +165,8 @@ int VirtualLoop::run() {
         std::unique_lock lock(mutex_);
         if (quit_ || ended_) {
             quit_ = false;
+            // The thread that drove the loop before run() drives it again.
+            loopThread_ = previous;
             return quitCode_;
         }
         wake_.wait(lock, [&] { return quit_ || ended_ || !queue_.empty(); });

@@ -119,6 +119,9 @@ TEST(VirtualLoop, RunServesAnotherThreadUntilQuit) {
     client.join();
     host.join();
     EXPECT_EQ(served, 3);
+    // Afterwards the test thread is the loop thread again: invoke runs at once.
+    EXPECT_TRUE(loop.invoke([&] { ++served; }));
+    EXPECT_EQ(served, 4);
 }
 
 TEST(VirtualLoop, FdWatchesAreRecordedAndFiredOnRequest) {
