@@ -126,12 +126,15 @@ TEST_F(ReplyCacheTest, SizeZeroOrUnusableSwitchesTheCacheOff) {
         EXPECT_EQ(cache.Count(), 0u);
         EXPECT_EQ(cache.Lookup(Bytes{0, 0, 0}, false), nullptr);
     }
-    // More entries than the address space holds: allocation fails, cache off.
+#if !defined(__SANITIZE_ADDRESS__)
+    // More entries than memory holds: allocation fails, the cache is off.
+    // (AddressSanitizer aborts on such a request instead of failing it.)
     ReplyCache huge(0x7fffffff, Now());
     if (huge.MaxCache() == 0) {
         huge.Store(Bytes{0, 0, 0}, Bytes{0});
         EXPECT_EQ(huge.Lookup(Bytes{0, 0, 0}, false), nullptr);
     }
+#endif
 }
 
 } // namespace
