@@ -419,3 +419,48 @@ TEST_F(ClientRelayTest, NothingPendingDoesNothing) {
 
 } // namespace
 } // namespace vantor
+
+namespace vantor {
+namespace {
+
+// Whatever a client sends, of whatever length, under any log and accounting
+// switches: the relay answers, forwards or drops it without touching memory it
+// does not own (run under the sanitizers) and never forwards more than the
+// receive buffer.
+TEST_F(ClientRelayTest, ArbitraryInputNeverBreaksTheRelay) {
+    std::uint32_t seed = 12345;
+    auto next = [&seed] {
+        seed = seed * 1103515245u + 12345u;
+        return seed >> 8;
+    };
+    records.Add("REC 1");
+    store.an = {0, 22, 0, 8, 0, 0, 1};
+    store.sw = {0, 1};
+    for (int round = 0; round < 3000; ++round) {
+        settings.SendUct = next() & 1;
+        settings.ReadUct = next() & 1;
+        settings.TCPIP_Out = next() & 1;
+        settings.Com_In = next() & 1;
+        scheduler.idle = (next() & 3) == 0;
+        if (next() % 50 == 0) loop.advance(next() % 2000);
+        const std::size_t length = 1 + next() % 700;
+        Bytes request(length);
+        for (auto& b : request) b = static_cast<std::uint8_t>(next());
+        // Favour the commands with local answers.
+        const std::uint8_t firsts[] = {0, 4, 5, 14, 1, 2, 13};
+        request[0] = firsts[next() % 7];
+        if (length > 1 && (next() & 1)) request[1] = 22;
+        FakeSocket& client = (next() & 1) ? alice : bob;
+        Send(client, request);
+        EXPECT_TRUE(client.inbox.empty());
+        if (next() % 4 == 0) {
+            relay.ReplyToClient(client.Handle(), request, request[0]);
+            cache.Store(request, request);
+        }
+    }
+    for (auto& packet : scheduler.packets) EXPECT_LE(packet.bytes.size(), ClientRelay::ReceiveBufferSize);
+    for (auto& entry : scheduler.queue) EXPECT_LE(entry.second.size(), ClientRelay::ReceiveBufferSize);
+}
+
+} // namespace
+} // namespace vantor
