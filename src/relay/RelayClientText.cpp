@@ -1,5 +1,6 @@
 #include "relay/RelayClientText.h"
 
+#include <algorithm>
 #include <cctype>
 
 namespace vantor {
@@ -119,7 +120,12 @@ std::string HexDump(std::span<const std::uint8_t> bytes) {
 
 std::optional<std::string> AccountingRecordOf(std::span<const std::uint8_t> reply) {
     if (reply.size() < 2 || reply[0] != 0) return std::nullopt;
-    return std::string(reply.begin() + 1, reply.end());
+    // When the gateway forwards the request (it does not download records
+    // itself), the exchange answers: its record text ends at the first 0 byte,
+    // and an empty text means that no record is waiting.
+    auto end = std::find(reply.begin() + 1, reply.end(), std::uint8_t{0});
+    if (end == reply.begin() + 1) return std::nullopt;
+    return std::string(reply.begin() + 1, end);
 }
 
 } // namespace vantor

@@ -29,8 +29,9 @@ std::optional<std::vector<std::uint8_t>> ParseHexBytes(const std::vector<std::st
 // "00 16 00 08" (upper-case hex, blank-separated).
 std::string HexDump(std::span<const std::uint8_t> bytes);
 
-// The gateway's answer to request 4 or 5: 0x00 then a record text, or 0x00
-// alone when it has no record for this client.
+// The record text in an answer to request 4 or 5: the gateway's (0x00 then
+// the text) or the exchange's (result 0, the text, a 0 byte); none when there
+// is no record.
 std::optional<std::string> AccountingRecordOf(std::span<const std::uint8_t> reply);
 
 } // namespace vantor

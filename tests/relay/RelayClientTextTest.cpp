@@ -49,6 +49,9 @@ TEST(RelayClientText, DumpAndAccountingAnswers) {
     EXPECT_FALSE(AccountingRecordOf(Bytes{}));
     EXPECT_FALSE(AccountingRecordOf(Bytes{1, 'x'}));
     EXPECT_EQ(AccountingRecordOf(Bytes{0, 'R', '1'}), "R1");
+    // Forwarded to the exchange: its text ends at a 0 byte, empty means none.
+    EXPECT_EQ(AccountingRecordOf(Bytes{0, 'R', '2', 0, 0}), "R2");
+    EXPECT_FALSE(AccountingRecordOf(Bytes{0, 0, 0}));
 }
 
 } // namespace
