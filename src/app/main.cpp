@@ -150,16 +150,9 @@ int main(int argc, char** argv) {
         app.ShowException(e);
         return 0;
     }
-    for (;;) {
-        try {
-            app.Run();
-            break;
-        } catch (const std::exception& e) {
-            // Anything that reaches the loop is shown and the gateway goes on.
-            app.ShowException(e);
-            if (app.Terminated()) break;
-        }
-    }
+    // Anything that reaches the loop is shown and the gateway goes on.
+    loop.setExceptionHandler([&](const std::exception& e) { app.ShowException(e); });
+    app.Run();
     mainForm.reset();
     return 0;
 }

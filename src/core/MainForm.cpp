@@ -9,6 +9,7 @@
 #include "mail/MailBridge.h"
 #include "nls/LanguageTable.h"
 #include "plugin/XAPI.h"
+#include "plugin/XapiCommands.h"
 #include "relay/ClientRelay.h"
 #include "relay/DataStoreRelay.h"
 #include "relay/ReplyCache.h"
@@ -135,8 +136,8 @@ void TMainForm::BuildMenus() {
     VpisuLogu1->SetHelpContext(102);
     tovn1 = &Nastaven1->Add(Utf("Účtování"), 205, guarded([this] { tovn1Click(); }));
     StartItem = &Nastaven1->Add(Utf("Služby"), 212);
-    XAPI1 = &Nastaven1->Add("XAPI", 231);
-    Callcentrum1 = &Nastaven1->Add("Callcentrum", 230);
+    XAPI1 = &Nastaven1->Add("XAPI", 231, guarded([this] { XAPI1Click(); }));
+    Callcentrum1 = &Nastaven1->Add("Callcentrum", 230, guarded([this] { Callcentrum1Click(); }));
     Callcentrum1->SetVisible(false);
     Volbasriovhoportu1 = &Nastaven1->Add(Utf("&Volba sériového portu"), 203,
                                          guarded([this] { Volbasriovhoportu1Click(); }));
@@ -256,6 +257,13 @@ void TMainForm::FormCreate() {
     store_->SetPluginFeed(plugin_.get());
     dispatcher_->SetPluginFeed(plugin_.get());
     link_->PluginLoaded = [this] { return plugin_->Active(); };
+    xapiCommands_ = std::make_unique<XapiCommandHandler>(
+        *plugin_, *log_,
+        XapiCommandHandler::Hooks{
+            [this](std::span<const std::uint8_t, 88> record) { return store_->StoreCommand(record); },
+            [this](char kind, int arg) { link_->Enqueue(kind, arg); },
+            [this](std::string_view number) { return prefixes_.Substitute(number); }});
+    plugin_->OnCommandMessage = [this](long lParam) { xapiCommands_->HandleMessage(lParam); };
 
     if (env_.serverSocketFactory)
         serverSocket_ = env_.serverSocketFactory(this);
@@ -296,20 +304,42 @@ void TMainForm::FormCreate() {
         }
     }
 
-    if (settings_.XAPI) {
-        plugin_->Start();
-        if (plugin_->Active()) {
-            store_->SetBlockCounter(0);
-            link_->InitialRequestSet();
-            link_->Enqueue('p', 0);
-        }
-    }
+    if (settings_.XAPI) StartPlugin();
 
     link_->TimerTick().SetEnabled(true);
     Application().OnActiveFormChange = [this](TObject*) { MenuStateRefresh(); };
     MenuStateRefresh();
     aboutBox_ = std::make_unique<TAboutBox>(Application(), this,
                                             [this](TForm& form) { TranslateDialog(form); });
+}
+
+void TMainForm::StartPlugin() {
+    if (!plugin_->Start()) return;
+    // A fresh picture for the plug-in: the link starts over and the personal
+    // data and short numbers are downloaded anew.
+    store_->SetBlockCounter(0);
+    link_->InitialRequestSet();
+    link_->Enqueue('p', 0);
+}
+
+void TMainForm::XAPI1Click() {
+    const bool wasOn = settings_.XAPI != 0;
+    settings_.XAPI = wasOn ? 0 : 1;
+    if (wasOn)
+        plugin_->Stop();
+    else
+        StartPlugin();
+    XAPI1->SetChecked(settings_.XAPI != 0);
+    Callcentrum1->SetVisible(plugin_->Active());
+    WriteSetting("Set", "XAPI", settings_.XAPI ? "1" : "0");
+}
+
+void TMainForm::Callcentrum1Click() {
+    if (!plugin_->Active()) return;
+    std::vector<std::string> texts;
+    const TStringList& list = language_->Texts();
+    for (int i = 0; i < list.Count(); ++i) texts.push_back(list[i]);
+    plugin_->Users(Left(), Top(), Width(), Height(), texts);
 }
 
 void TMainForm::LoadLanguage() {
@@ -425,6 +455,7 @@ void TMainForm::FormDestroy() {
     // The parts go while the log they write to still exists; users of a part
     // go before it.
     dispatcher_.reset();
+    xapiCommands_.reset();
     relay_.reset();
     link_.reset();
     relayStore_.reset();

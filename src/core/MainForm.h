@@ -36,6 +36,7 @@ class TLanguageTable;
 class TMailBridge;
 class TServerSocket;
 class TXAPI;
+class XapiCommandHandler;
 struct GatewayGlue;
 
 // What the program entry knows before the main window exists.
@@ -104,6 +105,8 @@ public:
     void Kontextovnpovda1Click();
     void Jakpouvatnpovdu1Click();
     void Oaplikaci1Click();
+    void XAPI1Click();
+    void Callcentrum1Click();
     void ListBox1DblClick();
     // The tray icon's notification (mouse message in the low parameter).
     void TrayCallback(unsigned mouseMessage);
@@ -140,6 +143,7 @@ private:
     void BuildControls();
     void LoadLanguage();
     void WireServerSocket();
+    void StartPlugin();
     void OpenListeningSocket();
     void OpenSerialPort();
     void ReportStartupError(int text, const std::string& suffix = {});
@@ -166,6 +170,7 @@ private:
     std::unique_ptr<AccountingRecordList> records_;
     std::unique_ptr<TMailBridge> mailBridge_;
     std::unique_ptr<TXAPI> plugin_;
+    std::unique_ptr<XapiCommandHandler> xapiCommands_;
     std::unique_ptr<ExchangeLink> link_;
     std::unique_ptr<ReplyDispatcher> dispatcher_;
     std::unique_ptr<DataStoreRelay> relayStore_;
