@@ -56,7 +56,8 @@ public:
     // The form this control sits on (through its parents, else its owners).
     TForm* ParentForm() const;
 
-    // What a user's click does; buttons also set their form's modal result.
+    // What a user's click does (nothing while the control is disabled);
+    // buttons also set their form's modal result, check boxes toggle.
     virtual void Click();
     void DblClick();
     TNotifyEvent OnClick;
