@@ -9,7 +9,9 @@ shift || true
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 HOME_DIR=${VANTOR_DEMO_HOME:-$ROOT/demo-home}
 mkdir -p "$HOME_DIR"
-LINK="$HOME_DIR/exchange-line"
+# The port settings text must stay under 40 characters, so the simulator's
+# line is linked at a short path of its own.
+LINK="/tmp/vantor-demo-$(id -u)"
 
 SIM_OUT=$(mktemp)
 "$BUILD/vantor-sim" --link "$LINK" --ports 8 --record-every 2000 --log "$HOME_DIR/sim.log" \
@@ -36,7 +38,7 @@ fi
 # A configuration of its own for the demo (written once, then kept so that
 # changes made while trying the gateway stay).
 INI="$HOME_DIR/vantor.INI"
-if [ ! -f "$INI" ]; then
+if [ ! -f "$INI" ] || ! grep -q "^Port=$LINK:" "$INI"; then
   printf '[Set]\r\nPort=%s:19200,N,8,1\r\nIPPort=%s\r\nSendUct=1\r\nUctFile=DATA.NEW\r\n[Log]\r\nCom_In=1\r\nTCP/IP_In=1\r\nTCP/IP_Out=1\r\n' \
     "$LINK" "${VANTOR_DEMO_PORT:-1234}" > "$INI"
 fi

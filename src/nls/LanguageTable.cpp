@@ -25,14 +25,9 @@ constexpr std::string_view kText = "Text";
 // cyclic one from recursing without end.
 constexpr int kMaxMenuDepth = 32;
 
-// A value in matching double or single quotes loses them, as profile reads
-// do: that is how a text keeps the blank it ends with ("code ").  Then the
-// value is cut to the longest a profile read returns.
+// A value is cut to the longest a profile read returns (the profile reader
+// has already taken off the quotes that keep a blank at a text's end).
 std::string CleanValue(std::string value) {
-    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
-        value.back() == value.front()) {
-        value = value.substr(1, value.size() - 2);
-    }
     if (value.size() > TLanguageTable::MaxValueLength) value.resize(TLanguageTable::MaxValueLength);
     return value;
 }

@@ -82,6 +82,17 @@ bool IniDocument::HasSection(std::string_view section) const {
     return FindSection(section) != std::string::npos;
 }
 
+namespace {
+// A value in matching double or single quotes loses them, as profile reads
+// do: that is how a value keeps a blank at its end ("text ").
+std::string Unquoted(std::string value) {
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front())
+        value = value.substr(1, value.size() - 2);
+    return value;
+}
+} // namespace
+
 std::optional<std::string> IniDocument::Value(std::string_view section, std::string_view key) const {
     const std::size_t h = FindSection(section);
     if (h == std::string::npos) return std::nullopt;
@@ -89,7 +100,7 @@ std::optional<std::string> IniDocument::Value(std::string_view section, std::str
     for (std::size_t i = h + 1, end = SectionEnd(h); i < end; ++i) {
         const Line& l = lines_[i];
         if (l.kind == Line::Key && SameText(l.name, want))
-            return l.text.substr(l.valueBegin, l.valueEnd - l.valueBegin);
+            return Unquoted(l.text.substr(l.valueBegin, l.valueEnd - l.valueBegin));
     }
     return std::nullopt;
 }
@@ -104,7 +115,7 @@ std::vector<std::pair<std::string, std::string>> IniDocument::Values(std::string
         bool seen = false;
         for (const auto& [name, value] : out)
             if (SameText(name, l.name)) { seen = true; break; }
-        if (!seen) out.emplace_back(l.name, l.text.substr(l.valueBegin, l.valueEnd - l.valueBegin));
+        if (!seen) out.emplace_back(l.name, Unquoted(l.text.substr(l.valueBegin, l.valueEnd - l.valueBegin)));
     }
     return out;
 }

@@ -24,10 +24,7 @@ std::string Gateway() { return std::string(VANTOR_BUILD_DIR) + "/vantor"; }
 // A language text of the shipped English file, as the headless log prints it.
 std::string EnglishText(int number) {
     TIniFile file(std::string(VANTOR_BUILD_DIR) + "/TVantor.Eng");
-    std::string text = file.ReadString("Texty", std::to_string(number), "");
-    // Texts with blanks at an end are quoted in the file; the quotes go.
-    if (text.size() >= 2 && text.front() == '"' && text.back() == '"') text = text.substr(1, text.size() - 2);
-    return Utf8FromCp1250(text);
+    return Utf8FromCp1250(file.ReadString("Texty", std::to_string(number), ""));
 }
 
 class GatewayHome {

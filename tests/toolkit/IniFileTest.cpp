@@ -113,6 +113,18 @@ TEST_F(IniFileTest, SectionValuesInFileOrder) {
     EXPECT_TRUE(ini.ReadSectionValues("Missing").empty());
 }
 
+TEST_F(IniFileTest, QuotedValuesLoseTheirQuotesOnly) {
+    Put("[Texty]\n124=\"Serial port opened: \"\n125='single '\n126=\"unmatched\n127=\"\"\n"
+        "128=in \"the\" middle\n[Prefix]\n0=\" 9\"\n");
+    TIniFile ini(path);
+    EXPECT_EQ(ini.ReadString("Texty", "124", "?"), "Serial port opened: ");
+    EXPECT_EQ(ini.ReadString("Texty", "125", "?"), "single ");
+    EXPECT_EQ(ini.ReadString("Texty", "126", "?"), "\"unmatched");
+    EXPECT_EQ(ini.ReadString("Texty", "127", "?"), "");
+    EXPECT_EQ(ini.ReadString("Texty", "128", "?"), "in \"the\" middle");
+    EXPECT_EQ(ini.ReadSectionValues("Prefix")[0].second, " 9");
+}
+
 TEST_F(IniFileTest, WriteReplacesValueInPlaceAndKeepsEveryOtherByte) {
     const std::string before =
         "; hand-edited\r\n"
