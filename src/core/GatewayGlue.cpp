@@ -1,7 +1,6 @@
 #include "core/GatewayGlue.h"
 
 #include "serial/CommPax.h"
-#include "toolkit/ServerSocket.h"
 
 namespace vantor {
 
@@ -49,19 +48,6 @@ void GatewayGlue::CacheStore(std::span<const std::uint8_t> request,
 }
 void GatewayGlue::KeepAccountingRecord(std::string_view text) {
     if (records) records->Add(text);
-}
-
-bool GatewayGlue::WithClient(std::int32_t handle, const std::function<void(RelaySocket&)>& use) {
-    if (!server) return false;
-    for (int i = 0; i < server->ActiveConnections(); ++i) {
-        TCustomWinSocket* socket = server->Connections(i);
-        if (socket && socket->SocketHandle() == handle) {
-            ServerSocketRelaySocket client(*socket);
-            use(client);
-            return true;
-        }
-    }
-    return false;
 }
 
 bool GatewayGlue::IsOpen() const { return commPax && commPax->IsOpen(); }

@@ -12,33 +12,15 @@
 #include "relay/ReplyCache.h"
 #include "accounting/AccountingRecordList.h"
 #include "toolkit/LogWriter.h"
-#include "toolkit/ServerSocket.h"
 
 #include <functional>
 
 namespace vantor {
 
 class TCommPax;
-class TServerSocket;
-
-// One listening-socket connection as the relay sees it.
-class ServerSocketRelaySocket final : public RelaySocket {
-public:
-    explicit ServerSocketRelaySocket(TCustomWinSocket& socket) : socket_(socket) {}
-    std::int32_t Handle() const override { return socket_.SocketHandle(); }
-    std::string RemoteAddress() const override { return socket_.RemoteAddress(); }
-    std::intptr_t UserData() const override { return socket_.Data; }
-    void SetUserData(std::intptr_t value) override { socket_.Data = value; }
-    int ReceiveLength() override { return socket_.ReceiveLength(); }
-    int ReceiveBuf(void* buffer, int count) override { return socket_.ReceiveBuf(buffer, count); }
-    int SendBuf(const void* data, int count) override { return socket_.SendBuf(data, count); }
-
-private:
-    TCustomWinSocket& socket_;
-};
 
 struct GatewayGlue final : DataStoreHooks, MailPort, MessageCounterTable, ReplyConsumers,
-                           RelayConnections, PacketPort {
+                           PacketPort {
     // Set by the main window as the parts come to exist.
     LogWriter* log = nullptr;
     ReplyCache* cache = nullptr;
@@ -48,7 +30,6 @@ struct GatewayGlue final : DataStoreHooks, MailPort, MessageCounterTable, ReplyC
     ClientRelay* relay = nullptr;
     AccountingRecordList* records = nullptr;
     TCommPax* commPax = nullptr;
-    TServerSocket* server = nullptr;
 
     // DataStoreHooks
     void FlushReplyCache() override;
@@ -75,9 +56,6 @@ struct GatewayGlue final : DataStoreHooks, MailPort, MessageCounterTable, ReplyC
     void CacheStore(std::span<const std::uint8_t> request,
                     std::span<const std::uint8_t> reply) override;
     void KeepAccountingRecord(std::string_view text) override;
-
-    // RelayConnections
-    bool WithClient(std::int32_t handle, const std::function<void(RelaySocket&)>& use) override;
 
     // PacketPort
     bool IsOpen() const override;

@@ -13,6 +13,7 @@
 #include "relay/ClientRelay.h"
 #include "relay/DataStoreRelay.h"
 #include "relay/ReplyCache.h"
+#include "relay/ServerSocketRelay.h"
 #include "platform/PosixServerSocket.h"
 #include "platform/PosixSerialDevice.h"
 #include "serial/Comm.h"
@@ -46,6 +47,12 @@ std::string ConfigPathFor(const std::string& programPath) {
     std::filesystem::path path(programPath);
     path.replace_extension(".INI");
     return path.string();
+}
+
+// "Error accessing specified device (Error: 2) " without its closing blank.
+std::string TrimmedReason(std::string text) {
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    return text;
 }
 
 std::string DirectoryOf(const std::string& programPath) {
@@ -269,7 +276,7 @@ void TMainForm::FormCreate() {
         serverSocket_ = env_.serverSocketFactory(this);
     else
         serverSocket_ = MakeServerSocket(this, Application().Loop());
-    glue_->server = serverSocket_.get();
+    serverRelay_ = std::make_unique<ServerSocketRelay>(*serverSocket_, *log_, *language_);
     relayStore_ = std::make_unique<DataStoreRelay>(*store_);
     // The cache is allocated only by an instance that serves clients; a
     // failed allocation switches it off.
@@ -279,11 +286,11 @@ void TMainForm::FormCreate() {
     glue_->cache = cache_.get();
     relay_ = std::make_unique<ClientRelay>(ClientRelay::Parts{
         Application().Loop(), settings_, *log_, *language_, *formatter_, *cache_, *records_,
-        *link_, *relayStore_, *glue_});
+        *link_, *relayStore_, *serverRelay_});
     glue_->relay = relay_.get();
+    serverRelay_->Attach(*relay_);
     link_->LastClientANRequest = [this] { return relay_->LastANRequest(); };
     link_->LastClientSWRequest = [this] { return relay_->LastSWRequest(); };
-    WireServerSocket();
 
     if (env_.serviceRunningElsewhere) {
         log_->WriteLog("----", "NT Service -----------");
@@ -359,14 +366,8 @@ void TMainForm::ReportStartupError(int text, const std::string& suffix) {
 }
 
 void TMainForm::OpenListeningSocket() {
-    try {
-        serverSocket_->SetPort(settings_.IPPort);
-        serverSocket_->Open();
-        log_->WriteLog("-OK-", language_->Msg(119));
-    } catch (const std::exception& e) {
-        ReportStartupError(121);
-        log_->WriteLog("!Err", e.what());
-    }
+    if (!serverRelay_->Open(settings_.IPPort) && env_.serviceMode && env_.serviceEventLog)
+        env_.serviceEventLog(StatusBar1->SimpleText(), 1);
 }
 
 void TMainForm::OpenSerialPort() {
@@ -376,36 +377,9 @@ void TMainForm::OpenSerialPort() {
         commPax_->Open();
         log_->WriteLog("-OK-", language_->Msg(124) + settings_.Port);
     } catch (const std::exception& e) {
-        ReportStartupError(125, settings_.Port);
-        log_->WriteLog("!Err", e.what());
+        // The reason follows the settings text, so a technician sees why.
+        ReportStartupError(125, settings_.Port + " (" + TrimmedReason(e.what()) + ")");
     }
-}
-
-void TMainForm::WireServerSocket() {
-    TServerSocket& s = *serverSocket_;
-    s.OnListen = [this](TObject*, TCustomWinSocket*) { log_->SetStatusText("OnListen"); };
-    s.OnAccept = [this](TObject*, TCustomWinSocket*) { log_->SetStatusText("OnAccept"); };
-    s.OnGetSocket = [this](TObject*, int) { log_->SetStatusText("OnGetSocket"); };
-    s.OnClientConnect = [this](TObject*, TCustomWinSocket* socket) {
-        log_->SetStatusText("OnClientConnect " + socket->RemoteAddress());
-    };
-    s.OnClientDisconnect = [this](TObject*, TCustomWinSocket* socket) {
-        log_->SetStatusText("OnClientDisconnect " + socket->RemoteAddress());
-    };
-    s.OnClientError = [this](TObject*, TCustomWinSocket*, TErrorEvent, int& errorCode) {
-        log_->SetStatusText("OnClientError");
-        errorCode = 0;
-    };
-    s.OnClientWrite = [this](TObject*, TCustomWinSocket*) { log_->SetStatusText("OnClientWrite"); };
-    s.OnClientRead = [this](TObject*, TCustomWinSocket* socket) {
-        ServerSocketRelaySocket client(*socket);
-        relay_->ClientRead(client);
-    };
-    s.OnBacklogExceeded = [this](TObject*, TCustomWinSocket* socket, std::size_t) {
-        log_->WriteLog("!Err", "Client " + socket->RemoteAddress() + ":" +
-                                   std::to_string(socket->SocketHandle()) +
-                                   " does not read its replies; disconnected");
-    };
 }
 
 // ---------------------------------------------------------------------------
@@ -445,7 +419,7 @@ void TMainForm::FormDestroy() {
     if (glue_) glue_->records = nullptr;
     if (commPax_ && commPax_->IsOpen()) commPax_->Close();
     ListBox1->Clear();
-    if (serverSocket_ && serverSocket_->Active()) serverSocket_->Close();
+    if (serverRelay_) serverRelay_->Close();
     if (mailBridge_) {
         mailBridge_->Close();
         if (glue_) glue_->mail = nullptr;
@@ -458,6 +432,7 @@ void TMainForm::FormDestroy() {
     xapiCommands_.reset();
     relay_.reset();
     link_.reset();
+    serverRelay_.reset();
     relayStore_.reset();
     if (store_) store_->SetPluginFeed(nullptr);
     plugin_.reset();

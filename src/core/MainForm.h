@@ -24,6 +24,7 @@ namespace vantor {
 class AccountingRecordList;
 class ClientRelay;
 class DataStoreRelay;
+class ServerSocketRelay;
 class CommandFormatter;
 class ExchangeLink;
 class ReplyCache;
@@ -142,7 +143,6 @@ private:
     void BuildMenus();
     void BuildControls();
     void LoadLanguage();
-    void WireServerSocket();
     void StartPlugin();
     void OpenListeningSocket();
     void OpenSerialPort();
@@ -165,6 +165,7 @@ private:
     std::unique_ptr<GatewayGlue> glue_;
     std::unique_ptr<TCommPax> commPax_;
     std::unique_ptr<TServerSocket> serverSocket_;
+    std::unique_ptr<ServerSocketRelay> serverRelay_;
     std::unique_ptr<TDataStore> store_;
     std::unique_ptr<ReplyCache> cache_;
     std::unique_ptr<AccountingRecordList> records_;

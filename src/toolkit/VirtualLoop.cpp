@@ -32,8 +32,8 @@ VirtualLoop::~VirtualLoop() {
         std::lock_guard lock(mutex_);
         ended_ = true;
         left.swap(queue_);
+        wake_.notify_all();
     }
-    wake_.notify_all();
     for (Queued& q : left)
         if (q.invocation) q.invocation->Finish(false);
 }
@@ -49,8 +49,10 @@ void VirtualLoop::post(Task task) {
         std::lock_guard lock(mutex_);
         if (ended_) return;
         queue_.push_back({std::move(task), nullptr});
+        // Notified under the lock: once it is released the test thread may
+        // run the task and destroy the loop.
+        wake_.notify_all();
     }
-    wake_.notify_all();
 }
 
 bool VirtualLoop::invoke(Task task) {
@@ -64,8 +66,8 @@ bool VirtualLoop::invoke(Task task) {
         std::lock_guard lock(mutex_);
         if (ended_) return false;
         queue_.push_back({std::move(task), invocation});
+        wake_.notify_all();
     }
-    wake_.notify_all();
     std::unique_lock lock(invocation->mutex);
     invocation->done.wait(lock, [&] { return invocation->finished; });
     return invocation->ran;
@@ -178,8 +180,8 @@ void VirtualLoop::quit(int code) {
         std::lock_guard lock(mutex_);
         quit_ = true;
         quitCode_ = code;
+        wake_.notify_all();
     }
-    wake_.notify_all();
 }
 
 std::int64_t VirtualLoop::monotonicMs() const { return nowMs_; }

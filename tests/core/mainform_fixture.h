@@ -103,6 +103,12 @@ protected:
         return false;
     }
 
+    bool LoggedPrefix(const std::string& start) const {
+        for (const std::string& l : Labelled())
+            if (l.rfind(start, 0) == 0) return true;
+        return false;
+    }
+
     // Frames the gateway wrote to the line so far, as (sequence, payload).
     std::vector<std::vector<std::uint8_t>> SentFrames() {
         std::vector<std::vector<std::uint8_t>> frames;

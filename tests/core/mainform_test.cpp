@@ -74,8 +74,9 @@ TEST_F(MainFormTest, FailuresToOpenAreReportedAndTheGatewayRunsOn) {
     serverFails = true;
     serialFails = true;
     TMainForm& f = Start();
-    EXPECT_TRUE(Logged("!Err " + f.LanguageTable().Msg(121)));
-    EXPECT_TRUE(Logged("!Err " + f.LanguageTable().Msg(125) + "COM2:19200,N,8,1"));
+    // Each failure line is the numbered text with the reason after it.
+    EXPECT_TRUE(LoggedPrefix("!Err " + f.LanguageTable().Msg(121) + " ("));
+    EXPECT_TRUE(LoggedPrefix("!Err " + f.LanguageTable().Msg(125) + "COM2:19200,N,8,1 ("));
     EXPECT_FALSE(f.CommPax1().IsOpen());
     // The tick idles with the port closed; the queue keeps its requests.
     loop.advance(5000);

@@ -120,8 +120,9 @@ TEST(GatewayHeadless, SigintClosesLikeTheWindow) {
     GatewayHome home;
     home.WriteIni("[Set]\r\nLang=Eng\r\nIPPort=0\r\nPort=/nonexistent/line:19200,N,8,1\r\n");
     auto gw = home.Start();
-    ASSERT_TRUE(gw->WaitForLine(EnglishText(125) + "/nonexistent/line", 10s));
-    ASSERT_TRUE(gw->WaitForLine("Error accessing specified device (Error: 2)", 10s));
+    ASSERT_TRUE(gw->WaitForLine(EnglishText(125) +
+                                    "/nonexistent/line:19200,N,8,1 (Error accessing specified device (Error: 2))",
+                                10s));
     gw->Signal(SIGINT);
     const auto status = gw->WaitExit(10s);
     ASSERT_TRUE(status);
