@@ -1,4 +1,5 @@
 #include "exchange/DataStore.h"
+#include "exchange/ExchangeCommands.h"
 
 #include "exchange/DigitEncoding.h"
 #include "toolkit/EventLoop.h"
@@ -11,28 +12,7 @@ namespace vantor {
 
 namespace {
 
-// Request bytes of the fixed requests.
-constexpr std::uint8_t CmdQuery = 0x00;
-constexpr std::uint8_t CmdWrite = 0x01;
-constexpr std::uint8_t CmdInfo = 0x02;
-constexpr std::uint8_t CmdAccountingNext = 0x04;
-constexpr std::uint8_t CmdAccountingAgain = 0x05;
-constexpr std::uint8_t CmdConfiguration = 0x0D;
-constexpr std::uint8_t CmdSW = 0x0E;
-constexpr std::uint8_t CmdKey = 0x12;
-constexpr std::uint8_t CmdQueue = 0x21;
-constexpr std::uint8_t CmdQueueAction = 0x22;
-constexpr std::uint8_t CmdShortEntry = 0x24;
-constexpr std::uint8_t CmdHold = 0x26;
-
-constexpr std::uint8_t SubMessageSlot = 0x01;
-constexpr std::uint8_t SubPortList = 0x0E;
-constexpr std::uint8_t SubCounters = 0x11;
-constexpr std::uint8_t SubLineStates = 0x16;
-constexpr std::uint8_t SubShortBlock = 0x18;
-constexpr std::uint8_t SubPersonalBlock = 0x19;
-constexpr std::uint8_t SubPortStructure = 0x28;
-constexpr std::uint8_t SubCallerData = 0x2F;
+using namespace exchange;
 
 // Command record (plug-in command) layout.
 constexpr std::size_t RecordKind = 0;

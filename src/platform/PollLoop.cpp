@@ -1,5 +1,7 @@
 #include "platform/PollLoop.h"
 
+#include "toolkit/DateTime.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -35,17 +37,6 @@ struct PollLoop::InvokeState {
 
 namespace {
 
-// Days from 1 January 1970 of a proleptic Gregorian date.
-std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const auto yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
-
-const std::int64_t kEpoch1899 = DaysFromCivil(1899, 12, 30);
 
 unsigned ToPollEvents(unsigned events) {
     unsigned result = 0;
@@ -341,12 +332,8 @@ double PollLoop::LocalDateTime(std::int64_t unixMs) {
     const std::time_t t = static_cast<std::time_t>(secs);
     std::tm local{};
     if (!::localtime_r(&t, &local)) return 0.0;
-    const std::int64_t days =
-        DaysFromCivil(local.tm_year + 1900LL, static_cast<unsigned>(local.tm_mon + 1),
-                      static_cast<unsigned>(local.tm_mday)) - kEpoch1899;
-    const double ms = local.tm_hour * 3600000.0 + local.tm_min * 60000.0 +
-                      local.tm_sec * 1000.0 + static_cast<double>(msec);
-    return static_cast<double>(days) + ms / 86400000.0;
+    return EncodeDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                          local.tm_min, local.tm_sec, static_cast<int>(msec));
 }
 
 } // namespace vantor
