@@ -7,6 +7,7 @@
 // unbound and every operation quietly does nothing.
 #include "core/Settings.h"
 #include "mail/MailAbi.h"
+#include "platform/DynamicLibrary.h"
 
 #include <cstdint>
 #include <functional>
@@ -22,18 +23,13 @@ class LogWriter;
 class TextSource;
 class TIniFile;
 
-// An opened outside library as the bridge sees it.
-class MailLibrary {
-public:
-    virtual ~MailLibrary() = default;
-    // Address of an exported symbol, nullptr when it is missing.
-    virtual void* Symbol(const char* name) = 0;
-};
-// Opens a library by its Windows-style name ("vantorq9.dll"); nullptr when it
-// cannot be loaded.
-using MailLibraryOpener = std::function<std::unique_ptr<MailLibrary>(const std::string& dllName)>;
+// The mail library as the bridge sees it: named symbols (fakes in tests).
+using MailLibrary = SymbolSource;
+using MailLibraryOpener = SymbolSourceOpener;
 // The platform's loader: libX.so in gatewayFolder first, then the default search.
-MailLibraryOpener SystemMailLibraryOpener(std::string gatewayFolder);
+inline MailLibraryOpener SystemMailLibraryOpener(std::string gatewayFolder) {
+    return SystemLibraryOpener(std::move(gatewayFolder));
+}
 
 // The per-port message counters of the exchange data store, as the mailbox
 // poll writes them (SMS, voice, fax, fourth in table order; see TDataStore).

@@ -99,4 +99,25 @@ void* DynamicLibrary::Symbol(const char* symbolName) {
     return address;
 }
 
+namespace {
+
+class LoadedLibrary final : public SymbolSource {
+public:
+    explicit LoadedLibrary(DynamicLibrary library) : library_(std::move(library)) {}
+    void* Symbol(const char* name) override { return library_.Symbol(name); }
+
+private:
+    DynamicLibrary library_;
+};
+
+} // namespace
+
+SymbolSourceOpener SystemLibraryOpener(std::string gatewayFolder) {
+    return [folder = std::move(gatewayFolder)](const std::string& dllName) -> std::unique_ptr<SymbolSource> {
+        DynamicLibrary library;
+        if (!library.Open(dllName, folder)) return nullptr;
+        return std::make_unique<LoadedLibrary>(std::move(library));
+    };
+}
+
 } // namespace vantor

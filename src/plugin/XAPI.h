@@ -8,6 +8,7 @@
 // window handle; TXAPI turns that into a call of its command slot on the
 // loop thread.
 #include "exchange/PluginFeed.h"
+#include "platform/DynamicLibrary.h"
 #include "plugin/XapiAbi.h"
 
 #include <array>
@@ -24,18 +25,13 @@ namespace vantor {
 class EventLoop;
 class LogWriter;
 
-// An opened outside library as the binding sees it.
-class PluginLibrary {
-public:
-    virtual ~PluginLibrary() = default;
-    // Address of an exported symbol, nullptr when it is missing.
-    virtual void* Symbol(const char* name) = 0;
-};
-// Opens a library by its Windows-style name ("Zelkor.dll"); nullptr when it
-// cannot be loaded.
-using PluginLibraryOpener = std::function<std::unique_ptr<PluginLibrary>(const std::string& dllName)>;
+// The plug-in library as the binding sees it: named symbols (fakes in tests).
+using PluginLibrary = SymbolSource;
+using PluginLibraryOpener = SymbolSourceOpener;
 // The platform's loader: libX.so in gatewayFolder first, then the default search.
-PluginLibraryOpener SystemPluginLibraryOpener(std::string gatewayFolder);
+inline PluginLibraryOpener SystemPluginLibraryOpener(std::string gatewayFolder) {
+    return SystemLibraryOpener(std::move(gatewayFolder));
+}
 
 class TXAPI : public PluginFeed {
 public:
