@@ -28,16 +28,17 @@ trap cleanup EXIT
 
 ulimit -n "$(ulimit -Hn)" 2>/dev/null || true
 
-# Starts a simulator with its stdin held open; prints its device.
+# Starts a simulator with its stdin held open and sets SIM_DEVICE.  (Not run
+# in a command substitution: the subshell would keep the process ids.)
 start_sim() {
-  local name=$1
+  local name=$1 fd
   mkfifo "$WORK/$name.in"
   "$BUILD/vantor-sim" --message-every 0 < "$WORK/$name.in" > "$WORK/$name.out" 2>"$WORK/$name.err" &
   PIDS+=($!)
   exec {fd}> "$WORK/$name.in"   # keeps the simulator's stdin open
   for _ in $(seq 100); do
     if grep -q '^READY ' "$WORK/$name.out" 2>/dev/null; then
-      sed -n 's/^READY //p' "$WORK/$name.out" | head -1
+      SIM_DEVICE=$(sed -n 's/^READY //p' "$WORK/$name.out" | head -1)
       return 0
     fi
     sleep 0.1
@@ -50,10 +51,12 @@ echo "# machine: $(uname -srm), $(nproc) CPUs, $(grep -m1 'model name' /proc/cpu
 echo "# date: $(date -u '+%Y-%m-%d %H:%M UTC')"
 
 # Baseline: the simulator's own round trip over the pseudo-terminal.
-DIRECT_DEV=$(start_sim direct)
+start_sim direct
+DIRECT_DEV=$SIM_DEVICE
 echo "# exchange without the gateway: $("$BUILD/relay-bench" --direct "$DIRECT_DEV" --count 300)"
 
-DEV=$(start_sim exchange)
+start_sim exchange
+DEV=$SIM_DEVICE
 HOME_DIR="$WORK/home"
 mkdir -p "$HOME_DIR"
 cp "$BUILD"/TVantor.* "$HOME_DIR"/ 2>/dev/null || true
