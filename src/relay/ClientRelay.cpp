@@ -5,6 +5,7 @@
 #include "accounting/AccountingRecordList.h"
 #include "core/Settings.h"
 #include "exchange/CommandFormatter.h"
+#include "exchange/ExchangeCommands.h"
 #include "relay/ReplyCache.h"
 #include "toolkit/EventLoop.h"
 #include "toolkit/LogWriter.h"
@@ -14,14 +15,7 @@ namespace vantor {
 
 namespace {
 
-constexpr std::uint8_t CmdQuery = 0;
-constexpr std::uint8_t CmdChange = 1;
-constexpr std::uint8_t CmdInfo = 2;
-constexpr std::uint8_t CmdNextRecord = 4;
-constexpr std::uint8_t CmdRecordAgain = 5;
-constexpr std::uint8_t CmdConfiguration = 13;
-constexpr std::uint8_t CmdSW = 14;
-constexpr std::uint8_t SubLineStates = 22;
+using namespace exchange;
 
 constexpr int TextLineStates = 102;
 constexpr int TextSW = 104;
@@ -70,7 +64,7 @@ void ClientRelay::ClientRead(RelaySocket& client) {
         p_.scheduler.EnableSWPoll();
         if (AnswerFromSnapshot(client, p_.store.SWSnapshot(), SWSnapshotMaxAgeMs, TextSW))
             return;
-    } else if (command == CmdNextRecord || command == CmdRecordAgain) {
+    } else if (command == CmdAccountingNext || command == CmdAccountingAgain) {
         if (AnswerAccounting(client, request)) return;
     }
     if (AnswerFromCache(client, request)) return;
@@ -112,7 +106,7 @@ bool ClientRelay::AnswerAccounting(RelaySocket& client, std::span<const std::uin
     if (!p_.settings.ReadUct) return false;
     const auto number =
         p_.records.RecordForClient(static_cast<std::int64_t>(client.UserData()),
-                                   request[0] == CmdRecordAgain);
+                                   request[0] == CmdAccountingAgain);
     const auto text = number ? p_.records.Text(*number) : std::nullopt;
     if (!text) {
         Send(client, NoRecord);
@@ -161,7 +155,7 @@ bool ClientRelay::ReplyToClient(std::int32_t handle, std::span<const std::uint8_
     return p_.connections.WithClient(handle, [&](RelaySocket& client) {
         Send(client, reply);
         switch (requestFirstByte) {
-        case CmdChange: p_.cache.Flush(); break;
+        case CmdWrite: p_.cache.Flush(); break;
         case CmdInfo: p_.store.DecodeInfoReply(reply); break;
         case CmdConfiguration: p_.store.DecodeConfigurationReply(reply); break;
         default: break;
