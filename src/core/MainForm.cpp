@@ -569,20 +569,11 @@ void TMainForm::VpisuLogu1Click() {
 }
 
 void TMainForm::tovn1Click() {
-    SuspendTick();
-    {
-        TFSetUct dialog(Application(), nullptr, programDir_, *language_, settings_.ReadUct,
-                        settings_.SendUct, settings_.UctFile);
-        TranslateDialog(dialog);
-        if (RunSettingsDialog(dialog) == mrOk) {
-            link_->TimerUR().SetEnabled(settings_.ReadUct == 1);
-            ConfigWriter writer(*config_, *log_);
-            writer.WriteSwitch("Set", "ReadUct", settings_.ReadUct);
-            writer.WriteSwitch("Set", "SendUct", settings_.SendUct);
-            writer.Write("Set", "UctFile", settings_.UctFile);
-        }
-    }
-    ResumeTick();
+    EditAccountingSettings(AccountingDialogParts{
+        Application(), nullptr, programDir_, *language_, settings_, link_->TimerTick(), link_->TimerUR(),
+        [this](TForm& form) { TranslateDialog(form); },
+        [this](std::string_view key, std::string_view value) { WriteSetting("Set", key, value); },
+        [this](TForm& form) { CentreDialog(form); }});
 }
 
 void TMainForm::Volbasriovhoportu1Click() {

@@ -138,6 +138,7 @@ int EditAccountingSettings(const AccountingDialogParts& parts) {
         TFSetUct dialog(parts.application, parts.owner, parts.programDir, parts.texts,
                         parts.settings.ReadUct, parts.settings.SendUct, parts.settings.UctFile);
         if (parts.translate) parts.translate(dialog);
+        if (parts.centre) parts.centre(dialog);
         result = dialog.ShowModal();
     }
     if (result == mrOk) {

@@ -76,6 +76,8 @@ struct AccountingDialogParts {
     std::function<void(TForm&)> translate;
     // Writes one key of section Set; the writer reports failures itself.
     std::function<void(std::string_view key, std::string_view value)> writeSetting;
+    // Places the dialog over the main window (may be empty).
+    std::function<void(TForm&)> centre = {};
 };
 
 int EditAccountingSettings(const AccountingDialogParts& parts);

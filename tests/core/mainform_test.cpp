@@ -7,6 +7,7 @@
 #include "toolkit/Timer.h"
 #include "ui/FSetPis.h"
 #include "ui/FSetPort.h"
+#include "ui/FSetUct.h"
 
 namespace vantor::test {
 namespace {
@@ -176,6 +177,36 @@ TEST_F(MainFormTest, LogSwitchesDialogWritesOnOkOnly) {
     EXPECT_EQ(ini.ReadString("Log", "Com_LocOut", "?"), "1");
     EXPECT_EQ(ini.ReadString("Log", "TCP/IP_Out", "?"), "0");
     EXPECT_EQ(ini.ReadString("Set", "Lang", "?"), "Eng");
+}
+
+TEST_F(MainFormTest, AccountingDialogSwitchesThePollAndWritesOnOk) {
+    WriteIni("[Set]\r\nLang=Eng\r\n");
+    TMainForm& f = Start();
+    f.Link().TimerUR().SetEnabled(true);
+    bool tickWhileOpen = true;
+    int dialogLeft = -1, dialogWidth = 0;
+    desktop.OnModal("TFSetUct", [&](TForm& dialog) {
+        tickWhileOpen = f.Link().TimerTick().Enabled();
+        dialogLeft = dialog.Left();
+        dialogWidth = dialog.Width();
+        auto& d = static_cast<TFSetUct&>(dialog);
+        d.CheckBoxUR.SetChecked(false);
+        d.CheckBoxIP.SetChecked(true);
+        d.EditUR.SetText("CALLS.TXT");
+        d.BitBtnOK.Click();
+        return mrNone;
+    });
+    f.tovn1->Click();
+    EXPECT_FALSE(tickWhileOpen);
+    EXPECT_TRUE(f.Link().TimerTick().Enabled());
+    EXPECT_EQ(dialogLeft, f.Left() + (f.ClientWidth() - dialogWidth) / 2);
+    EXPECT_FALSE(f.Link().TimerUR().Enabled());
+    TIniFile ini(IniPath());
+    EXPECT_EQ(ini.ReadString("Set", "ReadUct", "?"), "0");
+    EXPECT_EQ(ini.ReadString("Set", "SendUct", "?"), "1");
+    EXPECT_EQ(ini.ReadString("Set", "UctFile", "?"), "CALLS.TXT");
+    // The OK check made and removed the file again.
+    EXPECT_FALSE(std::filesystem::exists(home / "CALLS.TXT"));
 }
 
 TEST_F(MainFormTest, PortChoiceWritesTheNewPortWithTheUnsavedBaudRate) {
