@@ -1,7 +1,7 @@
 #pragma once
-// The adapters through which the main window's parts see each other.  Each
-// part declares the few things it needs as a small interface; the main window
-// answers them here by delegating to the part that has the answer.  Nothing
+// The adapters through which the main window's components see each other.  Each
+// one declares the few things it needs as a small interface; the main window
+// answers them here by delegating to the component that has the answer.  Nothing
 // here holds state of its own.
 #include "core/ExchangeLink.h"
 #include "exchange/DataStore.h"
@@ -21,7 +21,7 @@ class TCommPax;
 
 struct GatewayGlue final : DataStoreHooks, MailPort, MessageCounterTable, ReplyConsumers,
                            PacketPort {
-    // Set by the main window as the parts come to exist.
+    // Set by the main window as the components come to exist.
     LogWriter* log = nullptr;
     ReplyCache* cache = nullptr;
     ExchangeLink* link = nullptr;

@@ -233,7 +233,7 @@ void TMainForm::FormCreate() {
     };
     glue_->commPax = commPax_.get();
 
-    // The parts exist from here on, whether or not this instance opens the
+    // The components exist from here on, whether or not this instance opens the
     // socket and the port (a desktop start beside a running service keeps
     // them empty).
     store_ = std::make_unique<TDataStore>(programDir_, *glue_, Application().Loop());
@@ -426,7 +426,7 @@ void TMainForm::FormDestroy() {
         mailBridge_.reset();
     }
     if (settings_.XAPI && plugin_) plugin_->Stop();
-    // The parts go while the log they write to still exists; users of a part
+    // The components go while the log they write to still exists; users of one
     // go before it.
     dispatcher_.reset();
     xapiCommands_.reset();

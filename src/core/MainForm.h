@@ -5,7 +5,7 @@
 // bridge, plug-in binding, translator, prefix table) and wires them together.
 // Creating it starts the gateway in a fixed order; destroying it stops the
 // gateway in a fixed order.  The published handler names are thin glue that
-// calls into the parts.
+// calls into the components.
 #include "core/Configuration.h"
 #include "core/PrefixTable.h"
 #include "core/Settings.h"
@@ -112,14 +112,14 @@ public:
     // The tray icon's notification (mouse message in the low parameter).
     void TrayCallback(unsigned mouseMessage);
 
-    // ---- operations offered to the parts ----
+    // ---- operations offered to the components ----
     bool TrayIconOperation(TrayOperation operation);
     void CentreDialog(TForm& dialog);
     void SuspendTick();
     void ResumeTick();
     void MenuStateRefresh();
 
-    // ---- state, for the parts and tests ----
+    // ---- state, for the components and tests ----
     Settings& Config() { return settings_; }
     const PrefixTable& Prefixes() const { return prefixes_; }
     TrafficLog& Log() { return *log_; }
