@@ -213,6 +213,42 @@ void TMainForm::FormCreate() {
     reader.ReadSettings(settings_, prefixes_, warnings);
     for (const std::string& warning : warnings) log_->WriteLog("!Err", warning);
 
+    CreateComponents();
+    link_->SetHideToTrayRequested(hidden);
+
+    if (env_.serviceRunningElsewhere) {
+        log_->WriteLog("----", "NT Service -----------");
+    } else {
+        OpenListeningSocket();
+        OpenSerialPort();
+        link_->InitialRequestSet();
+    }
+
+    mailBridge_->Create();
+    mailBridge_->LoadSettings(*config_, *language_);
+    if (!env_.serviceRunningElsewhere) {
+        if (mailBridge_->Initialise()) {
+            log_->WriteLog("-OK-", language_->Msg(126));
+        } else {
+            log_->WriteLog("!Err", language_->Msg(127));
+            if (env_.serviceMode && env_.serviceEventLog) env_.serviceEventLog(language_->Msg(127), 1);
+        }
+    }
+
+    if (settings_.XAPI) StartPlugin();
+
+    link_->TimerTick().SetEnabled(true);
+    Application().OnActiveFormChange = [this](TObject*) { MenuStateRefresh(); };
+    MenuStateRefresh();
+    aboutBox_ = std::make_unique<TAboutBox>(Application(), this,
+                                            [this](TForm& form) { TranslateDialog(form); });
+}
+
+// Every component exists from start-up on, whether or not this instance
+// opens the socket and the port (a desktop start beside a running service
+// keeps them empty).  Making them has no visible effect; the visible steps of
+// the start-up follow in FormCreate in their order.
+void TMainForm::CreateComponents() {
     formatter_ = std::make_unique<CommandFormatter>(*language_);
     glue_ = std::make_unique<GatewayGlue>();
     glue_->log = log_.get();
@@ -233,9 +269,6 @@ void TMainForm::FormCreate() {
     };
     glue_->commPax = commPax_.get();
 
-    // The components exist from here on, whether or not this instance opens the
-    // socket and the port (a desktop start beside a running service keeps
-    // them empty).
     store_ = std::make_unique<TDataStore>(programDir_, *glue_, Application().Loop());
     glue_->store = store_.get();
     records_ = std::make_unique<AccountingRecordList>();
@@ -253,7 +286,6 @@ void TMainForm::FormCreate() {
         trayIconPresent_ = true;
         return true;
     };
-    link_->SetHideToTrayRequested(hidden);
     dispatcher_ = std::make_unique<ReplyDispatcher>(
         *link_, *store_, settings_, *log_, *language_, *glue_, *glue_,
         [this](std::string_view text, std::string_view caption, unsigned flags) {
@@ -291,33 +323,6 @@ void TMainForm::FormCreate() {
     serverRelay_->Attach(*relay_);
     link_->LastClientANRequest = [this] { return relay_->LastANRequest(); };
     link_->LastClientSWRequest = [this] { return relay_->LastSWRequest(); };
-
-    if (env_.serviceRunningElsewhere) {
-        log_->WriteLog("----", "NT Service -----------");
-    } else {
-        OpenListeningSocket();
-        OpenSerialPort();
-        link_->InitialRequestSet();
-    }
-
-    mailBridge_->Create();
-    mailBridge_->LoadSettings(*config_, *language_);
-    if (!env_.serviceRunningElsewhere) {
-        if (mailBridge_->Initialise()) {
-            log_->WriteLog("-OK-", language_->Msg(126));
-        } else {
-            log_->WriteLog("!Err", language_->Msg(127));
-            if (env_.serviceMode && env_.serviceEventLog) env_.serviceEventLog(language_->Msg(127), 1);
-        }
-    }
-
-    if (settings_.XAPI) StartPlugin();
-
-    link_->TimerTick().SetEnabled(true);
-    Application().OnActiveFormChange = [this](TObject*) { MenuStateRefresh(); };
-    MenuStateRefresh();
-    aboutBox_ = std::make_unique<TAboutBox>(Application(), this,
-                                            [this](TForm& form) { TranslateDialog(form); });
 }
 
 void TMainForm::StartPlugin() {

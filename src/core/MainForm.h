@@ -143,6 +143,7 @@ private:
     void BuildMenus();
     void BuildControls();
     void LoadLanguage();
+    void CreateComponents();
     void StartPlugin();
     void OpenListeningSocket();
     void OpenSerialPort();
