@@ -2,9 +2,8 @@
 // the start line and the missing-configuration box, a clean stop on SIGTERM,
 // and the link cycle against vantor-sim on a pseudo-terminal.
 #include "support/Process.h"
+#include "support/EndToEnd.h"
 #include "support/SimProcess.h"
-#include "toolkit/Cp1250.h"
-#include "toolkit/IniFile.h"
 
 #include <gtest/gtest.h>
 
@@ -20,12 +19,6 @@ namespace {
 using namespace std::chrono_literals;
 
 std::string Gateway() { return std::string(VANTOR_BUILD_DIR) + "/vantor"; }
-
-// A language text of the shipped English file, as the headless log prints it.
-std::string EnglishText(int number) {
-    TIniFile file(std::string(VANTOR_BUILD_DIR) + "/TVantor.Eng");
-    return Utf8FromCp1250(file.ReadString("Texty", std::to_string(number), ""));
-}
 
 class GatewayHome {
 public:

@@ -2,9 +2,8 @@
 // vantor-sim: relayed replies, the reply cache, the line-state snapshot, many
 // clients at once, and clients that misbehave.
 #include "support/Process.h"
+#include "support/EndToEnd.h"
 #include "support/SimProcess.h"
-#include "toolkit/Cp1250.h"
-#include "toolkit/IniFile.h"
 
 #include <gtest/gtest.h>
 
@@ -24,23 +23,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;
-
-std::string EnglishText(int number) {
-    TIniFile file(std::string(VANTOR_BUILD_DIR) + "/TVantor.Eng");
-    return Utf8FromCp1250(file.ReadString("Texty", std::to_string(number), ""));
-}
-
-int FreePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
 
 // One TCP client: the relay has no framing, so a reply is what arrives until
 // the line stays quiet for a moment.

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <string>
 
+#include "support/EndToEnd.h"
 #include "support/Process.h"
 #include "support/SimProcess.h"
 
@@ -20,23 +21,12 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using test::FreePort;
 using test::Process;
 using test::ProcessOptions;
 using test::SimProcess;
 
 const std::string BuildDir = VANTOR_BUILD_DIR;
-
-int FreePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof a;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
 
 class ClientToolEndToEnd : public ::testing::Test {
 protected:
