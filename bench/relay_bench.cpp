@@ -68,16 +68,26 @@ Options Parse(int argc, char** argv) {
             if (i + 1 >= argc) Die(a + " needs a value");
             return argv[++i];
         };
-        if (a == "--port") o.port = std::atoi(value().c_str());
-        else if (a == "--clients") o.clients = std::atoi(value().c_str());
-        else if (a == "--seconds") o.seconds = std::atof(value().c_str());
-        else if (a == "--warmup") o.warmup = std::atof(value().c_str());
-        else if (a == "--timeout-ms") o.timeoutMs = std::atoi(value().c_str());
-        else if (a == "--mode") o.mode = value();
-        else if (a == "--gateway-pid") o.gatewayPid = std::atoi(value().c_str());
-        else if (a == "--direct") o.direct = value();
-        else if (a == "--count") o.directCount = std::atoi(value().c_str());
-        else Die("unknown argument " + a);
+        if (a == "--port")
+            o.port = std::atoi(value().c_str());
+        else if (a == "--clients")
+            o.clients = std::atoi(value().c_str());
+        else if (a == "--seconds")
+            o.seconds = std::atof(value().c_str());
+        else if (a == "--warmup")
+            o.warmup = std::atof(value().c_str());
+        else if (a == "--timeout-ms")
+            o.timeoutMs = std::atoi(value().c_str());
+        else if (a == "--mode")
+            o.mode = value();
+        else if (a == "--gateway-pid")
+            o.gatewayPid = std::atoi(value().c_str());
+        else if (a == "--direct")
+            o.direct = value();
+        else if (a == "--count")
+            o.directCount = std::atoi(value().c_str());
+        else
+            Die("unknown argument " + a);
     }
     if (o.direct.empty() && (o.port <= 0 || o.clients <= 0)) Die("--port and --clients are needed");
     if (o.mode != "cache" && o.mode != "snapshot" && o.mode != "relay")
@@ -126,9 +136,9 @@ struct Client {
 
 Bytes RequestFor(const std::string& mode, unsigned turn) {
     if (mode == "relay") return {0x21};
-    if (mode == "cache") return {0x00, 0x00, 0x00};  // cached for an hour once fetched
-    if (turn % 2 == 0) return {0x00, 0x16, 0x00};    // line states
-    return {0x0E};                                   // SW state
+    if (mode == "cache") return {0x00, 0x00, 0x00}; // cached for an hour once fetched
+    if (turn % 2 == 0) return {0x00, 0x16, 0x00};   // line states
+    return {0x0E};                                  // SW state
 }
 
 int Connect(int port) {
@@ -210,7 +220,8 @@ int RunLoad(const Options& o) {
                 if (n == 0) Die("the gateway closed a connection");
                 if (n > 0 && c.waiting) {
                     if (measuring) {
-                        latencies.push_back(std::chrono::duration<double, std::milli>(after - c.sent).count());
+                        latencies.push_back(
+                            std::chrono::duration<double, std::milli>(after - c.sent).count());
                         ++replies;
                     }
                     c.waiting = false;
@@ -232,8 +243,9 @@ int RunLoad(const Options& o) {
 
     std::printf("mode=%s clients=%d seconds=%.1f replies=%ld rate=%.1f/s p50=%.2fms p99=%.2fms "
                 "losses=%ld",
-                o.mode.c_str(), o.clients, o.seconds, replies, static_cast<double>(replies) / o.seconds,
-                Percentile(latencies, 0.5), Percentile(latencies, 0.99), losses);
+                o.mode.c_str(), o.clients, o.seconds, replies,
+                static_cast<double>(replies) / o.seconds, Percentile(latencies, 0.5),
+                Percentile(latencies, 0.99), losses);
     if (o.gatewayPid)
         std::printf(" gateway_cpu=%.2fs (%.0f%%) gateway_peak_rss=%ldKiB", cpu,
                     100.0 * cpu / o.seconds, PeakKiB(o.gatewayPid));

@@ -12,7 +12,8 @@ using Bytes = std::vector<std::uint8_t>;
 // Stable mixing of a few numbers into one, so that generated data depends
 // only on the seed and its coordinates, never on the order of requests.
 std::uint32_t Mix(std::uint32_t a, std::uint32_t b, std::uint32_t c = 0) {
-    std::uint32_t h = a * 0x9E3779B1u ^ (b + 0x7F4A7C15u) * 0x85EBCA77u ^ (c + 0x165667B1u) * 0xC2B2AE3Du;
+    std::uint32_t h =
+        a * 0x9E3779B1u ^ (b + 0x7F4A7C15u) * 0x85EBCA77u ^ (c + 0x165667B1u) * 0xC2B2AE3Du;
     h ^= h >> 15;
     h *= 0x2C1B3C6Du;
     h ^= h >> 12;
@@ -22,7 +23,9 @@ std::uint32_t Mix(std::uint32_t a, std::uint32_t b, std::uint32_t c = 0) {
 // Digit codes of the port-number alphabet: '1'..'9' are 1..9, '0' is 10.
 std::uint8_t PortCode(char c) { return c == '0' ? 10 : static_cast<std::uint8_t>(c - '0'); }
 
-std::uint8_t At(std::span<const std::uint8_t> req, std::size_t i) { return i < req.size() ? req[i] : 0; }
+std::uint8_t At(std::span<const std::uint8_t> req, std::size_t i) {
+    return i < req.size() ? req[i] : 0;
+}
 
 } // namespace
 
@@ -90,7 +93,8 @@ char ExchangeModel::Classify(std::span<const std::uint8_t> req) {
     }
 }
 
-Reply ExchangeModel::Handle(std::uint8_t sequence, std::span<const std::uint8_t> req, std::uint64_t nowMs) {
+Reply ExchangeModel::Handle(std::uint8_t sequence, std::span<const std::uint8_t> req,
+                            std::uint64_t nowMs) {
     AdvanceTo(nowMs);
     if (havePrevious_ && sequence == previousSequence_ &&
         std::equal(req.begin(), req.end(), previousRequest_.begin(), previousRequest_.end())) {
@@ -138,7 +142,7 @@ Bytes ExchangeModel::answer(char kind, std::span<const std::uint8_t> req) {
 // ---- time ------------------------------------------------------------------
 
 void ExchangeModel::AdvanceTo(std::uint64_t nowMs) {
-    if (nowMs < nowMs_) return;  // the clock never goes back
+    if (nowMs < nowMs_) return; // the clock never goes back
     nowMs_ = nowMs;
     std::uint64_t target = nowMs / config_.lineStepMs;
     // After a long pause only the last steps matter; skip the rest.
@@ -152,7 +156,8 @@ void ExchangeModel::AdvanceTo(std::uint64_t nowMs) {
         if (budget_) due = std::min(due, *budget_);
         generated_ += due;
         if (budget_) *budget_ -= due;
-        nextRecordAtMs_ += ((nowMs - nextRecordAtMs_) / config_.recordEveryMs + 1) * config_.recordEveryMs;
+        nextRecordAtMs_ +=
+            ((nowMs - nextRecordAtMs_) / config_.recordEveryMs + 1) * config_.recordEveryMs;
     }
 }
 
@@ -201,7 +206,7 @@ void ExchangeModel::stepLines() {
                 l.partner = 0xFF;
             }
             break;
-        default:  // busy
+        default: // busy
             if (roll < 30) {
                 l.state = LineFree;
                 l.flags = 0;
@@ -224,7 +229,7 @@ Bytes ExchangeModel::configuration() const {
     r[1 + 0] = static_cast<std::uint8_t>(config_.ports);
     r[1 + 4] = config_.configByte4;
     r[1 + 5] = config_.configByte5;
-    r[1 + 15] = 0xEE;  // keeps the escaping honest on the very first reply
+    r[1 + 15] = 0xEE; // keeps the escaping honest on the very first reply
     return r;
 }
 
@@ -239,8 +244,9 @@ Bytes ExchangeModel::portStructure() const {
     s[0] = static_cast<std::uint8_t>(config_.ports);
     s[1] = config_.lineOffset;
     for (int i = 0; i < config_.ports && 2 + 2 * i + 1 < PortStructureSize; ++i) {
-        s[2 + 2 * i] = static_cast<std::uint8_t>(i % 3 == 2 ? 2 : 1);   // port type: analogue / system set
-        s[2 + 2 * i + 1] = static_cast<std::uint8_t>(i / 8);             // group
+        s[2 + 2 * i] =
+            static_cast<std::uint8_t>(i % 3 == 2 ? 2 : 1);   // port type: analogue / system set
+        s[2 + 2 * i + 1] = static_cast<std::uint8_t>(i / 8); // group
     }
     s[PortStructureSize - 1] = 0xEE;
     r.insert(r.end(), s.begin(), s.end());
@@ -302,10 +308,13 @@ Bytes ExchangeModel::messageSlot(std::uint8_t slot) {
         m.type = Types[(messagesOffered_ - 1) % std::size(Types)];
         const int port = config_.ports > 0 ? static_cast<int>(messagesOffered_ % config_.ports) : 0;
         m.recipient = "user" + PortNumber(port) + "@mail.local";
-        m.second = "60" + std::to_string(1000000 + Mix(config_.seed, 77, static_cast<std::uint32_t>(messagesOffered_)) % 9000000);
+        m.second =
+            "60" + std::to_string(1000000 + Mix(config_.seed, 77,
+                                                static_cast<std::uint32_t>(messagesOffered_)) %
+                                                9000000);
         char body[100];
-        std::snprintf(body, sizeof body, "Message %06llu for %s", static_cast<unsigned long long>(messagesOffered_),
-                      PortNumber(port).c_str());
+        std::snprintf(body, sizeof body, "Message %06llu for %s",
+                      static_cast<unsigned long long>(messagesOffered_), PortNumber(port).c_str());
         m.body = body;
         pending_ = m;
     }
@@ -350,17 +359,19 @@ std::string ExchangeModel::RecordText(std::uint64_t number) {
     const std::uint32_t h = Mix(static_cast<std::uint32_t>(number), 0xACC);
     const unsigned duration = 5 + h % 900;
     char text[120];
-    std::snprintf(text, sizeof text, "REC %06llu %02u.12.2026 %02u:%02u:%02u %s 0%09u %02u:%02u:%02u %u.%02u",
-                  static_cast<unsigned long long>(number), day, secOfDay / 3600, secOfDay / 60 % 60, secOfDay % 60,
-                  PortNumber(static_cast<int>(h % 8)).c_str(), 200000000 + (h >> 8) % 700000000,
-                  duration / 3600, duration / 60 % 60, duration % 60, duration / 30, (h >> 4) % 100);
+    std::snprintf(text, sizeof text,
+                  "REC %06llu %02u.12.2026 %02u:%02u:%02u %s 0%09u %02u:%02u:%02u %u.%02u",
+                  static_cast<unsigned long long>(number), day, secOfDay / 3600, secOfDay / 60 % 60,
+                  secOfDay % 60, PortNumber(static_cast<int>(h % 8)).c_str(),
+                  200000000 + (h >> 8) % 700000000, duration / 3600, duration / 60 % 60,
+                  duration % 60, duration / 30, (h >> 4) % 100);
     return text;
 }
 
 Bytes ExchangeModel::accounting(bool next) {
     if (next) {
         if (!recordWaiting()) return {0};
-        if (handed_ == generated_) {  // made on demand
+        if (handed_ == generated_) { // made on demand
             ++generated_;
             if (budget_) --*budget_;
         }
@@ -388,8 +399,11 @@ Bytes ExchangeModel::queue() const {
 }
 
 std::string ExchangeModel::CallerNumber(int line) const {
-    const std::uint32_t call = line >= 0 && line < static_cast<int>(lines_.size()) ? lines_[line].call : 0;
-    return "60" + std::to_string(1000000 + Mix(config_.seed, static_cast<std::uint32_t>(line), call) % 9000000);
+    const std::uint32_t call =
+        line >= 0 && line < static_cast<int>(lines_.size()) ? lines_[line].call : 0;
+    return "60" +
+           std::to_string(1000000 +
+                          Mix(config_.seed, static_cast<std::uint32_t>(line), call) % 9000000);
 }
 
 Bytes ExchangeModel::callerData(std::uint8_t index) const {
@@ -415,8 +429,10 @@ Bytes ExchangeModel::personal(std::uint8_t page) const {
         const int g = page * (PersonalBlockSize / 2) + w;
         // Every fourth entry points into the short-number memory, the rest are empty.
         std::uint16_t word = 0xFFFF;
-        if (g % 4 == 0) word = static_cast<std::uint16_t>((g / 4 * 421 + 17 + config_.seed) % (ShortBlocks * ShortBlockSize));
-        r.push_back(static_cast<std::uint8_t>(word >> 8));  // high byte first
+        if (g % 4 == 0)
+            word = static_cast<std::uint16_t>((g / 4 * 421 + 17 + config_.seed) %
+                                              (ShortBlocks * ShortBlockSize));
+        r.push_back(static_cast<std::uint8_t>(word >> 8)); // high byte first
         r.push_back(static_cast<std::uint8_t>(word));
     }
     return r;
@@ -457,7 +473,8 @@ Bytes ExchangeModel::genericQuery(std::span<const std::uint8_t> req) {
     const std::uint8_t sub = At(req, 1), index = At(req, 2);
     Bytes r{0, sub, index};
     const int n = 4 + (sub * 3 + index) % 29;
-    for (int i = 0; i < n; ++i) r.push_back(static_cast<std::uint8_t>(sub * 31 + index * 7 + i * 13 + 0x5B));
+    for (int i = 0; i < n; ++i)
+        r.push_back(static_cast<std::uint8_t>(sub * 31 + index * 7 + i * 13 + 0x5B));
     return r;
 }
 

@@ -18,8 +18,8 @@
 namespace vantor::sim {
 
 struct ModelConfig {
-    int ports = 8;                        // extensions in the port list, 0..MaxPorts
-    std::uint8_t configByte4 = 2;         // configuration bytes the gateway checks
+    int ports = 8;                // extensions in the port list, 0..MaxPorts
+    std::uint8_t configByte4 = 2; // configuration bytes the gateway checks
     std::uint8_t configByte5 = 0;
     std::uint8_t infoBlocks = 3;          // info byte 3: personal-data blocks, 0..MaxPersonalBlocks
     std::uint8_t lineOffset = 0;          // info byte 2
@@ -34,7 +34,7 @@ struct ModelConfig {
 inline constexpr std::uint8_t ErrUnknownCommand = 2;
 inline constexpr std::uint8_t ErrBadParameter = 3;
 
-inline constexpr int MaxPorts = 63;            // a line-state reply must fit 256 bytes
+inline constexpr int MaxPorts = 63; // a line-state reply must fit 256 bytes
 inline constexpr int MaxPersonalBlocks = 30;
 inline constexpr int ShortBlocks = 66;
 inline constexpr int ShortBlockSize = 236;
@@ -42,7 +42,7 @@ inline constexpr int PersonalBlockSize = 64;
 inline constexpr int PortStructureSize = 144;
 inline constexpr int ConfigurationSize = 16;
 inline constexpr int InfoSize = 7;
-inline constexpr int SwStateSize = 12;         // whole reply, result byte included
+inline constexpr int SwStateSize = 12; // whole reply, result byte included
 
 // Line state codes.
 inline constexpr std::uint8_t LineFree = 0;
@@ -50,13 +50,14 @@ inline constexpr std::uint8_t LineDialling = 1;
 inline constexpr std::uint8_t LineConnected = 2;
 inline constexpr std::uint8_t LineBusy = 3;
 inline constexpr std::uint8_t LineRinging = 8;
-inline constexpr std::uint8_t FlagCallerData = 0x01;   // caller data can be fetched
+inline constexpr std::uint8_t FlagCallerData = 0x01; // caller data can be fetched
 inline constexpr std::uint8_t FlagBusyTone = 0x04;
 
 struct Reply {
-    char kind = '?';          // the gateway's letter for this request; '?' unknown, 'a' message ack, 'q' other query, 'w' other write
+    char kind = '?'; // the gateway's letter for this request; '?' unknown, 'a' message ack, 'q'
+                     // other query, 'w' other write
     std::vector<std::uint8_t> payload;
-    bool repeated = false;    // a resend answered with the reply given before
+    bool repeated = false; // a resend answered with the reply given before
 };
 
 // Human-readable name of a kind letter, for logs.
@@ -81,7 +82,7 @@ public:
     void QueueMessageNow() { forceMessage_ = true; }
 
     const ModelConfig& config() const { return config_; }
-    std::uint64_t recordsHanded() const { return handed_; }      // number of the last record given
+    std::uint64_t recordsHanded() const { return handed_; } // number of the last record given
     std::uint64_t recordsGenerated() const { return generated_; }
     std::uint64_t messagesOffered() const { return messagesOffered_; }
     std::uint64_t messagesAcked() const { return messagesAcked_; }
@@ -91,15 +92,15 @@ public:
     const std::map<char, std::uint64_t>& requestCounts() const { return counts_; }
 
     // The data behind the replies, for tests and the status line.
-    static std::string PortNumber(int index);                 // "101", "102", ...
-    static std::string RecordText(std::uint64_t number);      // "REC 000001 ..."
+    static std::string PortNumber(int index);            // "101", "102", ...
+    static std::string RecordText(std::uint64_t number); // "REC 000001 ..."
     std::string CallerNumber(int line) const;
     struct Line {
         std::uint8_t state = LineFree;
         std::uint8_t partner = 0xFF;
         std::uint8_t seconds = 0;
         std::uint8_t flags = 0;
-        std::uint32_t call = 0;   // distinguishes calls, for the caller number
+        std::uint32_t call = 0; // distinguishes calls, for the caller number
     };
     const std::vector<Line>& lines() const { return lines_; }
     // Moves time on (Handle does this itself).
@@ -136,11 +137,11 @@ private:
     std::mt19937 rng_;
     std::vector<Line> lines_;
     std::uint64_t nowMs_ = 0;
-    std::uint64_t lineSteps_ = 0;          // steps taken so far
+    std::uint64_t lineSteps_ = 0; // steps taken so far
     std::uint32_t callCounter_ = 0;
 
     // Accounting: records 1..generated_ exist, 1..handed_ were given out.
-    std::optional<std::uint64_t> budget_;  // still to be generated; nullopt = no end
+    std::optional<std::uint64_t> budget_; // still to be generated; nullopt = no end
     std::uint64_t generated_ = 0;
     std::uint64_t handed_ = 0;
     std::uint64_t nextRecordAtMs_ = 0;

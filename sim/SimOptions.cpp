@@ -10,7 +10,8 @@ namespace vantor::sim {
 namespace {
 
 // Decimal, or hexadecimal with 0x, within [min, max].
-std::optional<std::uint64_t> ParseNumber(std::string_view text, std::uint64_t min, std::uint64_t max) {
+std::optional<std::uint64_t> ParseNumber(std::string_view text, std::uint64_t min,
+                                         std::uint64_t max) {
     int base = 10;
     if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
         text.remove_prefix(2);

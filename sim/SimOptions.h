@@ -14,13 +14,13 @@ namespace vantor::sim {
 struct SimOptions {
     ModelConfig model;
     FaultConfig faults;
-    std::string link;      // symlink to the line's device, made at start and removed at exit
-    std::string logPath;   // one line per request and reply; "-" is stderr
+    std::string link;    // symlink to the line's device, made at start and removed at exit
+    std::string logPath; // one line per request and reply; "-" is stderr
     bool help = false;
 };
 
 struct ParsedOptions {
-    std::optional<SimOptions> options;   // empty on error
+    std::optional<SimOptions> options; // empty on error
     std::string error;
 };
 

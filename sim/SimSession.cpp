@@ -43,7 +43,7 @@ void SpoilCrc(std::vector<std::uint8_t>& frame) {
         return;
     }
     std::uint8_t b = frame.back() ^ 0x01;
-    if (b == 0xEE) b = frame.back() ^ 0x02;  // never create a lone escape byte
+    if (b == 0xEE) b = frame.back() ^ 0x02; // never create a lone escape byte
     frame.back() = b;
 }
 
@@ -74,7 +74,9 @@ void SimSession::Receive(std::span<const std::uint8_t> bytes, std::uint64_t nowM
 void SimSession::ResetReceiver() {
     // A fresh decoder: the old one may sit in the middle of a frame.
     decoder_ = FrameDecoder(512);
-    decoder_.onPacket = [this](int count, const std::uint8_t* data) { onFrame(count, data, receiveNowMs_); };
+    decoder_.onPacket = [this](int count, const std::uint8_t* data) {
+        onFrame(count, data, receiveNowMs_);
+    };
     decoder_.onStray = [this](std::uint8_t chr) {
         ++strays_;
         char text[40];
@@ -101,7 +103,8 @@ void SimSession::onFrame(int count, const std::uint8_t* data, std::uint64_t nowM
     if (model_.recordsHanded() != lastHanded_) {
         lastHanded_ = model_.recordsHanded();
         char text[48];
-        std::snprintf(text, sizeof text, "EVENT record %06llu", static_cast<unsigned long long>(lastHanded_));
+        std::snprintf(text, sizeof text, "EVENT record %06llu",
+                      static_cast<unsigned long long>(lastHanded_));
         event(text);
     }
     if (model_.messagesAcked() != lastAcked_) {
@@ -116,7 +119,8 @@ void SimSession::onFrame(int count, const std::uint8_t* data, std::uint64_t nowM
     }
     ++replies_;
     const bool nak = nakOnce_ || (faults_.nakEvery != 0 && replies_ % faults_.nakEvery == 0);
-    const bool spoil = !nak && (crcOnce_ || (faults_.crcErrorEvery != 0 && replies_ % faults_.crcErrorEvery == 0));
+    const bool spoil =
+        !nak && (crcOnce_ || (faults_.crcErrorEvery != 0 && replies_ % faults_.crcErrorEvery == 0));
     if (nak) {
         nakOnce_ = false;
         ++naks_;
@@ -161,7 +165,8 @@ std::optional<std::vector<std::uint8_t>> SimSession::PopDue(std::uint64_t nowMs)
 }
 
 void SimSession::DropOutput() {
-    if (!output_.empty()) log("-- line closed, " + std::to_string(output_.size()) + " pending writes dropped");
+    if (!output_.empty())
+        log("-- line closed, " + std::to_string(output_.size()) + " pending writes dropped");
     output_.clear();
 }
 
@@ -173,16 +178,17 @@ std::string SimSession::StatusLine() const {
         kinds += ':' + std::to_string(n);
     }
     char text[400];
-    std::snprintf(text, sizeof text,
-                  "STATUS requests=%llu replies=%llu naks=%llu crc_errors=%llu silenced=%llu resends=%llu "
-                  "strays=%llu records_handed=%llu records_generated=%llu messages_offered=%llu "
-                  "messages_acked=%llu silent=%s delay=%u split=%s",
-                  (unsigned long long)requests_, (unsigned long long)replies_, (unsigned long long)naks_,
-                  (unsigned long long)crcErrors_, (unsigned long long)silenced_,
-                  (unsigned long long)model_.resends(), (unsigned long long)strays_,
-                  (unsigned long long)model_.recordsHanded(), (unsigned long long)model_.recordsGenerated(),
-                  (unsigned long long)model_.messagesOffered(), (unsigned long long)model_.messagesAcked(),
-                  faults_.silent ? "on" : "off", faults_.delayMs, faults_.split ? "on" : "off");
+    std::snprintf(
+        text, sizeof text,
+        "STATUS requests=%llu replies=%llu naks=%llu crc_errors=%llu silenced=%llu resends=%llu "
+        "strays=%llu records_handed=%llu records_generated=%llu messages_offered=%llu "
+        "messages_acked=%llu silent=%s delay=%u split=%s",
+        (unsigned long long)requests_, (unsigned long long)replies_, (unsigned long long)naks_,
+        (unsigned long long)crcErrors_, (unsigned long long)silenced_,
+        (unsigned long long)model_.resends(), (unsigned long long)strays_,
+        (unsigned long long)model_.recordsHanded(), (unsigned long long)model_.recordsGenerated(),
+        (unsigned long long)model_.messagesOffered(), (unsigned long long)model_.messagesAcked(),
+        faults_.silent ? "on" : "off", faults_.delayMs, faults_.split ? "on" : "off");
     return std::string(text) + " kinds=" + kinds + " counters=" + Hex(model_.messageCounters());
 }
 
@@ -219,7 +225,8 @@ SimSession::CommandResult SimSession::Command(std::string_view line, std::uint64
     }
     if ((cmd == "nak" || cmd == "crc") && w.size() == 3 && w[1] == "every") {
         if (auto n = Number(w[2]); n && *n <= 0xFFFFFFFFu) {
-            (cmd == "nak" ? faults_.nakEvery : faults_.crcErrorEvery) = static_cast<std::uint32_t>(*n);
+            (cmd == "nak" ? faults_.nakEvery : faults_.crcErrorEvery) =
+                static_cast<std::uint32_t>(*n);
             return ok();
         }
     }
@@ -241,9 +248,10 @@ SimSession::CommandResult SimSession::Command(std::string_view line, std::uint64
         return ok();
     }
     if (cmd == "help" && w.size() == 1)
-        return {"OK commands: silent on|off, nak once, crc once, nak every N, crc every N, delay MS, "
-                "split on|off, records N, message, status, quit",
-                false};
+        return {
+            "OK commands: silent on|off, nak once, crc once, nak every N, crc every N, delay MS, "
+            "split on|off, records N, message, status, quit",
+            false};
     return {"ERR unknown command: " + std::string(line), false};
 }
 

@@ -23,12 +23,12 @@ namespace vantor::sim {
 inline constexpr std::uint8_t NakByte = 0xE0;
 
 struct FaultConfig {
-    bool silent = false;              // receive and log, never answer
-    std::uint32_t crcErrorEvery = 0;  // every Nth reply with a wrong CRC; 0 = never
-    std::uint32_t nakEvery = 0;       // every Nth reply replaced by 0xE0; 0 = never
-    std::uint32_t delayMs = 0;        // replies leave this long after their request
-    bool split = false;               // one write per byte
-    std::uint32_t splitGapMs = 1;     // pause between the bytes of a split frame
+    bool silent = false;             // receive and log, never answer
+    std::uint32_t crcErrorEvery = 0; // every Nth reply with a wrong CRC; 0 = never
+    std::uint32_t nakEvery = 0;      // every Nth reply replaced by 0xE0; 0 = never
+    std::uint32_t delayMs = 0;       // replies leave this long after their request
+    bool split = false;              // one write per byte
+    std::uint32_t splitGapMs = 1;    // pause between the bytes of a split frame
 };
 
 // Hex dump "0D 03 5F", as the logs show payloads.
@@ -52,7 +52,7 @@ public:
     void ResetReceiver();
 
     struct CommandResult {
-        std::string reply;   // one line for stdout
+        std::string reply; // one line for stdout
         bool quit = false;
     };
     CommandResult Command(std::string_view line, std::uint64_t nowMs);
@@ -89,7 +89,7 @@ private:
     LogFn log_;
     LogFn event_;
     FrameDecoder decoder_;
-    std::uint64_t receiveNowMs_ = 0;   // clock of the bytes being fed
+    std::uint64_t receiveNowMs_ = 0; // clock of the bytes being fed
     std::deque<Chunk> output_;
     std::uint64_t lastDueMs_ = 0;
     bool nakOnce_ = false;
@@ -98,7 +98,7 @@ private:
     std::uint64_t lastHanded_ = 0;
 
     std::uint64_t requests_ = 0;
-    std::uint64_t replies_ = 0;        // replies due to be sent, faults included (not silenced ones)
+    std::uint64_t replies_ = 0; // replies due to be sent, faults included (not silenced ones)
     std::uint64_t naks_ = 0;
     std::uint64_t crcErrors_ = 0;
     std::uint64_t silenced_ = 0;

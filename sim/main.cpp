@@ -92,7 +92,8 @@ public:
         }
         ::fcntl(fd_, F_SETFD, FD_CLOEXEC);
         char name[128];
-        if (::grantpt(fd_) != 0 || ::unlockpt(fd_) != 0 || ::ptsname_r(fd_, name, sizeof name) != 0) {
+        if (::grantpt(fd_) != 0 || ::unlockpt(fd_) != 0 ||
+            ::ptsname_r(fd_, name, sizeof name) != 0) {
             fail("pseudo-terminal set-up");
             return;
         }
@@ -133,7 +134,8 @@ private:
 // replaces an existing symlink, never a file, and removes only its own link.
 class DeviceLink {
 public:
-    DeviceLink(std::string path, const std::string& target) : path_(std::move(path)), target_(target) {
+    DeviceLink(std::string path, const std::string& target)
+        : path_(std::move(path)), target_(target) {
         if (path_.empty()) return;
         struct stat st {};
         if (::lstat(path_.c_str(), &st) == 0) {
@@ -153,7 +155,8 @@ public:
         if (!made_) return;
         char buf[256];
         ssize_t n = ::readlink(path_.c_str(), buf, sizeof buf - 1);
-        if (n >= 0 && std::string(buf, static_cast<std::size_t>(n)) == target_) ::unlink(path_.c_str());
+        if (n >= 0 && std::string(buf, static_cast<std::size_t>(n)) == target_)
+            ::unlink(path_.c_str());
     }
     DeviceLink(const DeviceLink&) = delete;
     DeviceLink& operator=(const DeviceLink&) = delete;
@@ -179,7 +182,8 @@ public:
         held_ = ::open(slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (held_ < 0) return;
         notify_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-        if (notify_ >= 0 && ::inotify_add_watch(notify_, slave.c_str(), IN_OPEN | IN_CLOSE) >= 0) return;
+        if (notify_ >= 0 && ::inotify_add_watch(notify_, slave.c_str(), IN_OPEN | IN_CLOSE) >= 0)
+            return;
         if (notify_ >= 0) ::close(notify_);
         notify_ = -1;
         ::close(held_);
@@ -199,8 +203,8 @@ public:
     // Reads the pending events.  A quick open and close may come in one
     // batch: both are reported, in that order.
     struct Change {
-        bool opened = false;   // the first opener came
-        bool closed = false;   // and/or the last one left
+        bool opened = false; // the first opener came
+        bool closed = false; // and/or the last one left
     };
     Change update() {
         Change change;
@@ -219,7 +223,7 @@ public:
                 off += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
             }
         }
-        if (openers_ > 0) change.closed = false;   // somebody is (again) there
+        if (openers_ > 0) change.closed = false; // somebody is (again) there
         if (change.closed) {
             ::ioctl(held_, TIOCNXCL);
             ::tcflush(held_, TCIFLUSH);
@@ -243,7 +247,8 @@ bool SlaveHungUp(int master) {
 int Run(const vantor::sim::SimOptions& opt) {
     LogFile log(opt.logPath);
     if (!log.ok(opt.logPath)) {
-        std::fprintf(stderr, "vantor-sim: cannot write log %s: %s\n", opt.logPath.c_str(), std::strerror(errno));
+        std::fprintf(stderr, "vantor-sim: cannot write log %s: %s\n", opt.logPath.c_str(),
+                     std::strerror(errno));
         return 1;
     }
     PtyMaster pty;
@@ -260,7 +265,8 @@ int Run(const vantor::sim::SimOptions& opt) {
     // Before READY, so that no opener goes unseen.
     OpenerWatch watch(pty.slave());
     if (!watch.active())
-        log.write("-- cannot watch the line's openers; a gateway without root rights may not reopen it");
+        log.write(
+            "-- cannot watch the line's openers; a gateway without root rights may not reopen it");
 
     sigset_t mask;
     sigemptyset(&mask);
@@ -282,7 +288,8 @@ int Run(const vantor::sim::SimOptions& opt) {
         opt.model, opt.faults, [&log](const std::string& line) { log.write(line); },
         [](const std::string& line) { PrintLine(line); });
 
-    log.write("-- exchange on " + pty.slave() + (opt.link.empty() ? "" : " (link " + opt.link + ")") + ", " +
+    log.write("-- exchange on " + pty.slave() +
+              (opt.link.empty() ? "" : " (link " + opt.link + ")") + ", " +
               std::to_string(opt.model.ports) + " ports");
     if (!opt.link.empty()) PrintLine("LINK " + opt.link + " -> " + pty.slave());
     PrintLine("READY " + pty.slave());
@@ -292,7 +299,7 @@ int Run(const vantor::sim::SimOptions& opt) {
     bool lineOpen = !watch.active();
     bool stdinOpen = true;
     std::string stdinLine;
-    std::vector<std::uint8_t> writing;  // the chunk being written
+    std::vector<std::uint8_t> writing; // the chunk being written
     const int master = pty.fd();
     int exitCode = 0;
 
@@ -335,7 +342,7 @@ int Run(const vantor::sim::SimOptions& opt) {
         int timeout = 1000;
         if (auto due = session.NextDueMs(); due && writing.empty())
             timeout = static_cast<int>(std::min<std::uint64_t>(*due > now ? *due - now : 0, 1000));
-        if (!lineOpen && !watch.active()) timeout = std::min(timeout, 20);   // look for a new opener
+        if (!lineOpen && !watch.active()) timeout = std::min(timeout, 20); // look for a new opener
 
         pollfd fds[4];
         int n = 0;
@@ -386,7 +393,8 @@ int Run(const vantor::sim::SimOptions& opt) {
                 if (got < 0 && errno == EIO && lineOpen) closeLine();
                 break;
             }
-            if (lineOpen && !gotData && (fds[masterIndex].revents & (POLLHUP | POLLERR))) closeLine();
+            if (lineOpen && !gotData && (fds[masterIndex].revents & (POLLHUP | POLLERR)))
+                closeLine();
             // What a departed opener asked is answered to nobody.
             if (!lineOpen) session.DropOutput();
         } else if (!lineOpen && !watch.active() && !SlaveHungUp(master)) {
@@ -397,12 +405,13 @@ int Run(const vantor::sim::SimOptions& opt) {
             char buf[1024];
             ssize_t got = ::read(0, buf, sizeof buf);
             if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR)) {
-                stdinOpen = false;   // keep running; signals still end the program
+                stdinOpen = false; // keep running; signals still end the program
             } else if (got > 0) {
                 stdinLine.append(buf, static_cast<std::size_t>(got));
                 std::size_t nl;
                 while (!quit && (nl = stdinLine.find('\n')) != std::string::npos) {
-                    auto result = session.Command(std::string_view(stdinLine).substr(0, nl), clock.nowMs());
+                    auto result =
+                        session.Command(std::string_view(stdinLine).substr(0, nl), clock.nowMs());
                     stdinLine.erase(0, nl + 1);
                     if (!result.reply.empty()) PrintLine(result.reply);
                     quit = result.quit;

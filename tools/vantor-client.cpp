@@ -77,10 +77,10 @@ struct Options {
     std::vector<std::uint8_t> request;
     bool accounting = false;
     int watchMs = 0;
-    long count = 0;          // 0: until interrupted
+    long count = 0; // 0: until interrupted
     int timeoutMs = 3000;
     int quietMs = 60;
-    std::string language;    // path of the language file
+    std::string language; // path of the language file
     bool noText = false;
 };
 
@@ -213,8 +213,8 @@ public:
         hints.ai_family = AF_INET;
         hints.ai_socktype = SOCK_STREAM;
         addrinfo* found = nullptr;
-        const int rc = ::getaddrinfo(target.host.c_str(), std::to_string(target.port).c_str(),
-                                     &hints, &found);
+        const int rc =
+            ::getaddrinfo(target.host.c_str(), std::to_string(target.port).c_str(), &hints, &found);
         if (rc != 0) {
             std::cerr << "vantor-client: cannot resolve " << target.host << ": "
                       << ::gai_strerror(rc) << "\n";
@@ -244,7 +244,9 @@ public:
         if (ready < 0 || error != 0) {
             std::cerr << "vantor-client: cannot connect to " << where << ": "
                       << std::strerror(ready < 0 ? errno : error)
-                      << (error == ECONNREFUSED ? " (is the gateway running, and is this its IPPort?)" : "")
+                      << (error == ECONNREFUSED
+                              ? " (is the gateway running, and is this its IPPort?)"
+                              : "")
                       << "\n";
             return false;
         }
@@ -276,7 +278,8 @@ public:
     // arrives until the line is quiet for quietMs.
     Result Receive(std::vector<std::uint8_t>& reply, int timeoutMs, int quietMs) {
         reply.clear();
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         while (!stopRequested) {
             int wait = quietMs;
             if (reply.empty()) {
@@ -330,7 +333,7 @@ int Fail(Connection::Result result, const Options& options) {
         std::cerr << "vantor-client: " << where << " closed the connection\n";
         return ExitClosed;
     }
-    return 0;  // interrupted by the user
+    return 0; // interrupted by the user
 }
 
 } // namespace
@@ -345,12 +348,14 @@ int main(int argc, char** argv) {
 
     std::unique_ptr<FileTexts> texts;
     if (!options.noText) {
-        const std::string file = options.language.empty() ? DefaultLanguageFile() : options.language;
-        if (!file.empty() && std::filesystem::exists(file)) texts = std::make_unique<FileTexts>(file);
+        const std::string file =
+            options.language.empty() ? DefaultLanguageFile() : options.language;
+        if (!file.empty() && std::filesystem::exists(file))
+            texts = std::make_unique<FileTexts>(file);
         if (!texts || texts->Empty()) {
             if (!options.language.empty())
                 std::cerr << "vantor-client: no texts in " << options.language << "\n";
-            texts.reset();  // numbers only
+            texts.reset(); // numbers only
         }
     }
     std::optional<CommandFormatter> formatter;
@@ -364,14 +369,16 @@ int main(int argc, char** argv) {
         std::cout << prefix << "reply (" << reply.size() << " bytes): " << HexDump(reply) << "\n";
         if (formatter)
             std::cout << prefix << "text: "
-                      << Utf8FromCp1250(formatter->format(Direction::Reply, reply, options.request[0]))
+                      << Utf8FromCp1250(
+                             formatter->format(Direction::Reply, reply, options.request[0]))
                       << "\n";
         std::cout.flush();
     };
 
     if (formatter)
         std::cout << "request: " << HexDump(options.request) << "  ("
-                  << Utf8FromCp1250(formatter->format(Direction::Request, options.request)) << ")\n";
+                  << Utf8FromCp1250(formatter->format(Direction::Request, options.request))
+                  << ")\n";
 
     std::vector<std::uint8_t> reply;
     if (options.accounting) {
@@ -400,7 +407,8 @@ int main(int argc, char** argv) {
         const auto result = connection.Receive(reply, options.timeoutMs, options.quietMs);
         if (result != Connection::Result::Reply) {
             // A watch survives a missed reply; a single request does not.
-            if (!options.watchMs || result != Connection::Result::Timeout) return Fail(result, options);
+            if (!options.watchMs || result != Connection::Result::Timeout)
+                return Fail(result, options);
             std::cerr << Clock() << "  no reply within " << options.timeoutMs << " ms\n";
         } else {
             printReply(reply, options.watchMs != 0);

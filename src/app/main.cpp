@@ -114,7 +114,8 @@ int main(int argc, char** argv) {
         env.programPath = (std::filesystem::absolute(cl.home) / "vantor").string();
     } else {
         env.programPath = ExecutablePath();
-        if (env.programPath.empty()) env.programPath = (std::filesystem::current_path() / "vantor").string();
+        if (env.programPath.empty())
+            env.programPath = (std::filesystem::current_path() / "vantor").string();
     }
     // Language files: the gateway's folder, then beside the executable (a
     // build tree), then the installed data directory.
@@ -126,11 +127,8 @@ int main(int argc, char** argv) {
         env.languageFolders.push_back(VANTOR_DATA_DIR);
     }
     // This build has no desktop view yet: the gateway runs headless either way.
-    if (!cl.headless)
-        std::cerr << "vantor: no desktop view in this build, running headless\n";
-    env.logMirror = [](const std::string& line) {
-        std::cout << Utf8FromCp1250(line) << std::endl;
-    };
+    if (!cl.headless) std::cerr << "vantor: no desktop view in this build, running headless\n";
+    env.logMirror = [](const std::string& line) { std::cout << Utf8FromCp1250(line) << std::endl; };
 
     IgnoreSigPipe();
     PollLoop loop;

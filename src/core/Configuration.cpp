@@ -60,7 +60,8 @@ void ConfigReader::ReadSettings(Settings& s, PrefixTable& prefixes,
     s.TrapInterval = ReadRanged("Timer", "TrapInterval", d.TrapInterval, 1, OneDayMs, w);
     s.MSGInterval = ReadRanged("Timer", "MSGInterval", d.MSGInterval, 1, OneDayMs, w);
     s.URInterval = ReadRanged("Timer", "URInterval", d.URInterval, 1, OneDayMs, w);
-    s.URIntervalBezDat = ReadRanged("Timer", "URIntervalBezDat", d.URIntervalBezDat, 1, OneDayMs, w);
+    s.URIntervalBezDat =
+        ReadRanged("Timer", "URIntervalBezDat", d.URIntervalBezDat, 1, OneDayMs, w);
     s.SWInterval = ReadRanged("Timer", "SWInterval", d.SWInterval, 1, OneDayMs, w);
     s.SWTimeOut = ReadRanged("Timer", "SWTimeOut", d.SWTimeOut, 0, 86400, w);
     s.Shorts = ReadRanged("Timer", "Shorts", d.Shorts, 1, OneDayMs, w);
@@ -75,8 +76,7 @@ void ConfigReader::ReadSettings(Settings& s, PrefixTable& prefixes,
     s.UctFile = ReadText("Set", "UctFile", d.UctFile);
     s.XAPI = ReadSwitch("Set", "XAPI", d.XAPI);
     std::vector<PrefixTable::Entry> entries;
-    for (auto& [name, value] : file_.ReadSectionValues("Prefix"))
-        entries.emplace_back(name, value);
+    for (auto& [name, value] : file_.ReadSectionValues("Prefix")) entries.emplace_back(name, value);
     prefixes = PrefixTable(std::move(entries));
 }
 

@@ -16,7 +16,7 @@ namespace vantor {
 
 namespace {
 
-constexpr const char* TimerNames[7] = {"TimerTick", "TimerAN",  "TimerMSG",   "TimerSMS",
+constexpr const char* TimerNames[7] = {"TimerTick", "TimerAN", "TimerMSG",   "TimerSMS",
                                        "TimerUR",   "TimerSW", "TimerShorts"};
 
 std::uint32_t Period(std::int32_t ms) { return ms > 0 ? static_cast<std::uint32_t>(ms) : 0; }
@@ -128,7 +128,7 @@ void ExchangeLink::SendPacket(std::string_view label, std::string_view text,
     lastSent_.text = std::string(text);
     lastSent_.payload.assign(payload.begin(), payload.end());
     lastSent_.sequence = sequence_;
-    ++sequence_;  // 8 bits: 255 is followed by 0
+    ++sequence_; // 8 bits: 255 is followed by 0
     Transmit();
 }
 
@@ -162,24 +162,15 @@ void ExchangeLink::Tick() {
     if (!port_.IsOpen()) return;
 
     switch (state_) {
-    case LinkState::Idle:
-        TickIdle();
-        break;
-    case LinkState::AwaitingReply:
-        TickAwaitingReply();
-        break;
-    case LinkState::LinkDown:
-        TickLinkDown();
-        break;
-    case LinkState::Resend:
-        Resend();
-        break;
+    case LinkState::Idle: TickIdle(); break;
+    case LinkState::AwaitingReply: TickAwaitingReply(); break;
+    case LinkState::LinkDown: TickLinkDown(); break;
+    case LinkState::Resend: Resend(); break;
     case LinkState::AwaitingClientReply:
         // A client's request is never resent: the client asks again.
         if (++tickCounter_ >= settings_.MaxTick) state_ = LinkState::Idle;
         break;
-    default:
-        break;
+    default: break;
     }
 }
 
@@ -228,7 +219,14 @@ void ExchangeLink::TickLinkDown() {
 void ExchangeLink::ServeHead(RequestQueue::Entry& entry) {
     const char kind = entry.Kind();
     switch (kind) {
-    case 'A': case 'C': case 'F': case 'I': case 'S': case 'U': case 'V': case 'X': {
+    case 'A':
+    case 'C':
+    case 'F':
+    case 'I':
+    case 'S':
+    case 'U':
+    case 'V':
+    case 'X': {
         const std::vector<std::uint8_t> payload = store_.BuildRequest(kind, entry.argument);
         SendOwnRequest(kind, Msg(KindText(kind)), payload);
         break;
@@ -240,7 +238,7 @@ void ExchangeLink::ServeHead(RequestQueue::Entry& entry) {
     }
     case '#': {
         const std::vector<std::uint8_t> payload = store_.BuildRequest('#', entry.argument);
-        if (payload.empty()) break;  // a command kind without a request
+        if (payload.empty()) break; // a command kind without a request
         sent_.Record(sequence_, '#', payload, 0);
         SendPacket(">COM", "COMM", payload);
         state_ = LinkState::AwaitingReply;
@@ -255,17 +253,10 @@ void ExchangeLink::ServeHead(RequestQueue::Entry& entry) {
         break;
     }
     case 'p':
-    case 's':
-        ServeBlock(kind);
-        break;
-    case 'M':
-        ServeMessageCounters();
-        break;
-    case 'T':
-        ServeClientRequest(entry);
-        break;
-    default:
-        break;  // unknown letters are dropped
+    case 's': ServeBlock(kind); break;
+    case 'M': ServeMessageCounters(); break;
+    case 'T': ServeClientRequest(entry); break;
+    default: break; // unknown letters are dropped
     }
 }
 
@@ -321,7 +312,8 @@ void ExchangeLink::ServeClientRequest(RequestQueue::Entry& entry) {
     if (!entry.relayed || entry.relayed->bytes.empty()) return;
     const RelayedRequest& request = *entry.relayed;
     RecordClientRequest(request.socketHandle, request.bytes);
-    const std::string text = formatter_.format(Direction::Request, request.bytes, request.firstByte);
+    const std::string text =
+        formatter_.format(Direction::Request, request.bytes, request.firstByte);
     store_.WriteWatch(request.bytes);
     SendPacket(">COM", text, request.bytes);
     if (settings_.Com_Out == 1 && settings_.Com_LocOut == 0) log_.WriteLog(">COM", text);
@@ -363,7 +355,8 @@ void ExchangeLink::SetAwaitingClientReply() {
     tickCounter_ = 0;
 }
 
-void ExchangeLink::EnqueueClientRequest(std::int32_t handle, std::span<const std::uint8_t> request) {
+void ExchangeLink::EnqueueClientRequest(std::int32_t handle,
+                                        std::span<const std::uint8_t> request) {
     queue_.Enqueue('T', handle, request);
 }
 

@@ -19,7 +19,10 @@ namespace vantor {
 
 class TCommPax;
 
-struct GatewayGlue final : DataStoreHooks, MailPort, MessageCounterTable, ReplyConsumers,
+struct GatewayGlue final : DataStoreHooks,
+                           MailPort,
+                           MessageCounterTable,
+                           ReplyConsumers,
                            PacketPort {
     // Set by the main window as the components come to exist.
     LogWriter* log = nullptr;

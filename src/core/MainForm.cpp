@@ -75,7 +75,8 @@ TMainForm::TMainForm(TApplication& app, GatewayEnvironment environment)
     SetHeight(371);
     SetPosition(poScreenCenter);
     programDir_ = DirectoryOf(env_.programPath);
-    if (env_.languageFolders.empty()) env_.languageFolders = TLanguageTable::DefaultFolders(programDir_);
+    if (env_.languageFolders.empty())
+        env_.languageFolders = TLanguageTable::DefaultFolders(programDir_);
     BuildControls();
     BuildMenus();
     OnActivate = [this](TObject*) { FormActivate(); };
@@ -127,7 +128,8 @@ void TMainForm::BuildMenus() {
     };
     TMenuItem& root = MainMenu1.Items();
     Vantor1 = &root.Add(Utf("&Vantor"), 100);
-    ShowOnTrayClick = &Vantor1->Add(Utf("&Skrýt"), 101, guarded([this] { ShowOnTrayClickClick(); }));
+    ShowOnTrayClick =
+        &Vantor1->Add(Utf("&Skrýt"), 101, guarded([this] { ShowOnTrayClickClick(); }));
     ShowOnTrayClick->SetHint(Utf("Do lišty|Skrýt okno do systémové lišty"));
     Ukonit1 = &Vantor1->Add(Utf("&Ukončit"), 102, guarded([this] { ShutDownClick(); }));
     Ukonit1->SetHint(Utf("Ukončit program"));
@@ -157,7 +159,8 @@ void TMainForm::BuildMenus() {
         *baudItems[i] = &item;
     }
     x1->Add("-", 0);
-    Ulo6itdosouboru1 = &x1->Add(Utf("Uložit do souboru"), 211, guarded([this] { Ulo6itdosouboru1Click(); }));
+    Ulo6itdosouboru1 =
+        &x1->Add(Utf("Uložit do souboru"), 211, guarded([this] { Ulo6itdosouboru1Click(); }));
     Volbajazyka1 = &Nastaven1->Add("Volba jazyka", 206);
     for (const char* code : {"Cz", "De", "Eng", "Spa"}) {
         TMenuItem& item = Volbajazyka1->Add(code, 0);
@@ -167,9 +170,11 @@ void TMainForm::BuildMenus() {
     Npovda1 = &root.Add(Utf("&Nápověda"), 300);
     Obsah1 = &Npovda1->Add("Obsah", 301, guarded([this] { Obsah1Click(); }));
     Obsah1->SetShortCut("Shift+F1");
-    Kontextovnpovda1 = &Npovda1->Add(Utf("Kontextová nápověda"), 302, guarded([this] { Kontextovnpovda1Click(); }));
+    Kontextovnpovda1 = &Npovda1->Add(Utf("Kontextová nápověda"), 302,
+                                     guarded([this] { Kontextovnpovda1Click(); }));
     Kontextovnpovda1->SetShortCut("F1");
-    Jakpouvatnpovdu1 = &Npovda1->Add(Utf("Používání nápovědu "), 303, guarded([this] { Jakpouvatnpovdu1Click(); }));
+    Jakpouvatnpovdu1 = &Npovda1->Add(Utf("Používání nápovědu "), 303,
+                                     guarded([this] { Jakpouvatnpovdu1Click(); }));
     Oaplikaci1 = &Npovda1->Add("&O aplikaci...", 304, guarded([this] { Oaplikaci1Click(); }));
 
     TMenuItem& tray = PopupMenu1.Items();
@@ -202,7 +207,8 @@ void TMainForm::FormCreate() {
     if (!config_->Exists()) {
         language_->Open();
         language_->LoadTexts();
-        Application().GetDesktop().MessageBox(language_->Msg(122), language_->Msg(123), MB_ICONWARNING);
+        Application().GetDesktop().MessageBox(language_->Msg(122), language_->Msg(123),
+                                              MB_ICONWARNING);
         language_->Close();
     }
     LoadLanguage();
@@ -231,7 +237,8 @@ void TMainForm::FormCreate() {
             log_->WriteLog("-OK-", language_->Msg(126));
         } else {
             log_->WriteLog("!Err", language_->Msg(127));
-            if (env_.serviceMode && env_.serviceEventLog) env_.serviceEventLog(language_->Msg(127), 1);
+            if (env_.serviceMode && env_.serviceEventLog)
+                env_.serviceEventLog(language_->Msg(127), 1);
         }
     }
 
@@ -254,8 +261,9 @@ void TMainForm::CreateComponents() {
     glue_->log = log_.get();
 
     commPax_ = std::make_unique<TCommPax>(this, Application().Loop(),
-                                          env_.serialDeviceFactory ? env_.serialDeviceFactory
-                                                                   : SerialDeviceFactory(OpenPosixSerialDevice));
+                                          env_.serialDeviceFactory
+                                              ? env_.serialDeviceFactory
+                                              : SerialDeviceFactory(OpenPosixSerialDevice));
     commPax_->SetName("CommPax1");
     commPax_->SetMaxPacketSize(512);
     commPax_->SetDeviceName("Com2");
@@ -264,8 +272,8 @@ void TMainForm::CreateComponents() {
     };
     commPax_->OnRxChr = [this](TObject*, std::uint8_t chr) { dispatcher_->HandleChar(chr); };
     commPax_->OnDeviceLost = [this](TObject*, int error) {
-        log_->WriteLog("!Err", "Serial device lost: " + commPax_->DeviceName() + " (Error: " +
-                                   std::to_string(error) + ")");
+        log_->WriteLog("!Err", "Serial device lost: " + commPax_->DeviceName() +
+                                   " (Error: " + std::to_string(error) + ")");
     };
     glue_->commPax = commPax_.get();
 
@@ -292,14 +300,17 @@ void TMainForm::CreateComponents() {
             return Application().GetDesktop().MessageBox(text, caption, flags);
         },
         GatewayVersionText());
-    plugin_ = std::make_unique<TXAPI>(*log_, Application().Loop(), SystemPluginLibraryOpener(programDir_));
+    plugin_ = std::make_unique<TXAPI>(*log_, Application().Loop(),
+                                      SystemPluginLibraryOpener(programDir_));
     store_->SetPluginFeed(plugin_.get());
     dispatcher_->SetPluginFeed(plugin_.get());
     link_->PluginLoaded = [this] { return plugin_->Active(); };
     xapiCommands_ = std::make_unique<XapiCommandHandler>(
         *plugin_, *log_,
         XapiCommandHandler::Hooks{
-            [this](std::span<const std::uint8_t, 88> record) { return store_->StoreCommand(record); },
+            [this](std::span<const std::uint8_t, 88> record) {
+                return store_->StoreCommand(record);
+            },
             [this](char kind, int arg) { link_->Enqueue(kind, arg); },
             [this](std::string_view number) { return prefixes_.Substitute(number); }});
     plugin_->OnCommandMessage = [this](long lParam) { xapiCommands_->HandleMessage(lParam); };
@@ -316,9 +327,9 @@ void TMainForm::CreateComponents() {
                                           [this] { return Application().Loop().now(); });
     settings_.MaxCache = cache_->MaxCache();
     glue_->cache = cache_.get();
-    relay_ = std::make_unique<ClientRelay>(ClientRelay::Parts{
-        Application().Loop(), settings_, *log_, *language_, *formatter_, *cache_, *records_,
-        *link_, *relayStore_, *serverRelay_});
+    relay_ = std::make_unique<ClientRelay>(
+        ClientRelay::Parts{Application().Loop(), settings_, *log_, *language_, *formatter_, *cache_,
+                           *records_, *link_, *relayStore_, *serverRelay_});
     glue_->relay = relay_.get();
     serverRelay_->Attach(*relay_);
     link_->LastClientANRequest = [this] { return relay_->LastANRequest(); };
@@ -514,7 +525,8 @@ void TMainForm::MenuStateRefresh() {
     Callcentrum1->SetVisible(plugin_->Active());
 }
 
-bool TMainForm::WriteSetting(std::string_view section, std::string_view key, std::string_view value) {
+bool TMainForm::WriteSetting(std::string_view section, std::string_view key,
+                             std::string_view value) {
     return ConfigWriter(*config_, *log_).Write(section, key, value);
 }
 
@@ -575,8 +587,8 @@ void TMainForm::VpisuLogu1Click() {
 
 void TMainForm::tovn1Click() {
     EditAccountingSettings(AccountingDialogParts{
-        Application(), nullptr, programDir_, *language_, settings_, link_->TimerTick(), link_->TimerUR(),
-        [this](TForm& form) { TranslateDialog(form); },
+        Application(), nullptr, programDir_, *language_, settings_, link_->TimerTick(),
+        link_->TimerUR(), [this](TForm& form) { TranslateDialog(form); },
         [this](std::string_view key, std::string_view value) { WriteSetting("Set", key, value); },
         [this](TForm& form) { CentreDialog(form); }});
 }
@@ -599,11 +611,13 @@ void TMainForm::Volbasriovhoportu1Click() {
     } else {
         // A device path has no port digit to replace: the chosen COM port
         // takes the place of the whole device name.
-        port = "COM" + std::to_string(index + 1) + (colon == std::string::npos ? "" : port.substr(colon));
+        port = "COM" + std::to_string(index + 1) +
+               (colon == std::string::npos ? "" : port.substr(colon));
     }
     WriteSetting("Set", "Port", port);
     try {
-        if (!commPax_->Set(port)) throw ECommError("Invalid port settings text \"" + port + "\"", -1);
+        if (!commPax_->Set(port))
+            throw ECommError("Invalid port settings text \"" + port + "\"", -1);
         commPax_->Open();
         log_->SetStatusText("");
         link_->RestartAfterPortChoice();
@@ -631,8 +645,7 @@ void TMainForm::COMBaudClick(TMenuItem& item) {
             commPax_->Open();
             MenuStateRefresh();
         }
-    } catch (const ECommError&) {
-    }
+    } catch (const ECommError&) {}
     tick.SetEnabled(tickWasEnabled);
 }
 

@@ -23,7 +23,7 @@ struct RelayedRequest {
     char kind = 'T';
     std::uint8_t firstByte = 0;
     std::int32_t socketHandle = 0;
-    std::vector<std::uint8_t> bytes;  // at most RelayedRequestMaxBytes
+    std::vector<std::uint8_t> bytes; // at most RelayedRequestMaxBytes
 };
 
 inline constexpr std::size_t RelayedRequestMaxBytes = 512;
@@ -34,8 +34,8 @@ public:
 
     struct Entry {
         std::string key;
-        std::int32_t argument = 0;                // socket handle for 'T'
-        std::unique_ptr<RelayedRequest> relayed;  // only for 'T'
+        std::int32_t argument = 0;               // socket handle for 'T'
+        std::unique_ptr<RelayedRequest> relayed; // only for 'T'
         char Kind() const { return key.empty() ? '\0' : key.front(); }
     };
 

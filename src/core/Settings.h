@@ -24,8 +24,8 @@ struct Settings {
     std::uint8_t Com_PureIn = 1;
     std::uint8_t Com_Out = 0;
     std::uint8_t Com_LocOut = 0;
-    std::uint8_t TCPIP_In = 1;   // key "TCP/IP_In"
-    std::uint8_t TCPIP_Out = 0;  // key "TCP/IP_Out"
+    std::uint8_t TCPIP_In = 1;  // key "TCP/IP_In"
+    std::uint8_t TCPIP_Out = 0; // key "TCP/IP_Out"
     std::uint8_t Extent = 0;
     // [Timer]
     std::int32_t Interval = 100;          // ms, period of TimerTick
@@ -40,7 +40,7 @@ struct Settings {
     std::int32_t Shorts = 40000;          // ms
     std::int32_t MaxTick = 9;             // ticks
     std::int32_t MaxError = 6;
-    std::int32_t MaxErrorTick = 600;      // ticks
+    std::int32_t MaxErrorTick = 600; // ticks
 };
 
 } // namespace vantor

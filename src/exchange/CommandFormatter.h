@@ -25,8 +25,8 @@ public:
     std::string format(Direction direction, std::span<const std::uint8_t> payload,
                        std::uint8_t command = 0, bool dump = false) const;
 
-    std::string CommandName(int command) const;     // language text 1000 + command
-    std::string SubCommandName(int sub) const;      // language text 2000 + sub
+    std::string CommandName(int command) const; // language text 1000 + command
+    std::string SubCommandName(int sub) const;  // language text 2000 + sub
 
 private:
     std::string FormatRequest(std::span<const std::uint8_t> payload, std::size_t& consumed) const;

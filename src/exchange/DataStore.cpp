@@ -22,8 +22,7 @@ constexpr std::size_t RecordDataSize = TDataStore::CommandSize - RecordData; // 
 constexpr std::size_t DialChunk = 8;
 
 // Key codes for the simple plug-in commands, by command kind.
-std::optional<std::uint8_t> KeyCodeOf(std::uint8_t kind)
-{
+std::optional<std::uint8_t> KeyCodeOf(std::uint8_t kind) {
     switch (kind) {
     case 0: return 0x53; // speaker
     case 1: return 0x54; // microphone
@@ -37,10 +36,8 @@ std::optional<std::uint8_t> KeyCodeOf(std::uint8_t kind)
 
 // Copies what the reply holds from `offset`, at most `capacity` bytes.
 std::size_t CopyFrom(std::span<const std::uint8_t> reply, std::size_t offset, std::uint8_t* dest,
-                     std::size_t capacity)
-{
-    if (reply.size() <= offset)
-        return 0;
+                     std::size_t capacity) {
+    if (reply.size() <= offset) return 0;
     const std::size_t n = std::min(reply.size() - offset, capacity);
     std::memcpy(dest, reply.data() + offset, n);
     return n;
@@ -51,24 +48,20 @@ std::size_t CopyFrom(std::span<const std::uint8_t> reply, std::size_t offset, st
 TDataStore::TDataStore(std::string programDir, DataStoreHooks& hooks, Clock clock,
                        std::unique_ptr<FileAppender> appender)
     : programDir_(std::move(programDir)), hooks_(hooks), clock_(std::move(clock)),
-      appender_(std::move(appender))
-{
-    if (!appender_)
-        appender_ = MakeFileAppender();
+      appender_(std::move(appender)) {
+    if (!appender_) appender_ = MakeFileAppender();
 }
 
 TDataStore::TDataStore(std::string programDir, DataStoreHooks& hooks, const EventLoop& loop,
                        std::unique_ptr<FileAppender> appender)
-    : TDataStore(std::move(programDir), hooks, [&loop] { return loop.now(); }, std::move(appender))
-{
-}
+    : TDataStore(
+          std::move(programDir), hooks, [&loop] { return loop.now(); }, std::move(appender)) {}
 
 TDataStore::~TDataStore() = default;
 
 // ---------------------------------------------------------------- builders
 
-std::vector<std::uint8_t> TDataStore::BuildRequest(char kind, int arg)
-{
+std::vector<std::uint8_t> TDataStore::BuildRequest(char kind, int arg) {
     switch (kind) {
     case 'A': return {CmdQuery, SubLineStates, 0};
     case 'X': return {CmdSW};
@@ -77,12 +70,11 @@ std::vector<std::uint8_t> TDataStore::BuildRequest(char kind, int arg)
     case 'V': return {CmdQuery, SubPortList, 0};
     case 'x': return {CmdQuery, SubPortStructure, 0};
     case 'F': return {CmdQueue};
-    case 'Y':
-        return {CmdQuery, SubCallerData, static_cast<std::uint8_t>(arg - info_[2])};
-    case 'p':
-        return {CmdQuery, SubPersonalBlock, static_cast<std::uint8_t>(blockCounter_)};
+    case 'Y': return {CmdQuery, SubCallerData, static_cast<std::uint8_t>(arg - info_[2])};
+    case 'p': return {CmdQuery, SubPersonalBlock, static_cast<std::uint8_t>(blockCounter_)};
     case 's':
-        if (blockCounter_ >= 0 && blockCounter_ < ShortBlocks && ShortBlockReferenced(blockCounter_))
+        if (blockCounter_ >= 0 && blockCounter_ < ShortBlocks &&
+            ShortBlockReferenced(blockCounter_))
             return {CmdQuery, SubShortBlock, static_cast<std::uint8_t>(blockCounter_)};
         return {};
     case 'U': return {accountingWriteFailed_ ? CmdAccountingAgain : CmdAccountingNext};
@@ -97,8 +89,7 @@ std::vector<std::uint8_t> TDataStore::BuildRequest(char kind, int arg)
     }
 }
 
-std::vector<std::uint8_t> TDataStore::BuildCounters() const
-{
+std::vector<std::uint8_t> TDataStore::BuildCounters() const {
     std::vector<std::uint8_t> request{CmdWrite, SubCounters, 0};
     request.reserve(3 + 4 * std::size_t{portCount_});
     for (std::size_t i = 0; i < portCount_; ++i)
@@ -106,22 +97,18 @@ std::vector<std::uint8_t> TDataStore::BuildCounters() const
     return request;
 }
 
-std::vector<std::uint8_t> TDataStore::BuildCommand(int slot) const
-{
-    if (slot < 0 || slot >= static_cast<int>(CommandSlots))
-        return {};
+std::vector<std::uint8_t> TDataStore::BuildCommand(int slot) const {
+    if (slot < 0 || slot >= static_cast<int>(CommandSlots)) return {};
     const CommandRecord& record = commands_[static_cast<std::size_t>(slot)];
     const std::uint8_t kind = record[RecordKind];
     const std::uint8_t port = record[RecordPort]; // low byte of the 32-bit port
     const std::uint8_t* data = record.data() + RecordData;
 
-    if (auto key = KeyCodeOf(kind))
-        return {CmdKey, port, *key};
+    if (auto key = KeyCodeOf(kind)) return {CmdKey, port, *key};
     switch (kind) {
     case 4: { // one dial chunk of at most 8 characters
         std::size_t length = 0;
-        while (length < DialChunk && data[length] != 0)
-            ++length;
+        while (length < DialChunk && data[length] != 0) ++length;
         std::vector<std::uint8_t> request(2 + length);
         request[0] = CmdKey;
         request[1] = port;
@@ -145,8 +132,7 @@ std::vector<std::uint8_t> TDataStore::BuildCommand(int slot) const
     }
 }
 
-std::vector<std::uint8_t> TDataStore::BuildMessageAck(std::uint8_t number) const
-{
+std::vector<std::uint8_t> TDataStore::BuildMessageAck(std::uint8_t number) const {
     std::vector<std::uint8_t> request(MessageAckSize, 0);
     request[0] = CmdWrite;
     request[1] = SubMessageSlot;
@@ -156,10 +142,8 @@ std::vector<std::uint8_t> TDataStore::BuildMessageAck(std::uint8_t number) const
 
 // ---------------------------------------------------------------- decoders
 
-int TDataStore::DecodeReply(char kind, std::span<const std::uint8_t> reply)
-{
-    if (reply.empty())
-        return StatusNothing;
+int TDataStore::DecodeReply(char kind, std::span<const std::uint8_t> reply) {
+    if (reply.empty()) return StatusNothing;
     switch (kind) {
     case 'A':
         anLength_ = static_cast<std::uint32_t>(CopyFrom(reply, 0, an_.data(), an_.size()));
@@ -182,42 +166,31 @@ int TDataStore::DecodeReply(char kind, std::span<const std::uint8_t> reply)
     }
 }
 
-int TDataStore::DecodeConfiguration(std::span<const std::uint8_t> reply)
-{
-    if (reply[0] != 0)
-        return reply[0];
+int TDataStore::DecodeConfiguration(std::span<const std::uint8_t> reply) {
+    if (reply[0] != 0) return reply[0];
     const std::size_t n = std::min(reply.size() - 1, configuration_.size());
-    if (std::memcmp(reply.data() + 1, configuration_.data(), n) != 0)
-        hooks_.FlushReplyCache();
+    if (std::memcmp(reply.data() + 1, configuration_.data(), n) != 0) hooks_.FlushReplyCache();
     std::memcpy(configuration_.data(), reply.data() + 1, n);
     return StatusDone;
 }
 
-int TDataStore::DecodeInfo(std::span<const std::uint8_t> reply)
-{
-    if (reply[0] != 0)
-        return reply[0];
+int TDataStore::DecodeInfo(std::span<const std::uint8_t> reply) {
+    if (reply[0] != 0) return reply[0];
     const std::size_t n = std::min(reply.size() - 1, info_.size());
-    if (std::memcmp(reply.data() + 1, info_.data(), n) != 0)
-        hooks_.FlushReplyCache();
+    if (std::memcmp(reply.data() + 1, info_.data(), n) != 0) hooks_.FlushReplyCache();
     std::memcpy(info_.data(), reply.data() + 1, n);
     if (info_[3] > MaxPersonalBlocks)
         hooks_.ReportFault("Exchange announces " + std::to_string(info_[3]) +
                            " personal-data blocks, only " + std::to_string(MaxPersonalBlocks) +
                            " are read");
-    if (PluginActive())
-        plugin_->PutInfo(info_);
-    if (configuration_[4] != 2)
-        return StatusWrongExchange;
-    if (configuration_[5] != 0)
-        return StatusAskUser;
+    if (PluginActive()) plugin_->PutInfo(info_);
+    if (configuration_[4] != 2) return StatusWrongExchange;
+    if (configuration_[5] != 0) return StatusAskUser;
     return StatusDone;
 }
 
-int TDataStore::DecodePortList(std::span<const std::uint8_t> reply)
-{
-    if (reply[0] != 0)
-        return StatusNothing;
+int TDataStore::DecodePortList(std::span<const std::uint8_t> reply) {
+    if (reply[0] != 0) return StatusNothing;
     std::size_t count = reply.size() < 3 ? 0 : (reply.size() - 3) / 4;
     if (count > MaxPorts) {
         hooks_.ReportFault("Exchange lists " + std::to_string(count) + " ports, only " +
@@ -233,56 +206,42 @@ int TDataStore::DecodePortList(std::span<const std::uint8_t> reply)
         std::memcpy(numbers.data() + 4 * i, number.data(), number.size());
     }
     portCount_ = static_cast<std::uint8_t>(count);
-    if (PluginActive())
-        plugin_->PutLines(portCount_, numbers);
+    if (PluginActive()) plugin_->PutLines(portCount_, numbers);
     return StatusNothing;
 }
 
-int TDataStore::DecodePortStructure(std::span<const std::uint8_t> reply)
-{
-    if (reply[0] != 0)
-        return StatusNothing;
+int TDataStore::DecodePortStructure(std::span<const std::uint8_t> reply) {
+    if (reply[0] != 0) return StatusNothing;
     CopyFrom(reply, 3, portStructure_.data(), portStructure_.size());
-    if (PluginActive())
-        plugin_->PutPorts(portStructure_);
+    if (PluginActive()) plugin_->PutPorts(portStructure_);
     return StatusNothing;
 }
 
-int TDataStore::DecodeQueue(std::span<const std::uint8_t> reply)
-{
-    if (reply[0] != 0)
-        return reply[0];
-    if (PluginActive())
-        plugin_->PutFront(info_[2], reply.subspan(1));
+int TDataStore::DecodeQueue(std::span<const std::uint8_t> reply) {
+    if (reply[0] != 0) return reply[0];
+    if (PluginActive()) plugin_->PutFront(info_[2], reply.subspan(1));
     return StatusNothing;
 }
 
-int TDataStore::DecodeCallerData(std::span<const std::uint8_t> reply)
-{
-    if (reply[0] != 0)
-        return reply[0];
+int TDataStore::DecodeCallerData(std::span<const std::uint8_t> reply) {
+    if (reply[0] != 0) return reply[0];
     if (PluginActive() && reply.size() >= 3) {
         const int line = reply[2] + info_[2];
-        plugin_->PutCLIP(line, reply.size() > 11 ? reply.subspan(11) : std::span<const std::uint8_t>{});
+        plugin_->PutCLIP(line,
+                         reply.size() > 11 ? reply.subspan(11) : std::span<const std::uint8_t>{});
         plugin_->PutStates(LineCount(), ANSnapshot().subspan(std::min<std::size_t>(3, anLength_)));
     }
     return StatusNothing;
 }
 
-int TDataStore::PersonalBlocks() const
-{
-    return std::min<int>(info_[3], MaxPersonalBlocks);
-}
+int TDataStore::PersonalBlocks() const { return std::min<int>(info_[3], MaxPersonalBlocks); }
 
-int TDataStore::PersonalStatus() const
-{
+int TDataStore::PersonalStatus() const {
     return blockCounter_ < PersonalBlocks() - 1 ? StatusMoreBlocks : StatusDone;
 }
 
-int TDataStore::DecodePersonalBlock(std::span<const std::uint8_t> reply)
-{
-    if (reply[0] != 0)
-        return StatusNothing;
+int TDataStore::DecodePersonalBlock(std::span<const std::uint8_t> reply) {
+    if (reply[0] != 0) return StatusNothing;
     if (blockCounter_ >= 0 && blockCounter_ < MaxPersonalBlocks) {
         auto* bytes = reinterpret_cast<std::uint8_t*>(personal_.data());
         CopyFrom(reply, 3, bytes + static_cast<std::size_t>(blockCounter_) * PersonalBlockSize,
@@ -293,41 +252,34 @@ int TDataStore::DecodePersonalBlock(std::span<const std::uint8_t> reply)
     return PersonalStatus();
 }
 
-bool TDataStore::ShortBlockReferenced(int block) const
-{
+bool TDataStore::ShortBlockReferenced(int block) const {
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(personal_.data());
     const int words = PersonalBlocks() * 32;
     const int low = block * static_cast<int>(ShortBlockSize) - 81;
     const int high = block * static_cast<int>(ShortBlockSize) + 235;
     for (int w = 0; w < words; ++w) {
         const int value = bytes[2 * w] << 8 | bytes[2 * w + 1]; // high byte first
-        if (value >= low && value <= high)
-            return true;
+        if (value >= low && value <= high) return true;
     }
     return false;
 }
 
-int TDataStore::ShortStatus()
-{
-    if (blockCounter_ < ShortBlocks)
-        return StatusMoreBlocks;
-    if (PluginActive())
-        plugin_->PutShorts(shortNumbers_, personal_);
+int TDataStore::ShortStatus() {
+    if (blockCounter_ < ShortBlocks) return StatusMoreBlocks;
+    if (PluginActive()) plugin_->PutShorts(shortNumbers_, personal_);
     return StatusDone;
 }
 
-int TDataStore::DecodeShortBlock(std::span<const std::uint8_t> reply)
-{
-    if (reply[0] != 0)
-        return StatusNothing;
+int TDataStore::DecodeShortBlock(std::span<const std::uint8_t> reply) {
+    if (reply[0] != 0) return StatusNothing;
     if (blockCounter_ >= 0 && blockCounter_ < ShortBlocks)
-        CopyFrom(reply, 3, shortNumbers_.data() + static_cast<std::size_t>(blockCounter_) * ShortBlockSize,
+        CopyFrom(reply, 3,
+                 shortNumbers_.data() + static_cast<std::size_t>(blockCounter_) * ShortBlockSize,
                  ShortBlockSize);
     return ShortStatus();
 }
 
-int TDataStore::SkipBlock(char kind)
-{
+int TDataStore::SkipBlock(char kind) {
     switch (kind) {
     case 'p': return PersonalStatus();
     case 's': return ShortStatus();
@@ -336,10 +288,8 @@ int TDataStore::SkipBlock(char kind)
 }
 
 void TDataStore::LineStateFeed(std::span<std::uint8_t> reply,
-                               const std::function<void(int line)>& queueCallerData)
-{
-    if (!PluginActive() || anLength_ < 4)
-        return;
+                               const std::function<void(int line)>& queueCallerData) {
+    if (!PluginActive() || anLength_ < 4) return;
     // Lines of the previous snapshot that the new reply also holds; a shorter
     // reply is only examined as far as it goes.
     const std::size_t previous = (anLength_ - 3) / 4;
@@ -348,36 +298,31 @@ void TDataStore::LineStateFeed(std::span<std::uint8_t> reply,
     for (std::size_t i = 0; i < n; ++i) {
         std::uint8_t* entry = reply.data() + 3 + 4 * i;
         const std::uint8_t* old = an_.data() + 3 + 4 * i;
-        if (entry[0] != 8 && entry[0] != 2)
-            entry[3] = 0;
+        if (entry[0] != 8 && entry[0] != 2) entry[3] = 0;
         if (entry[0] == 8 && (old[3] & 1) == 0 && (entry[3] & 1) != 0 && queueCallerData)
             queueCallerData(static_cast<int>(i));
     }
-    plugin_->PutStates(static_cast<int>(n), std::span<const std::uint8_t>(reply).subspan(std::min<std::size_t>(3, reply.size()), 4 * n));
+    plugin_->PutStates(static_cast<int>(n), std::span<const std::uint8_t>(reply).subspan(
+                                                std::min<std::size_t>(3, reply.size()), 4 * n));
 }
 
 // ---------------------------------------------------------------- ports
 
-PortEntry* TDataStore::FindEntry(std::string_view number)
-{
+PortEntry* TDataStore::FindEntry(std::string_view number) {
     const std::uint8_t index = FindPort(number);
     return index == NoPort ? nullptr : &ports_[index];
 }
 
-std::uint8_t TDataStore::FindPort(std::string_view number) const
-{
+std::uint8_t TDataStore::FindPort(std::string_view number) const {
     for (std::size_t i = 0; i < portCount_; ++i)
-        if (ports_[i].Number() == number)
-            return static_cast<std::uint8_t>(i);
+        if (ports_[i].Number() == number) return static_cast<std::uint8_t>(i);
     return NoPort;
 }
 
 std::uint8_t TDataStore::SetCounters(std::string_view number, std::uint8_t a, std::uint8_t b,
-                                     std::uint8_t c, std::uint8_t d)
-{
+                                     std::uint8_t c, std::uint8_t d) {
     PortEntry* entry = FindEntry(number);
-    if (!entry)
-        return NoPort;
+    if (!entry) return NoPort;
     entry->counters[0] = a;
     entry->counters[1] = c;
     entry->counters[2] = b;
@@ -386,11 +331,9 @@ std::uint8_t TDataStore::SetCounters(std::string_view number, std::uint8_t a, st
 }
 
 std::uint8_t TDataStore::AddCounters(std::string_view number, std::uint8_t a, std::uint8_t b,
-                                     std::uint8_t c, std::uint8_t d)
-{
+                                     std::uint8_t c, std::uint8_t d) {
     PortEntry* entry = FindEntry(number);
-    if (!entry)
-        return NoPort;
+    if (!entry) return NoPort;
     entry->counters[0] = static_cast<std::uint8_t>(entry->counters[0] + a);
     entry->counters[1] = static_cast<std::uint8_t>(entry->counters[1] + c);
     entry->counters[2] = static_cast<std::uint8_t>(entry->counters[2] + b);
@@ -398,45 +341,38 @@ std::uint8_t TDataStore::AddCounters(std::string_view number, std::uint8_t a, st
     return d;
 }
 
-void TDataStore::ClearCounters()
-{
+void TDataStore::ClearCounters() {
     for (std::size_t i = 0; i < portCount_; ++i)
         std::memset(ports_[i].counters, 0, sizeof ports_[i].counters);
 }
 
 // ---------------------------------------------------------------- commands
 
-int TDataStore::StoreCommand(std::span<const std::uint8_t, CommandSize> record)
-{
+int TDataStore::StoreCommand(std::span<const std::uint8_t, CommandSize> record) {
     const int slot = commandIndex_;
     std::copy(record.begin(), record.end(), commands_[static_cast<std::size_t>(slot)].begin());
     commandIndex_ = (commandIndex_ + 1) % static_cast<int>(CommandSlots);
     return slot;
 }
 
-void TDataStore::WriteWatch(std::span<const std::uint8_t> request)
-{
-    if (request.size() < 2 || request[0] != CmdWrite)
-        return;
+void TDataStore::WriteWatch(std::span<const std::uint8_t> request) {
+    if (request.size() < 2 || request[0] != CmdWrite) return;
     if ((request[1] == 13 || request[1] == 18 || request[1] == 24) && PluginActive())
         hooks_.RestartShortsTimer();
 }
 
 // ---------------------------------------------------------------- accounting
 
-std::string TDataStore::AccountingPath(std::string_view fileName) const
-{
+std::string TDataStore::AccountingPath(std::string_view fileName) const {
     if (fileName.find(':') != std::string_view::npos || fileName.starts_with('/'))
         return std::string(fileName);
     std::string path = programDir_;
-    if (!path.empty() && path.back() != '/')
-        path.push_back('/');
+    if (!path.empty() && path.back() != '/') path.push_back('/');
     path.append(fileName);
     return path;
 }
 
-bool TDataStore::AppendAccountingRecord(std::string_view fileName, std::string_view record)
-{
+bool TDataStore::AppendAccountingRecord(std::string_view fileName, std::string_view record) {
     std::string bytes(record);
     bytes.append("\r\n");
     if (appender_->Append(AccountingPath(fileName), bytes)) {

@@ -32,8 +32,8 @@ class EventLoop;
 inline constexpr int StatusNothing = 0;
 inline constexpr int StatusDone = 128;
 inline constexpr int StatusMoreBlocks = 129;
-inline constexpr int StatusWrongExchange = 130;  // configuration byte 4 is not 2
-inline constexpr int StatusAskUser = 131;        // configuration byte 5 is not 0
+inline constexpr int StatusWrongExchange = 130; // configuration byte 4 is not 2
+inline constexpr int StatusAskUser = 131;       // configuration byte 5 is not 0
 
 // What the store needs from the rest of the gateway.
 class DataStoreHooks {
@@ -67,15 +67,15 @@ public:
     static constexpr std::size_t ConfigurationSize = 16;
     static constexpr std::size_t PortStructureSize = 144;
     static constexpr std::size_t MaxPorts = 56;
-    static constexpr std::size_t PortNumberArraySize = 224;      // 56 ports x 4 bytes
+    static constexpr std::size_t PortNumberArraySize = 224; // 56 ports x 4 bytes
     static constexpr std::size_t CommandSlots = 32;
     static constexpr std::size_t CommandSize = 88;
     static constexpr std::size_t ShortBlockSize = 236;
     static constexpr int ShortBlocks = 66;
-    static constexpr std::size_t ShortMemorySize = 15576;        // 66 x 236
+    static constexpr std::size_t ShortMemorySize = 15576; // 66 x 236
     static constexpr std::size_t PersonalBlockSize = 64;
     static constexpr int MaxPersonalBlocks = 30;
-    static constexpr std::size_t PersonalWords = 960;            // 30 x 64 bytes
+    static constexpr std::size_t PersonalWords = 960; // 30 x 64 bytes
     static constexpr std::size_t MessageAckSize = 254;
     static constexpr std::uint8_t NoPort = 255;
 
@@ -118,7 +118,8 @@ public:
     // flags of lines not in state 8 or 2, calls queueCallerData(i) for each
     // line that entered state 8 with flag bit 0 newly set, and feeds the
     // lines to the plug-in.  reply is changed in place.
-    void LineStateFeed(std::span<std::uint8_t> reply, const std::function<void(int line)>& queueCallerData);
+    void LineStateFeed(std::span<std::uint8_t> reply,
+                       const std::function<void(int line)>& queueCallerData);
 
     // 01 01 number, then 251 zero bytes.
     std::vector<std::uint8_t> BuildMessageAck(std::uint8_t number) const;
@@ -175,8 +176,12 @@ public:
     int LineCount() const { return anLength_ < 3 ? 0 : static_cast<int>((anLength_ - 3) / 4); }
 
     const std::array<std::uint8_t, InfoSize>& ExchangeInfo() const { return info_; }
-    const std::array<std::uint8_t, ConfigurationSize>& Configuration() const { return configuration_; }
-    const std::array<std::uint8_t, PortStructureSize>& PortStructure() const { return portStructure_; }
+    const std::array<std::uint8_t, ConfigurationSize>& Configuration() const {
+        return configuration_;
+    }
+    const std::array<std::uint8_t, PortStructureSize>& PortStructure() const {
+        return portStructure_;
+    }
     const std::array<std::uint8_t, ShortMemorySize>& ShortNumbers() const { return shortNumbers_; }
     const std::array<std::uint16_t, PersonalWords>& PersonalData() const { return personal_; }
 

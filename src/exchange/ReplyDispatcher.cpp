@@ -33,7 +33,8 @@ ReplyDispatcher::ReplyDispatcher(DispatchLink& link, TDataStore& store, const Se
                                  ReplyConsumers& consumers, MessageBoxFunction messageBox,
                                  std::string versionText)
     : link_(link), store_(store), settings_(settings), log_(log), texts_(texts), mail_(mail),
-      consumers_(consumers), messageBox_(std::move(messageBox)), versionText_(std::move(versionText)) {}
+      consumers_(consumers), messageBox_(std::move(messageBox)),
+      versionText_(std::move(versionText)) {}
 
 bool ReplyDispatcher::PluginLoaded() const { return plugin_ != nullptr && plugin_->Active(); }
 
@@ -41,10 +42,13 @@ std::string ReplyDispatcher::Msg(int number) const { return texts_.Msg(number); 
 
 bool ReplyDispatcher::KindIsCached(char kind) {
     switch (kind) {
-    case '#': case 'A': case 'F': case 'U': case 'X': case 'Y':
-        return false;
-    default:
-        return true;
+    case '#':
+    case 'A':
+    case 'F':
+    case 'U':
+    case 'X':
+    case 'Y': return false;
+    default: return true;
     }
 }
 
@@ -59,7 +63,7 @@ void ReplyDispatcher::HandlePacket(int count, const std::uint8_t* data) {
         mail_.SendTrap(2);
         link_.SetLinkLost(false);
     }
-    if (count < 1) return;  // not even a sequence number
+    if (count < 1) return; // not even a sequence number
 
     const std::uint8_t sequence = data[0];
     if (sequence != link_.LastSentSequence()) return;
@@ -84,34 +88,18 @@ void ReplyDispatcher::HandleChar(std::uint8_t chr) {
 
 void ReplyDispatcher::Dispatch(const SentRequest& record, std::span<const std::uint8_t> payload) {
     switch (record.kind) {
-    case '#':
-        store_.DecodeReply('#', payload);
-        break;
-    case 'A':
-        HandleLineStates(payload);
-        break;
-    case 'C':
-        HandleConfiguration(payload);
-        break;
+    case '#': store_.DecodeReply('#', payload); break;
+    case 'A': HandleLineStates(payload); break;
+    case 'C': HandleConfiguration(payload); break;
     case 'F':
         store_.DecodeReply('F', payload);
         log_.WriteLog("<COM", "Fronta");
         break;
-    case 'I':
-        HandleInfo(payload);
-        break;
-    case 'M':
-        HandleMessageCounters(payload);
-        break;
-    case 'S':
-        HandleMessage(payload);
-        break;
-    case 'T':
-        consumers_.ReplyToClient(record.value, payload, record.firstByte);
-        break;
-    case 'U':
-        HandleAccounting(payload);
-        break;
+    case 'I': HandleInfo(payload); break;
+    case 'M': HandleMessageCounters(payload); break;
+    case 'S': HandleMessage(payload); break;
+    case 'T': consumers_.ReplyToClient(record.value, payload, record.firstByte); break;
+    case 'U': HandleAccounting(payload); break;
     case 'V':
         HandlePortList(payload);
         if (PluginLoaded()) link_.Timer(LinkTimer::AN).SetEnabled(true);
@@ -125,15 +113,12 @@ void ReplyDispatcher::Dispatch(const SentRequest& record, std::span<const std::u
         log_.WriteLog("<COM", "CLIP-UDATA");
         break;
     case 'p':
-    case 's':
-        HandleBlock(record.kind, payload);
-        break;
+    case 's': HandleBlock(record.kind, payload); break;
     case 'x':
         log_.WriteLog("<COM", "PortStruct");
         store_.DecodeReply('x', payload);
         break;
-    default:
-        break;
+    default: break;
     }
 }
 
@@ -169,9 +154,7 @@ void ReplyDispatcher::HandleInfo(std::span<const std::uint8_t> payload) {
     const int status = store_.DecodeReply('I', payload);
     std::string text;
     switch (status) {
-    case StatusDone:
-        text = " " + Msg(145);
-        break;
+    case StatusDone: text = " " + Msg(145); break;
     case StatusWrongExchange:
         // Not an exchange this gateway can serve: polling stays stopped.
         link_.Timer(LinkTimer::Tick).SetEnabled(false);
@@ -186,9 +169,7 @@ void ReplyDispatcher::HandleInfo(std::span<const std::uint8_t> payload) {
         text = Msg(144);
         break;
     }
-    default:
-        text = " " + Msg(138) + IntToStr(status);
-        break;
+    default: text = " " + Msg(138) + IntToStr(status); break;
     }
     if (settings_.Com_In || status != StatusDone) log_.WriteLog("<COM", Msg(101) + text);
 }

@@ -8,10 +8,10 @@
 namespace vantor {
 
 struct SentRequest {
-    char kind = 0;                      // request kind letter ('C', 'T', ...)
-    std::uint8_t firstByte = 0;         // first payload byte (the command)
-    std::int32_t value = 0;             // client socket handle for 'T', else 0
-    std::vector<std::uint8_t> payload;  // at most SentRequestMaxPayload bytes
+    char kind = 0;                     // request kind letter ('C', 'T', ...)
+    std::uint8_t firstByte = 0;        // first payload byte (the command)
+    std::int32_t value = 0;            // client socket handle for 'T', else 0
+    std::vector<std::uint8_t> payload; // at most SentRequestMaxPayload bytes
 };
 
 // A longer payload is cut when it is recorded.

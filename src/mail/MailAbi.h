@@ -18,34 +18,34 @@ struct MailboxRecord;
 // One message of a mailbox.
 struct MessageItem {
     std::uint8_t reserved[4];
-    std::uint32_t flags;        // bit 1 or bit 2 (mask 6): removed from the mailbox
+    std::uint32_t flags; // bit 1 or bit 2 (mask 6): removed from the mailbox
     std::uint32_t id;
     std::uint8_t unused[42];
-    MessageItem* next;          // null at the end
+    MessageItem* next; // null at the end
 };
 
 // All messages of one kind in a mailbox.
 struct MessageGroup {
-    char kind;                  // 'F' fax, 'H' voice message, anything else SMS
-    std::uint16_t count;        // messages of this kind (used by a full read)
-    MessageItem* firstItem;     // null for none
-    MessageGroup* next;         // null at the end
+    char kind;              // 'F' fax, 'H' voice message, anything else SMS
+    std::uint16_t count;    // messages of this kind (used by a full read)
+    MessageItem* firstItem; // null for none
+    MessageGroup* next;     // null at the end
 };
 
 // One mailbox with something to report.
 struct MailboxRecord {
     std::uint8_t reserved[9];
-    char name[60];              // owner, NUL-terminated
-    char telephone[40];         // extension, NUL-terminated
-    std::int32_t status;        // 2005: re-read the mailbox whole
-    MessageGroup* firstGroup;   // null for none
+    char name[60];            // owner, NUL-terminated
+    char telephone[40];       // extension, NUL-terminated
+    std::int32_t status;      // 2005: re-read the mailbox whole
+    MessageGroup* firstGroup; // null for none
     std::uint8_t unused[204];
-    MailboxRecord* next;        // null at the end
+    MailboxRecord* next; // null at the end
 };
 
 // Allocated by the gateway for each poll; only the mode word is set.
 struct ReadParameters {
-    std::uint32_t mode;         // ReadFull or ReadChanges
+    std::uint32_t mode; // ReadFull or ReadChanges
     std::uint8_t unset[24];
 };
 

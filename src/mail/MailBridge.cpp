@@ -20,39 +20,29 @@ constexpr std::size_t MaxTempPath = 260;
 // broken (circular) chain cannot hang the gateway.
 constexpr std::size_t MaxChainLength = 1u << 20;
 
-std::string Cut(std::string text, std::size_t capacity)
-{
-    if (text.size() > capacity)
-        text.resize(capacity);
+std::string Cut(std::string text, std::size_t capacity) {
+    if (text.size() > capacity) text.resize(capacity);
     return text;
 }
 
-std::string FixedText(const char* field, std::size_t size)
-{
+std::string FixedText(const char* field, std::size_t size) {
     return std::string(field, strnlen(field, size));
 }
 
-std::string DefaultWorkDir()
-{
+std::string DefaultWorkDir() {
     std::string temp = TempPath();
-    if (temp.empty() || temp.size() > MaxTempPath)
-        return {};
-    temp.pop_back();  // the trailing separator
+    if (temp.empty() || temp.size() > MaxTempPath) return {};
+    temp.pop_back(); // the trailing separator
     return temp;
 }
 
-std::string Identity(std::string_view text)
-{
-    return std::string(text);
-}
+std::string Identity(std::string_view text) { return std::string(text); }
 
 } // namespace
 
-std::uint32_t ParseHexLevel(std::string_view text)
-{
+std::uint32_t ParseHexLevel(std::string_view text) {
     std::size_t i = 0;
-    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])))
-        ++i;
+    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
     bool negative = false;
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
         negative = text[i] == '-';
@@ -65,27 +55,22 @@ std::uint32_t ParseHexLevel(std::string_view text)
     bool overflow = false;
     for (; i < text.size() && std::isxdigit(static_cast<unsigned char>(text[i])); ++i) {
         const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(text[i])));
-        const unsigned digit = c <= '9' ? static_cast<unsigned>(c - '0') : static_cast<unsigned>(c - 'a' + 10);
-        if (value > (UINT64_MAX >> 4))
-            overflow = true;
+        const unsigned digit =
+            c <= '9' ? static_cast<unsigned>(c - '0') : static_cast<unsigned>(c - 'a' + 10);
+        if (value > (UINT64_MAX >> 4)) overflow = true;
         value = value << 4 | digit;
     }
-    if (overflow)
-        value = UINT64_MAX;  // as the C library saturates
-    if (negative)
-        value = ~value + 1;
+    if (overflow) value = UINT64_MAX; // as the C library saturates
+    if (negative) value = ~value + 1;
     return static_cast<std::uint32_t>(value);
 }
 
 TMailBridge::TMailBridge(LogWriter& log, TextSource& texts, MessageCounterTable& counters,
                          const Settings& settings, MailLibraryOpener opener)
-    : log_(log), texts_(texts), counters_(counters), settings_(settings), opener_(std::move(opener)),
-      codec_{&Identity, &Identity}
-{
-}
+    : log_(log), texts_(texts), counters_(counters), settings_(settings),
+      opener_(std::move(opener)), codec_{&Identity, &Identity} {}
 
-TMailBridge::~TMailBridge()
-{
+TMailBridge::~TMailBridge() {
     // Never unload the library under an open connection.
     Close();
     known_.clear();
@@ -94,23 +79,17 @@ TMailBridge::~TMailBridge()
     library_.reset();
 }
 
-void TMailBridge::SetPasswordCodec(PasswordCodec codec)
-{
-    if (!codec.Encode)
-        codec.Encode = &Identity;
-    if (!codec.Decode)
-        codec.Decode = &Identity;
+void TMailBridge::SetPasswordCodec(PasswordCodec codec) {
+    if (!codec.Encode) codec.Encode = &Identity;
+    if (!codec.Decode) codec.Decode = &Identity;
     codec_ = std::move(codec);
 }
 
-void TMailBridge::Create()
-{
+void TMailBridge::Create() {
     bound_ = false;
-    if (!opener_)
-        return;
+    if (!opener_) return;
     library_ = opener_(LibraryName);
-    if (!library_)
-        return;
+    if (!library_) return;
     void** slots[] = {
         reinterpret_cast<void**>(&fn_.NactiZmenyVeSchrance),
         reinterpret_cast<void**>(&fn_.PotvrdPreneseniZmenVeSchrance),
@@ -127,7 +106,7 @@ void TMailBridge::Create()
     for (std::size_t i = 0; i < std::size(slots); ++i) {
         void* address = library_->Symbol(ExportNames[i]);
         if (address == nullptr) {
-            fn_ = {};  // stays loaded, unbound
+            fn_ = {}; // stays loaded, unbound
             return;
         }
         *slots[i] = address;
@@ -137,13 +116,14 @@ void TMailBridge::Create()
     bound_ = true;
 }
 
-void TMailBridge::LoadSettings(TIniFile& config, TextSource& texts)
-{
+void TMailBridge::LoadSettings(TIniFile& config, TextSource& texts) {
     const std::size_t cap = MailSettings::TextCapacity;
     block_.ConfigPath = Cut(config.ReadString("M602", "CestaKeKonfiguraciMail602", ""), cap);
     block_.User = Cut(config.ReadString("M602", "Uzivatel", ""), cap);
-    block_.Password = Cut(codec_.Decode(config.ReadString("M602", "Heslo", "")), MailSettings::PasswordCapacity);
-    block_.WorkDir = Cut(config.ReadString("M602", "CestaKPracovnimuAdresari", DefaultWorkDir()), cap);
+    block_.Password =
+        Cut(codec_.Decode(config.ReadString("M602", "Heslo", "")), MailSettings::PasswordCapacity);
+    block_.WorkDir =
+        Cut(config.ReadString("M602", "CestaKPracovnimuAdresari", DefaultWorkDir()), cap);
     block_.TrapAddress = Cut(config.ReadString("Trapy", "AdresaPrijemce", ""), cap);
     const std::string type = config.ReadString("Trapy", "TypAdresyPrijemce", "");
     block_.TrapAddressType = type.empty() ? '\0' : type.front();
@@ -157,13 +137,12 @@ void TMailBridge::LoadSettings(TIniFile& config, TextSource& texts)
     block_.DebugLevel = ParseHexLevel(config.ReadString("M602", "Debug", "0"));
 }
 
-bool TMailBridge::Initialise()
-{
-    if (!bound_)
-        return false;
+bool TMailBridge::Initialise() {
+    if (!bound_) return false;
     fn_.SetDebugLevel(block_.DebugLevel);
-    const std::int32_t status = fn_.InicializaceQ9Komunikace(
-        block_.ConfigPath.c_str(), block_.User.c_str(), block_.WorkDir.c_str(), block_.Password.c_str());
+    const std::int32_t status =
+        fn_.InicializaceQ9Komunikace(block_.ConfigPath.c_str(), block_.User.c_str(),
+                                     block_.WorkDir.c_str(), block_.Password.c_str());
     if (status != 0) {
         bound_ = false;
         return false;
@@ -172,47 +151,36 @@ bool TMailBridge::Initialise()
     return true;
 }
 
-void TMailBridge::Close()
-{
-    if (bound_ && open_)
-        fn_.DeInicializaceQ9Komunikace();
+void TMailBridge::Close() {
+    if (bound_ && open_) fn_.DeInicializaceQ9Komunikace();
     open_ = false;
 }
 
-void TMailBridge::StopAction()
-{
-    if (bound_)
-        fn_.ZastavAkci();
+void TMailBridge::StopAction() {
+    if (bound_) fn_.ZastavAkci();
 }
 
-void TMailBridge::SendStatusMessage(std::string_view address, char addressType, std::string_view subject,
-                                    std::string_view text, char flag)
-{
-    if (!bound_)
-        return;
+void TMailBridge::SendStatusMessage(std::string_view address, char addressType,
+                                    std::string_view subject, std::string_view text, char flag) {
+    if (!bound_) return;
     const std::string a(address), s(subject), t(text);
-    fn_.PosliStavovouZpravu(a.c_str(), static_cast<unsigned char>(addressType), s.c_str(), t.c_str(),
-                            static_cast<unsigned char>(flag));
+    fn_.PosliStavovouZpravu(a.c_str(), static_cast<unsigned char>(addressType), s.c_str(),
+                            t.c_str(), static_cast<unsigned char>(flag));
 }
 
-bool TMailBridge::SendTrap(int kind)
-{
-    if (!bound_ || (kind != TrapLinkLost && kind != TrapLinkRestored))
-        return false;
+bool TMailBridge::SendTrap(int kind) {
+    if (!bound_ || (kind != TrapLinkLost && kind != TrapLinkRestored)) return false;
     const std::string& message = kind == TrapLinkLost ? block_.ComOffMessage : block_.ComOnMessage;
-    if (message.empty())
-        return false;  // an empty message switches that trap off
-    const std::int32_t status =
-        fn_.PosliStavovouZpravu(block_.TrapAddress.c_str(), static_cast<unsigned char>(block_.TrapAddressType),
-                                block_.TrapSubject.c_str(), message.c_str(), 1);
-    if (status != 0)
-        return false;
+    if (message.empty()) return false; // an empty message switches that trap off
+    const std::int32_t status = fn_.PosliStavovouZpravu(
+        block_.TrapAddress.c_str(), static_cast<unsigned char>(block_.TrapAddressType),
+        block_.TrapSubject.c_str(), message.c_str(), 1);
+    if (status != 0) return false;
     log_.WriteLog("Mail", block_.TrapAddress + " > " + message);
     return true;
 }
 
-bool TMailBridge::SaveMailSettings(TIniFile& config) const
-{
+bool TMailBridge::SaveMailSettings(TIniFile& config) const {
     try {
         config.WriteString("M602", "CestaKeKonfiguraciMail602", block_.ConfigPath);
         config.WriteString("M602", "CestaKPracovnimuAdresari", block_.WorkDir);
@@ -225,12 +193,12 @@ bool TMailBridge::SaveMailSettings(TIniFile& config) const
     }
 }
 
-bool TMailBridge::SaveTrapSettings(TIniFile& config) const
-{
+bool TMailBridge::SaveTrapSettings(TIniFile& config) const {
     try {
         config.WriteString("Trapy", "AdresaPrijemce", block_.TrapAddress);
         config.WriteString("Trapy", "TypAdresyPrijemce",
-                           block_.TrapAddressType == '\0' ? std::string() : std::string(1, block_.TrapAddressType));
+                           block_.TrapAddressType == '\0' ? std::string()
+                                                          : std::string(1, block_.TrapAddressType));
         config.WriteString("Trapy", "Subject", block_.TrapSubject);
         config.WriteString("Trapy", "ZpravaComOn", block_.ComOnMessage);
         config.WriteString("Trapy", "ZpravaComOff", block_.ComOffMessage);
@@ -243,16 +211,16 @@ bool TMailBridge::SaveTrapSettings(TIniFile& config) const
 
 // ---------------------------------------------------------------- mailbox poll
 
-void TMailBridge::CountMailbox(const MailboxRecord& record, std::uint32_t mode, int& sms, int& fax, int& voice)
-{
+void TMailBridge::CountMailbox(const MailboxRecord& record, std::uint32_t mode, int& sms, int& fax,
+                               int& voice) {
     std::size_t hops = 0;
     for (const MessageGroup* group = record.firstGroup; group != nullptr && hops < MaxChainLength;
          group = group->next, ++hops) {
         char kind = group->kind;
         int delta = 0;
         if (mode == ReadChanges) {
-            for (const MessageItem* item = group->firstItem; item != nullptr && hops < MaxChainLength;
-                 item = item->next, ++hops) {
+            for (const MessageItem* item = group->firstItem;
+                 item != nullptr && hops < MaxChainLength; item = item->next, ++hops) {
                 const std::uint32_t id = item->id;
                 if ((item->flags & 6u) != 0) {
                     // Removed: only a message counted before is taken off,
@@ -271,8 +239,8 @@ void TMailBridge::CountMailbox(const MailboxRecord& record, std::uint32_t mode, 
             }
         } else {
             delta = group->count;
-            for (const MessageItem* item = group->firstItem; item != nullptr && hops < MaxChainLength;
-                 item = item->next, ++hops)
+            for (const MessageItem* item = group->firstItem;
+                 item != nullptr && hops < MaxChainLength; item = item->next, ++hops)
                 known_.push_back({kind, item->id});
         }
         if (kind == 'F')
@@ -284,10 +252,8 @@ void TMailBridge::CountMailbox(const MailboxRecord& record, std::uint32_t mode, 
     }
 }
 
-bool TMailBridge::PollMailboxes()
-{
-    if (!bound_)
-        return false;
+bool TMailBridge::PollMailboxes() {
+    if (!bound_) return false;
     // Fetched in this order: 300 opens the language file, 399 closes it.
     const std::string rereadNotice = texts_.Text(300);
     const std::string mailboxError = texts_.Text(301);
@@ -295,8 +261,7 @@ bool TMailBridge::PollMailboxes()
 
     std::uint32_t mode = ReadFull;
     if (!fullRead_) {
-        if (fn_.RychlyTestZmenVeSchrankach() == 0)
-            return false;
+        if (fn_.RychlyTestZmenVeSchrankach() == 0) return false;
         mode = ReadChanges;
     }
 
@@ -310,8 +275,7 @@ bool TMailBridge::PollMailboxes()
         return true;
     }
 
-    if (mode == ReadFull)
-        counters_.ClearCounters();
+    if (mode == ReadFull) counters_.ClearCounters();
 
     std::size_t hops = 0;
     for (MailboxRecord* record = first; record != nullptr; record = record->next) {
@@ -325,8 +289,7 @@ bool TMailBridge::PollMailboxes()
         MailboxRecord* current = record;
         const bool reread = record->status == StatusRereadMailbox;
         if (reread) {
-            if (settings_.Extent)
-                log_.WriteLog("!Err", rereadNotice);
+            if (settings_.Extent) log_.WriteLog("!Err", rereadNotice);
             params.mode = ReadFull;
             latest = fn_.NactiZmenyVeSchrance(&current, &params, record);
         }
@@ -341,8 +304,8 @@ bool TMailBridge::PollMailboxes()
             const std::string telephone = FixedText(current->telephone, sizeof current->telephone);
             if (settings_.Extent)
                 log_.WriteLog("Name:" + FixedText(current->name, sizeof current->name),
-                              "Tel:" + telephone + " sms:" + std::to_string(sms) + ",fax:" + std::to_string(fax) +
-                                  ",hlas:" + std::to_string(voice));
+                              "Tel:" + telephone + " sms:" + std::to_string(sms) +
+                                  ",fax:" + std::to_string(fax) + ",hlas:" + std::to_string(voice));
             const auto s = static_cast<std::uint8_t>(sms);
             const auto f = static_cast<std::uint8_t>(fax);
             const auto v = static_cast<std::uint8_t>(voice);

@@ -49,16 +49,16 @@ struct MailSettings {
     static constexpr std::size_t TextCapacity = 100;
     static constexpr std::size_t PasswordCapacity = 20;
 
-    std::string ConfigPath;         // [M602] CestaKeKonfiguraciMail602
-    std::string User;               // [M602] Uzivatel
-    std::string Password;           // [M602] Heslo (stored encoded)
-    std::string WorkDir;            // [M602] CestaKPracovnimuAdresari
-    std::string TrapAddress;        // [Trapy] AdresaPrijemce
-    char TrapAddressType = '\0';    // [Trapy] TypAdresyPrijemce, NUL = no type
-    std::string TrapSubject;        // [Trapy] Subject
-    std::string ComOnMessage;       // [Trapy] ZpravaComOn (link restored)
-    std::string ComOffMessage;      // [Trapy] ZpravaComOff (link lost)
-    std::uint32_t DebugLevel = 0;   // [M602] Debug, hexadecimal
+    std::string ConfigPath;       // [M602] CestaKeKonfiguraciMail602
+    std::string User;             // [M602] Uzivatel
+    std::string Password;         // [M602] Heslo (stored encoded)
+    std::string WorkDir;          // [M602] CestaKPracovnimuAdresari
+    std::string TrapAddress;      // [Trapy] AdresaPrijemce
+    char TrapAddressType = '\0';  // [Trapy] TypAdresyPrijemce, NUL = no type
+    std::string TrapSubject;      // [Trapy] Subject
+    std::string ComOnMessage;     // [Trapy] ZpravaComOn (link restored)
+    std::string ComOffMessage;    // [Trapy] ZpravaComOff (link lost)
+    std::uint32_t DebugLevel = 0; // [M602] Debug, hexadecimal
 };
 
 // The reversible substitution applied to the stored password.  Until the

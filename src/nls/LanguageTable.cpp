@@ -107,8 +107,8 @@ IniDocument TLanguageTable::ReadFile() {
     path_.clear();
     if (!UsableCode(code_)) return {};
     for (const std::string& folder : folders_) {
-        std::filesystem::path path =
-            folder.empty() ? std::filesystem::path(FileName()) : std::filesystem::path(folder) / FileName();
+        std::filesystem::path path = folder.empty() ? std::filesystem::path(FileName())
+                                                    : std::filesystem::path(folder) / FileName();
         if (auto text = ReadLimited(path, MaxFileSize)) {
             path_ = path.string();
             return IniDocument::Parse(*text);

@@ -41,8 +41,7 @@ std::string LibraryFileName(std::string_view name) {
 DynamicLibrary::~DynamicLibrary() { Close(); }
 
 DynamicLibrary::DynamicLibrary(DynamicLibrary&& other) noexcept
-    : handle_(std::exchange(other.handle_, nullptr)),
-      path_(std::move(other.path_)),
+    : handle_(std::exchange(other.handle_, nullptr)), path_(std::move(other.path_)),
       error_(std::move(other.error_)) {}
 
 DynamicLibrary& DynamicLibrary::operator=(DynamicLibrary&& other) noexcept {
@@ -70,7 +69,7 @@ bool DynamicLibrary::Open(std::string_view name, const std::string& gatewayFolde
         local += file;
         if (IsFile(local)) candidate = local;
     }
-    ::dlerror();  // clear any earlier message
+    ::dlerror(); // clear any earlier message
     handle_ = ::dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle_) {
         error_ = LastLoaderError("cannot load " + candidate);
@@ -113,7 +112,8 @@ private:
 } // namespace
 
 SymbolSourceOpener SystemLibraryOpener(std::string gatewayFolder) {
-    return [folder = std::move(gatewayFolder)](const std::string& dllName) -> std::unique_ptr<SymbolSource> {
+    return [folder = std::move(gatewayFolder)](
+               const std::string& dllName) -> std::unique_ptr<SymbolSource> {
         DynamicLibrary library;
         if (!library.Open(dllName, folder)) return nullptr;
         return std::make_unique<LoadedLibrary>(std::move(library));

@@ -37,7 +37,6 @@ struct PollLoop::InvokeState {
 
 namespace {
 
-
 unsigned ToPollEvents(unsigned events) {
     unsigned result = 0;
     if (events & EventLoop::Readable) result |= POLLIN;
@@ -178,7 +177,8 @@ void PollLoop::runTasks() {
         if (stopping()) {
             // Put the rest back, ahead of anything posted since.
             std::lock_guard lock(mutex_);
-            for (auto it = batch.rbegin(); it != batch.rend(); ++it) tasks_.push_front(std::move(*it));
+            for (auto it = batch.rbegin(); it != batch.rend(); ++it)
+                tasks_.push_front(std::move(*it));
             return;
         }
         QueuedTask item = std::move(batch.front());
@@ -201,14 +201,14 @@ void PollLoop::fireDueTimers() {
     for (const auto& [dueMs, h] : due) {
         if (stopping()) return;
         auto it = timers_.find(h);
-        if (it == timers_.end()) continue;  // stopped by an earlier handler
+        if (it == timers_.end()) continue; // stopped by an earlier handler
         Timer& t = it->second;
         // Reschedule before firing, so a nested processEvents() in the handler
         // does not fire the same timer again.  Missed periods are skipped
         // rather than fired in a burst.
         t.dueMs += t.intervalMs;
         if (t.dueMs <= nowMs) t.dueMs = nowMs + t.intervalMs;
-        std::shared_ptr<Task> keep = t.task;  // the handler may stop its own timer
+        std::shared_ptr<Task> keep = t.task; // the handler may stop its own timer
         if (*keep) guarded(*keep);
     }
 }
@@ -240,16 +240,15 @@ void PollLoop::pollOnce(int timeoutMs) {
         owners.push_back(h);
     }
     const int n = ::poll(fds.data(), fds.size(), timeoutMs);
-    if (n <= 0) return;  // time-out, or EINTR: the next pass looks again
+    if (n <= 0) return; // time-out, or EINTR: the next pass looks again
     if (fds[0].revents & POLLIN) drainWake();
     for (std::size_t i = 1; i < fds.size(); ++i) {
         if (fds[i].revents == 0) continue;
         auto it = watches_.find(owners[i]);
-        if (it == watches_.end()) continue;  // removed by an earlier handler
+        if (it == watches_.end()) continue; // removed by an earlier handler
         Watch& w = it->second;
-        if (w.events == 0) continue;         // paused by an earlier handler
-        const unsigned delivered =
-            FromPollEvents(fds[i].revents) & (w.events | Error | HangUp);
+        if (w.events == 0) continue; // paused by an earlier handler
+        const unsigned delivered = FromPollEvents(fds[i].revents) & (w.events | Error | HangUp);
         if (delivered == 0) continue;
         if (fds[i].revents & POLLNVAL) {
             // The descriptor was closed without removing its watch: report it
@@ -319,7 +318,8 @@ std::int64_t PollLoop::monotonicMs() const {
 
 double PollLoop::now() const {
     using namespace std::chrono;
-    return LocalDateTime(duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count());
+    return LocalDateTime(
+        duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count());
 }
 
 double PollLoop::LocalDateTime(std::int64_t unixMs) {

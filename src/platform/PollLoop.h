@@ -68,7 +68,7 @@ private:
     struct InvokeState;
     struct QueuedTask {
         Task task;
-        std::shared_ptr<InvokeState> waiter;  // set for invoke(), empty for post()
+        std::shared_ptr<InvokeState> waiter; // set for invoke(), empty for post()
     };
     struct Timer {
         std::uint32_t intervalMs = 0;
@@ -91,14 +91,15 @@ private:
     void pollOnce(int timeoutMs);
     void iterate(bool mayBlock);
     void endLoop();
-    template <class F> void guarded(F&& f);
+    template <class F>
+    void guarded(F&& f);
 
     int wakeFd_ = -1;
     std::atomic<std::thread::id> loopThread_;
     std::atomic<bool> quitRequested_{false};
     std::atomic<int> exitCode_{0};
 
-    mutable std::mutex mutex_;  // guards tasks_ and ended_
+    mutable std::mutex mutex_; // guards tasks_ and ended_
     std::deque<QueuedTask> tasks_;
     bool ended_ = false;
 

@@ -34,12 +34,11 @@ public:
         lock.l_type = F_WRLCK;
         lock.l_whence = SEEK_SET;
         lock.l_start = 0;
-        lock.l_len = 0;  // the whole file, however long it grows
+        lock.l_len = 0; // the whole file, however long it grows
         if (::fcntl(fd, F_SETLK, &lock) != 0) {
             const int e = errno;
             ::close(fd);
-            if (e == EACCES || e == EAGAIN)
-                return fail("is locked by another program", path, e);
+            if (e == EACCES || e == EAGAIN) return fail("is locked by another program", path, e);
             return fail("could not be locked", path, e);
         }
 
@@ -65,7 +64,7 @@ public:
             data += n;
             left -= static_cast<std::size_t>(n);
         }
-        if (::fsync(fd) != 0 && errno != EINVAL) {  // EINVAL: a device that cannot sync
+        if (::fsync(fd) != 0 && errno != EINVAL) { // EINVAL: a device that cannot sync
             const int e = errno;
             undo(fd, oldEnd);
             ::close(fd);
@@ -78,9 +77,7 @@ public:
     std::string errorText() const override { return error_; }
 
 private:
-    static void undo(int fd, off_t oldEnd) {
-        [[maybe_unused]] int r = ::ftruncate(fd, oldEnd);
-    }
+    static void undo(int fd, off_t oldEnd) { [[maybe_unused]] int r = ::ftruncate(fd, oldEnd); }
 
     bool fail(const char* what, const std::string& path, int error) {
         error_ = std::string("File ") + path + " " + what + ": " + Reason(error);

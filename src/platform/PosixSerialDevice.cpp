@@ -23,8 +23,8 @@ namespace vantor {
 
 std::string SerialDevicePath(std::string_view name) {
     if (!name.empty() && name.front() == '/') return std::string(name);
-    if (name.size() > 3 && (name[0] == 'c' || name[0] == 'C') && (name[1] == 'o' || name[1] == 'O') &&
-        (name[2] == 'm' || name[2] == 'M')) {
+    if (name.size() > 3 && (name[0] == 'c' || name[0] == 'C') &&
+        (name[1] == 'o' || name[1] == 'O') && (name[2] == 'm' || name[2] == 'M')) {
         long n = 0;
         bool digits = true;
         for (char c : name.substr(3)) {
@@ -46,10 +46,10 @@ struct StandardRate {
     unsigned constant;
 };
 constexpr StandardRate kStandardRates[] = {
-    {50, B50},         {75, B75},         {110, B110},       {134, B134},       {150, B150},
-    {200, B200},       {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},
-    {2400, B2400},     {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
-    {57600, B57600},   {115200, B115200}, {230400, B230400}, {460800, B460800}, {500000, B500000},
+    {50, B50},         {75, B75},         {110, B110},         {134, B134},       {150, B150},
+    {200, B200},       {300, B300},       {600, B600},         {1200, B1200},     {1800, B1800},
+    {2400, B2400},     {4800, B4800},     {9600, B9600},       {19200, B19200},   {38400, B38400},
+    {57600, B57600},   {115200, B115200}, {230400, B230400},   {460800, B460800}, {500000, B500000},
     {576000, B576000}, {921600, B921600}, {1000000, B1000000},
 };
 
@@ -65,7 +65,8 @@ constexpr int kRecheckMs = 100;
 
 class PosixSerialDevice final : public SerialDevice {
 public:
-    PosixSerialDevice(int fd, int wakeFd, bool charDevice) : fd_(fd), wakeFd_(wakeFd), charDevice_(charDevice) {}
+    PosixSerialDevice(int fd, int wakeFd, bool charDevice)
+        : fd_(fd), wakeFd_(wakeFd), charDevice_(charDevice) {}
     ~PosixSerialDevice() override {
         close();
         if (wakeFd_ >= 0) ::close(wakeFd_);
@@ -115,14 +116,16 @@ public:
     int setState(const SerialLineSettings& s) override {
         termios2 t{};
         if (ioctl(fd_, TCGETS2, &t) != 0) return errno;
-        if (s.baudRate == 0 || s.byteSize < 5 || s.byteSize > 8 || s.parity > 4 || s.stopBits > 2) return EINVAL;
+        if (s.baudRate == 0 || s.byteSize < 5 || s.byteSize > 8 || s.parity > 4 || s.stopBits > 2)
+            return EINVAL;
 
         // Raw bytes in both directions.
-        t.c_iflag &= ~tcflag_t(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF |
-                               IXANY | INPCK | IUCLC | IMAXBEL);
+        t.c_iflag &= ~tcflag_t(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON |
+                               IXOFF | IXANY | INPCK | IUCLC | IMAXBEL);
         t.c_oflag &= ~tcflag_t(OPOST);
         t.c_lflag &= ~tcflag_t(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
-        t.c_cflag &= ~tcflag_t(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS | CBAUD | CIBAUD);
+        t.c_cflag &=
+            ~tcflag_t(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS | CBAUD | CIBAUD);
         t.c_cflag |= CREAD | CLOCAL;
         t.c_cc[VMIN] = 0;
         t.c_cc[VTIME] = 0;
@@ -138,7 +141,8 @@ public:
         }
         if (s.stopBits != 0) t.c_cflag |= CSTOPB;
         if (s.flags & DcbFlag::Parity) t.c_iflag |= INPCK;
-        if ((s.flags & DcbFlag::OutxCtsFlow) || (s.flags & DcbFlag::RtsControlMask) == DcbFlag::RtsControlHandshake)
+        if ((s.flags & DcbFlag::OutxCtsFlow) ||
+            (s.flags & DcbFlag::RtsControlMask) == DcbFlag::RtsControlHandshake)
             t.c_cflag |= CRTSCTS;
         if (s.flags & DcbFlag::OutX) t.c_iflag |= IXON;
         if (s.flags & DcbFlag::InX) t.c_iflag |= IXOFF;
@@ -195,7 +199,8 @@ public:
 
     SerialIoResult write(std::span<const std::uint8_t> bytes, int timeoutMs) override {
         using Clock = std::chrono::steady_clock;
-        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+        const auto deadline =
+            Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
         std::size_t done = 0;
         while (done < bytes.size()) {
             const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
@@ -205,9 +210,12 @@ public:
                 continue;
             }
             if (n < 0 && errno == EINTR) continue;
-            if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return {static_cast<long>(done), errno};
+            if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+                return {static_cast<long>(done), errno};
             // The driver's queue is full: wait for room, within the time-out.
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now())
+                    .count();
             if (left <= 0) return {-1, 0};
             pollfd p{fd_, POLLOUT, 0};
             const int r = ::poll(&p, 1, static_cast<int>(left));
@@ -257,8 +265,9 @@ public:
         if (fd_ < 0) return EBADF;
         mask_ = mask & CommEvent::All;
         int bits = 0;
-        watchModem_ = (mask_ & (CommEvent::Cts | CommEvent::Dsr | CommEvent::Ring | CommEvent::Rlsd)) &&
-                      ioctl(fd_, TIOCMGET, &bits) == 0;
+        watchModem_ =
+            (mask_ & (CommEvent::Cts | CommEvent::Dsr | CommEvent::Ring | CommEvent::Rlsd)) &&
+            ioctl(fd_, TIOCMGET, &bits) == 0;
         lastModem_ = ModemBits(bits);
         watchCounters_ = (mask_ & (CommEvent::Err | CommEvent::Break)) &&
                          ioctl(fd_, TIOCGICOUNT, &threadCounters_) == 0;
@@ -325,7 +334,8 @@ private:
         return s;
     }
 
-    static std::uint32_t ErrorBits(const serial_icounter_struct& before, const serial_icounter_struct& now) {
+    static std::uint32_t ErrorBits(const serial_icounter_struct& before,
+                                   const serial_icounter_struct& now) {
         std::uint32_t e = 0;
         if (now.buf_overrun != before.buf_overrun) e |= CommErrorFlag::RxOver;
         if (now.overrun != before.overrun) e |= CommErrorFlag::Overrun;
@@ -382,7 +392,8 @@ private:
     bool charDevice_;
 
     // Settings termios has no place for, reported back as they were set.
-    std::uint32_t rememberedFlags_ = DcbFlag::Binary | DcbFlag::DtrControlEnable | DcbFlag::RtsControlEnable;
+    std::uint32_t rememberedFlags_ =
+        DcbFlag::Binary | DcbFlag::DtrControlEnable | DcbFlag::RtsControlEnable;
     std::uint8_t rememberedStopBits_ = 0;
     std::uint16_t rememberedXonLim_ = 0;
     std::uint16_t rememberedXoffLim_ = 0;
@@ -390,7 +401,7 @@ private:
     std::uint8_t rememberedEofChar_ = 0;
     std::uint8_t rememberedEvtChar_ = 0;
 
-    serial_icounter_struct mainCounters_{};   // loop thread (clearErrors)
+    serial_icounter_struct mainCounters_{}; // loop thread (clearErrors)
 
     // Event thread.
     std::uint32_t mask_ = 0;
@@ -430,8 +441,8 @@ SerialOpenResult OpenPosixSerialDevice(const std::string& deviceName) {
         // elsewhere; hardware flow control set up by the administrator stays.
         termios2 t{};
         if (ioctl(fd, TCGETS2, &t) == 0) {
-            t.c_iflag &= ~tcflag_t(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF |
-                                   IXANY | IUCLC | IMAXBEL);
+            t.c_iflag &= ~tcflag_t(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL |
+                                   IXON | IXOFF | IXANY | IUCLC | IMAXBEL);
             t.c_oflag &= ~tcflag_t(OPOST);
             t.c_lflag &= ~tcflag_t(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
             t.c_cflag |= CREAD | CLOCAL;

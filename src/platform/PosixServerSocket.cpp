@@ -73,7 +73,7 @@ public:
             const ssize_t n = ::recv(fd_, buffer, static_cast<std::size_t>(count), MSG_DONTWAIT);
             if (n > 0) return static_cast<int>(n);
             if (n == 0) {
-                server_.closeClient(*this, true);  // the peer has gone
+                server_.closeClient(*this, true); // the peer has gone
                 return 0;
             }
             if (errno == EINTR) continue;
@@ -91,7 +91,8 @@ public:
         const auto total = static_cast<std::size_t>(count);
         if (PendingSendBytes() == 0) {
             while (sent < total) {
-                const ssize_t n = ::send(fd_, bytes + sent, total - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+                const ssize_t n =
+                    ::send(fd_, bytes + sent, total - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
                 if (n > 0) {
                     sent += static_cast<std::size_t>(n);
                     continue;
@@ -101,7 +102,7 @@ public:
                     server_.failClient(*this, eeSend, errno);
                     return -1;
                 }
-                break;  // the system's buffer is full
+                break; // the system's buffer is full
             }
             if (sent == total) return count;
             out_.clear();
@@ -109,7 +110,8 @@ public:
         }
         out_.append(bytes + sent, total - sent);
         if (PendingSendBytes() > server_.SendBacklogLimit()) {
-            if (server_.OnBacklogExceeded) server_.OnBacklogExceeded(&server_, this, PendingSendBytes());
+            if (server_.OnBacklogExceeded)
+                server_.OnBacklogExceeded(&server_, this, PendingSendBytes());
             if (Connected()) server_.failClient(*this, eeSend, ENOBUFS);
             return -1;
         }
@@ -232,7 +234,8 @@ private:
         char sink[4096];
         int left = ReceiveLength();
         while (left > 0) {
-            const ssize_t n = ::recv(fd_, sink, std::min<std::size_t>(sizeof sink, left), MSG_DONTWAIT);
+            const ssize_t n =
+                ::recv(fd_, sink, std::min<std::size_t>(sizeof sink, left), MSG_DONTWAIT);
             if (n <= 0) break;
             left -= static_cast<int>(n);
         }
@@ -359,17 +362,19 @@ void PosixServerSocket::onListenerReady() {
             const int e = errno;
             if (e == EINTR || e == ECONNABORTED || e == EPROTO) continue;
             if (e == EMFILE || e == ENFILE || e == ENOBUFS || e == ENOMEM) pauseAccepting();
-            return;  // EAGAIN: all taken
+            return; // EAGAIN: all taken
         }
         char text[INET_ADDRSTRLEN] = {};
         if (!::inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text)) text[0] = '\0';
         // The object owns the descriptor from here on, whatever the handlers do.
-        auto client = std::make_unique<Client>(*this, fd, allocateHandle(), text, ntohs(peer.sin_port));
+        auto client =
+            std::make_unique<Client>(*this, fd, allocateHandle(), text, ntohs(peer.sin_port));
         if (OnAccept) OnAccept(this, listener_.get());
         if (OnGetSocket) OnGetSocket(this, client->SocketHandle());
-        if (!Active()) return;  // a handler closed the listener
+        if (!Active()) return; // a handler closed the listener
         Client* raw = client.get();
-        raw->watch_ = loop_.watchFd(fd, EventLoop::Readable, [raw](unsigned ev) { raw->onEvents(ev); });
+        raw->watch_ =
+            loop_.watchFd(fd, EventLoop::Readable, [raw](unsigned ev) { raw->onEvents(ev); });
         clients_.push_back(std::move(client));
         if (OnClientConnect) OnClientConnect(this, raw);
     }
@@ -404,7 +409,9 @@ void PosixServerSocket::failClient(Client& client, TErrorEvent event, int errorC
     if (!client.Connected()) return;
     int code = errorCode;
     if (OnClientError) OnClientError(this, &client, event, code);
-    const std::string message = Describe(errorCode, event == eeReceive ? "recv" : event == eeSend ? "send" : "poll");
+    const std::string message = Describe(errorCode, event == eeReceive ? "recv"
+                                                    : event == eeSend  ? "send"
+                                                                       : "poll");
     closeClient(client, true);
     if (code != 0) throw ESocketError(message, code);
 }

@@ -53,8 +53,8 @@ private:
     int nextHandle_ = 1;
     bool reapPosted_ = false;
     std::unique_ptr<Listener> listener_;
-    std::vector<std::unique_ptr<Client>> clients_;  // live, in accept order
-    std::vector<std::unique_ptr<Client>> closed_;   // freed from the loop later
+    std::vector<std::unique_ptr<Client>> clients_; // live, in accept order
+    std::vector<std::unique_ptr<Client>> closed_;  // freed from the loop later
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
 

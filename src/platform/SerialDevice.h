@@ -81,10 +81,10 @@ inline constexpr unsigned RxClear = 0x0008;
 } // namespace PurgeFlag
 
 struct SerialLineSettings {
-    std::uint32_t baudRate = 9600;      // bits per second
-    std::uint8_t byteSize = 8;          // data bits, 4..8
-    std::uint8_t parity = 0;            // 0 none, 1 odd, 2 even, 3 mark, 4 space
-    std::uint8_t stopBits = 0;          // 0 one, 1 one and a half, 2 two
+    std::uint32_t baudRate = 9600; // bits per second
+    std::uint8_t byteSize = 8;     // data bits, 4..8
+    std::uint8_t parity = 0;       // 0 none, 1 odd, 2 even, 3 mark, 4 space
+    std::uint8_t stopBits = 0;     // 0 one, 1 one and a half, 2 two
     std::uint32_t flags = DcbFlag::Binary | DcbFlag::DtrControlEnable | DcbFlag::RtsControlEnable;
     std::uint16_t xonLim = 0;
     std::uint16_t xoffLim = 0;
@@ -157,8 +157,8 @@ public:
 };
 
 struct SerialOpenResult {
-    std::unique_ptr<SerialDevice> device;   // null on failure
-    int error = 0;                          // system error number on failure
+    std::unique_ptr<SerialDevice> device; // null on failure
+    int error = 0;                        // system error number on failure
 };
 
 // Opens a device by the name the port class was given ("COM2", "/dev/ttyUSB0").

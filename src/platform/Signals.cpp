@@ -75,7 +75,7 @@ void SignalWatcher::onReadable() {
     unsigned char buffer[64];
     for (;;) {
         const ssize_t n = ::read(readFd_, buffer, sizeof buffer);
-        if (n <= 0) break;  // EAGAIN: drained
+        if (n <= 0) break; // EAGAIN: drained
         for (ssize_t i = 0; i < n; ++i)
             if (handler_) handler_(buffer[i]);
     }

@@ -90,7 +90,7 @@ private:
         decltype(&XAPI_PutShorts) PutShorts = nullptr;
         decltype(&XAPI_Users) Users = nullptr;
     };
-    struct Window;  // the handle object given to the plug-in
+    struct Window; // the handle object given to the plug-in
 
     bool Bind();
     void Deliver(unsigned int message, long lParam);

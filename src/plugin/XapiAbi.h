@@ -25,10 +25,10 @@ struct TPortStruct {
 
 // One line of the line-state table.
 struct TStavLinek {
-    unsigned char State;   // state code
-    unsigned char Data1;   // as received
-    unsigned char Data2;   // as received
-    unsigned char Flags;   // bit 0: caller data waiting
+    unsigned char State; // state code
+    unsigned char Data1; // as received
+    unsigned char Data2; // as received
+    unsigned char Flags; // bit 0: caller data waiting
 };
 
 // The queue reply of the exchange without its result byte.  The gateway
@@ -39,14 +39,14 @@ struct TFront {
 
 // A command of the plug-in for the exchange, filled by XAPI_GetCommand.
 struct TStates {
-    unsigned char Kind;      // 0 speaker, 1 microphone, 2 volume up, 3 volume down,
-                             // 4 dial, 5 queue, 6 short number, 7 transfer,
-                             // 8 hold, 9 park
+    unsigned char Kind; // 0 speaker, 1 microphone, 2 volume up, 3 volume down,
+                        // 4 dial, 5 queue, 6 short number, 7 transfer,
+                        // 8 hold, 9 park
     unsigned char Param1;
     unsigned char Param2;
     unsigned char Param3;
-    std::uint32_t Port;      // the low byte is the exchange port
-    unsigned char Data[80];  // dial text (NUL-terminated) or command bytes
+    std::uint32_t Port;     // the low byte is the exchange port
+    unsigned char Data[80]; // dial text (NUL-terminated) or command bytes
 };
 
 #pragma pack(pop)
@@ -79,16 +79,14 @@ struct TStringList {
 // plug-in posts messages to the gateway's loop.  Post is thread-safe.
 struct XapiWindow {
     void (*Post)(XapiWindow* self, unsigned int message, long lParam);
-    void* Gateway;  // the gateway's own; do not touch
+    void* Gateway; // the gateway's own; do not touch
 };
 
 inline constexpr unsigned int XapiCommandMessage = 33169; // 0x8191
 
-inline void XapiPostMessage(void* window, unsigned int message, long lParam)
-{
+inline void XapiPostMessage(void* window, unsigned int message, long lParam) {
     auto* handle = static_cast<XapiWindow*>(window);
-    if (handle != nullptr && handle->Post != nullptr)
-        handle->Post(handle, message, lParam);
+    if (handle != nullptr && handle->Post != nullptr) handle->Post(handle, message, lParam);
 }
 
 #define VANTOR_XAPI_EXPORT __attribute__((visibility("default")))

@@ -14,8 +14,7 @@ namespace {
 constexpr const char* LogLabel = "XAPI";
 
 // Log texts of the commands that only name their port.
-const char* PortCommandText(unsigned kind)
-{
+const char* PortCommandText(unsigned kind) {
     switch (kind) {
     case 0: return "Message SPEAKER (ON/OFF) Port:";
     case 1: return "Message MIC (ON/OFF) Port:";
@@ -32,31 +31,23 @@ const char* PortCommandText(unsigned kind)
 } // namespace
 
 XapiCommandHandler::XapiCommandHandler(TXAPI& xapi, LogWriter& log, Hooks hooks)
-    : xapi_(xapi), log_(log), hooks_(std::move(hooks))
-{
-}
+    : xapi_(xapi), log_(log), hooks_(std::move(hooks)) {}
 
-void XapiCommandHandler::HandleMessage(long lParam)
-{
+void XapiCommandHandler::HandleMessage(long lParam) {
     TStates command{};
-    if (!xapi_.Active() || !xapi_.GetCommand(static_cast<int>(lParam), command))
-        return;
+    if (!xapi_.Active() || !xapi_.GetCommand(static_cast<int>(lParam), command)) return;
     Execute(command);
 }
 
-void XapiCommandHandler::Store(const TStates& command)
-{
-    if (!hooks_.StoreCommand)
-        return;
+void XapiCommandHandler::Store(const TStates& command) {
+    if (!hooks_.StoreCommand) return;
     std::array<std::uint8_t, sizeof(TStates)> bytes{};
     std::memcpy(bytes.data(), &command, bytes.size());
     const int slot = hooks_.StoreCommand(bytes);
-    if (hooks_.Enqueue)
-        hooks_.Enqueue('#', slot);
+    if (hooks_.Enqueue) hooks_.Enqueue('#', slot);
 }
 
-void XapiCommandHandler::Execute(const TStates& command)
-{
+void XapiCommandHandler::Execute(const TStates& command) {
     const unsigned kind = command.Kind;
     if (const char* text = PortCommandText(kind)) {
         log_.WriteLog(LogLabel, text + std::to_string(command.Port));
@@ -70,13 +61,12 @@ void XapiCommandHandler::Execute(const TStates& command)
     // Any other kind is not a command of ours: ignored.
 }
 
-void XapiCommandHandler::Dial(const TStates& command)
-{
+void XapiCommandHandler::Dial(const TStates& command) {
     const auto* data = reinterpret_cast<const char*>(command.Data);
     const std::string_view given(data, strnlen(data, MaxDialLength));
-    if (given.empty())
-        return;
-    const std::string number = hooks_.SubstitutePrefix ? hooks_.SubstitutePrefix(given) : std::string(given);
+    if (given.empty()) return;
+    const std::string number =
+        hooks_.SubstitutePrefix ? hooks_.SubstitutePrefix(given) : std::string(given);
     log_.WriteLog(LogLabel, "Message VOL " + number + " Port:" + std::to_string(command.Port));
     for (std::size_t at = 0; at < number.size(); at += DialChunk) {
         const std::size_t length = std::min(DialChunk, number.size() - at);

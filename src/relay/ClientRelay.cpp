@@ -62,8 +62,7 @@ void ClientRelay::ClientRead(RelaySocket& client) {
     } else if (command == CmdSW) {
         lastSWRequest_ = p_.loop.now();
         p_.scheduler.EnableSWPoll();
-        if (AnswerFromSnapshot(client, p_.store.SWSnapshot(), SWSnapshotMaxAgeMs, TextSW))
-            return;
+        if (AnswerFromSnapshot(client, p_.store.SWSnapshot(), SWSnapshotMaxAgeMs, TextSW)) return;
     } else if (command == CmdAccountingNext || command == CmdAccountingAgain) {
         if (AnswerAccounting(client, request)) return;
     }
@@ -81,9 +80,9 @@ void ClientRelay::DropOverlong(RelaySocket& client, int pending) {
         if (got <= 0) break;
         drained += got;
     }
-    p_.log.WriteLog("!Err", ClientLabel("<IP:", client) + " request of " +
-                                std::to_string(pending) + " bytes is longer than " +
-                                std::to_string(ReceiveBufferSize) + " bytes; dropped");
+    p_.log.WriteLog("!Err", ClientLabel("<IP:", client) + " request of " + std::to_string(pending) +
+                                " bytes is longer than " + std::to_string(ReceiveBufferSize) +
+                                " bytes; dropped");
 }
 
 bool ClientRelay::AnswerFromSnapshot(RelaySocket& client, const RelayStore::Snapshot& snapshot,
@@ -93,7 +92,8 @@ bool ClientRelay::AnswerFromSnapshot(RelaySocket& client, const RelayStore::Snap
     // A snapshot stamped in the future (the clock was set back) is not trusted.
     if (age < 0 || age > maxAgeMs) return false;
     if (p_.settings.Com_In) p_.log.WriteLog("<CCH", p_.texts.Msg(textNumber));
-    if (p_.settings.TCPIP_Out) p_.log.WriteLog(ClientLabel(">IP:", client), p_.texts.Msg(textNumber));
+    if (p_.settings.TCPIP_Out)
+        p_.log.WriteLog(ClientLabel(">IP:", client), p_.texts.Msg(textNumber));
     Send(client, snapshot.bytes);
     return true;
 }
@@ -104,9 +104,8 @@ bool ClientRelay::AnswerAccounting(RelaySocket& client, std::span<const std::uin
         return true;
     }
     if (!p_.settings.ReadUct) return false;
-    const auto number =
-        p_.records.RecordForClient(static_cast<std::int64_t>(client.UserData()),
-                                   request[0] == CmdAccountingAgain);
+    const auto number = p_.records.RecordForClient(static_cast<std::int64_t>(client.UserData()),
+                                                   request[0] == CmdAccountingAgain);
     const auto text = number ? p_.records.Text(*number) : std::nullopt;
     if (!text) {
         Send(client, NoRecord);

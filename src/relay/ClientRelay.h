@@ -40,8 +40,8 @@ public:
     static constexpr double SWSnapshotMaxAgeMs = 600;
 
     struct Parts {
-        EventLoop& loop;                 // now()
-        const Settings& settings;        // log switches, ReadUct, SendUct
+        EventLoop& loop;          // now()
+        const Settings& settings; // log switches, ReadUct, SendUct
         LogWriter& log;
         const TextSource& texts;
         const CommandFormatter& formatter;

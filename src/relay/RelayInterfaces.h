@@ -37,8 +37,7 @@ public:
     virtual ~RelayConnections() = default;
     // Calls `use` with the first connection (in list order) whose handle is
     // `handle`; false when there is none.
-    virtual bool WithClient(std::int32_t handle,
-                            const std::function<void(RelaySocket&)>& use) = 0;
+    virtual bool WithClient(std::int32_t handle, const std::function<void(RelaySocket&)>& use) = 0;
 };
 
 // What the relay needs of the request queue and the link cycle.
@@ -50,7 +49,8 @@ public:
     virtual bool LinkIdleAndQueueEmpty() const = 0;
     // Records the request in the sent-request list as kind 'T' for the client,
     // under the sequence number the next send will use.
-    virtual void RecordClientRequest(std::int32_t handle, std::span<const std::uint8_t> request) = 0;
+    virtual void RecordClientRequest(std::int32_t handle,
+                                     std::span<const std::uint8_t> request) = 0;
     // The packet sender: frames and writes the request, status line and
     // (when Com_LocOut is set) log line with label and text.
     virtual void SendPacket(std::string_view label, std::string_view text,
@@ -59,7 +59,8 @@ public:
     virtual void SetAwaitingClientReply() = 0;
     // Queues the request as kind 'T' under "T<handle>", replacing that
     // client's waiting request.
-    virtual void EnqueueClientRequest(std::int32_t handle, std::span<const std::uint8_t> request) = 0;
+    virtual void EnqueueClientRequest(std::int32_t handle,
+                                      std::span<const std::uint8_t> request) = 0;
     // A client asked for line states / the SW state: keep polling them.
     virtual void EnableANPoll() = 0;
     virtual void EnableSWPoll() = 0;

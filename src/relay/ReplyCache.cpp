@@ -79,8 +79,7 @@ const ReplyCache::Entry* ReplyCache::Lookup(std::span<const std::uint8_t> reques
     return index < 0 ? nullptr : &entries_[static_cast<std::size_t>(index)];
 }
 
-void ReplyCache::Store(std::span<const std::uint8_t> request,
-                       std::span<const std::uint8_t> reply) {
+void ReplyCache::Store(std::span<const std::uint8_t> request, std::span<const std::uint8_t> reply) {
     if (maxCache_ == 0 || request.empty() || request[0] != 0) return;
     if (request.size() > RequestCapacity || reply.size() > ReplyCapacity) return;
 

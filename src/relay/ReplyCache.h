@@ -24,7 +24,7 @@ public:
     static constexpr std::size_t RequestCapacity = 512;
     static constexpr std::size_t ReplyCapacity = 512;
     static constexpr std::size_t LifetimeTableSize = 50;
-    static constexpr std::uint32_t LifetimeBeyondTable = 10;  // ms
+    static constexpr std::uint32_t LifetimeBeyondTable = 10; // ms
 
     struct Entry {
         std::array<std::uint8_t, RequestCapacity> request;
@@ -34,7 +34,7 @@ public:
         std::array<std::uint8_t, ReplyCapacity> reply;
         std::uint32_t replyLength;
         TDateTime stored;
-        std::uint32_t lifetime;  // ms
+        std::uint32_t lifetime; // ms
 
         std::span<const std::uint8_t> Reply() const { return {reply.data(), replyLength}; }
     };

@@ -25,8 +25,12 @@ void ServerSocketRelay::Attach(ClientRelay& relay) {
     server_.OnClientError = [this](TObject* s, TCustomWinSocket* c, TErrorEvent e, int& code) {
         ServerSocket1ClientError(s, c, e, code);
     };
-    server_.OnClientWrite = [this](TObject* s, TCustomWinSocket* c) { ServerSocket1ClientWrite(s, c); };
-    server_.OnClientRead = [this](TObject* s, TCustomWinSocket* c) { ServerSocket1ClientRead(s, c); };
+    server_.OnClientWrite = [this](TObject* s, TCustomWinSocket* c) {
+        ServerSocket1ClientWrite(s, c);
+    };
+    server_.OnClientRead = [this](TObject* s, TCustomWinSocket* c) {
+        ServerSocket1ClientRead(s, c);
+    };
     server_.OnBacklogExceeded = [this](TObject* s, TCustomWinSocket* c, std::size_t n) {
         BacklogExceeded(s, c, n);
     };
@@ -72,9 +76,7 @@ void ServerSocketRelay::ServerSocket1Accept(TObject*, TCustomWinSocket*) {
     log_.SetStatusText("OnAccept");
 }
 
-void ServerSocketRelay::ServerSocket1GetSocket(TObject*, int) {
-    log_.SetStatusText("OnGetSocket");
-}
+void ServerSocketRelay::ServerSocket1GetSocket(TObject*, int) { log_.SetStatusText("OnGetSocket"); }
 
 void ServerSocketRelay::ServerSocket1ClientConnect(TObject*, TCustomWinSocket* socket) {
     log_.SetStatusText("OnClientConnect " + (socket ? socket->RemoteAddress() : std::string()));
@@ -102,7 +104,8 @@ void ServerSocketRelay::ServerSocket1ClientRead(TObject*, TCustomWinSocket* sock
     relay_->ClientRead(view);
 }
 
-void ServerSocketRelay::BacklogExceeded(TObject*, TCustomWinSocket* socket, std::size_t unsentBytes) {
+void ServerSocketRelay::BacklogExceeded(TObject*, TCustomWinSocket* socket,
+                                        std::size_t unsentBytes) {
     if (!socket) return;
     WinSocketView view(*socket);
     log_.WriteLog("!Err", ClientRelay::ClientLabel(">IP:", view) + " does not read its replies (" +

@@ -7,24 +7,31 @@
 namespace vantor {
 
 namespace {
-constexpr std::uint32_t kBaudRates[] = {110,   300,   600,   1200,   2400,   4800,   9600,  14400,
+constexpr std::uint32_t kBaudRates[] = {110,   300,   600,   1200,  2400,   4800,   9600,  14400,
                                         19200, 38400, 56000, 57600, 115200, 128000, 256000};
-constexpr std::uint32_t kOptionFlags[] = {DcbFlag::Parity, DcbFlag::DsrSensitivity, DcbFlag::TXContinueOnXoff,
-                                          DcbFlag::ErrorChar, DcbFlag::Null};
-constexpr std::uint32_t kEventValues[] = {CommEvent::Break, CommEvent::Cts,    CommEvent::Dsr,
-                                          CommEvent::Err,   CommEvent::Ring,   CommEvent::Rlsd,
+constexpr std::uint32_t kOptionFlags[] = {DcbFlag::Parity, DcbFlag::DsrSensitivity,
+                                          DcbFlag::TXContinueOnXoff, DcbFlag::ErrorChar,
+                                          DcbFlag::Null};
+constexpr std::uint32_t kEventValues[] = {CommEvent::Break,  CommEvent::Cts,    CommEvent::Dsr,
+                                          CommEvent::Err,    CommEvent::Ring,   CommEvent::Rlsd,
                                           CommEvent::RxChar, CommEvent::RxFlag, CommEvent::TxEmpty};
 
 constexpr char kAlreadyOpen[] = "Port already assigned (open)";
 constexpr char kNotOpen[] = "Port not open, unable to complete operation";
 } // namespace
 
-std::uint32_t BaudRateValue(TBaudrate rate) { return kBaudRates[std::min<unsigned>(rate, br256000)]; }
+std::uint32_t BaudRateValue(TBaudrate rate) {
+    return kBaudRates[std::min<unsigned>(rate, br256000)];
+}
 std::uint8_t ParityValue(TParity parity) { return static_cast<std::uint8_t>(parity); }
 std::uint8_t StopbitsValue(TStopbits stopbits) { return static_cast<std::uint8_t>(stopbits); }
 std::uint8_t DatabitsValue(TDatabits databits) { return static_cast<std::uint8_t>(databits + 4); }
-std::uint32_t OptionFlag(TCommOption option) { return kOptionFlags[std::min<unsigned>(option, coNullStrip)]; }
-std::uint32_t EventValue(TCommEventType event) { return kEventValues[std::min<unsigned>(event, evTxEmpty)]; }
+std::uint32_t OptionFlag(TCommOption option) {
+    return kOptionFlags[std::min<unsigned>(option, coNullStrip)];
+}
+std::uint32_t EventValue(TCommEventType event) {
+    return kEventValues[std::min<unsigned>(event, evTxEmpty)];
+}
 std::uint32_t EventMaskOf(TCommEventTypes events) {
     std::uint32_t mask = 0;
     for (unsigned e = evBreak; e <= evTxEmpty; ++e)
@@ -34,8 +41,7 @@ std::uint32_t EventMaskOf(TCommEventTypes events) {
 
 ECommError::ECommError(std::string_view text, int errorCode)
     : std::runtime_error(std::string(text) + " (Error: " + std::to_string(errorCode) + ") "),
-      text_(text),
-      errorCode_(errorCode) {}
+      text_(text), errorCode_(errorCode) {}
 
 // ---------------------------------------------------------------------------
 
@@ -98,7 +104,8 @@ struct TCommEventThread::Shared {
 
 TCommEventThread::TCommEventThread(std::shared_ptr<SerialDevice> device, std::uint32_t eventMask,
                                    EventLoop& loop, DispatchHandler dispatch, LostHandler lost)
-    : shared_(std::make_shared<Shared>(std::move(device), loop, std::move(dispatch), std::move(lost))) {
+    : shared_(
+          std::make_shared<Shared>(std::move(device), loop, std::move(dispatch), std::move(lost))) {
     shared_->device->setEventMask(eventMask);
     thread_ = std::thread(&TCommEventThread::Run, shared_);
 }
@@ -156,7 +163,7 @@ void TCommEventThread::Stop() {
         if (done)
             thread_.join();
         else
-            thread_.detach();   // it ends by itself once its hand-over returns
+            thread_.detach(); // it ends by itself once its hand-over returns
     }
 }
 
@@ -175,14 +182,16 @@ TCustomComm::~TCustomComm() { Close(); }
 void TCustomComm::Open() {
     if (IsOpen()) throw ECommError(kAlreadyOpen, -1);
     SerialOpenResult opened = factory_ ? factory_(deviceName_) : SerialOpenResult{nullptr, ENODEV};
-    if (!opened.device) throw ECommError("Error accessing specified device", opened.error ? opened.error : ENODEV);
+    if (!opened.device)
+        throw ECommError("Error accessing specified device", opened.error ? opened.error : ENODEV);
     if (!opened.device->isCharacterDevice()) {
         opened.device->close();
         throw ECommError("Invalid device handle, access denied", -1);
     }
     device_ = std::shared_ptr<SerialDevice>(std::move(opened.device));
     eventThread_ = std::make_unique<TCommEventThread>(
-        device_, EventMaskOf(monitorEvents_), loop_, [this](std::uint32_t mask) { DispatchEvents(mask); },
+        device_, EventMaskOf(monitorEvents_), loop_,
+        [this](std::uint32_t mask) { DispatchEvents(mask); },
         [this](int error) { DeviceLost(error); });
     // From here on the port counts as open even if a step fails, so that the
     // caller can still Close() it.
@@ -199,7 +208,8 @@ void TCustomComm::Close() {
     }
     std::lock_guard lock(ioLock_);
     // Whatever the driver still holds in either direction is dropped with the port.
-    device_->purge(PurgeFlag::TxAbort | PurgeFlag::RxAbort | PurgeFlag::TxClear | PurgeFlag::RxClear);
+    device_->purge(PurgeFlag::TxAbort | PurgeFlag::RxAbort | PurgeFlag::TxClear |
+                   PurgeFlag::RxClear);
     device_->close();
     device_.reset();
 }
@@ -211,7 +221,8 @@ void TCustomComm::DeviceLost(int error) {
 
 void TCustomComm::ApplyTimeouts() {
     if (!IsOpen()) return;
-    if (const int error = device_->setImmediateReads()) throw ECommError("Error updating CommTimeouts", error);
+    if (const int error = device_->setImmediateReads())
+        throw ECommError("Error updating CommTimeouts", error);
 }
 
 void TCustomComm::SetupComm() {
@@ -223,7 +234,8 @@ void TCustomComm::SetupComm() {
 void TCustomComm::ApplySettings() {
     if (!IsOpen()) return;
     SerialLineSettings dcb;
-    if (const int error = device_->getState(dcb)) throw ECommError("Error updating DataControlBlock", error);
+    if (const int error = device_->getState(dcb))
+        throw ECommError("Error updating DataControlBlock", error);
     dcb.baudRate = BaudRateValue(baudRate_);
     dcb.parity = ParityValue(parity_);
     dcb.stopBits = StopbitsValue(stopbits_);
@@ -253,7 +265,8 @@ void TCustomComm::ApplySettings() {
         else
             dcb.flags &= ~OptionFlag(option);
     }
-    if (const int error = device_->setState(dcb)) throw ECommError("Error updating DataControlBlock", error);
+    if (const int error = device_->setState(dcb))
+        throw ECommError("Error updating DataControlBlock", error);
     dcb_ = dcb;
 }
 
@@ -262,7 +275,8 @@ int TCustomComm::Write(const void* buffer, int count) {
     if (!IsOpen()) throw ECommError("Write error", EBADF);
     if (count <= 0 || buffer == nullptr) return 0;
     const SerialIoResult r = device_->write(
-        std::span(static_cast<const std::uint8_t*>(buffer), static_cast<std::size_t>(count)), writeTimeout_);
+        std::span(static_cast<const std::uint8_t*>(buffer), static_cast<std::size_t>(count)),
+        writeTimeout_);
     if (r.error) throw ECommError("Write error", r.error);
     return static_cast<int>(r.count);
 }
@@ -271,8 +285,8 @@ int TCustomComm::Read(void* buffer, int count) {
     std::lock_guard lock(ioLock_);
     if (!IsOpen()) throw ECommError("Read error", EBADF);
     if (count <= 0 || buffer == nullptr) return 0;
-    const SerialIoResult r =
-        device_->read(std::span(static_cast<std::uint8_t*>(buffer), static_cast<std::size_t>(count)));
+    const SerialIoResult r = device_->read(
+        std::span(static_cast<std::uint8_t*>(buffer), static_cast<std::size_t>(count)));
     if (r.error) throw ECommError("Read error", r.error);
     return static_cast<int>(r.count);
 }
@@ -283,7 +297,8 @@ void TCustomComm::PurgeOutput() {
 
 void TCustomComm::SetDTR(bool state) {
     if (!IsOpen()) throw ECommError(kNotOpen, -1);
-    if (const int error = device_->setDTR(state)) throw ECommError("EscapeCommFunction failure", error);
+    if (const int error = device_->setDTR(state))
+        throw ECommError("EscapeCommFunction failure", error);
 }
 
 bool TCustomComm::LineActive(int line) {

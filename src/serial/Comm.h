@@ -30,16 +30,43 @@
 namespace vantor {
 
 enum TBaudrate : std::uint8_t {
-    br110, br300, br600, br1200, br2400, br4800, br9600, br14400, br19200, br38400,
-    br56000, br57600, br115200, br128000, br256000,
+    br110,
+    br300,
+    br600,
+    br1200,
+    br2400,
+    br4800,
+    br9600,
+    br14400,
+    br19200,
+    br38400,
+    br56000,
+    br57600,
+    br115200,
+    br128000,
+    br256000,
 };
 enum TParity : std::uint8_t { paNone, paOdd, paEven, paMark, paSpace };
 enum TStopbits : std::uint8_t { sb10, sb15, sb20 };
 enum TDatabits : std::uint8_t { da4, da5, da6, da7, da8 };
 enum TFlowControl : std::uint8_t { fcNone, fcCTS, fcDTR, fcSoftware, fcDefault };
-enum TCommOption : std::uint8_t { coParityCheck, coDsrSensitivity, coIgnoreXOff, coErrorChar, coNullStrip };
+enum TCommOption : std::uint8_t {
+    coParityCheck,
+    coDsrSensitivity,
+    coIgnoreXOff,
+    coErrorChar,
+    coNullStrip
+};
 enum TCommEventType : std::uint8_t {
-    evBreak, evCts, evDsr, evError, evRing, evRlsd, evRxChar, evRxFlag, evTxEmpty,
+    evBreak,
+    evCts,
+    evDsr,
+    evError,
+    evRing,
+    evRlsd,
+    evRxChar,
+    evRxFlag,
+    evTxEmpty,
 };
 
 // A small set of enumeration values, as the port's set-typed properties hold them.
@@ -71,16 +98,16 @@ private:
 using TCommOptions = TSet<TCommOption>;
 using TCommEventTypes = TSet<TCommEventType>;
 
-inline constexpr TCommEventTypes AllCommEvents{evBreak, evCts, evDsr,    evError,  evRing,
-                                              evRlsd,  evRxChar, evRxFlag, evTxEmpty};
+inline constexpr TCommEventTypes AllCommEvents{evBreak, evCts,    evDsr,    evError,  evRing,
+                                               evRlsd,  evRxChar, evRxFlag, evTxEmpty};
 
 // Driver values of the enumerations.
-std::uint32_t BaudRateValue(TBaudrate rate);           // bits per second
-std::uint8_t ParityValue(TParity parity);              // 0..4
-std::uint8_t StopbitsValue(TStopbits stopbits);        // 0..2
-std::uint8_t DatabitsValue(TDatabits databits);        // 4..8
-std::uint32_t OptionFlag(TCommOption option);          // DcbFlag bit
-std::uint32_t EventValue(TCommEventType event);        // CommEvent bit
+std::uint32_t BaudRateValue(TBaudrate rate);    // bits per second
+std::uint8_t ParityValue(TParity parity);       // 0..4
+std::uint8_t StopbitsValue(TStopbits stopbits); // 0..2
+std::uint8_t DatabitsValue(TDatabits databits); // 4..8
+std::uint32_t OptionFlag(TCommOption option);   // DcbFlag bit
+std::uint32_t EventValue(TCommEventType event); // CommEvent bit
 std::uint32_t EventMaskOf(TCommEventTypes events);
 
 class ECommError : public std::runtime_error {
@@ -123,7 +150,9 @@ public:
     void SetEOFChar(std::uint8_t c) { Change(chars_.eof, c); }
     void SetEvtChar(std::uint8_t c) { Change(chars_.evt, c); }
 
-    friend bool operator==(const TCommEventChars& a, const TCommEventChars& b) { return a.chars_ == b.chars_; }
+    friend bool operator==(const TCommEventChars& a, const TCommEventChars& b) {
+        return a.chars_ == b.chars_;
+    }
 
 private:
     struct Chars {
@@ -171,7 +200,8 @@ private:
 
 class TCustomComm : public TComponent {
 public:
-    TCustomComm(TComponent* owner, EventLoop& loop, SerialDeviceFactory factory = OpenPosixSerialDevice);
+    TCustomComm(TComponent* owner, EventLoop& loop,
+                SerialDeviceFactory factory = OpenPosixSerialDevice);
     ~TCustomComm() override;
     std::string ClassName() const override { return "TCustomComm"; }
 
@@ -181,7 +211,9 @@ public:
     // Returns the number of bytes written, -1 when the driver did not take
     // them all within WriteTimeout.
     int Write(const void* buffer, int count);
-    int Write(std::span<const std::uint8_t> bytes) { return Write(bytes.data(), static_cast<int>(bytes.size())); }
+    int Write(std::span<const std::uint8_t> bytes) {
+        return Write(bytes.data(), static_cast<int>(bytes.size()));
+    }
     // Reads up to count bytes that are already waiting; 0 when none are.
     int Read(void* buffer, int count);
     void PurgeOutput();
@@ -249,8 +281,8 @@ private:
     SerialDeviceFactory factory_;
     std::shared_ptr<SerialDevice> device_;
     std::unique_ptr<TCommEventThread> eventThread_;
-    SerialLineSettings dcb_;   // as last read from the driver
-    std::mutex ioLock_;        // one read or write at a time
+    SerialLineSettings dcb_; // as last read from the driver
+    std::mutex ioLock_;      // one read or write at a time
 
     std::string deviceName_ = "Com2";
     int readTimeout_ = 1000;

@@ -30,7 +30,15 @@ bool ParseBaud(std::string_view s, CommMode& mode) {
     }
     // The short forms of the mode syntax name the classic rates by their first two digits.
     static constexpr std::array<std::pair<std::uint32_t, std::uint32_t>, 9> shortForms{{
-        {11, 110}, {15, 150}, {30, 300}, {60, 600}, {12, 1200}, {24, 2400}, {48, 4800}, {96, 9600}, {19, 19200},
+        {11, 110},
+        {15, 150},
+        {30, 300},
+        {60, 600},
+        {12, 1200},
+        {24, 2400},
+        {48, 4800},
+        {96, 9600},
+        {19, 19200},
     }};
     if (s.size() == 2)
         for (auto [abbrev, rate] : shortForms)
@@ -125,7 +133,7 @@ std::optional<CommMode> ParseCommMode(std::string_view text) {
     for (std::size_t i = 0; i < fields.size(); ++i) {
         const std::string_view field = Trim(fields[i]);
         if (field.empty()) {
-            if (i == 0) return std::nullopt;   // the baud rate leads every mode text
+            if (i == 0) return std::nullopt; // the baud rate leads every mode text
             continue;
         }
         if (i < 4) {

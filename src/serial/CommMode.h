@@ -12,10 +12,10 @@
 namespace vantor {
 
 struct CommMode {
-    std::optional<std::uint32_t> baudRate;   // any number; the port keeps only the rates it knows
-    std::optional<char> parity;              // 'N', 'O', 'E', 'M' or 'S'
-    std::optional<std::uint8_t> dataBits;    // 4..8
-    std::optional<std::uint8_t> stopBits;    // 0 one, 1 one and a half, 2 two
+    std::optional<std::uint32_t> baudRate; // any number; the port keeps only the rates it knows
+    std::optional<char> parity;            // 'N', 'O', 'E', 'M' or 'S'
+    std::optional<std::uint8_t> dataBits;  // 4..8
+    std::optional<std::uint8_t> stopBits;  // 0 one, 1 one and a half, 2 two
 };
 
 // nullopt when the text does not follow the syntax.

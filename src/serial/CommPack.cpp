@@ -17,7 +17,8 @@ TCommPack::TCommPack(TComponent* owner, EventLoop& loop, SerialDeviceFactory fac
 void TCommPack::WritePacket(std::uint8_t type, const std::uint8_t* data, int len) {
     if (len < 0 || len > 0xFFFE || (len > 0 && data == nullptr))
         throw ECommError("Packet too long for one frame", -1);
-    const std::vector<std::uint8_t> frame = EncodeFrame(type, std::span(data, static_cast<std::size_t>(len)));
+    const std::vector<std::uint8_t> frame =
+        EncodeFrame(type, std::span(data, static_cast<std::size_t>(len)));
     Write(frame.data(), static_cast<int>(frame.size()));
 }
 

@@ -49,7 +49,9 @@ TCommPax::TCommPax(TComponent* owner, EventLoop& loop, SerialDeviceFactory facto
     OnRxChar = [this](TObject* sender, int count) { RxChar(sender, count); };
 }
 
-std::uint32_t TCommPax::Update_CRC32(std::uint32_t crc, std::uint8_t chr) { return vantor::Update_CRC32(crc, chr); }
+std::uint32_t TCommPax::Update_CRC32(std::uint32_t crc, std::uint8_t chr) {
+    return vantor::Update_CRC32(crc, chr);
+}
 
 void TCommPax::WriteChar(std::uint8_t Chr, bool Escape) {
     Write(&Chr, 1);
@@ -75,9 +77,10 @@ bool TCommPax::Set(std::string_view settings) {
     SetDeviceName(std::string(settings.substr(0, colon)));
     if (mode->baudRate) {
         static constexpr std::pair<std::uint32_t, TBaudrate> rates[] = {
-            {110, br110},       {300, br300},       {600, br600},       {1200, br1200},     {2400, br2400},
-            {4800, br4800},     {9600, br9600},     {14400, br14400},   {19200, br19200},   {38400, br38400},
-            {56000, br56000},   {57600, br57600},   {115200, br115200}, {128000, br128000}, {256000, br256000},
+            {110, br110},       {300, br300},       {600, br600},       {1200, br1200},
+            {2400, br2400},     {4800, br4800},     {9600, br9600},     {14400, br14400},
+            {19200, br19200},   {38400, br38400},   {56000, br56000},   {57600, br57600},
+            {115200, br115200}, {128000, br128000}, {256000, br256000},
         };
         for (auto [bps, rate] : rates)
             if (bps == *mode->baudRate) SetBaudRate(rate);
@@ -90,7 +93,7 @@ bool TCommPax::Set(std::string_view settings) {
         case 'O': SetParity(paOdd); break;
         case 'E': SetParity(paEven); break;
         case 'M': SetParity(paMark); break;
-        default: break;   // space parity is not taken from a settings text
+        default: break; // space parity is not taken from a settings text
         }
     }
     return true;
@@ -135,7 +138,9 @@ void TCommPax::ProcessMessages() {
 
 void TCommPax::Sleep(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
-std::int64_t TCommPax::ElapsedMs(std::int64_t since) const { return std::llabs(Loop().monotonicMs() - since); }
+std::int64_t TCommPax::ElapsedMs(std::int64_t since) const {
+    return std::llabs(Loop().monotonicMs() - since);
+}
 
 void TCommPax::WaitProcessing(int ms) {
     const std::int64_t start = Loop().monotonicMs();
@@ -204,7 +209,8 @@ int TCommPax::ModemRequest(TLabel* label, int timeoutMs) {
     }
 }
 
-int TCommPax::ModemStart(TLabel* label, std::string_view init, std::string_view number, bool pulse) {
+int TCommPax::ModemStart(TLabel* label, std::string_view init, std::string_view number,
+                         bool pulse) {
     SetModemCommand("AT&F");
     int result = ModemRequest(label, 6000);
     if (result != ModemOk) return result;
@@ -240,7 +246,7 @@ int TCommPax::ModemStop(TLabel* label) {
         WriteChar('+', false);
         WaitProcessing(100);
     }
-    Sleep(1000);   // guard time after the escape sequence; nothing may be sent meanwhile
+    Sleep(1000); // guard time after the escape sequence; nothing may be sent meanwhile
     static constexpr char hangUp[] = "ATH\r";
     Write(hangUp, 4);
     Show(label, "ATH");

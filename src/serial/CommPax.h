@@ -26,9 +26,9 @@ namespace vantor {
 class TLabel;
 
 // Modem result codes.
-inline constexpr int ModemConnect = 0;        // "CONNECT"
-inline constexpr int ModemNoConnection = 3;   // "NO DIALTONE", "NODIALTONE", "BUSY", "NO CARRIER"
-inline constexpr int ModemOk = 4;             // "OK", or hang-up done
+inline constexpr int ModemConnect = 0;      // "CONNECT"
+inline constexpr int ModemNoConnection = 3; // "NO DIALTONE", "NODIALTONE", "BUSY", "NO CARRIER"
+inline constexpr int ModemOk = 4;           // "OK", or hang-up done
 inline constexpr int ModemCancelled = -1;
 inline constexpr int ModemNoEcho = -2;
 inline constexpr int ModemTimedOut = -3;
@@ -43,7 +43,8 @@ public:
     static constexpr int ModemInputCapacity = 2040;
     static constexpr int ModemCommandSize = 202;
 
-    TCommPax(TComponent* owner, EventLoop& loop, SerialDeviceFactory factory = OpenPosixSerialDevice);
+    TCommPax(TComponent* owner, EventLoop& loop,
+             SerialDeviceFactory factory = OpenPosixSerialDevice);
     // Stops the event thread while the receive machine still exists.
     ~TCommPax() override { Close(); }
     std::string ClassName() const override { return "TCommPax"; }
@@ -85,7 +86,9 @@ public:
     void SetCancel(bool cancel) { cancel_ = cancel; }
     bool ModemActive() const { return modemActive_; }
     // The text collected by the running (or last) modem request.
-    std::string_view ModemText() const { return {modemInput_.data(), static_cast<std::size_t>(modemInputLength_)}; }
+    std::string_view ModemText() const {
+        return {modemInput_.data(), static_cast<std::size_t>(modemInputLength_)};
+    }
 
     int ModemStart(TLabel* label, std::string_view init, std::string_view number, bool pulse);
     int ModemOutPut(TLabel* label, std::string_view command, int timeoutMs);

@@ -50,10 +50,9 @@ bool FrameDecoder::TestCRC() const {
     // after an over-long length the answer is no instead of a read past the end.
     if (std::size_t(length_) + 4 > FrameReceiveBufferSize) return false;
     const std::uint32_t expected = crc_ ^ 0xFFFFFFFFu;
-    const std::uint32_t received = std::uint32_t(buffer_[length_]) |
-                                   std::uint32_t(buffer_[length_ + 1]) << 8 |
-                                   std::uint32_t(buffer_[length_ + 2]) << 16 |
-                                   std::uint32_t(buffer_[length_ + 3]) << 24;
+    const std::uint32_t received =
+        std::uint32_t(buffer_[length_]) | std::uint32_t(buffer_[length_ + 1]) << 8 |
+        std::uint32_t(buffer_[length_ + 2]) << 16 | std::uint32_t(buffer_[length_ + 3]) << 24;
     return expected == received;
 }
 
@@ -82,16 +81,12 @@ void FrameDecoder::feed(std::uint8_t b) {
             onStray(b);
         }
         break;
-    case StartSeen:
-        state_ = hash ? LengthLow : ee ? StartSeen : Hunt;
-        break;
+    case StartSeen: state_ = hash ? LengthLow : ee ? StartSeen : Hunt; break;
     case LengthLow:
         length_ = b;
         state_ = ee ? LengthLowEscape : LengthHigh;
         break;
-    case LengthLowEscape:
-        state_ = hash ? LengthLow : ee ? LengthHigh : FramingError;
-        break;
+    case LengthLowEscape: state_ = hash ? LengthLow : ee ? LengthHigh : FramingError; break;
     case LengthHigh:
         length_ = std::uint16_t(length_ | (b << 8));
         if (ee)
@@ -113,15 +108,13 @@ void FrameDecoder::feed(std::uint8_t b) {
         break;
     case BodyEscape:
         if (hash)
-            state_ = LengthLow;               // a new frame starts inside this one
+            state_ = LengthLow; // a new frame starts inside this one
         else if (ee)
-            state_ = finishIfComplete(Body);  // the doubled EE: second copy dropped
+            state_ = finishIfComplete(Body); // the doubled EE: second copy dropped
         else
             state_ = FramingError;
         break;
-    default:
-        state_ = Hunt;
-        break;
+    default: state_ = Hunt; break;
     }
     if (state_ >= Dropped) state_ = Hunt;
 }

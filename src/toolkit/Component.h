@@ -72,8 +72,8 @@ private:
     TComponent* owner_ = nullptr;
     std::string name_;
     int tag_ = 0;
-    std::vector<TComponent*> components_;              // registered, not owned
-    std::vector<std::unique_ptr<TComponent>> owned_;   // in adoption order
+    std::vector<TComponent*> components_;            // registered, not owned
+    std::vector<std::unique_ptr<TComponent>> owned_; // in adoption order
 };
 
 } // namespace vantor

@@ -187,7 +187,8 @@ void TMemo::SetText(std::string_view text) { lines_.SetText(text); }
 // ------------------------------------------------------------------ lists
 
 TItemsControl::TItemsControl(TComponent* owner, TControl* parent) : TControl(owner, parent) {
-    items_.SetChangeHandler([this](TStringList::Change change, int index) { ItemsChanged(change, index); });
+    items_.SetChangeHandler(
+        [this](TStringList::Change change, int index) { ItemsChanged(change, index); });
 }
 
 void TItemsControl::SetItemIndex(int index) {
@@ -203,14 +204,13 @@ void TItemsControl::ItemsChanged(TStringList::Change change, int index) {
         if (itemIndex_ >= 0 && index <= itemIndex_) ++itemIndex_;
         break;
     case TStringList::Change::Deleted:
-        if (index == itemIndex_) itemIndex_ = -1;
-        else if (index < itemIndex_) --itemIndex_;
+        if (index == itemIndex_)
+            itemIndex_ = -1;
+        else if (index < itemIndex_)
+            --itemIndex_;
         break;
-    case TStringList::Change::Cleared:
-        itemIndex_ = -1;
-        break;
-    case TStringList::Change::Replaced:
-        break;
+    case TStringList::Change::Cleared: itemIndex_ = -1; break;
+    case TStringList::Change::Replaced: break;
     }
     Changed();
 }
@@ -234,8 +234,10 @@ void TComboBox::SetText(std::string text) {
 
 void TComboBox::ItemsChanged(TStringList::Change change, int index) {
     TItemsControl::ItemsChanged(change, index);
-    if (change == TStringList::Change::Cleared) SetCaption(std::string());
-    else if (change == TStringList::Change::Replaced && index == itemIndex_) SetCaption(Items()[index]);
+    if (change == TStringList::Change::Cleared)
+        SetCaption(std::string());
+    else if (change == TStringList::Change::Replaced && index == itemIndex_)
+        SetCaption(Items()[index]);
 }
 
 void TRadioGroup::SetItemIndex(int index) {

@@ -17,8 +17,8 @@
 
 namespace vantor {
 
-inline constexpr int mrNone = 0, mrOk = 1, mrCancel = 2, mrAbort = 3, mrRetry = 4,
-                     mrIgnore = 5, mrYes = 6, mrNo = 7, mrAll = 8;
+inline constexpr int mrNone = 0, mrOk = 1, mrCancel = 2, mrAbort = 3, mrRetry = 4, mrIgnore = 5,
+                     mrYes = 6, mrNo = 7, mrAll = 8;
 
 class TForm;
 
@@ -93,9 +93,15 @@ public:
     int ModalResult() const { return modalResult_; }
     void SetModalResult(int result) { modalResult_ = result; }
     bool Default() const { return default_; }
-    void SetDefault(bool value) { default_ = value; Changed(); }
+    void SetDefault(bool value) {
+        default_ = value;
+        Changed();
+    }
     bool Cancel() const { return cancel_; }
-    void SetCancel(bool value) { cancel_ = value; Changed(); }
+    void SetCancel(bool value) {
+        cancel_ = value;
+        Changed();
+    }
     // Sets the form's ModalResult (when this button has one), then OnClick.
     void Click() override;
 
@@ -134,10 +140,16 @@ public:
     // Input limit for the user (0: none); SetText from code is not cut.
     int MaxLength() const { return maxLength_; }
     void SetMaxLength(int length) { maxLength_ = length; }
-    char PasswordChar() const { return passwordChar_; }   // '\0': shown plain
-    void SetPasswordChar(char c) { passwordChar_ = c; Changed(); }
+    char PasswordChar() const { return passwordChar_; } // '\0': shown plain
+    void SetPasswordChar(char c) {
+        passwordChar_ = c;
+        Changed();
+    }
     bool ReadOnly() const { return readOnly_; }
-    void SetReadOnly(bool value) { readOnly_ = value; Changed(); }
+    void SetReadOnly(bool value) {
+        readOnly_ = value;
+        Changed();
+    }
     // What typing does: ignored when read-only or disabled, cut to MaxLength.
     // Returns false when the input was refused.
     bool UserInput(std::string text);
@@ -159,7 +171,10 @@ public:
     std::string Text() const;
     void SetText(std::string_view text);
     bool ReadOnly() const { return readOnly_; }
-    void SetReadOnly(bool value) { readOnly_ = value; Changed(); }
+    void SetReadOnly(bool value) {
+        readOnly_ = value;
+        Changed();
+    }
 
 private:
     TStringList lines_;
@@ -195,10 +210,16 @@ public:
     void Delete(int index) { Items().Delete(index); }
     void Clear() { Items().Clear(); }
     int ItemHeight() const { return itemHeight_; }
-    void SetItemHeight(int h) { itemHeight_ = h; Changed(); }
+    void SetItemHeight(int h) {
+        itemHeight_ = h;
+        Changed();
+    }
     // The first visible item; a view keeps the selection in sight.
     int TopIndex() const { return topIndex_; }
-    void SetTopIndex(int index) { topIndex_ = index; Changed(); }
+    void SetTopIndex(int index) {
+        topIndex_ = index;
+        Changed();
+    }
 
 private:
     int itemHeight_ = 13;
@@ -211,7 +232,10 @@ public:
     std::string ClassName() const override { return "TComboBox"; }
     enum TComboBoxStyle { csDropDown, csDropDownList };
     TComboBoxStyle Style() const { return style_; }
-    void SetStyle(TComboBoxStyle style) { style_ = style; Changed(); }
+    void SetStyle(TComboBoxStyle style) {
+        style_ = style;
+        Changed();
+    }
     // Selecting an item shows its text; setting the text selects the item
     // that equals it exactly (none when no item does).
     const std::string& Text() const { return Caption(); }
@@ -231,7 +255,10 @@ public:
     using TItemsControl::TItemsControl;
     std::string ClassName() const override { return "TRadioGroup"; }
     int Columns() const { return columns_; }
-    void SetColumns(int columns) { columns_ = columns; Changed(); }
+    void SetColumns(int columns) {
+        columns_ = columns;
+        Changed();
+    }
     void SetItemIndex(int index) override;
 
 private:
@@ -256,7 +283,10 @@ public:
     std::string ClassName() const override { return "TImage"; }
     // Name of the picture resource the view shows (also the tray icon).
     const std::string& Picture() const { return picture_; }
-    void SetPicture(std::string name) { picture_ = std::move(name); Changed(); }
+    void SetPicture(std::string name) {
+        picture_ = std::move(name);
+        Changed();
+    }
 
 private:
     std::string picture_;
@@ -269,7 +299,10 @@ public:
     const std::string& SimpleText() const { return simpleText_; }
     void SetSimpleText(std::string text);
     bool SimplePanel() const { return simplePanel_; }
-    void SetSimplePanel(bool value) { simplePanel_ = value; Changed(); }
+    void SetSimplePanel(bool value) {
+        simplePanel_ = value;
+        Changed();
+    }
 
 private:
     std::string simpleText_;
@@ -284,7 +317,10 @@ public:
     using TControl::TControl;
     std::string ClassName() const override { return "TTabSheet"; }
     bool TabVisible() const { return tabVisible_; }
-    void SetTabVisible(bool visible) { tabVisible_ = visible; Changed(); }
+    void SetTabVisible(bool visible) {
+        tabVisible_ = visible;
+        Changed();
+    }
     TPageControl* PageControl() const;
     // Position among the page control's pages, -1 when not on one.
     int PageIndex() const;
@@ -299,7 +335,7 @@ public:
     using TControl::TControl;
     std::string ClassName() const override { return "TPageControl"; }
     int PageCount() const;
-    TTabSheet* Pages(int index) const;   // null outside 0..PageCount()-1
+    TTabSheet* Pages(int index) const; // null outside 0..PageCount()-1
     // The page shown; the first page until one is chosen.
     TTabSheet* ActivePage() const;
     void SetActivePage(TTabSheet* page);

@@ -17,13 +17,14 @@ std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
     return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
 }
 
-constexpr std::int64_t UnixEpochDay = 25569;   // 1 January 1970 as a date-time
+constexpr std::int64_t UnixEpochDay = 25569; // 1 January 1970 as a date-time
 
 } // namespace
 
 TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int second, int msec) {
     const std::int64_t days =
-        DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) + UnixEpochDay;
+        DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) +
+        UnixEpochDay;
     const double ms = ((hour * 60.0 + minute) * 60.0 + second) * 1000.0 + msec;
     return static_cast<double>(days) + ms / MSecsPerDay;
 }

@@ -16,8 +16,8 @@ struct TimeOfDay {
 };
 
 // Builds a date-time from calendar fields (proleptic Gregorian calendar).
-TDateTime EncodeDateTime(int year, int month, int day, int hour = 0, int minute = 0,
-                         int second = 0, int msec = 0);
+TDateTime EncodeDateTime(int year, int month, int day, int hour = 0, int minute = 0, int second = 0,
+                         int msec = 0);
 // The time of day of a date-time, rounded to the millisecond.
 TimeOfDay DecodeTime(TDateTime value);
 // "HH:MM:SS", the long time format of the log.

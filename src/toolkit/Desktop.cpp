@@ -56,7 +56,7 @@ int ScriptedDesktop::RunModal(TForm& form) {
     modalForms.push_back(form.ClassName());
     auto it = scripts_.find(form.ClassName());
     if (it == scripts_.end()) return mrCancel;
-    ModalScript script = it->second;   // the script may replace itself
+    ModalScript script = it->second; // the script may replace itself
     return script(form);
 }
 

@@ -22,16 +22,15 @@ inline constexpr unsigned MB_OK = 0x0, MB_OKCANCEL = 0x1, MB_ABORTRETRYIGNORE = 
                           MB_YESNOCANCEL = 0x3, MB_YESNO = 0x4, MB_RETRYCANCEL = 0x5,
                           MB_TYPEMASK = 0xF;
 inline constexpr unsigned MB_ICONHAND = 0x10, MB_ICONERROR = 0x10, MB_ICONSTOP = 0x10,
-                          MB_ICONQUESTION = 0x20, MB_ICONEXCLAMATION = 0x30,
-                          MB_ICONWARNING = 0x30, MB_ICONASTERISK = 0x40,
-                          MB_ICONINFORMATION = 0x40, MB_ICONMASK = 0xF0;
+                          MB_ICONQUESTION = 0x20, MB_ICONEXCLAMATION = 0x30, MB_ICONWARNING = 0x30,
+                          MB_ICONASTERISK = 0x40, MB_ICONINFORMATION = 0x40, MB_ICONMASK = 0xF0;
 inline constexpr unsigned MB_DEFBUTTON1 = 0x000, MB_DEFBUTTON2 = 0x100, MB_DEFBUTTON3 = 0x200,
                           MB_DEFMASK = 0xF00;
 inline constexpr unsigned MB_APPLMODAL = 0x0, MB_SYSTEMMODAL = 0x1000, MB_TASKMODAL = 0x2000,
                           MB_SETFOREGROUND = 0x10000, MB_TOPMOST = 0x40000,
                           MB_SERVICE_NOTIFICATION = 0x200000;
-inline constexpr int IDOK = 1, IDCANCEL = 2, IDABORT = 3, IDRETRY = 4, IDIGNORE = 5,
-                     IDYES = 6, IDNO = 7;
+inline constexpr int IDOK = 1, IDCANCEL = 2, IDABORT = 3, IDRETRY = 4, IDIGNORE = 5, IDYES = 6,
+                     IDNO = 7;
 // The answer a message box gives when its default button is pressed.
 int DefaultMessageBoxAnswer(unsigned flags);
 
@@ -45,19 +44,19 @@ inline constexpr unsigned NIF_MESSAGE = 0x1, NIF_ICON = 0x2, NIF_TIP = 0x4;
 struct TrayIconData {
     unsigned size = 88;
     unsigned iconId = 0;
-    unsigned flags = 0;             // NIF_*
+    unsigned flags = 0; // NIF_*
     unsigned callbackMessage = 0;
-    std::string icon;               // picture name; empty: none
-    std::string tip;                // 8-bit text, at most 63 characters
+    std::string icon; // picture name; empty: none
+    std::string tip;  // 8-bit text, at most 63 characters
 };
 // Mouse notifications the tray callback receives.
 inline constexpr unsigned WM_LBUTTONDBLCLK = 0x203, WM_RBUTTONUP = 0x205;
 
 struct FileDialogOptions {
     std::string title;
-    std::string fileName;      // proposed name
+    std::string fileName; // proposed name
     std::string initialDir;
-    std::string filter;        // "Text|*.txt|All|*"
+    std::string filter; // "Text|*.txt|All|*"
     std::string defaultExt;
 };
 
@@ -99,7 +98,9 @@ public:
     void SetForeground(TForm&) override {}
     void PopupMenu(TPopupMenu&, int, int) override {}
     void Help(unsigned, unsigned long, const std::string&) override {}
-    std::optional<std::string> SaveFileDialog(const FileDialogOptions&) override { return std::nullopt; }
+    std::optional<std::string> SaveFileDialog(const FileDialogOptions&) override {
+        return std::nullopt;
+    }
     int ScreenWidth() const override { return 1024; }
     int ScreenHeight() const override { return 768; }
 
@@ -115,7 +116,7 @@ std::string HeadlessMessageLine(std::string_view text, std::string_view caption)
 class ScriptedDesktop : public Desktop {
 public:
     struct MessageBoxCall {
-        std::string text, caption;   // 8-bit, as given
+        std::string text, caption; // 8-bit, as given
         unsigned flags;
         int answer;
     };
@@ -160,11 +161,13 @@ public:
     bool TrayAvailable() const { return trayAvailable_; }
     // No position: GetCursorPos fails.
     void SetCursorPos(std::optional<std::pair<int, int>> pos) { cursor_ = pos; }
-    void QueueSaveFileAnswer(std::optional<std::string> answer) { saveAnswers_.push_back(std::move(answer)); }
+    void QueueSaveFileAnswer(std::optional<std::string> answer) {
+        saveAnswers_.push_back(std::move(answer));
+    }
 
     std::vector<MessageBoxCall> messageBoxes;
     std::vector<TrayCall> trayCalls;
-    std::vector<std::string> modalForms;      // class names, in order
+    std::vector<std::string> modalForms; // class names, in order
     std::vector<TForm*> shownForms, hiddenForms, foreground;
     std::vector<PopupCall> popups;
     std::vector<HelpCall> helpCalls;

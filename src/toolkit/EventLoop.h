@@ -13,7 +13,7 @@ namespace vantor {
 class EventLoop {
 public:
     using Task = std::function<void()>;
-    using Handle = std::uint64_t;            // 0 is never a valid handle
+    using Handle = std::uint64_t; // 0 is never a valid handle
     enum IoEvents : unsigned { Readable = 1, Writable = 2, Error = 4, HangUp = 8 };
     using IoHandler = std::function<void(unsigned events)>;
 

@@ -155,8 +155,10 @@ void TForm::Hide() {
 }
 
 void TForm::SetVisible(bool visible) {
-    if (visible) Show();
-    else Hide();
+    if (visible)
+        Show();
+    else
+        Hide();
 }
 
 int TForm::ShowModal() {

@@ -108,7 +108,10 @@ public:
     TPosition Position() const { return position_; }
     void SetPosition(TPosition position) { position_ = position; }
     unsigned BorderIcons() const { return borderIcons_; }
-    void SetBorderIcons(unsigned icons) { borderIcons_ = icons; Changed(); }
+    void SetBorderIcons(unsigned icons) {
+        borderIcons_ = icons;
+        Changed();
+    }
 
     // Shows the form as a modal dialog through the desktop.  ModalResult is
     // cleared first; the form is visible (and active) while the dialog runs;
@@ -142,8 +145,8 @@ private:
     int modalResult_ = mrNone;
     bool modal_ = false;
     bool destroyed_ = false;
-    bool placed_ = false;      // Left/Top set since DoCreate()
-    bool shownOnce_ = false;   // Position is applied at the first show only
+    bool placed_ = false;    // Left/Top set since DoCreate()
+    bool shownOnce_ = false; // Position is applied at the first show only
     TPosition position_ = poDesigned;
     unsigned borderIcons_ = biSystemMenu | biMinimize | biMaximize;
 };

@@ -41,7 +41,7 @@ IniDocument::Line IniDocument::Classify(std::string text, std::string end) {
     auto blank = [&](std::size_t i) { return static_cast<unsigned char>(line.text[i]) <= ' '; };
     while (b < e && blank(b)) ++b;
     while (e > b && blank(e - 1)) --e;
-    if (b == e) b = e = eq + 1;   // an empty value is written right after '='
+    if (b == e) b = e = eq + 1; // an empty value is written right after '='
     line.valueBegin = b;
     line.valueEnd = e;
     return line;
@@ -93,7 +93,8 @@ std::string Unquoted(std::string value) {
 }
 } // namespace
 
-std::optional<std::string> IniDocument::Value(std::string_view section, std::string_view key) const {
+std::optional<std::string> IniDocument::Value(std::string_view section,
+                                              std::string_view key) const {
     const std::size_t h = FindSection(section);
     if (h == std::string::npos) return std::nullopt;
     const std::string_view want = TrimView(key);
@@ -105,7 +106,8 @@ std::optional<std::string> IniDocument::Value(std::string_view section, std::str
     return std::nullopt;
 }
 
-std::vector<std::pair<std::string, std::string>> IniDocument::Values(std::string_view section) const {
+std::vector<std::pair<std::string, std::string>>
+IniDocument::Values(std::string_view section) const {
     std::vector<std::pair<std::string, std::string>> out;
     const std::size_t h = FindSection(section);
     if (h == std::string::npos) return out;
@@ -114,8 +116,13 @@ std::vector<std::pair<std::string, std::string>> IniDocument::Values(std::string
         if (l.kind != Line::Key) continue;
         bool seen = false;
         for (const auto& [name, value] : out)
-            if (SameText(name, l.name)) { seen = true; break; }
-        if (!seen) out.emplace_back(l.name, Unquoted(l.text.substr(l.valueBegin, l.valueEnd - l.valueBegin)));
+            if (SameText(name, l.name)) {
+                seen = true;
+                break;
+            }
+        if (!seen)
+            out.emplace_back(l.name,
+                             Unquoted(l.text.substr(l.valueBegin, l.valueEnd - l.valueBegin)));
     }
     return out;
 }
@@ -216,12 +223,14 @@ fs::path WriteTarget(const fs::path& path) {
 }
 
 bool WriteAll(std::FILE* f, std::string_view bytes) {
-    if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) return false;
+    if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size())
+        return false;
     return std::fflush(f) == 0;
 }
 
 // Rewrites the file itself: the fallback when no temporary file can be made.
-void RewriteInPlace(const fs::path& target, std::string_view bytes, const std::optional<std::string>& old) {
+void RewriteInPlace(const fs::path& target, std::string_view bytes,
+                    const std::optional<std::string>& old) {
     std::FILE* f = std::fopen(target.c_str(), "wb");
     if (!f) Fail(target.string(), ErrnoText(errno));
     const bool ok = WriteAll(f, bytes);
@@ -241,10 +250,12 @@ void RewriteInPlace(const fs::path& target, std::string_view bytes, const std::o
 std::string TempName(const fs::path& target) {
     static thread_local std::mt19937_64 rng{std::random_device{}()};
     const std::uint64_t r = rng();
-    return "." + target.filename().string() + ".tmp" + IntToHex(static_cast<std::int64_t>(r >> 33), 8);
+    return "." + target.filename().string() + ".tmp" +
+           IntToHex(static_cast<std::int64_t>(r >> 33), 8);
 }
 
-void ReplaceFile(const fs::path& target, std::string_view bytes, const std::optional<std::string>& old) {
+void ReplaceFile(const fs::path& target, std::string_view bytes,
+                 const std::optional<std::string>& old) {
     if (old) {
         // An existing file we may not write stays untouched, even where the
         // directory would let us replace it.
@@ -257,7 +268,7 @@ void ReplaceFile(const fs::path& target, std::string_view bytes, const std::opti
     std::FILE* f = nullptr;
     for (int attempt = 0; attempt < 8 && !f; ++attempt) {
         tmp = dir / TempName(target);
-        f = std::fopen(tmp.c_str(), "wbx");   // never reuses an existing name
+        f = std::fopen(tmp.c_str(), "wbx"); // never reuses an existing name
         if (!f && errno != EEXIST) break;
     }
     if (!f) {
@@ -270,7 +281,8 @@ void ReplaceFile(const fs::path& target, std::string_view bytes, const std::opti
     std::error_code ec;
     if (!ok || !closed) {
         fs::remove(tmp, ec);
-        Fail(target.string(), "writing the temporary file failed (" + ErrnoText(err ? err : EIO) + ")");
+        Fail(target.string(),
+             "writing the temporary file failed (" + ErrnoText(err ? err : EIO) + ")");
     }
     if (old) {
         const fs::file_status st = fs::status(target, ec);
@@ -318,7 +330,8 @@ std::vector<std::string> TIniFile::ReadSection(std::string_view section) const {
     return Load().Keys(section);
 }
 
-std::vector<std::pair<std::string, std::string>> TIniFile::ReadSectionValues(std::string_view section) const {
+std::vector<std::pair<std::string, std::string>>
+TIniFile::ReadSectionValues(std::string_view section) const {
     return Load().Values(section);
 }
 
@@ -327,7 +340,9 @@ bool TIniFile::SectionExists(std::string_view section) const { return Load().Has
 void TIniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
     // Names and values that would change the file's structure are refused
     // rather than written: they would read back as something else.
-    auto hasBreak = [](std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; };
+    auto hasBreak = [](std::string_view s) {
+        return s.find_first_of("\r\n") != std::string_view::npos;
+    };
     const std::string_view sec = TrimView(section), k = TrimView(key);
     if (sec.empty() || hasBreak(sec) || sec.find(']') != std::string_view::npos)
         Fail(path_, "invalid section name \"" + std::string(section) + "\"");
@@ -341,7 +356,7 @@ void TIniFile::WriteString(std::string_view section, std::string_view key, std::
     IniDocument doc = old ? IniDocument::Parse(*old) : IniDocument{};
     doc.Set(sec, k, value);
     const std::string bytes = doc.Serialize();
-    if (old && *old == bytes) return;   // nothing changes: leave the file alone
+    if (old && *old == bytes) return; // nothing changes: leave the file alone
     ReplaceFile(target, bytes, old);
 }
 

@@ -49,16 +49,16 @@ public:
 
 private:
     struct Line {
-        std::string text;   // the line's bytes without its line end
-        std::string end;    // "\r\n", "\n", "\r" or "" (last line without one)
+        std::string text; // the line's bytes without its line end
+        std::string end;  // "\r\n", "\n", "\r" or "" (last line without one)
         enum Kind { Other, Section, Key } kind = Other;
-        std::string name;   // section or key name, trimmed
-        std::size_t valueBegin = 0, valueEnd = 0;   // trimmed value within text
+        std::string name;                         // section or key name, trimmed
+        std::size_t valueBegin = 0, valueEnd = 0; // trimmed value within text
     };
     static Line Classify(std::string text, std::string end);
     // Index of the section's header line, or npos.
     std::size_t FindSection(std::string_view section) const;
-    std::size_t SectionEnd(std::size_t header) const;   // first line after it
+    std::size_t SectionEnd(std::size_t header) const; // first line after it
     std::string NewLineEnd() const;
 
     std::vector<Line> lines_;
@@ -79,17 +79,18 @@ public:
     // An integer that is not 0 reads as true.
     bool ReadBool(std::string_view section, std::string_view key, bool def) const;
     std::vector<std::string> ReadSection(std::string_view section) const;
-    std::vector<std::pair<std::string, std::string>> ReadSectionValues(std::string_view section) const;
+    std::vector<std::pair<std::string, std::string>>
+    ReadSectionValues(std::string_view section) const;
     bool SectionExists(std::string_view section) const;
 
     // A failed write throws EIniFileError naming the file and the reason; the
     // file is then as it was before the call.
     void WriteString(std::string_view section, std::string_view key, std::string_view value);
     void WriteInteger(std::string_view section, std::string_view key, std::int32_t value);
-    void WriteBool(std::string_view section, std::string_view key, bool value);   // "1" / "0"
+    void WriteBool(std::string_view section, std::string_view key, bool value); // "1" / "0"
 
 private:
-    IniDocument Load() const;   // an unreadable or missing file reads as empty
+    IniDocument Load() const; // an unreadable or missing file reads as empty
     std::string path_;
 };
 

@@ -48,7 +48,7 @@ public:
     TMenuItem& Add(std::string caption, int tag = 0, TNotifyEvent onClick = {});
     void Remove(TMenuItem& item);
     int Count() const { return static_cast<int>(items_.size()); }
-    TMenuItem* Items(int index) const;   // null outside 0..Count()-1
+    TMenuItem* Items(int index) const; // null outside 0..Count()-1
     int IndexOf(const TMenuItem& item) const;
     TMenuItem* Parent() const { return parent_; }
     int MenuIndex() const { return parent_ ? parent_->IndexOf(*this) : -1; }

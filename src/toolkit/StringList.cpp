@@ -75,7 +75,8 @@ int TStringList::IndexOfName(std::string_view name) const {
     for (int i = 0; i < Count(); ++i) {
         const std::string& line = lines_[static_cast<std::size_t>(i)];
         const std::size_t eq = line.find('=');
-        if (eq != std::string::npos && SameText(std::string_view(line).substr(0, eq), name)) return i;
+        if (eq != std::string::npos && SameText(std::string_view(line).substr(0, eq), name))
+            return i;
     }
     return -1;
 }
@@ -92,8 +93,10 @@ void TStringList::SetValue(std::string_view name, std::string_view value) {
         return;
     }
     std::string line = std::string(name) + "=" + std::string(value);
-    if (i >= 0) Put(i, std::move(line));
-    else Add(std::move(line));
+    if (i >= 0)
+        Put(i, std::move(line));
+    else
+        Add(std::move(line));
 }
 
 std::string TStringList::Text() const {
@@ -126,4 +129,3 @@ void TStringList::Notify(Change change, int index) {
 }
 
 } // namespace vantor
-

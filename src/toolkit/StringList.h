@@ -30,9 +30,9 @@ public:
     const std::string& operator[](int index) const { return Strings(index); }
     void Put(int index, std::string text);
 
-    int Add(std::string text);                 // returns the new index
-    void Insert(int index, std::string text);  // index 0..Count()
-    void Delete(int index);                    // out of range: nothing happens
+    int Add(std::string text);                // returns the new index
+    void Insert(int index, std::string text); // index 0..Count()
+    void Delete(int index);                   // out of range: nothing happens
     void Clear();
     void Assign(std::vector<std::string> lines);
     // Index of the first line equal to text (exact), -1 when none.
@@ -43,8 +43,8 @@ public:
     std::string Names(int index) const;
     std::string ValueFromIndex(int index) const;
     int IndexOfName(std::string_view name) const;
-    std::string Values(std::string_view name) const;   // "" when absent
-    void SetValue(std::string_view name, std::string_view value);  // "" removes
+    std::string Values(std::string_view name) const;              // "" when absent
+    void SetValue(std::string_view name, std::string_view value); // "" removes
 
     // The lines joined, each followed by CR LF; SetText splits at CR LF, LF or CR.
     std::string Text() const;

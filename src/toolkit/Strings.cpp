@@ -29,7 +29,8 @@ std::optional<std::int32_t> ParseInt32(std::string_view text) {
     if (i < text.size() && text[i] == '$') {
         base = 16;
         ++i;
-    } else if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+    } else if (i + 1 < text.size() && text[i] == '0' &&
+               (text[i + 1] == 'x' || text[i + 1] == 'X')) {
         base = 16;
         i += 2;
     }
@@ -39,7 +40,8 @@ std::optional<std::int32_t> ParseInt32(std::string_view text) {
     std::uint64_t value = 0;
     const std::uint64_t limit = base == 16 ? 0xFFFFFFFFull : 0x80000000ull;
     for (; i < text.size(); ++i) {
-        const int d = base == 16 ? HexDigit(text[i]) : (text[i] >= '0' && text[i] <= '9' ? text[i] - '0' : -1);
+        const int d = base == 16 ? HexDigit(text[i])
+                                 : (text[i] >= '0' && text[i] <= '9' ? text[i] - '0' : -1);
         if (d < 0) return std::nullopt;
         value = value * static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(d);
         if (value > limit) return std::nullopt;
@@ -64,7 +66,8 @@ std::string IntToStr(std::int64_t value) { return std::to_string(value); }
 
 std::string IntToHex(std::int64_t value, int digits) {
     static const char hex[] = "0123456789ABCDEF";
-    std::uint64_t v = value < 0 ? static_cast<std::uint32_t>(value) : static_cast<std::uint64_t>(value);
+    std::uint64_t v =
+        value < 0 ? static_cast<std::uint32_t>(value) : static_cast<std::uint64_t>(value);
     std::string out;
     do {
         out.insert(out.begin(), hex[v & 0xF]);

@@ -103,8 +103,8 @@ EventLoop::Handle VirtualLoop::startTimer(std::uint32_t intervalMs, Task onFire)
     // timers round it up too.
     const std::uint32_t interval = std::max<std::uint32_t>(intervalMs, 1);
     const Handle h = nextHandle_++;
-    timers_[h] = Timer{interval, nowMs_ + interval, nextOrder_++,
-                       std::make_shared<Task>(std::move(onFire))};
+    timers_[h] =
+        Timer{interval, nowMs_ + interval, nextOrder_++, std::make_shared<Task>(std::move(onFire))};
     return h;
 }
 
@@ -202,7 +202,7 @@ int VirtualLoop::fireFd(int fd, unsigned events) {
     int count = 0;
     const unsigned always = Error | HangUp;
     for (Handle h : targets) {
-        auto it = watches_.find(h);   // an earlier handler may have removed it
+        auto it = watches_.find(h); // an earlier handler may have removed it
         if (it == watches_.end()) continue;
         const unsigned delivered = events & (it->second.events | always);
         if (!delivered) continue;

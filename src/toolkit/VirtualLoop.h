@@ -78,7 +78,7 @@ private:
     struct Timer {
         std::uint32_t interval;
         std::int64_t due;
-        std::uint64_t order;   // start order, breaks ties of equal due times
+        std::uint64_t order; // start order, breaks ties of equal due times
         std::shared_ptr<Task> onFire;
     };
     struct Watch {
@@ -88,7 +88,7 @@ private:
     };
     struct Queued {
         Task task;
-        std::shared_ptr<Invocation> invocation;   // set for invoke()
+        std::shared_ptr<Invocation> invocation; // set for invoke()
     };
 
     bool onLoopThread() const;

@@ -32,14 +32,16 @@ TAboutBox::TAboutBox(TApplication& app, TComponent* owner, FormTranslator transl
     VersionLabel = &MakeControl<TLabel>(*this, *this, 1002, "Verze:", 56, 36, 60, 16);
     Version = &MakeControl<TLabel>(*this, *this, 0, "", 120, 36, 100, 16);
     Version->SetCaption(GatewayVersionText());
-    Notice = &MakeControl<TLabel>(*this, *this, 0, "Gateway between the exchange, the network and mail",
-                                  8, 80, 284, 16);
+    Notice = &MakeControl<TLabel>(
+        *this, *this, 0, "Gateway between the exchange, the network and mail", 8, 80, 284, 16);
     InfoLine = &MakeControl<TLabel>(*this, *this, 0, "", 8, 104, 284, 16);
     OKButton = &MakeControl<TButton>(*this, *this, 100, "Zrušit", 112, 160, 75, 25);
     OKButton->SetModalResult(mrCancel);
     OKButton->SetCancel(true);
     // The build stamp, for telling installations apart in the field.
-    Notice->OnDblClick = [this](TObject*) { InfoLine->SetCaption(std::string(__DATE__) + "," + __TIME__); };
+    Notice->OnDblClick = [this](TObject*) {
+        InfoLine->SetCaption(std::string(__DATE__) + "," + __TIME__);
+    };
     OnActivate = [this](TObject*) {
         if (translate_) translate_(*this);
     };

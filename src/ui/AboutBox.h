@@ -18,7 +18,7 @@ public:
 
     TImage* ProgramIcon;
     TLabel* ProductName;
-    TLabel* VersionLabel;   // "Verze:"
+    TLabel* VersionLabel; // "Verze:"
     TLabel* Version;
     TLabel* Notice;
     TLabel* InfoLine;

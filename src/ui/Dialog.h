@@ -31,7 +31,8 @@ inline void MakeOkCancel(TForm& form, TControl& parent, std::string_view cancelC
     auto& ok = MakeControl<TButton>(form, parent, 102, "OK", left, top, 75, 25);
     ok.SetModalResult(mrOk);
     ok.SetDefault(true);
-    auto& cancel = MakeControl<TButton>(form, parent, 100, cancelCaptionUtf8, left + 85, top, 75, 25);
+    auto& cancel =
+        MakeControl<TButton>(form, parent, 100, cancelCaptionUtf8, left + 85, top, 75, 25);
     cancel.SetModalResult(mrCancel);
     cancel.SetCancel(true);
 }

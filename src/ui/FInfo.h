@@ -6,7 +6,8 @@ namespace vantor {
 
 class TFInfo : public TForm {
 public:
-    TFInfo(TApplication& app, TComponent* owner, std::string_view text, const FormTranslator& translate);
+    TFInfo(TApplication& app, TComponent* owner, std::string_view text,
+           const FormTranslator& translate);
     std::string ClassName() const override { return "TFInfo"; }
 
     TMemo* Memo1;

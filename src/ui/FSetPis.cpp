@@ -18,8 +18,10 @@ TFSetPis::TFSetPis(TApplication& app, TComponent* owner, LogSwitches switches,
     Label1 = &MakeControl<TLabel>(*this, *GroupBox1, 5001, "Sériová komunikace:", 12, 12, 180, 16);
     CheckBox1 = &MakeControl<TCheckBox>(*this, *GroupBox1, 5002, "Příjmy dat", 12, 34, 180, 17);
     CheckBox6 = &MakeControl<TCheckBox>(*this, *GroupBox1, 5003, "Příjmy prázdné", 12, 58, 180, 17);
-    CheckBox2 = &MakeControl<TCheckBox>(*this, *GroupBox1, 5004, "Výstupy dat z TCP/IP", 12, 82, 180, 17);
-    CheckBox5 = &MakeControl<TCheckBox>(*this, *GroupBox1, 5005, "Výstupy lokálních dat", 12, 106, 180, 17);
+    CheckBox2 =
+        &MakeControl<TCheckBox>(*this, *GroupBox1, 5004, "Výstupy dat z TCP/IP", 12, 82, 180, 17);
+    CheckBox5 =
+        &MakeControl<TCheckBox>(*this, *GroupBox1, 5005, "Výstupy lokálních dat", 12, 106, 180, 17);
     Label2 = &MakeControl<TLabel>(*this, *GroupBox1, 5006, "Komunikace TCP/IP:", 200, 12, 170, 16);
     CheckBox3 = &MakeControl<TCheckBox>(*this, *GroupBox1, 5007, "Příjmy", 200, 34, 170, 17);
     CheckBox4 = &MakeControl<TCheckBox>(*this, *GroupBox1, 5008, "Výstupy", 200, 58, 170, 17);

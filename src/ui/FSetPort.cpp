@@ -20,7 +20,8 @@ TFSetPort::TFSetPort(TApplication& app, TComponent* owner, int& portIndex,
 
     OnShow = [this](TObject*) { ComboBox1->SetItemIndex(portIndex_); };
     OnClose = [this](TObject*, TCloseAction&) {
-        if (ModalResult() == mrOk && ComboBox1->ItemIndex() >= 0) portIndex_ = ComboBox1->ItemIndex();
+        if (ModalResult() == mrOk && ComboBox1->ItemIndex() >= 0)
+            portIndex_ = ComboBox1->ItemIndex();
     };
     ComboBox1->SetItemIndex(portIndex_);
     if (translate) translate(*this);

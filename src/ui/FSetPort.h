@@ -7,7 +7,8 @@ namespace vantor {
 
 class TFSetPort : public TForm {
 public:
-    TFSetPort(TApplication& app, TComponent* owner, int& portIndex, const FormTranslator& translate);
+    TFSetPort(TApplication& app, TComponent* owner, int& portIndex,
+              const FormTranslator& translate);
     std::string ClassName() const override { return "TFSetPort"; }
 
     TLabel* Label1;

@@ -40,18 +40,15 @@ TFSetUct::TFSetUct(TApplication& application, TComponent* owner, std::string pro
     : TForm(application, owner),
       CheckBoxUR(Place<TCheckBox>(*this, TagCheckBoxUR, Cp1250FromUtf8("Stahovat účtovací data"),
                                   16, 16, 300, 17)),
-      Label1(Place<TLabel>(*this, TagLabelFile, Cp1250FromUtf8("Účtovací soubor:"), 16, 44,
-                           120, 13)),
+      Label1(
+          Place<TLabel>(*this, TagLabelFile, Cp1250FromUtf8("Účtovací soubor:"), 16, 44, 120, 13)),
       EditUR(Place<TEdit>(*this, 0, "", 16, 60, 220, 21)),
       ButtonSearch(Place<TButton>(*this, TagButtonSearch, "Vyhledat", 244, 58, 75, 25)),
       CheckBoxIP(Place<TCheckBox>(*this, TagCheckBoxIP,
                                   Cp1250FromUtf8("Předávat účtovací data na IP"), 16, 96, 300, 17)),
       BitBtnOK(Place<TBitBtn>(*this, TagOK, "OK", 80, 132, 75, 25)),
       BitBtnCancel(Place<TBitBtn>(*this, TagCancel, Cp1250FromUtf8("Zrušit"), 168, 132, 75, 25)),
-      programDir_(std::move(programDir)),
-      texts_(texts),
-      readUct_(readUct),
-      sendUct_(sendUct),
+      programDir_(std::move(programDir)), texts_(texts), readUct_(readUct), sendUct_(sendUct),
       uctFile_(uctFile) {
     SetName("FSetUct");
     SetTag(TagForm);
@@ -121,7 +118,7 @@ void TFSetUct::BitBtnOKClick() {
     if (name.empty() || name.size() > SettingsTextCapacity || !FileUsable(ResolvePath(name))) {
         Application().MessageBox(texts_.Msg(TextCannotCreate), texts_.Msg(TextErrorCaption),
                                  MB_OK | MB_ICONSTOP);
-        return;  // the dialog stays open, nothing changes
+        return; // the dialog stays open, nothing changes
     }
     sendUct_ = CheckBoxIP.Checked() ? 1 : 0;
     readUct_ = CheckBoxUR.Checked() ? 1 : 0;

@@ -23,8 +23,7 @@ class TFSetUct : public TForm {
 public:
     // Tags, the keys of the captions in the language files.
     static constexpr int TagForm = 5100, TagCheckBoxUR = 5101, TagLabelFile = 5102,
-                         TagButtonSearch = 5103, TagCheckBoxIP = 5104, TagOK = 102,
-                         TagCancel = 100;
+                         TagButtonSearch = 5103, TagCheckBoxIP = 5104, TagOK = 102, TagCancel = 100;
     // Texts of the refusal of a file that cannot be created.
     static constexpr int TextCannotCreate = 146, TextErrorCaption = 137;
 
@@ -66,7 +65,7 @@ private:
 // settings to section Set.  Returns the dialog's modal result.
 struct AccountingDialogParts {
     TApplication& application;
-    TComponent* owner;                    // the main window
+    TComponent* owner; // the main window
     std::string programDir;
     const TextSource& texts;
     Settings& settings;

@@ -15,9 +15,9 @@ TEST(AccountingRecordList, NumbersRecordsInArrivalOrderAndSkipsRepeats) {
     EXPECT_EQ(list.LastText(), "");
 
     EXPECT_TRUE(list.Add("A"));
-    EXPECT_FALSE(list.Add("A"));  // the exchange repeated it after a request 5
+    EXPECT_FALSE(list.Add("A")); // the exchange repeated it after a request 5
     EXPECT_TRUE(list.Add("B"));
-    EXPECT_TRUE(list.Add("A"));   // equal to an older one, not to the last: kept
+    EXPECT_TRUE(list.Add("A")); // equal to an older one, not to the last: kept
 
     EXPECT_EQ(list.FirstKept(), 0u);
     EXPECT_EQ(list.Total(), 3u);
@@ -34,7 +34,7 @@ TEST(AccountingRecordList, KeepsTheNewest201AfterMoreArrive) {
     EXPECT_EQ(list.FirstKept(), 0u);
     EXPECT_EQ(list.Size(), 201u);
 
-    ASSERT_TRUE(list.Add(Record(201)));  // the 202nd record
+    ASSERT_TRUE(list.Add(Record(201))); // the 202nd record
     EXPECT_EQ(list.FirstKept(), 1u);
     EXPECT_EQ(list.Total(), 202u);
     EXPECT_EQ(list.Size(), AccountingRecordList::Capacity);

@@ -33,7 +33,9 @@ public:
 
 class LinkTest : public ::testing::Test {
 protected:
-    LinkTest() { hooks.onRestart = [this] { link.RestartShortsTimer(); }; }
+    LinkTest() {
+        hooks.onRestart = [this] { link.RestartShortsTimer(); };
+    }
 
     void Start() {
         link.InitialRequestSet();
@@ -65,7 +67,13 @@ protected:
     TComponent owner{nullptr};
     ExchangeLink link{&owner, loop, settings, port, store, mail, log, texts, formatter};
     int boxes = 0;
-    ReplyDispatcher dispatcher{link,      store, settings, log, texts, mail, consumers,
+    ReplyDispatcher dispatcher{link,
+                               store,
+                               settings,
+                               log,
+                               texts,
+                               mail,
+                               consumers,
                                [this](std::string_view, std::string_view, unsigned) {
                                    ++boxes;
                                    return 1;

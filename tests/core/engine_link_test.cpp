@@ -42,7 +42,7 @@ TEST_F(LinkTest, DeadLinkIsReportedOnceAndRetriedAfterEachPause) {
             EXPECT_EQ(link.State(), LinkState::LinkDown);
             EXPECT_EQ(log.Count("!Err", "[116]"), 1);
             EXPECT_EQ(mail.traps, std::vector<int>{1});
-            EXPECT_FALSE(link.LinkLost());  // set only when the pause ends
+            EXPECT_FALSE(link.LinkLost()); // set only when the pause ends
         }
     }
     // Sent once and resent five times, 10 ticks apart, with the same number;
@@ -57,18 +57,18 @@ TEST_F(LinkTest, DeadLinkIsReportedOnceAndRetriedAfterEachPause) {
     EXPECT_EQ(log.Count("!Err", "[116]"), 1);
     EXPECT_EQ(mail.traps, std::vector<int>{1});
     EXPECT_TRUE(link.LinkLost());
-    EXPECT_EQ(link.Queue().Count(), 3u);  // 'I', 'x', 'V' still wait
+    EXPECT_EQ(link.Queue().Count(), 3u); // 'I', 'x', 'V' still wait
 }
 
 TEST_F(LinkTest, RecoveryIsReportedOnceByAnyFrameWhileWaiting) {
     settings.MaxErrorTick = 5;
     Start();
-    Ticks(60 + 5);  // six time-outs and the pause
+    Ticks(60 + 5); // six time-outs and the pause
     ASSERT_TRUE(link.LinkLost());
-    Ticks(1);       // 'C' again under number 2
+    Ticks(1); // 'C' again under number 2
     ASSERT_EQ(link.State(), LinkState::AwaitingReply);
 
-    Reply(77, {0});  // a stray number: the wait goes on, the recovery is told
+    Reply(77, {0}); // a stray number: the wait goes on, the recovery is told
     EXPECT_FALSE(link.LinkLost());
     EXPECT_EQ(log.Count("-OK-", "[117]"), 1);
     EXPECT_EQ(mail.traps, (std::vector<int>{1, 2}));
@@ -81,7 +81,7 @@ TEST_F(LinkTest, RecoveryIsReportedOnceByAnyFrameWhileWaiting) {
 
 TEST_F(LinkTest, LateReplyCompletesTheResentRequestOnce) {
     Start();
-    Ticks(1 + 9 + 1);  // sent, timed out, resent
+    Ticks(1 + 9 + 1); // sent, timed out, resent
     ASSERT_EQ(port.packets.size(), 2u);
     EXPECT_EQ(port.packets[1].first, port.packets[0].first);
     EXPECT_EQ(link.TimeoutCount(), 1);
@@ -89,8 +89,8 @@ TEST_F(LinkTest, LateReplyCompletesTheResentRequestOnce) {
     Reply(1, {0, 0, 0, 0, 0, 2, 0});
     EXPECT_EQ(link.State(), LinkState::Idle);
     EXPECT_EQ(log.Count("<COM", "[100]"), 1);
-    Ticks(1);  // 'I' goes out under number 2
-    Reply(1, {0, 0, 0, 0, 0, 2, 0});  // a second copy of the old reply
+    Ticks(1);                        // 'I' goes out under number 2
+    Reply(1, {0, 0, 0, 0, 0, 2, 0}); // a second copy of the old reply
     EXPECT_EQ(link.State(), LinkState::AwaitingReply);
     EXPECT_EQ(log.Count("<COM", "[100]"), 1);
 }
@@ -99,10 +99,10 @@ TEST_F(LinkTest, TimeoutsAddUpOverGoodReplies) {
     link.TimerTick().SetEnabled(true);
     for (int i = 0; i < 5; ++i) {
         link.Enqueue('X', 0);
-        Ticks(1 + 9 + 1);  // sent, one time-out, resent
+        Ticks(1 + 9 + 1); // sent, one time-out, resent
         ReplyLast({0, 1, 2});
         ASSERT_EQ(link.State(), LinkState::Idle);
-        Ticks(30);  // quiet time in between
+        Ticks(30); // quiet time in between
     }
     EXPECT_EQ(link.TimeoutCount(), 5);
     EXPECT_EQ(log.CountLabel("!Err"), 0);
@@ -197,7 +197,7 @@ TEST_F(LinkTest, TickDoesNotRunInsideItself) {
     bool guardSeen = false;
     mail.onPoll = [&] {
         guardSeen = link.TickGuard();
-        link.Tick();  // a library that pumps messages during the poll
+        link.Tick(); // a library that pumps messages during the poll
     };
     Ticks(1);
     EXPECT_TRUE(guardSeen);
@@ -210,7 +210,7 @@ TEST_F(LinkTest, TickDoesNotRunInsideItself) {
 
 TEST_F(LinkTest, PortChoiceStartsOver) {
     Start();
-    Ticks(1 + 9 + 1 + 9);  // two time-outs
+    Ticks(1 + 9 + 1 + 9); // two time-outs
     ASSERT_EQ(link.TimeoutCount(), 2);
     link.Enqueue('U', 0);
     link.RestartAfterPortChoice();
@@ -223,9 +223,9 @@ TEST_F(LinkTest, PortChoiceStartsOver) {
 
 TEST_F(LinkTest, HeadsThatSendNothingLeaveTheLinkIdle) {
     link.TimerTick().SetEnabled(true);
-    link.Enqueue('Q', 0);  // a letter the cycle does not know
+    link.Enqueue('Q', 0); // a letter the cycle does not know
     TDataStore::CommandRecord command{};
-    command[0] = 10;  // a command kind without a request
+    command[0] = 10; // a command kind without a request
     link.Enqueue('#', store.StoreCommand(command));
     Ticks(2);
     EXPECT_TRUE(port.packets.empty());

@@ -22,7 +22,7 @@ std::vector<std::string> Keys(const RequestQueue& q) {
 } // namespace
 
 TEST_F(LinkTest, TimersAreNamedOwnedAndStartDisabledWithTheirPeriods) {
-    const char* names[] = {"TimerTick", "TimerAN",  "TimerMSG",   "TimerSMS",
+    const char* names[] = {"TimerTick", "TimerAN", "TimerMSG",   "TimerSMS",
                            "TimerUR",   "TimerSW", "TimerShorts"};
     const std::uint32_t periods[] = {100, 600, 11000, 5000, 1000, 600, 40000};
     for (int i = 0; i < 7; ++i) {
@@ -45,11 +45,11 @@ TEST_F(LinkTest, PollTimersQueueTheirKindsAndLogWhileTheTickRuns) {
     loop.advance(11000);
     // UR fired 11 times, SMS twice, MSG once; each kind waits once.
     EXPECT_EQ(Keys(link.Queue()), (std::vector<std::string>{"U", "S", "M"}));
-    EXPECT_EQ(log.CountLabel("<LOC"), 0);  // TimerTick is off
+    EXPECT_EQ(log.CountLabel("<LOC"), 0); // TimerTick is off
 
     link.Queue().Clear();
     link.TimerTick().SetEnabled(true);
-    port.open = false;  // keep the tick from serving the queue
+    port.open = false; // keep the tick from serving the queue
     loop.advance(1000);
     EXPECT_EQ(log.Count("<LOC", "[107]"), 1);
     EXPECT_EQ(Keys(link.Queue()), (std::vector<std::string>{"U"}));
@@ -151,8 +151,9 @@ TEST_F(LinkTest, PersonalAndShortNumberDownload) {
         }
         ReplyLast(reply);
     }
-    EXPECT_EQ(requests, (std::vector<Bytes>{{0, 25, 0}, {0, 25, 1}, {0, 25, 2}, {0, 24, 0}, {0, 24, 5}}));
-    EXPECT_EQ(plugin.shorts, 1);  // the download ended after block 65
+    EXPECT_EQ(requests,
+              (std::vector<Bytes>{{0, 25, 0}, {0, 25, 1}, {0, 25, 2}, {0, 24, 0}, {0, 24, 5}}));
+    EXPECT_EQ(plugin.shorts, 1); // the download ended after block 65
     EXPECT_EQ(store.BlockCounter(), 66);
     EXPECT_EQ(store.ShortNumbers()[5 * 236], 5);
     EXPECT_EQ(log.status.substr(0, 4), "<COM");
@@ -219,14 +220,14 @@ TEST_F(LinkTest, OwnRequestsAreLoggedOnlyWithComLocOut) {
 
     settings.Com_LocOut = 1;
     settings.Com_In = 0;
-    Ticks(1);  // 'I': the start requests also get a "<LOC" line
+    Ticks(1); // 'I': the start requests also get a "<LOC" line
     EXPECT_EQ(log.lines, (std::vector<LogLine>{{"<LOC", "[101]"}, {">COM", "[101]"}}));
     // After a time-out the start requests get only the sender's line.
     Ticks(9 + 1);
     EXPECT_EQ(log.lines.back(), (LogLine{">COM", "[101]"}));
     ReplyLast({0, 0, 0, 0, 0, 0, 0, 0});
     log.lines.clear();
-    Ticks(1);  // 'x'
+    Ticks(1); // 'x'
     EXPECT_EQ(log.lines, (std::vector<LogLine>{{">COM", "PortStruct"}}));
 }
 
@@ -251,8 +252,8 @@ TEST_F(LinkTest, AccountingRecordsReachFileAndList) {
 
     fetch("same");
     fetch("same");
-    EXPECT_EQ(appends.appends.size(), 2u);  // the file has it twice
-    EXPECT_EQ(records.list.Total(), 1u);     // the list once
+    EXPECT_EQ(appends.appends.size(), 2u); // the file has it twice
+    EXPECT_EQ(records.list.Total(), 1u);   // the list once
 
     // A locked file: the same record is asked for with 05 until it can be written.
     appends.fail = true;

@@ -22,10 +22,10 @@ std::vector<std::string> Keys(const RequestQueue& q) {
 TEST(EngineQueue, PeriodicKindsWaitOnceWithKeysComparedWithoutCase) {
     RequestQueue q;
     EXPECT_TRUE(q.Enqueue('M', 0));
-    EXPECT_FALSE(q.Enqueue('M', 0));  // TimerMSG firing again adds nothing
+    EXPECT_FALSE(q.Enqueue('M', 0)); // TimerMSG firing again adds nothing
     EXPECT_TRUE(q.Enqueue('s', 0));
-    EXPECT_FALSE(q.Enqueue('S', 0));  // a waiting 's' holds back 'S'
-    EXPECT_TRUE(q.Enqueue('s', 0));   // 's' itself may repeat
+    EXPECT_FALSE(q.Enqueue('S', 0)); // a waiting 's' holds back 'S'
+    EXPECT_TRUE(q.Enqueue('s', 0));  // 's' itself may repeat
     EXPECT_TRUE(q.Enqueue('x', 0));
     EXPECT_FALSE(q.Enqueue('X', 0));
     EXPECT_FALSE(q.Enqueue('x', 0));
@@ -33,7 +33,7 @@ TEST(EngineQueue, PeriodicKindsWaitOnceWithKeysComparedWithoutCase) {
 
     RequestQueue r;
     EXPECT_TRUE(r.Enqueue('S', 0));
-    EXPECT_TRUE(r.Enqueue('s', 0));  // 's' is queued in any case
+    EXPECT_TRUE(r.Enqueue('s', 0)); // 's' is queued in any case
     EXPECT_TRUE(r.Enqueue('X', 0));
     EXPECT_FALSE(r.Enqueue('x', 0));
     EXPECT_EQ(Keys(r), (std::vector<std::string>{"S", "s", "X"}));
@@ -76,7 +76,7 @@ TEST(EngineQueue, FullQueueDropsItsOldestEntry) {
     const std::uint8_t req[] = {0, 1, 2};
     for (int i = 0; i < 100; ++i) q.Enqueue('T', i, req);
     ASSERT_EQ(q.Count(), 100u);
-    q.Enqueue('#', 5);  // the 101st request
+    q.Enqueue('#', 5); // the 101st request
     EXPECT_EQ(q.Count(), 100u);
     EXPECT_EQ(q.At(0).key, "T1");
     EXPECT_EQ(q.At(99).key, "#");

@@ -40,9 +40,9 @@ TEST_F(TrafficLogTest, LineAndStatusFormat) {
 
 TEST_F(TrafficLogTest, StampsDifferOnlyInTheTenthWithinASecond) {
     log.WriteLog("----", "a");
-    loop.advance(40);   // 14:03:07.290: same tenth
+    loop.advance(40); // 14:03:07.290: same tenth
     log.WriteLog("----", "b");
-    loop.advance(20);   // .310
+    loop.advance(20); // .310
     log.WriteLog("----", "c");
     EXPECT_EQ(list.Items()[0].substr(0, 10), list.Items()[1].substr(0, 10));
     EXPECT_EQ(list.Items()[2].substr(0, 10), "14:03:07.3");
@@ -59,12 +59,12 @@ TEST_F(TrafficLogTest, FollowsTheEndWhileTheLastLineIsSelected) {
 
 TEST_F(TrafficLogTest, AnOlderSelectionStaysOnItsLineAsOldLinesGo) {
     for (int i = 0; i < 500; ++i) log.WriteLog("----", "line" + std::to_string(i));
-    list.SetItemIndex(10);   // line10
+    list.SetItemIndex(10); // line10
     log.WriteLog("----", "new1");
     EXPECT_EQ(list.Count(), 500);
     EXPECT_EQ(list.ItemIndex(), 9);
     EXPECT_NE(list.Items()[9].find("line10"), std::string::npos);
-    list.SetItemIndex(0);    // the oldest line is selected and then deleted
+    list.SetItemIndex(0); // the oldest line is selected and then deleted
     log.WriteLog("----", "new2");
     EXPECT_EQ(list.ItemIndex(), -1);
     // Only an empty list without a selection follows the end; this one stays put.
@@ -137,12 +137,13 @@ TEST_F(ConfigTest, MissingFileGivesEveryDefault) {
 
 TEST_F(ConfigTest, GarbageAndHandWrittenValues) {
     Write("garbage line\n[log]\ncom_in=0\nCOM_LOCOUT=2\nTCP/IP_In=yes\n[Timer]\nMaxTick=$10\n"
-          "ANInterval=12abc\n[Set]\nUctFile=" + std::string(150, 'u') + "\nIPPort=70000");
+          "ANInterval=12abc\n[Set]\nUctFile=" +
+          std::string(150, 'u') + "\nIPPort=70000");
     std::vector<std::string> warnings;
     const Settings s = Read(&warnings);
     EXPECT_EQ(s.Com_In, 0);
-    EXPECT_EQ(s.Com_LocOut, 1);     // any non-zero number is true
-    EXPECT_EQ(s.TCPIP_In, 1);       // not a number: the default
+    EXPECT_EQ(s.Com_LocOut, 1); // any non-zero number is true
+    EXPECT_EQ(s.TCPIP_In, 1);   // not a number: the default
     EXPECT_EQ(s.MaxTick, 16);
     EXPECT_EQ(s.ANInterval, 600);
     EXPECT_EQ(s.UctFile.size(), SettingsTextCapacity);
@@ -156,7 +157,9 @@ TEST_F(ConfigTest, PrefixLinesKeepFileOrderAndTheFirstMatchWins) {
     Read();
     EXPECT_EQ(prefixes.Substitute("004212345"), "04212345");
     EXPECT_EQ(prefixes.Substitute("12345"), "12345");
-    EXPECT_EQ(PrefixTable(std::vector<PrefixTable::Entry>{{"0", "420"}, {"00", ""}}).Substitute("00123"), "4200123");
+    EXPECT_EQ(
+        PrefixTable(std::vector<PrefixTable::Entry>{{"0", "420"}, {"00", ""}}).Substitute("00123"),
+        "4200123");
     EXPECT_EQ(PrefixTable(std::vector<PrefixTable::Entry>{{"", "9"}}).Substitute("55"), "955");
     EXPECT_EQ(PrefixTable(std::vector<PrefixTable::Entry>{{"12", "x"}}).Substitute("1"), "1");
 }

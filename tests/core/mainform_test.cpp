@@ -55,7 +55,8 @@ TEST_F(MainFormTest, ConfiguredValuesAreReadAndApplied) {
     // The language menu checks the configured code.
     bool czChecked = false;
     for (int i = 0; i < f.Volbajazyka1->Count(); ++i)
-        if (f.Volbajazyka1->Items(i)->Caption() == "Cz") czChecked = f.Volbajazyka1->Items(i)->Checked();
+        if (f.Volbajazyka1->Items(i)->Caption() == "Cz")
+            czChecked = f.Volbajazyka1->Items(i)->Checked();
     EXPECT_TRUE(czChecked);
 }
 
@@ -154,7 +155,7 @@ TEST_F(MainFormTest, LogSwitchesDialogWritesOnOkOnly) {
     WriteIni("[Set]\r\nLang=Eng\r\n");
     TMainForm& f = Start();
     const std::string before = ReadIni();
-    f.VpisuLogu1->Click();   // headless answer: cancelled
+    f.VpisuLogu1->Click(); // headless answer: cancelled
     EXPECT_EQ(ReadIni(), before);
     EXPECT_TRUE(f.Link().TimerTick().Enabled());
 
@@ -162,8 +163,8 @@ TEST_F(MainFormTest, LogSwitchesDialogWritesOnOkOnly) {
     desktop.OnModal("TFSetPis", [&](TForm& dialog) {
         tickWhileOpen = f.Link().TimerTick().Enabled();
         auto& d = static_cast<TFSetPis&>(dialog);
-        d.CheckBox5->SetChecked(true);   // Com_LocOut
-        d.CheckBox1->SetChecked(false);  // Com_In
+        d.CheckBox5->SetChecked(true);  // Com_LocOut
+        d.CheckBox1->SetChecked(false); // Com_In
         return mrOk;
     });
     f.VpisuLogu1->Click();
@@ -241,7 +242,7 @@ TEST_F(MainFormTest, PortChoiceFailuresLeaveTheFileAloneOrShowText134) {
     const std::size_t boxes = desktop.messageBoxes.size();
     f.Volbasriovhoportu1->Click();
     EXPECT_EQ(ReadIni(), before);
-    ASSERT_EQ(desktop.messageBoxes.size(), boxes + 1);   // the exception box
+    ASSERT_EQ(desktop.messageBoxes.size(), boxes + 1); // the exception box
 
     f.Config().Port = "COM2:19200,N,8,1";
     serialFails = true;
@@ -316,7 +317,7 @@ TEST_F(MainFormTest, WindowGeometryAndDialogCentring) {
 TEST_F(MainFormTest, DoubleClickOnALogLineShowsItWhole) {
     WriteIni("[Set]\r\nLang=Eng\r\n");
     TMainForm& f = Start();
-    f.ListBox1DblClick();   // nothing selected yet: follows the end, so the last line is
+    f.ListBox1DblClick(); // nothing selected yet: follows the end, so the last line is
     std::string shown;
     desktop.OnModal("TFInfo", [&](TForm& dialog) {
         shown = static_cast<TMemo*>(dialog.Controls()[0])->Text();

@@ -94,7 +94,8 @@ TEST(GatewayHeadless, StartLineWarningBoxAndCleanStopOnSigterm) {
     auto gw = home.Start();
     const auto first = gw->ReadLine(10s);
     ASSERT_TRUE(first);
-    EXPECT_TRUE(std::regex_match(*first, std::regex(R"(\d\d:\d\d:\d\d\.\d  ---- Start Tarvo Vantor ----)")))
+    EXPECT_TRUE(
+        std::regex_match(*first, std::regex(R"(\d\d:\d\d:\d\d\.\d  ---- Start Tarvo Vantor ----)")))
         << *first;
     const auto box = gw->WaitForLine("MessageBox [", 10s);
     ASSERT_TRUE(box);
@@ -113,9 +114,10 @@ TEST(GatewayHeadless, SigintClosesLikeTheWindow) {
     GatewayHome home;
     home.WriteIni("[Set]\r\nLang=Eng\r\nIPPort=0\r\nPort=/nonexistent/line:19200,N,8,1\r\n");
     auto gw = home.Start();
-    ASSERT_TRUE(gw->WaitForLine(EnglishText(125) +
-                                    "/nonexistent/line:19200,N,8,1 (Error accessing specified device (Error: 2))",
-                                10s));
+    ASSERT_TRUE(gw->WaitForLine(
+        EnglishText(125) +
+            "/nonexistent/line:19200,N,8,1 (Error accessing specified device (Error: 2))",
+        10s));
     gw->Signal(SIGINT);
     const auto status = gw->WaitExit(10s);
     ASSERT_TRUE(status);
@@ -173,7 +175,8 @@ TEST(GatewayWithExchange, SilentExchangeIsReportedOnceAndTheRecoveryOnce) {
     GatewayHome home;
     // Short waits so the cycle runs in a second or two: 2 ticks of 50 ms per
     // reply, a pause of 10 ticks.
-    home.WriteIni(SimIni(sim.device(), "[Timer]\r\nInterval=50\r\nMaxTick=2\r\nMaxErrorTick=10\r\n"));
+    home.WriteIni(
+        SimIni(sim.device(), "[Timer]\r\nInterval=50\r\nMaxTick=2\r\nMaxErrorTick=10\r\n"));
     auto gw = home.Start();
     const std::string lost = "!Err " + EnglishText(116);
     ASSERT_TRUE(gw->WaitForLine(lost, 20s));

@@ -43,9 +43,11 @@ public:
     Client& operator=(const Client&) = delete;
     bool connected() const { return connected_; }
     bool Send(const Bytes& bytes) {
-        return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+        return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+               static_cast<ssize_t>(bytes.size());
     }
-    Bytes Receive(std::chrono::milliseconds firstByte = 5000ms, std::chrono::milliseconds quiet = 150ms) {
+    Bytes Receive(std::chrono::milliseconds firstByte = 5000ms,
+                  std::chrono::milliseconds quiet = 150ms) {
         Bytes out;
         auto wait = firstByte;
         for (;;) {
@@ -93,7 +95,9 @@ protected:
         sim_ = std::make_unique<SimProcess>(std::move(simArgs));
         std::ofstream(home_ / "vantor.INI", std::ios::binary)
             << "[Set]\r\nLang=Eng\r\nPort=" << sim_->device() << ":19200,N,8,1\r\nIPPort=" << port_
-            << "\r\n" << extraSet << "[Log]\r\nTCP/IP_Out=1\r\n" << extraSections;
+            << "\r\n"
+            << extraSet << "[Log]\r\nTCP/IP_Out=1\r\n"
+            << extraSections;
         ProcessOptions options;
         options.args = {"--home", home_.string(), "--headless"};
         gateway_ = std::make_unique<Process>(std::string(VANTOR_BUILD_DIR) + "/vantor", options);
@@ -144,7 +148,7 @@ TEST_F(RelayEndToEnd, RelayedQueryComesBackWithoutTheSequenceByteThenFromTheCach
 TEST_F(RelayEndToEnd, ShortLivedRepliesGoToTheExchangeAgain) {
     Start({});
     Client c(port_);
-    const Bytes first = c.Ask({0x00, 0x3C, 0x02});   // sub-commands of 50 and up live 10 ms
+    const Bytes first = c.Ask({0x00, 0x3C, 0x02}); // sub-commands of 50 and up live 10 ms
     ASSERT_GE(first.size(), 3u);
     const std::uint64_t before = Requests();
     std::this_thread::sleep_for(100ms);
@@ -156,7 +160,7 @@ TEST_F(RelayEndToEnd, LineStatesComeFromTheSnapshotWhileItIsFresh) {
     // A fast line-state poll keeps the snapshot well inside its 300 ms.
     Start({}, "ReadUct=0\r\n", "[Timer]\r\nANInterval=100\r\n");
     Client c(port_);
-    const Bytes relayed = c.Ask({0x00, 0x16, 0x00});   // no snapshot yet: the exchange answers
+    const Bytes relayed = c.Ask({0x00, 0x16, 0x00}); // no snapshot yet: the exchange answers
     ASSERT_GE(relayed.size(), 3u);
     EXPECT_EQ(relayed[1], 0x16);
     std::this_thread::sleep_for(500ms);
@@ -182,7 +186,8 @@ TEST_F(RelayEndToEnd, ManyClientsAtOnceEachGetTheirOwnReply) {
     // Distinct queries (sub-command 30 + i/8, index i), all sent before any
     // reply is read, so the gateway queues them one per client.
     for (int i = 0; i < Clients; ++i)
-        ASSERT_TRUE(clients[i]->Send({0x00, static_cast<std::uint8_t>(30 + i / 8), static_cast<std::uint8_t>(i)}));
+        ASSERT_TRUE(clients[i]->Send(
+            {0x00, static_cast<std::uint8_t>(30 + i / 8), static_cast<std::uint8_t>(i)}));
     for (int i = 0; i < Clients; ++i) {
         const Bytes reply = clients[i]->Receive(20000ms);
         ASSERT_GE(reply.size(), 3u) << "client " << i;

@@ -19,21 +19,19 @@ using namespace storetest;
 
 class DataStoreTest : public ::testing::Test {
 protected:
-    TDataStore MakeStore()
-    {
-        return TDataStore("/opt/gw", hooks, [this] { return clock; },
-                          std::make_unique<MemoryAppender>(&files, &failAppend));
+    TDataStore MakeStore() {
+        return TDataStore(
+            "/opt/gw", hooks, [this] { return clock; },
+            std::make_unique<MemoryAppender>(&files, &failAppend));
     }
 
     // A port-list reply holding these numbers (digit codes of '1'..'9' and '0').
-    static Bytes PortList(const std::vector<std::string>& numbers)
-    {
+    static Bytes PortList(const std::vector<std::string>& numbers) {
         Bytes reply{0, 0x0E, 0};
         for (const std::string& n : numbers) {
             for (std::size_t i = 0; i < 4; ++i) {
                 std::uint8_t code = 0;
-                if (i < n.size())
-                    code = n[i] == '0' ? 10 : static_cast<std::uint8_t>(n[i] - '0');
+                if (i < n.size()) code = n[i] == '0' ? 10 : static_cast<std::uint8_t>(n[i] - '0');
                 reply.push_back(code);
             }
         }
@@ -48,8 +46,7 @@ protected:
     TDataStore store = MakeStore();
 };
 
-TEST_F(DataStoreTest, FixedRequests)
-{
+TEST_F(DataStoreTest, FixedRequests) {
     EXPECT_EQ(store.BuildRequest('A'), (Bytes{0x00, 0x16, 0x00}));
     EXPECT_EQ(store.BuildRequest('X'), (Bytes{0x0E}));
     EXPECT_EQ(store.BuildRequest('C'), (Bytes{0x0D}));
@@ -63,24 +60,20 @@ TEST_F(DataStoreTest, FixedRequests)
     EXPECT_TRUE(store.BuildRequest('?').empty());
 }
 
-TEST_F(DataStoreTest, MessageSlotCounterCyclesThroughFour)
-{
+TEST_F(DataStoreTest, MessageSlotCounterCyclesThroughFour) {
     std::vector<int> slots;
-    for (int i = 0; i < 6; ++i)
-        slots.push_back(store.BuildRequest('S').at(2));
+    for (int i = 0; i < 6; ++i) slots.push_back(store.BuildRequest('S').at(2));
     EXPECT_EQ(slots, (std::vector<int>{0, 1, 2, 3, 0, 1}));
     EXPECT_EQ(store.BuildRequest('S'), (Bytes{0x00, 0x01, 0x02}));
 }
 
-TEST_F(DataStoreTest, CallerDataRequestIsRelativeToLineOffset)
-{
-    store.DecodeReply('I', Bytes{0, 1, 2, 10, 3, 0, 0, 0});  // line offset 10
+TEST_F(DataStoreTest, CallerDataRequestIsRelativeToLineOffset) {
+    store.DecodeReply('I', Bytes{0, 1, 2, 10, 3, 0, 0, 0}); // line offset 10
     EXPECT_EQ(store.BuildRequest('Y', 14), (Bytes{0x00, 0x2F, 4}));
-    EXPECT_EQ(store.BuildRequest('Y', 3), (Bytes{0x00, 0x2F, 249}));  // modulo 256
+    EXPECT_EQ(store.BuildRequest('Y', 3), (Bytes{0x00, 0x2F, 249})); // modulo 256
 }
 
-TEST_F(DataStoreTest, MessageAcknowledgement)
-{
+TEST_F(DataStoreTest, MessageAcknowledgement) {
     const Bytes ack = store.BuildMessageAck(7);
     ASSERT_EQ(ack.size(), 254u);
     EXPECT_EQ(ack[0], 1);
@@ -89,11 +82,10 @@ TEST_F(DataStoreTest, MessageAcknowledgement)
     EXPECT_TRUE(std::all_of(ack.begin() + 3, ack.end(), [](auto b) { return b == 0; }));
 }
 
-TEST_F(DataStoreTest, SnapshotsKeepWholeReplyWithTimeAndAreCut)
-{
+TEST_F(DataStoreTest, SnapshotsKeepWholeReplyWithTimeAndAreCut) {
     Bytes an(300);
     std::iota(an.begin(), an.end(), 0);
-    an[0] = 5;  // stored whatever the result byte
+    an[0] = 5; // stored whatever the result byte
     EXPECT_EQ(store.DecodeReply('A', an), 0);
     EXPECT_EQ(store.ANLength(), 256u);
     EXPECT_EQ(store.ANSnapshot()[255], 255);
@@ -110,21 +102,20 @@ TEST_F(DataStoreTest, SnapshotsKeepWholeReplyWithTimeAndAreCut)
     EXPECT_EQ(store.ANLength(), 256u);
 }
 
-TEST_F(DataStoreTest, ConfigurationFlushesCacheOnlyWhenChanged)
-{
+TEST_F(DataStoreTest, ConfigurationFlushesCacheOnlyWhenChanged) {
     Bytes reply(17, 0);
     reply[5] = 2;
     EXPECT_EQ(store.DecodeReply('C', reply), 128);
-    EXPECT_EQ(hooks.flushes, 1);  // differs from the zeroed start value
+    EXPECT_EQ(hooks.flushes, 1); // differs from the zeroed start value
     EXPECT_EQ(store.DecodeReply('C', reply), 128);
     EXPECT_EQ(hooks.flushes, 1);
 
     Bytes longer = reply;
-    longer.resize(25, 0x77);  // bytes past 16 are not compared
+    longer.resize(25, 0x77); // bytes past 16 are not compared
     EXPECT_EQ(store.DecodeReply('C', longer), 128);
     EXPECT_EQ(hooks.flushes, 1);
 
-    reply[16] = 1;  // the 16th configuration byte
+    reply[16] = 1; // the 16th configuration byte
     EXPECT_EQ(store.DecodeReply('C', reply), 128);
     EXPECT_EQ(hooks.flushes, 2);
     EXPECT_EQ(store.Configuration()[15], 1);
@@ -137,18 +128,17 @@ TEST_F(DataStoreTest, ConfigurationFlushesCacheOnlyWhenChanged)
     EXPECT_EQ(store.Configuration()[0], 0);
 }
 
-TEST_F(DataStoreTest, InfoCheckStatuses)
-{
+TEST_F(DataStoreTest, InfoCheckStatuses) {
     store.SetPluginFeed(&feed);
     const Bytes info{0, 0x12, 0x34, 0, 3, 0, 0, 0};
 
-    EXPECT_EQ(store.DecodeReply('I', info), 130);  // configuration byte 4 not 2
+    EXPECT_EQ(store.DecodeReply('I', info), 130); // configuration byte 4 not 2
 
     Bytes config(17, 0);
     config[5] = 2;
     config[6] = 1;
     store.DecodeReply('C', config);
-    EXPECT_EQ(store.DecodeReply('I', info), 131);  // byte 5 not 0
+    EXPECT_EQ(store.DecodeReply('I', info), 131); // byte 5 not 0
 
     config[6] = 0;
     store.DecodeReply('C', config);
@@ -161,8 +151,7 @@ TEST_F(DataStoreTest, InfoCheckStatuses)
     EXPECT_EQ(store.ExchangeInfo()[0], 0x12);
 }
 
-TEST_F(DataStoreTest, InfoChangeFlushesCacheAndLargeBlockCountIsReported)
-{
+TEST_F(DataStoreTest, InfoChangeFlushesCacheAndLargeBlockCountIsReported) {
     store.DecodeReply('I', Bytes{0, 1, 2, 3, 4});
     EXPECT_EQ(hooks.flushes, 1);
     store.DecodeReply('I', Bytes{0, 1, 2, 3, 4});
@@ -174,11 +163,10 @@ TEST_F(DataStoreTest, InfoChangeFlushesCacheAndLargeBlockCountIsReported)
     EXPECT_EQ(store.PersonalBlocks(), 30);
 }
 
-TEST_F(DataStoreTest, PortListDecodesNumbersAndFeedsPlugin)
-{
+TEST_F(DataStoreTest, PortListDecodesNumbersAndFeedsPlugin) {
     store.SetPluginFeed(&feed);
     Bytes reply = PortList({"201", "12", "3000"});
-    reply.push_back(1);  // a partial fourth entry is not a port
+    reply.push_back(1); // a partial fourth entry is not a port
     EXPECT_EQ(store.DecodeReply('V', reply), 0);
     ASSERT_EQ(store.PortCount(), 3);
     EXPECT_EQ(store.Port(0).Number(), "201");
@@ -195,11 +183,9 @@ TEST_F(DataStoreTest, PortListDecodesNumbersAndFeedsPlugin)
     EXPECT_EQ(store.PortCount(), 3);
 }
 
-TEST_F(DataStoreTest, PortListAboveCapacityIsCut)
-{
+TEST_F(DataStoreTest, PortListAboveCapacityIsCut) {
     std::vector<std::string> numbers;
-    for (int i = 0; i < 60; ++i)
-        numbers.push_back(std::to_string(100 + i));
+    for (int i = 0; i < 60; ++i) numbers.push_back(std::to_string(100 + i));
     store.DecodeReply('V', PortList(numbers));
     EXPECT_EQ(store.PortCount(), 56);
     EXPECT_EQ(store.Port(55).Number(), "155");
@@ -207,8 +193,7 @@ TEST_F(DataStoreTest, PortListAboveCapacityIsCut)
     EXPECT_EQ(store.BuildRequest('M').size(), 3u + 4 * 56);
 }
 
-TEST_F(DataStoreTest, CountersUseTheirArrangementAndExactNumbers)
-{
+TEST_F(DataStoreTest, CountersUseTheirArrangementAndExactNumbers) {
     store.DecodeReply('V', PortList({"12", "123", "12"}));
     EXPECT_EQ(store.FindPort("12"), 0);
     EXPECT_EQ(store.FindPort("123"), 1);
@@ -216,19 +201,19 @@ TEST_F(DataStoreTest, CountersUseTheirArrangementAndExactNumbers)
 
     EXPECT_EQ(store.SetCounters("123", 1, 2, 3, 4), 4);
     EXPECT_EQ(store.AddCounters("12", 250, 1, 1, 0), 0);
-    EXPECT_EQ(store.AddCounters("12", 10, 0, 0, 0), 0);  // 260 modulo 256
+    EXPECT_EQ(store.AddCounters("12", 10, 0, 0, 0), 0); // 260 modulo 256
     EXPECT_EQ(store.SetCounters("999", 1, 1, 1, 1), 255);
 
     EXPECT_EQ(store.BuildRequest('M'),
               (Bytes{0x01, 0x11, 0x00, 4, 1, 1, 0, 1, 3, 2, 4, 0, 0, 0, 0}));
     store.ClearCounters();
-    EXPECT_EQ(store.BuildRequest('M'), (Bytes{0x01, 0x11, 0x00, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(store.BuildRequest('M'),
+              (Bytes{0x01, 0x11, 0x00, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
 }
 
-TEST_F(DataStoreTest, PortStructureQueueAndCallerDataFeeds)
-{
+TEST_F(DataStoreTest, PortStructureQueueAndCallerDataFeeds) {
     store.SetPluginFeed(&feed);
-    store.DecodeReply('I', Bytes{0, 0, 0, 20, 0, 0, 0, 0});  // line offset 20
+    store.DecodeReply('I', Bytes{0, 0, 0, 20, 0, 0, 0, 0}); // line offset 20
 
     Bytes ports(150, 0);
     std::iota(ports.begin() + 3, ports.end(), 1);
@@ -269,8 +254,7 @@ struct DownloadRun {
     std::vector<int> personal, shorts;
 };
 
-DownloadRun RunDownload(TDataStore& store, const std::function<Bytes(char, int)>& reply)
-{
+DownloadRun RunDownload(TDataStore& store, const std::function<Bytes(char, int)>& reply) {
     DownloadRun run;
     store.SetBlockCounter(0);
     char kind = 'p';
@@ -295,19 +279,27 @@ DownloadRun RunDownload(TDataStore& store, const std::function<Bytes(char, int)>
     return run;
 }
 
-TEST_F(DataStoreTest, PersonalThenShortNumberDownload)
-{
+TEST_F(DataStoreTest, PersonalThenShortNumberDownload) {
     store.SetPluginFeed(&feed);
-    store.DecodeReply('I', Bytes{0, 0, 0, 0, 3, 0, 0, 0});  // three personal blocks
+    store.DecodeReply('I', Bytes{0, 0, 0, 0, 3, 0, 0, 0}); // three personal blocks
 
     // Personal word 0 points at 10 (block 0), word 40 (block 1) at 5 x 236,
     // word 70 (block 2) at 65 x 236 + 100 (block 65 only).
     auto reply = [](char kind, int block) {
         Bytes r(3 + (kind == 'p' ? 64 : 236), 0);
         if (kind == 'p') {
-            if (block == 0) { r[3] = 0; r[4] = 10; }
-            if (block == 1) { r[3 + 16] = (5 * 236) >> 8; r[3 + 17] = (5 * 236) & 0xFF; }
-            if (block == 2) { r[3 + 12] = (65 * 236 + 100) >> 8; r[3 + 13] = (65 * 236 + 100) & 0xFF; }
+            if (block == 0) {
+                r[3] = 0;
+                r[4] = 10;
+            }
+            if (block == 1) {
+                r[3 + 16] = (5 * 236) >> 8;
+                r[3 + 17] = (5 * 236) & 0xFF;
+            }
+            if (block == 2) {
+                r[3 + 12] = (65 * 236 + 100) >> 8;
+                r[3 + 13] = (65 * 236 + 100) & 0xFF;
+            }
         } else {
             r[3] = static_cast<std::uint8_t>(block + 100);
         }
@@ -323,20 +315,19 @@ TEST_F(DataStoreTest, PersonalThenShortNumberDownload)
     EXPECT_EQ(feed.lastPersonal.size(), 960u);
 }
 
-TEST_F(DataStoreTest, BlockReferenceBoundsAndUnannouncedWords)
-{
+TEST_F(DataStoreTest, BlockReferenceBoundsAndUnannouncedWords) {
     // Info byte 3 = 1: only the first 32 words (personal block 0) count.
     store.DecodeReply('I', Bytes{0, 0, 0, 0, 1, 0, 0, 0});
     Bytes block(67, 0);
-    for (std::size_t i = 3; i < block.size(); i += 2) {  // every word 0x0F00 = 3840
+    for (std::size_t i = 3; i < block.size(); i += 2) { // every word 0x0F00 = 3840
         block[i] = 0x0F;
         block[i + 1] = 0x00;
     }
-    block[3] = (236 + 235) >> 8;   // word 0 = 471, high byte first
+    block[3] = (236 + 235) >> 8; // word 0 = 471, high byte first
     block[4] = (236 + 235) & 0xFF;
     store.SetBlockCounter(0);
     store.DecodeReply('p', block);
-    block[3] = 0x27;               // word 32 = 0x2710 = 10000 (block 42), not announced
+    block[3] = 0x27; // word 32 = 0x2710 = 10000 (block 42), not announced
     block[4] = 0x10;
     store.SetBlockCounter(1);
     store.DecodeReply('p', block);
@@ -354,11 +345,10 @@ TEST_F(DataStoreTest, BlockReferenceBoundsAndUnannouncedWords)
     EXPECT_TRUE(store.ShortBlockReferenced(42));
 }
 
-TEST_F(DataStoreTest, PersonalBlockErrorAndOverLongReplies)
-{
+TEST_F(DataStoreTest, PersonalBlockErrorAndOverLongReplies) {
     store.DecodeReply('I', Bytes{0, 0, 0, 0, 2, 0, 0, 0});
     store.SetBlockCounter(0);
-    EXPECT_EQ(store.DecodeReply('p', Bytes{3, 0, 0, 1, 1}), 0);  // exchange error
+    EXPECT_EQ(store.DecodeReply('p', Bytes{3, 0, 0, 1, 1}), 0); // exchange error
     Bytes big(400, 0xEE);
     big[0] = 0;
     EXPECT_EQ(store.DecodeReply('p', big), 129);
@@ -378,8 +368,7 @@ TEST_F(DataStoreTest, PersonalBlockErrorAndOverLongReplies)
     EXPECT_EQ(store.DecodeReply('s', big), 128);
 }
 
-TEST_F(DataStoreTest, LineStateFeedUsesPreviousSnapshot)
-{
+TEST_F(DataStoreTest, LineStateFeedUsesPreviousSnapshot) {
     store.SetPluginFeed(&feed);
     std::vector<int> queued;
     auto queue = [&](int line) { queued.push_back(line); };
@@ -387,16 +376,16 @@ TEST_F(DataStoreTest, LineStateFeedUsesPreviousSnapshot)
     // Line 0 idle with flag, line 1 ringing (8) without flag, line 2 state 2.
     Bytes first{0, 0, 0, 1, 0, 0, 1, 8, 0, 0, 0, 2, 0, 0, 1};
     store.LineStateFeed(first, queue);
-    EXPECT_TRUE(feed.calls.empty());  // nothing kept yet
-    EXPECT_EQ(first[6], 1);           // and nothing changed
+    EXPECT_TRUE(feed.calls.empty()); // nothing kept yet
+    EXPECT_EQ(first[6], 1);          // and nothing changed
     store.DecodeReply('A', first);
 
     Bytes second{0, 0, 0, 1, 0, 0, 1, 8, 0, 0, 1, 2, 0, 0, 1, 8, 0, 0, 1};
     store.LineStateFeed(second, queue);
     EXPECT_EQ(queued, (std::vector<int>{1}));
-    EXPECT_EQ(second[6], 0);    // state 1: flags cleared
-    EXPECT_EQ(second[14], 1);   // state 2 keeps them
-    EXPECT_EQ(feed.lastLineCount, 3);  // the previous snapshot's lines
+    EXPECT_EQ(second[6], 0);          // state 1: flags cleared
+    EXPECT_EQ(second[14], 1);         // state 2 keeps them
+    EXPECT_EQ(feed.lastLineCount, 3); // the previous snapshot's lines
     EXPECT_EQ(feed.lastStates, Bytes(second.begin() + 3, second.begin() + 15));
     store.DecodeReply('A', second);
     EXPECT_EQ(store.ANSnapshot()[6], 0);
@@ -414,8 +403,7 @@ TEST_F(DataStoreTest, LineStateFeedUsesPreviousSnapshot)
     EXPECT_EQ(queued, (std::vector<int>{1, 0}));
 }
 
-TEST_F(DataStoreTest, CommandRingWraps)
-{
+TEST_F(DataStoreTest, CommandRingWraps) {
     TDataStore::CommandRecord record{};
     for (int i = 0; i < 32; ++i) {
         record[0] = static_cast<std::uint8_t>(i);
@@ -429,15 +417,14 @@ TEST_F(DataStoreTest, CommandRingWraps)
     EXPECT_EQ(store.CommandSlot(1)[0], 1);
 }
 
-TEST_F(DataStoreTest, CommandRequests)
-{
-    auto build = [&](std::uint8_t kind, std::initializer_list<std::uint8_t> data, std::uint8_t b1 = 0,
-                     std::uint8_t b3 = 0) {
+TEST_F(DataStoreTest, CommandRequests) {
+    auto build = [&](std::uint8_t kind, std::initializer_list<std::uint8_t> data,
+                     std::uint8_t b1 = 0, std::uint8_t b3 = 0) {
         TDataStore::CommandRecord r{};
         r[0] = kind;
         r[1] = b1;
         r[3] = b3;
-        r[4] = 0x05;  // port 0x0105: the low byte is the port
+        r[4] = 0x05; // port 0x0105: the low byte is the port
         r[5] = 0x01;
         std::copy(data.begin(), data.end(), r.begin() + 8);
         return store.BuildRequest('#', store.StoreCommand(r));
@@ -450,30 +437,30 @@ TEST_F(DataStoreTest, CommandRequests)
     EXPECT_EQ(build(5, {4}), (Bytes{0x22, 5, 4}));
     EXPECT_EQ(build(8, {6}), (Bytes{0x26, 5, 6}));
     EXPECT_EQ(build(4, {'0', '*', '#', 'P'}), (Bytes{0x12, 5, 10, 11, 12, 32}));
-    EXPECT_EQ(build(4, {'1', '2', '3', '4', '5', '6', '7', '8', '9'}), (Bytes{0x12, 5, 1, 2, 3, 4, 5, 6, 7, 8}));
+    EXPECT_EQ(build(4, {'1', '2', '3', '4', '5', '6', '7', '8', '9'}),
+              (Bytes{0x12, 5, 1, 2, 3, 4, 5, 6, 7, 8}));
     // Short number: L1 = 3 ("3 a b"), L2 = 2 at data byte 3.
-    EXPECT_EQ(build(6, {3, 'a', 'b', 2, 'c', 9}, 0x11, 0x33), (Bytes{0x24, 0x11, 0x33, 3, 'a', 'b', 2, 'c'}));
+    EXPECT_EQ(build(6, {3, 'a', 'b', 2, 'c', 9}, 0x11, 0x33),
+              (Bytes{0x24, 0x11, 0x33, 3, 'a', 'b', 2, 'c'}));
     EXPECT_TRUE(build(10, {}).empty());
     EXPECT_TRUE(store.BuildRequest('#', 32).empty());
     EXPECT_TRUE(store.BuildRequest('#', -1).empty());
     EXPECT_EQ(store.DecodeReply('#', Bytes{6, 1}), 6);
 }
 
-TEST_F(DataStoreTest, ShortNumberEntryNeverReadsPastTheRecord)
-{
+TEST_F(DataStoreTest, ShortNumberEntryNeverReadsPastTheRecord) {
     TDataStore::CommandRecord r{};
     r[0] = 6;
-    r[8] = 79;       // L1 = 79, L2 at data byte 79
-    r[8 + 79] = 50;  // would reach 129 bytes
+    r[8] = 79;      // L1 = 79, L2 at data byte 79
+    r[8 + 79] = 50; // would reach 129 bytes
     EXPECT_EQ(store.BuildRequest('#', store.StoreCommand(r)).size(), 3u + 80);
-    r[8] = 200;      // L1 beyond the data
+    r[8] = 200; // L1 beyond the data
     EXPECT_EQ(store.BuildRequest('#', store.StoreCommand(r)).size(), 3u + 80);
 }
 
-TEST_F(DataStoreTest, WriteWatchRestartsShortsTimerOnlyForWritesWhilePluginActive)
-{
+TEST_F(DataStoreTest, WriteWatchRestartsShortsTimerOnlyForWritesWhilePluginActive) {
     store.WriteWatch(Bytes{0x01, 0x12, 0});
-    EXPECT_EQ(hooks.shortsRestarts, 0);  // no plug-in
+    EXPECT_EQ(hooks.shortsRestarts, 0); // no plug-in
     store.SetPluginFeed(&feed);
     store.WriteWatch(Bytes{0x01, 13});
     store.WriteWatch(Bytes{0x01, 18, 0});
@@ -488,8 +475,7 @@ TEST_F(DataStoreTest, WriteWatchRestartsShortsTimerOnlyForWritesWhilePluginActiv
     EXPECT_EQ(hooks.shortsRestarts, 3);
 }
 
-TEST_F(DataStoreTest, AccountingFileNamesAndFailureFlag)
-{
+TEST_F(DataStoreTest, AccountingFileNamesAndFailureFlag) {
     EXPECT_EQ(store.AccountingPath("DATA.NEW"), "/opt/gw/DATA.NEW");
     EXPECT_EQ(store.AccountingPath("C:\\UCT\\DATA.NEW"), "C:\\UCT\\DATA.NEW");
     EXPECT_EQ(store.AccountingPath("/var/lib/uct.txt"), "/var/lib/uct.txt");
@@ -519,8 +505,7 @@ TEST_F(DataStoreTest, AccountingFileNamesAndFailureFlag)
 namespace vantor {
 namespace {
 
-TEST(DataStoreAccountingFile, AppendsThroughThePlatformAppender)
-{
+TEST(DataStoreAccountingFile, AppendsThroughThePlatformAppender) {
     namespace fs = std::filesystem;
     const fs::path dir = fs::temp_directory_path() / ("vantor-store-" + std::to_string(::getpid()));
     fs::create_directories(dir);
@@ -552,13 +537,14 @@ namespace {
 
 // Whatever the exchange sends, the store keeps to its capacities.  Run under
 // the address sanitizer this also proves that no decoder reads past a reply.
-TEST(DataStoreRobustness, ArbitraryRepliesStayWithinCapacities)
-{
+TEST(DataStoreRobustness, ArbitraryRepliesStayWithinCapacities) {
     storetest::RecordingHooks hooks;
     storetest::RecordingFeed feed;
     bool fail = false;
     std::map<std::string, std::string> files;
-    TDataStore store("/x", hooks, [] { return 1.0; }, std::make_unique<storetest::MemoryAppender>(&files, &fail));
+    TDataStore store(
+        "/x", hooks, [] { return 1.0; },
+        std::make_unique<storetest::MemoryAppender>(&files, &fail));
     store.SetPluginFeed(&feed);
 
     std::uint32_t seed = 12345;
@@ -569,14 +555,12 @@ TEST(DataStoreRobustness, ArbitraryRepliesStayWithinCapacities)
     const std::string kinds = "AXCIVxFYps#USM";
     for (int round = 0; round < 3000; ++round) {
         std::vector<std::uint8_t> reply(next() % 600);
-        for (auto& b : reply)
-            b = static_cast<std::uint8_t>(next());
+        for (auto& b : reply) b = static_cast<std::uint8_t>(next());
         if (!reply.empty() && next() % 2)
-            reply[0] = 0;  // mostly successful replies, so the decoders get past byte 0
+            reply[0] = 0; // mostly successful replies, so the decoders get past byte 0
         const char kind = kinds[next() % kinds.size()];
         store.SetBlockCounter(static_cast<int>(next() % 80) - 5);
-        if (kind == 'A')
-            store.LineStateFeed(reply, [](int line) { ASSERT_LT(line, 63); });
+        if (kind == 'A') store.LineStateFeed(reply, [](int line) { ASSERT_LT(line, 63); });
         store.DecodeReply(kind, reply);
         store.SkipBlock(kind);
         store.BuildRequest(kind, static_cast<int>(next() % 40) - 4);

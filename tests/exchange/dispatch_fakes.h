@@ -74,8 +74,8 @@ public:
     void SendTrap(int kind) override { traps.push_back(kind); }
     void SendStatusMessage(std::string_view address, char addressType, std::string_view subject,
                            std::string_view text, char flag) override {
-        messages.push_back({std::string(address), addressType, std::string(subject),
-                            std::string(text), flag});
+        messages.push_back(
+            {std::string(address), addressType, std::string(subject), std::string(text), flag});
     }
 
     bool bound = false;
@@ -97,8 +97,10 @@ public:
                        std::uint8_t requestFirstByte) override {
         replies.push_back({socketHandle, Bytes(reply.begin(), reply.end()), requestFirstByte});
     }
-    void CacheStore(std::span<const std::uint8_t> request, std::span<const std::uint8_t> reply) override {
-        cached.emplace_back(Bytes(request.begin(), request.end()), Bytes(reply.begin(), reply.end()));
+    void CacheStore(std::span<const std::uint8_t> request,
+                    std::span<const std::uint8_t> reply) override {
+        cached.emplace_back(Bytes(request.begin(), request.end()),
+                            Bytes(reply.begin(), reply.end()));
     }
     void KeepAccountingRecord(std::string_view text) override {
         records.emplace_back(text);
@@ -129,7 +131,7 @@ public:
 // Shared state of a FakeAppender, which the data store owns.
 struct AppendLog {
     bool fail = false;
-    std::vector<std::pair<std::string, std::string>> appends;  // path, bytes
+    std::vector<std::pair<std::string, std::string>> appends; // path, bytes
 };
 
 class FakeAppender : public FileAppender {
@@ -158,7 +160,8 @@ public:
     void PutCLIP(int, std::span<const std::uint8_t>) override {}
     void PutFront(int, std::span<const std::uint8_t>) override {}
     void PutAccLine(std::string_view record) override { accLines.emplace_back(record); }
-    void PutShorts(std::span<const std::uint8_t, 15576>, std::span<const std::uint16_t, 960>) override {
+    void PutShorts(std::span<const std::uint8_t, 15576>,
+                   std::span<const std::uint16_t, 960>) override {
         ++shorts;
     }
 

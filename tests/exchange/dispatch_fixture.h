@@ -41,7 +41,8 @@ public:
     void Enqueue(char kind, std::int32_t argument) override { queued.emplace_back(kind, argument); }
     void SendPacket(std::string_view label, std::string_view text,
                     std::span<const std::uint8_t> payload) override {
-        sent.push_back({std::string(label), std::string(text), Bytes(payload.begin(), payload.end())});
+        sent.push_back(
+            {std::string(label), std::string(text), Bytes(payload.begin(), payload.end())});
     }
     void NegativeAcknowledge() override { ++naks; }
     TTimer& Timer(LinkTimer timer) override { return *timers[static_cast<int>(timer)]; }
@@ -82,12 +83,13 @@ class DispatchTest : public ::testing::Test {
 protected:
     DispatchTest()
         : store("/gw", hooks, loop, std::make_unique<FakeAppender>(appends)),
-          dispatcher(link, store, settings, log, texts, mail, consumers,
-                     [this](std::string_view text, std::string_view caption, unsigned flags) {
-                         boxes.push_back({std::string(text), std::string(caption), flags});
-                         return boxAnswer;
-                     },
-                     "1.00") {}
+          dispatcher(
+              link, store, settings, log, texts, mail, consumers,
+              [this](std::string_view text, std::string_view caption, unsigned flags) {
+                  boxes.push_back({std::string(text), std::string(caption), flags});
+                  return boxAnswer;
+              },
+              "1.00") {}
 
     void Reply(std::uint8_t sequence, Bytes payload) {
         const Bytes frame = Frame(sequence, std::move(payload));
@@ -114,6 +116,5 @@ protected:
     int boxAnswer = 1;
     ReplyDispatcher dispatcher;
 };
-
 
 } // namespace vantor::testing_fakes

@@ -44,7 +44,8 @@ TEST_F(DispatchTest, MessageIsMailedAndAcknowledged) {
     EXPECT_EQ(link.sent[0].label, ">COM");
     EXPECT_EQ(link.sent[0].text, "[111]");
     EXPECT_EQ(link.sent[0].payload, Ack(0x2A));
-    EXPECT_EQ(log.lines, (std::vector<LogLine>{{"<COM", "TRAP: SMS to x"}, {">602", "Mail: y to x"}}));
+    EXPECT_EQ(log.lines,
+              (std::vector<LogLine>{{"<COM", "TRAP: SMS to x"}, {">602", "Mail: y to x"}}));
     // The acknowledgement's own answer is not awaited.
     EXPECT_EQ(link.State(), LinkState::Idle);
 }

@@ -22,7 +22,7 @@ TEST_F(DispatchTest, FramesAreTakenOnlyWhileAReplyIsAwaited) {
 TEST_F(DispatchTest, AnyFrameWhileWaitingReportsRecoveryButOnlyTheMatchingOneEndsTheWait) {
     link.Await(3, 'X', {14});
     link.lost = true;
-    Reply(4, {0, 1});  // another sequence number
+    Reply(4, {0, 1}); // another sequence number
     EXPECT_FALSE(link.lost);
     EXPECT_EQ(mail.traps, std::vector<int>{2});
     EXPECT_EQ(log.Count("-OK-", "[117]"), 1);
@@ -38,7 +38,7 @@ TEST_F(DispatchTest, AnyFrameWhileWaitingReportsRecoveryButOnlyTheMatchingOneEnd
 
 TEST_F(DispatchTest, SequenceWithoutRecordIsIgnored) {
     link.Await(9, 'C', {13});
-    link.pending.reset();  // already answered once
+    link.pending.reset(); // already answered once
     Reply(9, {0});
     EXPECT_EQ(link.State(), LinkState::AwaitingReply);
     EXPECT_TRUE(consumers.cached.empty());
@@ -57,7 +57,8 @@ TEST_F(DispatchTest, QueryRepliesGoToTheCacheByKind) {
     settings.MaxCache = 0;
     Answer('x', {0, 0, 0}, {0, 40, 0});
     EXPECT_EQ(consumers.cached.size(), 2u);
-    for (char kind : {'#', 'A', 'F', 'U', 'X', 'Y'}) EXPECT_FALSE(ReplyDispatcher::KindIsCached(kind));
+    for (char kind : {'#', 'A', 'F', 'U', 'X', 'Y'})
+        EXPECT_FALSE(ReplyDispatcher::KindIsCached(kind));
     for (char kind : {'C', 'I', 'M', 'S', 'T', 'V', 'p', 's', 'x', 'Q'})
         EXPECT_TRUE(ReplyDispatcher::KindIsCached(kind));
 }
@@ -110,7 +111,7 @@ TEST_F(DispatchTest, InfoCheckStatuses) {
 }
 
 TEST_F(DispatchTest, WrongExchangeStopsPollingWithAStopBox) {
-    store.DecodeReply('C', Bytes{0, 0, 0, 0, 0, 1, 0});  // byte 4 is not 2
+    store.DecodeReply('C', Bytes{0, 0, 0, 0, 0, 1, 0}); // byte 4 is not 2
     link.Timer(LinkTimer::Tick).SetEnabled(true);
     Answer('I', {0, 0xB, 0x05, 0, 3, 0, 0, 0});
     ASSERT_EQ(boxes.size(), 1u);
@@ -123,9 +124,9 @@ TEST_F(DispatchTest, WrongExchangeStopsPollingWithAStopBox) {
 }
 
 TEST_F(DispatchTest, DoubtfulExchangeAsksAndGoesOnOnlyOnYes) {
-    store.DecodeReply('C', Bytes{0, 0, 0, 0, 0, 2, 1});  // byte 5 is not 0
+    store.DecodeReply('C', Bytes{0, 0, 0, 0, 0, 2, 1}); // byte 5 is not 0
     link.Timer(LinkTimer::Tick).SetEnabled(true);
-    boxAnswer = 7;  // No
+    boxAnswer = 7; // No
     Answer('I', {0, 0x12, 0xAB, 0, 0, 0, 0, 0});
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].flags, 0x24u);
@@ -134,14 +135,14 @@ TEST_F(DispatchTest, DoubtfulExchangeAsksAndGoesOnOnlyOnYes) {
     EXPECT_FALSE(Enabled(LinkTimer::Tick));
     EXPECT_EQ(log.lines.back(), (LogLine{"<COM", "[101][144]"}));
 
-    boxAnswer = 6;  // Yes
+    boxAnswer = 6; // Yes
     Answer('I', {0, 0x12, 0xAB, 0, 0, 0, 0, 0});
     EXPECT_TRUE(Enabled(LinkTimer::Tick));
 }
 
 TEST_F(DispatchTest, PortListStartsThePollTimersOnlyWhenItListsPorts) {
     mail.bound = true;
-    Answer('V', {0, 0, 0});  // the header alone lists nothing
+    Answer('V', {0, 0, 0}); // the header alone lists nothing
     EXPECT_FALSE(Enabled(LinkTimer::MSG));
     EXPECT_FALSE(Enabled(LinkTimer::UR));
     EXPECT_EQ(log.lines.back(), (LogLine{"<COM", "[105]0"}));
@@ -156,14 +157,14 @@ TEST_F(DispatchTest, PortListStartsThePollTimersOnlyWhenItListsPorts) {
     EXPECT_TRUE(Enabled(LinkTimer::MSG));
     EXPECT_TRUE(Enabled(LinkTimer::SMS));
     EXPECT_TRUE(Enabled(LinkTimer::UR));
-    EXPECT_FALSE(Enabled(LinkTimer::AN));  // no plug-in
+    EXPECT_FALSE(Enabled(LinkTimer::AN)); // no plug-in
 }
 
 TEST_F(DispatchTest, PortListWithoutMailOrAccountingAndWithThePlugIn) {
     FakePlugin plugin;
     dispatcher.SetPluginFeed(&plugin);
     settings.ReadUct = 0;
-    Answer('V', {0, 0, 0});  // even a failed port list starts the AN poll for the plug-in
+    Answer('V', {0, 0, 0}); // even a failed port list starts the AN poll for the plug-in
     EXPECT_TRUE(Enabled(LinkTimer::AN));
     Answer('V', {0, 0, 0, 1, 2, 0, 0});
     EXPECT_FALSE(Enabled(LinkTimer::MSG));
@@ -202,10 +203,10 @@ TEST_F(DispatchTest, NegativeAcknowledgementIsTheOnlyByteThatCounts) {
 TEST_F(DispatchTest, ShortOrEmptyFramesDoNoHarm) {
     link.Await(1, 'S', {0, 1, 0});
     link.lost = true;
-    dispatcher.HandlePacket(0, nullptr);  // an empty frame still proves the link
+    dispatcher.HandlePacket(0, nullptr); // an empty frame still proves the link
     EXPECT_FALSE(link.lost);
     EXPECT_TRUE(link.pending.has_value());
-    Reply(1, {});  // sequence byte alone
+    Reply(1, {}); // sequence byte alone
     EXPECT_EQ(link.State(), LinkState::Idle);
     EXPECT_TRUE(link.sent.empty());
     for (char kind : {'A', 'C', 'I', 'M', 'U', 'V', 'X', 'p', 's', 'x', 'F', 'Y', '#'}) {

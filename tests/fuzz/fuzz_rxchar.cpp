@@ -97,15 +97,18 @@ void RunOne(const std::uint8_t* data, std::size_t size) {
     const unsigned cut = data[1];
     pax.OnRxPacket = [&pax](TObject*, int count, const std::uint8_t* frame) {
         Check(count >= 0 && count <= pax.MaxPacketSize() + 1, "frame over the limit");
-        const std::uint32_t crc = std::uint32_t(frame[count]) | std::uint32_t(frame[count + 1]) << 8 |
-                                  std::uint32_t(frame[count + 2]) << 16 | std::uint32_t(frame[count + 3]) << 24;
-        Check(crc == Crc32(std::span(frame, static_cast<std::size_t>(count))), "frame with a wrong CRC");
+        const std::uint32_t crc =
+            std::uint32_t(frame[count]) | std::uint32_t(frame[count + 1]) << 8 |
+            std::uint32_t(frame[count + 2]) << 16 | std::uint32_t(frame[count + 3]) << 24;
+        Check(crc == Crc32(std::span(frame, static_cast<std::size_t>(count))),
+              "frame with a wrong CRC");
     };
     pax.OnRxChr = [](TObject*, std::uint8_t) {};
     pax.Open();
     std::size_t at = 2, round = 0;
     while (at < size) {
-        const std::size_t n = std::min<std::size_t>(size - at, cut == 0 ? size : 1 + (cut * (round + 1)) % 257);
+        const std::size_t n =
+            std::min<std::size_t>(size - at, cut == 0 ? size : 1 + (cut * (round + 1)) % 257);
         input.insert(input.end(), data + at, data + at + n);
         // Announce sometimes fewer, sometimes more bytes than are waiting.
         const int announced = static_cast<int>(input.size()) + static_cast<int>(round % 3) - 1;
@@ -139,7 +142,8 @@ int main(int argc, char** argv) {
     std::mt19937 rng(4000);
     const std::uint8_t steer[] = {0xEE, 0x23, 0x00, 0x01, 0x02, 0xFF};
     for (int i = 0; i < 3000; ++i) {
-        std::vector<std::uint8_t> bytes{static_cast<std::uint8_t>(rng()), static_cast<std::uint8_t>(rng())};
+        std::vector<std::uint8_t> bytes{static_cast<std::uint8_t>(rng()),
+                                        static_cast<std::uint8_t>(rng())};
         const std::size_t length = rng() % 3000;
         while (bytes.size() < length) {
             if (rng() % 8 == 0) {

@@ -33,9 +33,9 @@ struct LibraryState {
     std::int32_t rereadStatus = 0;
     std::uint32_t debugLevel = 0xFFFFFFFF;
     std::vector<std::string> initArgs;
-    std::vector<std::uint32_t> readModes;      // mode word at each read call
-    MailboxRecord* chain = nullptr;            // what the read of all mailboxes returns
-    std::map<MailboxRecord*, MailboxRecord*> rereads;  // record -> re-read record
+    std::vector<std::uint32_t> readModes;             // mode word at each read call
+    MailboxRecord* chain = nullptr;                   // what the read of all mailboxes returns
+    std::map<MailboxRecord*, MailboxRecord*> rereads; // record -> re-read record
     struct Sent {
         std::string address, subject, text;
         std::int32_t type, flag;
@@ -44,55 +44,74 @@ struct LibraryState {
 };
 LibraryState lib;
 
-std::int32_t Reread(MailboxRecord** record, ReadParameters* params, MailboxRecord* original)
-{
+std::int32_t Reread(MailboxRecord** record, ReadParameters* params, MailboxRecord* original) {
     lib.calls.push_back("NactiZmenyVeSchrance");
     lib.readModes.push_back(params->mode);
     auto it = lib.rereads.find(original);
     *record = it == lib.rereads.end() ? nullptr : it->second;
     return lib.rereadStatus;
 }
-std::int32_t ConfirmOne(MailboxRecord**) { lib.calls.push_back("PotvrdPreneseniZmenVeSchrance"); return 0; }
-std::int32_t QuickTest() { lib.calls.push_back("RychlyTestZmenVeSchrankach"); return lib.quickTest; }
-std::int32_t ReadAll(MailboxRecord** first, ReadParameters* params)
-{
+std::int32_t ConfirmOne(MailboxRecord**) {
+    lib.calls.push_back("PotvrdPreneseniZmenVeSchrance");
+    return 0;
+}
+std::int32_t QuickTest() {
+    lib.calls.push_back("RychlyTestZmenVeSchrankach");
+    return lib.quickTest;
+}
+std::int32_t ReadAll(MailboxRecord** first, ReadParameters* params) {
     lib.calls.push_back("NactiZmenyVeSchrankach");
     lib.readModes.push_back(params->mode);
     *first = lib.chain;
     return lib.readStatus;
 }
-std::int32_t ConfirmAll(MailboxRecord** first)
-{
-    lib.calls.push_back(*first == lib.chain ? "PotvrdPreneseniZmenVeSchrankach" : "PotvrdPreneseniZmenVeSchrankach?");
+std::int32_t ConfirmAll(MailboxRecord** first) {
+    lib.calls.push_back(*first == lib.chain ? "PotvrdPreneseniZmenVeSchrankach"
+                                            : "PotvrdPreneseniZmenVeSchrankach?");
     return 0;
 }
-std::int32_t Send(const char* address, std::int32_t type, const char* subject, const char* text, std::int32_t flag)
-{
+std::int32_t Send(const char* address, std::int32_t type, const char* subject, const char* text,
+                  std::int32_t flag) {
     lib.calls.push_back("PosliStavovouZpravu");
     lib.sent.push_back({address, subject, text, type, flag});
     return lib.sendStatus;
 }
-std::int32_t Init(const char* config, const char* user, const char* work, const char* password)
-{
+std::int32_t Init(const char* config, const char* user, const char* work, const char* password) {
     lib.calls.push_back("InicializaceQ9Komunikace");
     lib.initArgs = {config, user, work, password};
     return lib.initStatus;
 }
-std::int32_t DeInit() { lib.calls.push_back("DeInicializaceQ9Komunikace"); return 0; }
-std::int32_t SetDebug(std::uint32_t level) { lib.calls.push_back("SetDebugLevel"); lib.debugLevel = level; return 0; }
-std::int32_t Stop() { lib.calls.push_back("ZastavAkci"); return 0; }
+std::int32_t DeInit() {
+    lib.calls.push_back("DeInicializaceQ9Komunikace");
+    return 0;
+}
+std::int32_t SetDebug(std::uint32_t level) {
+    lib.calls.push_back("SetDebugLevel");
+    lib.debugLevel = level;
+    return 0;
+}
+std::int32_t Stop() {
+    lib.calls.push_back("ZastavAkci");
+    return 0;
+}
 
-std::map<std::string, void*> AllExports()
-{
+std::map<std::string, void*> AllExports() {
     return {
-        {"NactiZmenyVeSchrance", reinterpret_cast<void*>(static_cast<NactiZmenyVeSchranceFn>(&Reread))},
-        {"PotvrdPreneseniZmenVeSchrance", reinterpret_cast<void*>(static_cast<PotvrdPreneseniZmenVeSchranceFn>(&ConfirmOne))},
-        {"RychlyTestZmenVeSchrankach", reinterpret_cast<void*>(static_cast<RychlyTestZmenVeSchrankachFn>(&QuickTest))},
-        {"NactiZmenyVeSchrankach", reinterpret_cast<void*>(static_cast<NactiZmenyVeSchrankachFn>(&ReadAll))},
-        {"PotvrdPreneseniZmenVeSchrankach", reinterpret_cast<void*>(static_cast<PotvrdPreneseniZmenVeSchrankachFn>(&ConfirmAll))},
+        {"NactiZmenyVeSchrance",
+         reinterpret_cast<void*>(static_cast<NactiZmenyVeSchranceFn>(&Reread))},
+        {"PotvrdPreneseniZmenVeSchrance",
+         reinterpret_cast<void*>(static_cast<PotvrdPreneseniZmenVeSchranceFn>(&ConfirmOne))},
+        {"RychlyTestZmenVeSchrankach",
+         reinterpret_cast<void*>(static_cast<RychlyTestZmenVeSchrankachFn>(&QuickTest))},
+        {"NactiZmenyVeSchrankach",
+         reinterpret_cast<void*>(static_cast<NactiZmenyVeSchrankachFn>(&ReadAll))},
+        {"PotvrdPreneseniZmenVeSchrankach",
+         reinterpret_cast<void*>(static_cast<PotvrdPreneseniZmenVeSchrankachFn>(&ConfirmAll))},
         {"PosliStavovouZpravu", reinterpret_cast<void*>(static_cast<PosliStavovouZpravuFn>(&Send))},
-        {"InicializaceQ9Komunikace", reinterpret_cast<void*>(static_cast<InicializaceQ9KomunikaceFn>(&Init))},
-        {"DeInicializaceQ9Komunikace", reinterpret_cast<void*>(static_cast<DeInicializaceQ9KomunikaceFn>(&DeInit))},
+        {"InicializaceQ9Komunikace",
+         reinterpret_cast<void*>(static_cast<InicializaceQ9KomunikaceFn>(&Init))},
+        {"DeInicializaceQ9Komunikace",
+         reinterpret_cast<void*>(static_cast<DeInicializaceQ9KomunikaceFn>(&DeInit))},
         {"SetDebugLevel", reinterpret_cast<void*>(static_cast<SetDebugLevelFn>(&SetDebug))},
         {"ZastavAkci", reinterpret_cast<void*>(static_cast<ZastavAkciFn>(&Stop))},
     };
@@ -100,8 +119,7 @@ std::map<std::string, void*> AllExports()
 
 struct FakeLibrary : MailLibrary {
     std::map<std::string, void*> symbols;
-    void* Symbol(const char* name) override
-    {
+    void* Symbol(const char* name) override {
         auto it = symbols.find(name);
         return it == symbols.end() ? nullptr : it->second;
     }
@@ -111,7 +129,9 @@ struct FakeLibrary : MailLibrary {
 
 struct RecordingLog : LogWriter {
     std::vector<std::pair<std::string, std::string>> lines;
-    void WriteLog(std::string_view label, std::string_view text) override { lines.emplace_back(label, text); }
+    void WriteLog(std::string_view label, std::string_view text) override {
+        lines.emplace_back(label, text);
+    }
     void WriteStatus(std::string_view, std::string_view) override {}
     void SetStatusText(std::string_view) override {}
 };
@@ -119,8 +139,7 @@ struct RecordingLog : LogWriter {
 struct RecordingTexts : TextSource {
     std::vector<int> fetched;
     std::string Msg(int n) const override { return "M" + std::to_string(n); }
-    std::string Text(int n) override
-    {
+    std::string Text(int n) override {
         fetched.push_back(n);
         return "T" + std::to_string(n);
     }
@@ -130,25 +149,21 @@ struct RecordingTexts : TextSource {
 struct FakeCounters : MessageCounterTable {
     std::map<std::string, std::array<int, 4>> ports;
     int clears = 0;
-    void ClearCounters() override
-    {
+    void ClearCounters() override {
         ++clears;
-        for (auto& [n, c] : ports)
-            c = {0, 0, 0, 0};
+        for (auto& [n, c] : ports) c = {0, 0, 0, 0};
     }
-    std::uint8_t SetCounters(std::string_view n, std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) override
-    {
+    std::uint8_t SetCounters(std::string_view n, std::uint8_t a, std::uint8_t b, std::uint8_t c,
+                             std::uint8_t d) override {
         auto it = ports.find(std::string(n));
-        if (it == ports.end())
-            return 255;
+        if (it == ports.end()) return 255;
         it->second = {a, c, b, d};
         return d;
     }
-    std::uint8_t AddCounters(std::string_view n, std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) override
-    {
+    std::uint8_t AddCounters(std::string_view n, std::uint8_t a, std::uint8_t b, std::uint8_t c,
+                             std::uint8_t d) override {
         auto it = ports.find(std::string(n));
-        if (it == ports.end())
-            return 255;
+        if (it == ports.end()) return 255;
         auto& v = it->second;
         v = {(v[0] + a) % 256, (v[1] + c) % 256, (v[2] + b) % 256, (v[3] + d) % 256};
         return d;
@@ -161,8 +176,7 @@ struct Mailboxes {
     std::deque<MessageGroup> groups;
     std::deque<MessageItem> items;
 
-    MailboxRecord* Box(const char* name, const char* tel, std::int32_t status = 0)
-    {
+    MailboxRecord* Box(const char* name, const char* tel, std::int32_t status = 0) {
         MailboxRecord& r = records.emplace_back();
         std::memset(&r, 0, sizeof r);
         std::strncpy(r.name, name, sizeof r.name - 1);
@@ -172,8 +186,7 @@ struct Mailboxes {
     }
     // Group with items (id, flags) at the front of the record's group chain end.
     MessageGroup* Group(MailboxRecord* box, char kind, std::uint16_t count,
-                        std::vector<std::pair<std::uint32_t, std::uint32_t>> itemList = {})
-    {
+                        std::vector<std::pair<std::uint32_t, std::uint32_t>> itemList = {}) {
         MessageGroup& g = groups.emplace_back();
         std::memset(&g, 0, sizeof g);
         g.kind = kind;
@@ -194,18 +207,15 @@ struct Mailboxes {
             box->firstGroup = &g;
         } else {
             MessageGroup* tail = box->firstGroup;
-            while (tail->next)
-                tail = tail->next;
+            while (tail->next) tail = tail->next;
             tail->next = &g;
         }
         return &g;
     }
-    static void Chain(std::initializer_list<MailboxRecord*> boxes)
-    {
+    static void Chain(std::initializer_list<MailboxRecord*> boxes) {
         MailboxRecord* prev = nullptr;
         for (MailboxRecord* b : boxes) {
-            if (prev)
-                prev->next = b;
+            if (prev) prev->next = b;
             prev = b;
         }
     }
@@ -213,14 +223,12 @@ struct Mailboxes {
 
 class MailBridgeTest : public ::testing::Test {
 protected:
-    MailBridgeTest()
-    {
+    MailBridgeTest() {
         lib = LibraryState{};
         counters.ports = {{"201", {9, 9, 9, 9}}, {"202", {0, 0, 0, 0}}};
     }
 
-    MailLibraryOpener Opener(std::map<std::string, void*> symbols)
-    {
+    MailLibraryOpener Opener(std::map<std::string, void*> symbols) {
         return [this, symbols](const std::string& name) -> std::unique_ptr<MailLibrary> {
             requested.push_back(name);
             auto l = std::make_unique<FakeLibrary>();
@@ -228,14 +236,12 @@ protected:
             return l;
         };
     }
-    std::unique_ptr<TMailBridge> Bridge(MailLibraryOpener opener)
-    {
+    std::unique_ptr<TMailBridge> Bridge(MailLibraryOpener opener) {
         auto b = std::make_unique<TMailBridge>(log, texts, counters, settings, std::move(opener));
         b->Create();
         return b;
     }
-    std::unique_ptr<TMailBridge> BoundBridge()
-    {
+    std::unique_ptr<TMailBridge> BoundBridge() {
         auto b = Bridge(Opener(AllExports()));
         EXPECT_TRUE(b->Bound());
         return b;
@@ -248,8 +254,7 @@ protected:
     std::vector<std::string> requested;
 };
 
-TEST_F(MailBridgeTest, WithoutLibraryEverythingIsQuietlyDropped)
-{
+TEST_F(MailBridgeTest, WithoutLibraryEverythingIsQuietlyDropped) {
     auto bridge = Bridge([](const std::string&) { return std::unique_ptr<MailLibrary>(); });
     EXPECT_FALSE(bridge->Bound());
     EXPECT_FALSE(bridge->Loaded());
@@ -263,8 +268,7 @@ TEST_F(MailBridgeTest, WithoutLibraryEverythingIsQuietlyDropped)
     EXPECT_TRUE(log.lines.empty());
 }
 
-TEST_F(MailBridgeTest, NineOfTenNamesLeaveTheBridgeUnbound)
-{
+TEST_F(MailBridgeTest, NineOfTenNamesLeaveTheBridgeUnbound) {
     for (const char* missing : ExportNames) {
         lib = LibraryState{};
         auto symbols = AllExports();
@@ -282,8 +286,7 @@ TEST_F(MailBridgeTest, NineOfTenNamesLeaveTheBridgeUnbound)
     EXPECT_EQ(requested.front(), "vantorq9.dll");
 }
 
-TEST_F(MailBridgeTest, InitialiseSetsDebugLevelThenOpensTheConnection)
-{
+TEST_F(MailBridgeTest, InitialiseSetsDebugLevelThenOpensTheConnection) {
     auto bridge = BoundBridge();
     EXPECT_TRUE(bridge->FullRead());
     bridge->Block().ConfigPath = "/etc/q9";
@@ -298,13 +301,12 @@ TEST_F(MailBridgeTest, InitialiseSetsDebugLevelThenOpensTheConnection)
 
     bridge->StopAction();
     bridge->Close();
-    bridge->Close();  // once only
+    bridge->Close(); // once only
     EXPECT_EQ(std::count(lib.calls.begin(), lib.calls.end(), "DeInicializaceQ9Komunikace"), 1);
     EXPECT_EQ(std::count(lib.calls.begin(), lib.calls.end(), "ZastavAkci"), 1);
 }
 
-TEST_F(MailBridgeTest, FailedOpeningUnbindsForTheRestOfTheRun)
-{
+TEST_F(MailBridgeTest, FailedOpeningUnbindsForTheRestOfTheRun) {
     lib.initStatus = 5;
     auto bridge = BoundBridge();
     EXPECT_FALSE(bridge->Initialise());
@@ -316,16 +318,14 @@ TEST_F(MailBridgeTest, FailedOpeningUnbindsForTheRestOfTheRun)
     EXPECT_TRUE(lib.calls.empty());
 }
 
-TEST_F(MailBridgeTest, DestroyingAnOpenBridgeClosesTheConnectionFirst)
-{
+TEST_F(MailBridgeTest, DestroyingAnOpenBridgeClosesTheConnectionFirst) {
     auto bridge = BoundBridge();
     bridge->Initialise();
     bridge.reset();
     EXPECT_EQ(lib.calls.back(), "DeInicializaceQ9Komunikace");
 }
 
-TEST(MailDebugLevel, ReadsLikeHexScanf)
-{
+TEST(MailDebugLevel, ReadsLikeHexScanf) {
     EXPECT_EQ(ParseHexLevel("1F"), 31u);
     EXPECT_EQ(ParseHexLevel("  0x1f"), 31u);
     EXPECT_EQ(ParseHexLevel("0X10z"), 16u);
@@ -339,8 +339,7 @@ TEST(MailDebugLevel, ReadsLikeHexScanf)
 
 class MailSettingsTest : public MailBridgeTest {
 protected:
-    MailSettingsTest()
-    {
+    MailSettingsTest() {
         dir = std::filesystem::temp_directory_path() /
               ("vantor-mail-" + std::to_string(::getpid()) + "-" +
                std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
@@ -348,12 +347,8 @@ protected:
         path = (dir / "vantor.INI").string();
     }
     ~MailSettingsTest() override { std::filesystem::remove_all(dir); }
-    void Write(const std::string& text)
-    {
-        std::ofstream(path, std::ios::binary) << text;
-    }
-    std::string Read()
-    {
+    void Write(const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+    std::string Read() {
         std::ifstream in(path, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
@@ -362,8 +357,7 @@ protected:
     std::string path;
 };
 
-TEST_F(MailSettingsTest, DefaultsWhenNothingIsConfigured)
-{
+TEST_F(MailSettingsTest, DefaultsWhenNothingIsConfigured) {
     auto bridge = Bridge({});
     TIniFile config(path);
     bridge->LoadSettings(config, texts);
@@ -380,11 +374,11 @@ TEST_F(MailSettingsTest, DefaultsWhenNothingIsConfigured)
     EXPECT_EQ(texts.fetched, (std::vector<int>{200, 299}));
 }
 
-TEST_F(MailSettingsTest, ValuesAreCutToTheirFields)
-{
+TEST_F(MailSettingsTest, ValuesAreCutToTheirFields) {
     Write("[M602]\r\nUzivatel=" + std::string(150, 'u') + "\r\nHeslo=" + std::string(30, 'p') +
           "\r\nDebug=1F\r\nCestaKPracovnimuAdresari=/var/q9\r\n[Trapy]\r\nTypAdresyPrijemce=QX\r\n"
-          "ZpravaComOn=up\r\nZpravaComOff=down\r\nSubject=" + std::string(60, 's') + "\r\n");
+          "ZpravaComOn=up\r\nZpravaComOff=down\r\nSubject=" +
+          std::string(60, 's') + "\r\n");
     auto bridge = Bridge({});
     TIniFile config(path);
     bridge->LoadSettings(config, texts);
@@ -397,14 +391,14 @@ TEST_F(MailSettingsTest, ValuesAreCutToTheirFields)
     EXPECT_EQ(s.TrapSubject, std::string(60, 's'));
     EXPECT_EQ(s.ComOnMessage, "up");
     EXPECT_EQ(s.ComOffMessage, "down");
-    EXPECT_EQ(texts.fetched, (std::vector<int>{200, 299}));  // fetched all the same
+    EXPECT_EQ(texts.fetched, (std::vector<int>{200, 299})); // fetched all the same
 }
 
-TEST_F(MailSettingsTest, SavingWritesSectionsAndTheTypeAsOneCharacter)
-{
+TEST_F(MailSettingsTest, SavingWritesSectionsAndTheTypeAsOneCharacter) {
     auto bridge = Bridge({});
-    bridge->SetPasswordCodec({[](std::string_view t) { return "<" + std::string(t) + ">"; },
-                              [](std::string_view t) { return std::string(t.substr(1, t.size() - 2)); }});
+    bridge->SetPasswordCodec(
+        {[](std::string_view t) { return "<" + std::string(t) + ">"; },
+         [](std::string_view t) { return std::string(t.substr(1, t.size() - 2)); }});
     MailSettings& s = bridge->Block();
     s.TrapAddress = "dispecink";
     s.TrapAddressType = 'Q';
@@ -423,7 +417,7 @@ TEST_F(MailSettingsTest, SavingWritesSectionsAndTheTypeAsOneCharacter)
               "ZpravaComOn=up\r\nZpravaComOff=down\r\n"
               "[M602]\r\nCestaKeKonfiguraciMail602=/etc/q9\r\nCestaKPracovnimuAdresari=/var/q9\r\n"
               "Uzivatel=u\r\nHeslo=<secret>\r\n");
-    EXPECT_EQ(s.Password, "secret");  // held plain
+    EXPECT_EQ(s.Password, "secret"); // held plain
 
     s.TrapAddressType = '\0';
     bridge->SaveTrapSettings(config);
@@ -433,8 +427,7 @@ TEST_F(MailSettingsTest, SavingWritesSectionsAndTheTypeAsOneCharacter)
     EXPECT_EQ(s.TrapAddressType, '\0');
 }
 
-TEST_F(MailSettingsTest, FailedSaveIsLogged)
-{
+TEST_F(MailSettingsTest, FailedSaveIsLogged) {
     auto bridge = Bridge({});
     TIniFile config((dir / "no-such-dir" / "x.INI").string());
     EXPECT_FALSE(bridge->SaveTrapSettings(config));
@@ -442,8 +435,7 @@ TEST_F(MailSettingsTest, FailedSaveIsLogged)
     EXPECT_EQ(log.lines[0].first, "!Err");
 }
 
-TEST_F(MailBridgeTest, TrapsUseTheirMessageAndLogOnlySuccess)
-{
+TEST_F(MailBridgeTest, TrapsUseTheirMessageAndLogOnlySuccess) {
     auto bridge = BoundBridge();
     MailSettings& s = bridge->Block();
     s.TrapAddress = "A";
@@ -462,7 +454,7 @@ TEST_F(MailBridgeTest, TrapsUseTheirMessageAndLogOnlySuccess)
     ASSERT_EQ(log.lines.size(), 1u);
     EXPECT_EQ(log.lines[0], (std::pair<std::string, std::string>{"Mail", "A > M"}));
 
-    EXPECT_FALSE(bridge->SendTrap(2));  // empty message: that trap is off
+    EXPECT_FALSE(bridge->SendTrap(2)); // empty message: that trap is off
     EXPECT_FALSE(bridge->SendTrap(3));
     EXPECT_EQ(lib.sent.size(), 1u);
 
@@ -472,8 +464,7 @@ TEST_F(MailBridgeTest, TrapsUseTheirMessageAndLogOnlySuccess)
     EXPECT_EQ(log.lines.size(), 1u);
 }
 
-TEST_F(MailBridgeTest, StatusMessagePassesCharactersInTheLowByte)
-{
+TEST_F(MailBridgeTest, StatusMessagePassesCharactersInTheLowByte) {
     auto bridge = BoundBridge();
     bridge->SendStatusMessage("x", 'Q', "y", "z", '1');
     ASSERT_EQ(lib.sent.size(), 1u);
@@ -483,12 +474,11 @@ TEST_F(MailBridgeTest, StatusMessagePassesCharactersInTheLowByte)
     EXPECT_EQ(lib.sent[0].text, "z");
     EXPECT_EQ(lib.sent[0].flag, '1');
     bridge->SendStatusMessage("x", static_cast<char>(0xE9), "y", "z", '1');
-    EXPECT_EQ(lib.sent[1].type, 0xE9);  // not sign-extended
+    EXPECT_EQ(lib.sent[1].type, 0xE9); // not sign-extended
     EXPECT_TRUE(log.lines.empty());
 }
 
-TEST_F(MailBridgeTest, FirstPollIsAFullReadThatClearsTheTable)
-{
+TEST_F(MailBridgeTest, FirstPollIsAFullReadThatClearsTheTable) {
     settings.Extent = 1;
     Mailboxes m;
     MailboxRecord* office = m.Box("Office", "201");
@@ -503,7 +493,8 @@ TEST_F(MailBridgeTest, FirstPollIsAFullReadThatClearsTheTable)
     auto bridge = BoundBridge();
     counters.ports["202"] = {1, 1, 1, 1};
     EXPECT_TRUE(bridge->PollMailboxes());
-    EXPECT_EQ(lib.calls, (std::vector<std::string>{"NactiZmenyVeSchrankach", "PotvrdPreneseniZmenVeSchrankach"}));
+    EXPECT_EQ(lib.calls, (std::vector<std::string>{"NactiZmenyVeSchrankach",
+                                                   "PotvrdPreneseniZmenVeSchrankach"}));
     EXPECT_EQ(lib.readModes, (std::vector<std::uint32_t>{1}));
     EXPECT_EQ(counters.clears, 1);
     EXPECT_EQ(counters.ports["201"], (std::array<int, 4>{2, 1, 0, 0}));
@@ -513,12 +504,12 @@ TEST_F(MailBridgeTest, FirstPollIsAFullReadThatClearsTheTable)
     EXPECT_EQ(texts.fetched, (std::vector<int>{300, 301, 399}));
 
     ASSERT_EQ(log.lines.size(), 2u);
-    EXPECT_EQ(log.lines[0], (std::pair<std::string, std::string>{"Name:Office", "Tel:201 sms:2,fax:0,hlas:1"}));
-    EXPECT_EQ(log.lines[1].first, "Name:Nobody");  // logged though no extension matches
+    EXPECT_EQ(log.lines[0],
+              (std::pair<std::string, std::string>{"Name:Office", "Tel:201 sms:2,fax:0,hlas:1"}));
+    EXPECT_EQ(log.lines[1].first, "Name:Nobody"); // logged though no extension matches
 }
 
-TEST_F(MailBridgeTest, ChangePollWithoutChangesCallsNothingElse)
-{
+TEST_F(MailBridgeTest, ChangePollWithoutChangesCallsNothingElse) {
     auto bridge = BoundBridge();
     bridge->SetFullRead(false);
     lib.quickTest = 0;
@@ -526,10 +517,9 @@ TEST_F(MailBridgeTest, ChangePollWithoutChangesCallsNothingElse)
     EXPECT_EQ(lib.calls, (std::vector<std::string>{"RychlyTestZmenVeSchrankach"}));
 }
 
-TEST_F(MailBridgeTest, ChangeReadAddsNewAndSubtractsKnownRemovedMessages)
-{
+TEST_F(MailBridgeTest, ChangeReadAddsNewAndSubtractsKnownRemovedMessages) {
     auto bridge = BoundBridge();
-    {   // full read: SMS 10 and fax 20 become known
+    { // full read: SMS 10 and fax 20 become known
         Mailboxes m;
         MailboxRecord* box = m.Box("Office", "201");
         m.Group(box, 'Q', 1, {{10, 0}});
@@ -538,7 +528,7 @@ TEST_F(MailBridgeTest, ChangeReadAddsNewAndSubtractsKnownRemovedMessages)
         bridge->PollMailboxes();
     }
     EXPECT_EQ(counters.ports["201"], (std::array<int, 4>{1, 0, 1, 0}));
-    counters.ports["201"][3] = 7;  // the fourth counter is left alone by a change read
+    counters.ports["201"][3] = 7; // the fourth counter is left alone by a change read
 
     Mailboxes m;
     MailboxRecord* box = m.Box("Office", "201");
@@ -558,14 +548,13 @@ TEST_F(MailBridgeTest, ChangeReadAddsNewAndSubtractsKnownRemovedMessages)
     lib.chain = box2;
     bridge->PollMailboxes();
     EXPECT_EQ(counters.ports["201"], (std::array<int, 4>{2, 0, 0, 7}));
-    EXPECT_EQ(bridge->KnownMessages().size(), 2u);  // 11 and 12
+    EXPECT_EQ(bridge->KnownMessages().size(), 2u); // 11 and 12
 }
 
-TEST_F(MailBridgeTest, MailboxToBeRereadIsSetNotAdded)
-{
+TEST_F(MailBridgeTest, MailboxToBeRereadIsSetNotAdded) {
     auto bridge = BoundBridge();
     lib.chain = nullptr;
-    bridge->PollMailboxes();  // the full read at start
+    bridge->PollMailboxes(); // the full read at start
     counters.ports["201"] = {5, 5, 5, 5};
 
     Mailboxes m;
@@ -577,16 +566,16 @@ TEST_F(MailBridgeTest, MailboxToBeRereadIsSetNotAdded)
     lib.calls.clear();
     lib.readModes.clear();
     EXPECT_TRUE(bridge->PollMailboxes());
-    EXPECT_EQ(lib.calls, (std::vector<std::string>{"RychlyTestZmenVeSchrankach", "NactiZmenyVeSchrankach",
-                                                     "NactiZmenyVeSchrance", "PotvrdPreneseniZmenVeSchrance",
-                                                     "PotvrdPreneseniZmenVeSchrankach"}));
+    EXPECT_EQ(lib.calls,
+              (std::vector<std::string>{"RychlyTestZmenVeSchrankach", "NactiZmenyVeSchrankach",
+                                        "NactiZmenyVeSchrance", "PotvrdPreneseniZmenVeSchrance",
+                                        "PotvrdPreneseniZmenVeSchrankach"}));
     EXPECT_EQ(lib.readModes, (std::vector<std::uint32_t>{3, 1}));
     // Mode 3 rules for the items, but the counters are set: 3 voice, rest 0.
     EXPECT_EQ(counters.ports["201"], (std::array<int, 4>{0, 3, 0, 0}));
 }
 
-TEST_F(MailBridgeTest, FailedReadsAreLoggedAndForceAFullRead)
-{
+TEST_F(MailBridgeTest, FailedReadsAreLoggedAndForceAFullRead) {
     auto bridge = BoundBridge();
     lib.readStatus = 17;
     EXPECT_TRUE(bridge->PollMailboxes());
@@ -600,7 +589,7 @@ TEST_F(MailBridgeTest, FailedReadsAreLoggedAndForceAFullRead)
     Mailboxes m;
     MailboxRecord* box = m.Box("Office", "201", StatusRereadMailbox);
     lib.chain = box;
-    lib.rereadStatus = 4;  // re-read fails
+    lib.rereadStatus = 4; // re-read fails
     log.lines.clear();
     EXPECT_TRUE(bridge->PollMailboxes());
     ASSERT_EQ(log.lines.size(), 1u);
@@ -608,8 +597,7 @@ TEST_F(MailBridgeTest, FailedReadsAreLoggedAndForceAFullRead)
     EXPECT_FALSE(bridge->FullRead());
 }
 
-TEST_F(MailBridgeTest, CountsAreStoredModulo256)
-{
+TEST_F(MailBridgeTest, CountsAreStoredModulo256) {
     Mailboxes m;
     MailboxRecord* box = m.Box("Office", "201");
     m.Group(box, 'Q', 300);
@@ -619,12 +607,11 @@ TEST_F(MailBridgeTest, CountsAreStoredModulo256)
     EXPECT_EQ(counters.ports["201"][0], 44);
 }
 
-TEST_F(MailBridgeTest, CircularChainDoesNotHang)
-{
+TEST_F(MailBridgeTest, CircularChainDoesNotHang) {
     Mailboxes m;
     MailboxRecord* box = m.Box("Office", "201");
     MessageGroup* g = m.Group(box, 'Q', 1);
-    g->next = g;  // broken library answer
+    g->next = g; // broken library answer
     lib.chain = box;
     auto bridge = BoundBridge();
     EXPECT_TRUE(bridge->PollMailboxes());
@@ -636,9 +623,9 @@ TEST_F(MailBridgeTest, CircularChainDoesNotHang)
 namespace vantor {
 namespace {
 
-TEST_F(MailBridgeTest, SystemLoaderWithoutTheLibraryLeavesTheBridgeUnbound)
-{
-    const auto folder = std::filesystem::temp_directory_path() / ("vantor-no-mail-library-" + std::to_string(::getpid()));
+TEST_F(MailBridgeTest, SystemLoaderWithoutTheLibraryLeavesTheBridgeUnbound) {
+    const auto folder = std::filesystem::temp_directory_path() /
+                        ("vantor-no-mail-library-" + std::to_string(::getpid()));
     std::filesystem::create_directories(folder);
     auto bridge = Bridge(SystemMailLibraryOpener(folder.string()));
     EXPECT_FALSE(bridge->Loaded());

@@ -27,12 +27,17 @@ struct NoTexts : TextSource {
 struct NoCounters : MessageCounterTable {
     int clears = 0;
     void ClearCounters() override { ++clears; }
-    std::uint8_t SetCounters(std::string_view, std::uint8_t, std::uint8_t, std::uint8_t, std::uint8_t) override { return 255; }
-    std::uint8_t AddCounters(std::string_view, std::uint8_t, std::uint8_t, std::uint8_t, std::uint8_t) override { return 255; }
+    std::uint8_t SetCounters(std::string_view, std::uint8_t, std::uint8_t, std::uint8_t,
+                             std::uint8_t) override {
+        return 255;
+    }
+    std::uint8_t AddCounters(std::string_view, std::uint8_t, std::uint8_t, std::uint8_t,
+                             std::uint8_t) override {
+        return 255;
+    }
 };
 
-std::string LibraryFolder(const char* name)
-{
+std::string LibraryFolder(const char* name) {
     return std::string(VANTOR_BUILD_DIR) + "/tests/" + name;
 }
 
@@ -40,16 +45,14 @@ std::string LibraryFolder(const char* name)
 // the bridge unloading it.
 struct Probe {
     explicit Probe(const std::string& folder) { library.Open("vantorq9.dll", folder); }
-    std::string Recorded()
-    {
+    std::string Recorded() {
         auto calls = library.Function<const char* (*)()>("RecordedMailCalls");
         return calls ? calls() : "?";
     }
     DynamicLibrary library;
 };
 
-TEST(MailSharedLibrary, NineOfTenNamesLeaveTheBridgeUnbound)
-{
+TEST(MailSharedLibrary, NineOfTenNamesLeaveTheBridgeUnbound) {
     const std::string folder = LibraryFolder("mail-nine");
     if (!std::filesystem::exists(folder + "/libvantorq9.so"))
         GTEST_SKIP() << "test library not built in " << folder;
@@ -69,8 +72,7 @@ TEST(MailSharedLibrary, NineOfTenNamesLeaveTheBridgeUnbound)
     EXPECT_EQ(probe.Recorded(), "");
 }
 
-TEST(MailSharedLibrary, AllTenNamesBindAndAreCalled)
-{
+TEST(MailSharedLibrary, AllTenNamesBindAndAreCalled) {
     const std::string folder = LibraryFolder("mail-ten");
     if (!std::filesystem::exists(folder + "/libvantorq9.so"))
         GTEST_SKIP() << "test library not built in " << folder;
@@ -93,7 +95,8 @@ TEST(MailSharedLibrary, AllTenNamesBindAndAreCalled)
     }
     EXPECT_EQ(probe.Recorded(),
               "SetDebugLevel(31);InicializaceQ9Komunikace(u);NactiZmenyVeSchrankach(1);"
-              "PotvrdPreneseniZmenVeSchrankach;PosliStavovouZpravu(x,Q,z);ZastavAkci;DeInicializaceQ9Komunikace;");
+              "PotvrdPreneseniZmenVeSchrankach;PosliStavovouZpravu(x,Q,z);ZastavAkci;"
+              "DeInicializaceQ9Komunikace;");
     EXPECT_EQ(counters.clears, 1);
 }
 

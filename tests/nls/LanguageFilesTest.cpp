@@ -51,7 +51,9 @@ std::string ReadAll(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-std::string Built(const std::string& code) { return std::string(VANTOR_BUILD_DIR) + "/TVantor." + code; }
+std::string Built(const std::string& code) {
+    return std::string(VANTOR_BUILD_DIR) + "/TVantor." + code;
+}
 std::string Source(const std::string& code) {
     return std::string(VANTOR_SOURCE_DIR) + "/lang/TVantor." + code + ".utf8";
 }

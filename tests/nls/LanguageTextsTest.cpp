@@ -14,7 +14,8 @@ using test::TempFolder;
 
 TEST(LanguageTexts, MsgComesFromTheCacheFilledByLoadTexts) {
     TempFolder dir;
-    dir.Write("TVantor.Eng", "[Texty]\n116=Link lost\n117=Link restored\n[Text]\n116=other section\n");
+    dir.Write("TVantor.Eng",
+              "[Texty]\n116=Link lost\n117=Link restored\n[Text]\n116=other section\n");
     TLanguageTable table({dir.Path()});
     EXPECT_EQ(table.Language(), "Cz");
 

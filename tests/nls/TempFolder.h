@@ -15,7 +15,8 @@ public:
         std::random_device rd;
         auto base = std::filesystem::temp_directory_path();
         for (int attempt = 0; attempt < 100; ++attempt) {
-            auto candidate = base / ("vantor-nls-" + std::to_string(rd()) + std::to_string(attempt));
+            auto candidate =
+                base / ("vantor-nls-" + std::to_string(rd()) + std::to_string(attempt));
             std::error_code ec;
             if (std::filesystem::create_directory(candidate, ec)) {
                 path_ = candidate;

@@ -217,7 +217,8 @@ TEST_F(Translate, MenusAreTranslatedRecursivelyByTag) {
 }
 
 TEST_F(Translate, LoadingALanguageCoversWindowBothMenusAndTexts) {
-    UseFile("[Common]\n101=Hide\n[Menu]\n102=E&xit\n400=&Show\n401=E&xit\n[Texty]\n116=Link lost\n");
+    UseFile(
+        "[Common]\n101=Hide\n[Menu]\n102=E&xit\n400=&Show\n401=E&xit\n[Texty]\n116=Link lost\n");
     auto& button = Make<TButton>(form, 101, "Skrýt");
     TMainMenu mainMenu(&form);
     TMenuItem& vantor = mainMenu.Items().Add("&Vantor", 100);

@@ -75,8 +75,7 @@ TEST_F(FileAppenderTest, FailsWithoutWaitingWhileAnotherProcessHoldsTheLock) {
         const char ok = 'L';
         if (::write(ready[1], &ok, 1) != 1) ::_exit(3);
         char c;
-        while (::read(release[0], &c, 1) > 0) {
-        }
+        while (::read(release[0], &c, 1) > 0) {}
         ::_exit(0);
     }
     ::close(ready[1]);
@@ -109,7 +108,7 @@ TEST_F(FileAppenderTest, ReportsFilesThatCannotBeOpened) {
     EXPECT_NE(appender->errorText().find(missingDir), std::string::npos);
     EXPECT_NE(appender->errorText().find(std::strerror(ENOENT)), std::string::npos)
         << appender->errorText();
-    EXPECT_FALSE(appender->Append(dir_.string(), "x\r\n"));  // a directory
+    EXPECT_FALSE(appender->Append(dir_.string(), "x\r\n")); // a directory
     EXPECT_FALSE(appender->errorText().empty());
     EXPECT_FALSE(fs::exists(dir_ / "no"));
 }
@@ -123,7 +122,9 @@ TEST_F(FileAppenderTest, AWriteThatStopsHalfWayLeavesTheFileAsItWas) {
     ASSERT_GE(child, 0);
     if (child == 0) {
         ::signal(SIGXFSZ, SIG_IGN);
-        struct rlimit limit {16, 16};
+        struct rlimit limit {
+            16, 16
+        };
         if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(2);
         auto appender = MakeFileAppender();
         const bool ok = appender->Append(path, "a record longer than the limit\r\n");

@@ -40,8 +40,12 @@ TEST(PollLoop, TimersFireInDueOrderWithTiesInStartOrderAndRepeat) {
         done = true;
         loop.quit(0);
     });
-    loop.startTimer(10, [&] { if (!done) fired.push_back("B"); });
-    loop.startTimer(10, [&] { if (!done) fired.push_back("C"); });
+    loop.startTimer(10, [&] {
+        if (!done) fired.push_back("B");
+    });
+    loop.startTimer(10, [&] {
+        if (!done) fired.push_back("C");
+    });
     loop.run();
     ASSERT_GE(fired.size(), 3u);
     EXPECT_EQ(fired[0], "B");
@@ -61,7 +65,7 @@ TEST(PollLoop, TimerStoppedInsideAHandlerNeverFiresAgain) {
     self = loop.startTimer(5, [&] {
         ++selfStopping;
         loop.stopTimer(self);
-        loop.stopTimer(other);  // due at the same moment, must not fire now
+        loop.stopTimer(other); // due at the same moment, must not fire now
     });
     other = loop.startTimer(5, [&] { ++stoppedByOther; });
     loop.startTimer(60, [&] { loop.quit(); });
@@ -73,7 +77,7 @@ TEST(PollLoop, TimerStoppedInsideAHandlerNeverFiresAgain) {
 TEST(PollLoop, PostFromManyThreadsRunsEveryTaskOnTheLoopThread) {
     PollLoop loop;
     constexpr int kThreads = 4, kEach = 500;
-    int count = 0;  // loop thread only
+    int count = 0; // loop thread only
     std::atomic<int> offThread{0};
     const auto loopId = std::this_thread::get_id();
     std::vector<std::thread> threads;
@@ -99,7 +103,7 @@ TEST(PollLoop, InvokeBlocksUntilTheTaskRanAndFailsOnceTheLoopEnded) {
     EXPECT_TRUE(direct);
 
     std::vector<int> seenByCaller;
-    int value = 0;  // written by the loop thread, read by the caller after invoke
+    int value = 0; // written by the loop thread, read by the caller after invoke
     std::thread caller([&] {
         for (int i = 1; i <= 50; ++i) {
             bool ok = loop.invoke([&, i] { value = i; });
@@ -132,7 +136,7 @@ TEST(PollLoop, PendingInvokeIsReleasedWhenTheLoopEndsOrIsDestroyed) {
             loop.reset();
         } else {
             loop->quit();
-            loop->run();  // quit before run: ends at once, the invocation never runs
+            loop->run(); // quit before run: ends at once, the invocation never runs
         }
         caller.join();
         EXPECT_EQ(result.load(), 0) << destroy;
@@ -163,7 +167,7 @@ TEST(PollLoop, NothingMoreStartsInRunAfterQuitButTheShutdownIsServed) {
     // Two timers due in the same pass: the one after the quitting one waits.
     auto a = second.startTimer(1, [&] { second.quit(2); });
     auto b = second.startTimer(1, [&] { ++later; });
-    second.post([] { ::poll(nullptr, 0, 5); });  // both are due by the time timers run
+    second.post([] { ::poll(nullptr, 0, 5); }); // both are due by the time timers run
     EXPECT_EQ(second.run(), 2);
     EXPECT_EQ(later, 0);
     second.stopTimer(a);
@@ -180,12 +184,12 @@ TEST(PollLoop, FdWatchIsLevelTriggeredAndPausable) {
         lastEvents = ev;
     });
     loop.processEvents();
-    EXPECT_EQ(calls, 0);  // nothing to read, and processEvents did not block
+    EXPECT_EQ(calls, 0); // nothing to read, and processEvents did not block
     p.put();
     loop.processEvents();
     EXPECT_EQ(calls, 1);
     EXPECT_EQ(lastEvents, unsigned(EventLoop::Readable));
-    loop.processEvents();  // byte still unread: reported again
+    loop.processEvents(); // byte still unread: reported again
     EXPECT_EQ(calls, 2);
     loop.setWatchEvents(h, 0);
     loop.processEvents();
@@ -208,8 +212,8 @@ TEST(PollLoop, HandlersMayRemoveThemselvesAndOthersDuringDispatch) {
     EventLoop::Handle ha = 0, hb = 0, hc = 0;
     ha = loop.watchFd(a.r, EventLoop::Readable, [&](unsigned) {
         ++aCalls;
-        loop.unwatchFd(ha);  // itself
-        loop.unwatchFd(hb);  // a later one that is also ready
+        loop.unwatchFd(ha); // itself
+        loop.unwatchFd(hb); // a later one that is also ready
         // A new watch on b's descriptor must not receive b's stale readiness.
         hb = loop.watchFd(b.r, EventLoop::Writable, [&](unsigned) { ++bCalls; });
     });
@@ -245,7 +249,7 @@ TEST(PollLoop, ReportsHangUpAndStopsSpinningOnAClosedDescriptor) {
         ++calls;
         events = ev;
     });
-    ::close(fd);  // closed behind the watch's back
+    ::close(fd); // closed behind the watch's back
     loop.processEvents();
     loop.processEvents();
     EXPECT_EQ(calls, 1);
@@ -261,7 +265,7 @@ TEST(PollLoop, ExceptionsFromTasksGoToTheHandlerAndTheLoopGoesOn) {
     loop.post([] { throw std::runtime_error("boom"); });
     loop.post([&] { after = true; });
     std::thread caller([&] {
-        loop.invoke([] { throw 5; });  // must still release the caller
+        loop.invoke([] { throw 5; }); // must still release the caller
         loop.quit();
     });
     loop.run();
@@ -290,7 +294,7 @@ TEST(PollLoop, LocalDateTimeCountsDaysSince1899InTheLocalZone) {
     else
         ::unsetenv("TZ");
     ::tzset();
-    EXPECT_GT(PollLoop().now(), 45000.0);  // the real clock: later than 2023
+    EXPECT_GT(PollLoop().now(), 45000.0); // the real clock: later than 2023
 }
 
 } // namespace

@@ -48,7 +48,7 @@ protected:
         server->OnClientError = [&](TObject*, TCustomWinSocket*, TErrorEvent e, int& code) {
             events.push_back("error " + std::to_string(int(e)));
             lastError = code;
-            code = 0;  // as the gateway does
+            code = 0; // as the gateway does
         };
         server->OnClientWrite = [&](TObject*, TCustomWinSocket*) { events.push_back("write"); };
         server->SetPort(0);
@@ -72,7 +72,8 @@ protected:
         a.sin_family = AF_INET;
         a.sin_port = htons(static_cast<std::uint16_t>(server->LocalPort()));
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0) << std::strerror(errno);
+        EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0)
+            << std::strerror(errno);
         ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
         clients.push_back(fd);
         return fd;
@@ -119,7 +120,7 @@ protected:
     bool PeerClosed(int fd) {
         char buf[65536];
         return PumpUntil([&] {
-            for (;;) {  // whatever was sent before the close comes first
+            for (;;) { // whatever was sent before the close comes first
                 const ssize_t n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
                 if (n > 0) continue;
                 return n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
@@ -140,7 +141,7 @@ TEST_F(ServerSocketTest, ListensOnAnEphemeralPortAndRefusesAPortInUse) {
     EXPECT_GT(server->LocalPort(), 0);
     EXPECT_EQ(events, std::vector<std::string>{"listen"});
     EXPECT_THROW(server->SetPort(1), ESocketError);
-    EXPECT_NO_THROW(server->Open());  // already open: nothing happens
+    EXPECT_NO_THROW(server->Open()); // already open: nothing happens
     EXPECT_EQ(events.size(), 1u);
 
     PosixServerSocket second(nullptr, loop);
@@ -158,7 +159,7 @@ TEST_F(ServerSocketTest, ListensOnAnEphemeralPortAndRefusesAPortInUse) {
     server->Close();
     EXPECT_FALSE(server->Active());
     EXPECT_EQ(server->LocalPort(), 0);
-    second.Open();  // the port is free again at once
+    second.Open(); // the port is free again at once
     EXPECT_EQ(second.LocalPort(), port);
     second.Close();
 }
@@ -170,13 +171,14 @@ TEST_F(ServerSocketTest, ConnectReadAndReplyWithThePerConnectionDataWord) {
         std::vector<char> buf(static_cast<std::size_t>(n));
         const int got = s->ReceiveBuf(buf.data(), n);
         request.assign(buf.data(), static_cast<std::size_t>(got));
-        s->Data += 1;  // e.g. a cursor of the client's own
+        s->Data += 1; // e.g. a cursor of the client's own
         const std::string reply = std::string("\x00", 1) + "reply" + std::to_string(s->Data);
         EXPECT_EQ(s->SendText(reply), static_cast<int>(reply.size()));
     };
     const int c = Connect();
     ASSERT_TRUE(PumpUntil([&] { return server->ActiveConnections() == 1; }));
-    EXPECT_EQ(events, (std::vector<std::string>{"listen", "accept", "getsocket", "connect 127.0.0.1"}));
+    EXPECT_EQ(events,
+              (std::vector<std::string>{"listen", "accept", "getsocket", "connect 127.0.0.1"}));
     TCustomWinSocket* s = server->Connections(0);
     ASSERT_NE(s, nullptr);
     EXPECT_EQ(server->Connections(1), nullptr);
@@ -258,7 +260,7 @@ TEST_F(ServerSocketTest, ClosingInsideAHandlerKeepsTheObjectValidUntilItReturns)
         s->ReceiveBuf(buf, sizeof buf);
         s->SendText("bye");
         s->Close();
-        s->Close();  // twice is harmless
+        s->Close(); // twice is harmless
         addressAfterClose = s->RemoteAddress();
         connectedAfterClose = s->Connected();
         EXPECT_EQ(s->SendText("late"), -1);
@@ -273,7 +275,7 @@ TEST_F(ServerSocketTest, ClosingInsideAHandlerKeepsTheObjectValidUntilItReturns)
     int disconnects = 0;
     for (auto& e : events) disconnects += e.rfind("disconnect", 0) == 0;
     EXPECT_EQ(disconnects, 1);
-    EXPECT_EQ(Receive(c, 3), "bye");  // sent before the close
+    EXPECT_EQ(Receive(c, 3), "bye"); // sent before the close
     EXPECT_TRUE(PeerClosed(c));
 }
 
@@ -285,7 +287,8 @@ TEST_F(ServerSocketTest, HeldBackDataIsSentLaterAndAClientThatStopsReadingIsDrop
     std::string sent;
     std::string chunk(8192, '\0');
     for (int i = 0; i < 4000 && s->PendingSendBytes() == 0; ++i) {
-        for (std::size_t k = 0; k < chunk.size(); ++k) chunk[k] = static_cast<char>('a' + (i + k) % 26);
+        for (std::size_t k = 0; k < chunk.size(); ++k)
+            chunk[k] = static_cast<char>('a' + (i + k) % 26);
         ASSERT_EQ(s->SendText(chunk), static_cast<int>(chunk.size()));
         sent += chunk;
     }
@@ -295,7 +298,8 @@ TEST_F(ServerSocketTest, HeldBackDataIsSentLaterAndAClientThatStopsReadingIsDrop
     // The client reads again: everything arrives, in order, and the
     // component says it may write.
     EXPECT_EQ(Receive(slow, sent.size()), sent);
-    ASSERT_TRUE(PumpUntil([&] { return std::count(events.begin(), events.end(), "write") > writesBefore; }));
+    ASSERT_TRUE(PumpUntil(
+        [&] { return std::count(events.begin(), events.end(), "write") > writesBefore; }));
     EXPECT_EQ(s->PendingSendBytes(), 0u);
 
     // Now a client that never reads.
@@ -318,14 +322,14 @@ TEST_F(ServerSocketTest, HeldBackDataIsSentLaterAndAClientThatStopsReadingIsDrop
     EXPECT_EQ(events[events.size() - 2], "error " + std::to_string(int(eeSend)));
     EXPECT_EQ(events[events.size() - 1], "disconnect 127.0.0.1");
     EXPECT_TRUE(PeerClosed(stuck));
-    EXPECT_EQ(server->Connections(0)->SocketHandle(), s->SocketHandle());  // the other stays
+    EXPECT_EQ(server->Connections(0)->SocketHandle(), s->SocketHandle()); // the other stays
 }
 
 TEST_F(ServerSocketTest, AnErrorLeftStandingByTheHandlerBecomesAnException) {
     std::vector<std::string> escaped;
     loop.setExceptionHandler([&](const std::exception& e) { escaped.push_back(e.what()); });
     server->OnClientError = [&](TObject*, TCustomWinSocket*, TErrorEvent, int& code) {
-        lastError = code;  // not cleared
+        lastError = code; // not cleared
     };
     server->OnClientRead = [&](TObject*, TCustomWinSocket* s) {
         char buf[8];
@@ -360,7 +364,7 @@ TEST_F(ServerSocketTest, ManyClientsComeAndGoWithoutLeakingDescriptors) {
     std::vector<int> fds;
     for (int i = 0; i < kClients; ++i) {
         fds.push_back(Connect());
-        if (i % 50 == 49) loop.processEvents();  // keep the accept queue short
+        if (i % 50 == 49) loop.processEvents(); // keep the accept queue short
     }
     ASSERT_TRUE(PumpUntil([&] { return server->ActiveConnections() == kClients; }));
     for (int i = 0; i < kClients; ++i) handles.insert(server->Connections(i)->SocketHandle());
@@ -429,7 +433,7 @@ TEST_F(ServerSocketTest, ClosingTheListenerFromADisconnectHandlerIsSafe) {
     int disconnects = 0;
     server->OnClientDisconnect = [&](TObject*, TCustomWinSocket*) {
         ++disconnects;
-        server->Close();  // re-entering from inside the close
+        server->Close(); // re-entering from inside the close
     };
     server->Connections(0)->Close();
     EXPECT_EQ(disconnects, 2);

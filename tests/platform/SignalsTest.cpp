@@ -22,14 +22,15 @@ TEST(SignalWatcher, StopSignalsArriveAsLoopTasksInOrder) {
     });
     ::raise(SIGHUP);
     ::raise(SIGINT);
-    EXPECT_TRUE(got.empty());  // nothing runs inside the signal handler itself
+    EXPECT_TRUE(got.empty()); // nothing runs inside the signal handler itself
     ::raise(SIGTERM);
     EXPECT_EQ(loop.run(), 0);
     EXPECT_EQ(got, (std::vector<int>{SIGHUP, SIGINT, SIGTERM}));
 }
 
 TEST(SignalWatcher, RestoresThePreviousDispositionAndAllowsOnlyOneWatcher) {
-    struct sigaction ignore {}, before {}, after {};
+    struct sigaction ignore {
+    }, before{}, after{};
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
     ASSERT_EQ(::sigaction(SIGHUP, &ignore, &before), 0);

@@ -21,8 +21,7 @@ struct NullLog : LogWriter {
     void SetStatusText(std::string_view) override {}
 };
 
-TEST(XapiSharedLibrary, BindsByTheCompilersNamesAndFeedsThePlugin)
-{
+TEST(XapiSharedLibrary, BindsByTheCompilersNamesAndFeedsThePlugin) {
     const std::string folder = std::string(VANTOR_BUILD_DIR) + "/tests/plugin-lib";
     if (!std::filesystem::exists(folder + "/libZelkor.so"))
         GTEST_SKIP() << "test plug-in not built in " << folder;

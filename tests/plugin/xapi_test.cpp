@@ -35,69 +35,57 @@ struct PluginRecord {
 PluginRecord plugin;
 } // namespace
 
-void XAPI_Init(void* window, unsigned int message)
-{
+void XAPI_Init(void* window, unsigned int message) {
     plugin.calls.push_back("Init");
     plugin.window = window;
     plugin.message = message;
 }
 void XAPI_DeInit() { plugin.calls.push_back("DeInit"); }
-void XAPI_PutLines(int count, char* numbers)
-{
+void XAPI_PutLines(int count, char* numbers) {
     plugin.calls.push_back("PutLines");
     plugin.lastCount = count;
     plugin.lastBytes.assign(numbers, numbers + 224);
-    numbers[0] = 'X';  // a plug-in scribbling on what it got
+    numbers[0] = 'X'; // a plug-in scribbling on what it got
 }
-void XAPI_PutInfo(TInfo* info)
-{
+void XAPI_PutInfo(TInfo* info) {
     plugin.calls.push_back("PutInfo");
     plugin.lastBytes.assign(info->Data, info->Data + 7);
 }
-void XAPI_PutPorts(TPortStruct* ports)
-{
+void XAPI_PutPorts(TPortStruct* ports) {
     plugin.calls.push_back("PutPorts");
     plugin.lastBytes.assign(ports->Data, ports->Data + 144);
 }
-void XAPI_PutStates(int count, TStavLinek* lines)
-{
+void XAPI_PutStates(int count, TStavLinek* lines) {
     plugin.calls.push_back("PutStates");
     plugin.lastCount = count;
     plugin.lastBytes.assign(reinterpret_cast<unsigned char*>(lines),
                             reinterpret_cast<unsigned char*>(lines) + 4 * count);
 }
-void XAPI_PutCLIP(int line, char* data)
-{
+void XAPI_PutCLIP(int line, char* data) {
     plugin.calls.push_back("PutCLIP");
     plugin.lastCount = line;
     plugin.lastText = data;
 }
-void XAPI_PutFront(int offset, TFront* front)
-{
+void XAPI_PutFront(int offset, TFront* front) {
     plugin.calls.push_back("PutFront");
     plugin.lastCount = offset;
     plugin.lastBytes.assign(front->Data, front->Data + sizeof front->Data);
 }
-void XAPI_GetCommand(int message, TStates* command)
-{
+void XAPI_GetCommand(int message, TStates* command) {
     plugin.calls.push_back("GetCommand");
     plugin.lastCommandMessage = message;
-    if (plugin.fillCommand)
-        *command = plugin.nextCommand;
+    if (plugin.fillCommand) *command = plugin.nextCommand;
 }
-void XAPI_PutAccLine(char* record)
-{
+void XAPI_PutAccLine(char* record) {
     plugin.calls.push_back("PutAccLine");
     plugin.lastText = record;
 }
-void XAPI_PutShorts(unsigned char* shorts, unsigned short (*personal)[20])
-{
+void XAPI_PutShorts(unsigned char* shorts, unsigned short (*personal)[20]) {
     plugin.calls.push_back("PutShorts");
     plugin.lastBytes.assign(shorts, shorts + 15576);
     plugin.lastCount = personal[47][19];
 }
-void XAPI_Users(Windows::TRect rect, Classes::TStringList* texts)
-{
+void XAPI_Users(Windows::TRect rect, Classes::TStringList* texts) {
     plugin.calls.push_back("Users");
     plugin.rect = rect;
     plugin.texts.assign(texts->Strings, texts->Strings + texts->Count);
@@ -108,22 +96,22 @@ namespace {
 
 struct RecordingLog : LogWriter {
     std::vector<std::pair<std::string, std::string>> lines;
-    void WriteLog(std::string_view label, std::string_view text) override { lines.emplace_back(label, text); }
+    void WriteLog(std::string_view label, std::string_view text) override {
+        lines.emplace_back(label, text);
+    }
     void WriteStatus(std::string_view, std::string_view) override {}
     void SetStatusText(std::string_view) override {}
 };
 
 struct FakeLibrary : PluginLibrary {
     std::map<std::string, void*> symbols;
-    void* Symbol(const char* name) override
-    {
+    void* Symbol(const char* name) override {
         auto it = symbols.find(name);
         return it == symbols.end() ? nullptr : it->second;
     }
 };
 
-std::map<std::string, void*> AllEntries()
-{
+std::map<std::string, void*> AllEntries() {
     void* addresses[] = {
         reinterpret_cast<void*>(&XAPI_Init),       reinterpret_cast<void*>(&XAPI_DeInit),
         reinterpret_cast<void*>(&XAPI_PutLines),   reinterpret_cast<void*>(&XAPI_PutInfo),
@@ -133,8 +121,7 @@ std::map<std::string, void*> AllEntries()
         reinterpret_cast<void*>(&XAPI_PutShorts),  reinterpret_cast<void*>(&XAPI_Users),
     };
     std::map<std::string, void*> symbols;
-    for (std::size_t i = 0; i < 12; ++i)
-        symbols[XapiEntryNames[i]] = addresses[i];
+    for (std::size_t i = 0; i < 12; ++i) symbols[XapiEntryNames[i]] = addresses[i];
     return symbols;
 }
 
@@ -142,15 +129,13 @@ std::map<std::string, void*> AllEntries()
 // the name, then the parameter types as typeid spells them (between the
 // function type's "F" + return type and its closing "E").
 template <class Fn>
-std::string ItaniumName(const char* name)
-{
-    std::string type = typeid(Fn).name();  // e.g. "FvPvjE"
+std::string ItaniumName(const char* name) {
+    std::string type = typeid(Fn).name(); // e.g. "FvPvjE"
     std::string params = type.substr(2, type.size() - 3);
     return "_Z" + std::to_string(std::strlen(name)) + name + params;
 }
 
-TEST(XapiAbi, EntryNamesAreThoseOfTheHeaderDeclarations)
-{
+TEST(XapiAbi, EntryNamesAreThoseOfTheHeaderDeclarations) {
     EXPECT_EQ(ItaniumName<decltype(XAPI_Init)>("XAPI_Init"), XapiEntryNames[0]);
     EXPECT_EQ(ItaniumName<decltype(XAPI_DeInit)>("XAPI_DeInit"), XapiEntryNames[1]);
     EXPECT_EQ(ItaniumName<decltype(XAPI_PutLines)>("XAPI_PutLines"), XapiEntryNames[2]);
@@ -169,8 +154,7 @@ class XapiTest : public ::testing::Test {
 protected:
     XapiTest() { plugin = PluginRecord{}; }
 
-    PluginLibraryOpener Opener(std::map<std::string, void*> symbols)
-    {
+    PluginLibraryOpener Opener(std::map<std::string, void*> symbols) {
         return [this, symbols](const std::string& name) -> std::unique_ptr<PluginLibrary> {
             requested.push_back(name);
             auto lib = std::make_unique<FakeLibrary>();
@@ -179,12 +163,10 @@ protected:
         };
     }
 
-    std::vector<std::string> Labels(const char* label)
-    {
+    std::vector<std::string> Labels(const char* label) {
         std::vector<std::string> texts;
         for (auto& [l, t] : log.lines)
-            if (l == label)
-                texts.push_back(t);
+            if (l == label) texts.push_back(t);
         return texts;
     }
 
@@ -193,8 +175,7 @@ protected:
     std::vector<std::string> requested;
 };
 
-TEST_F(XapiTest, MissingLibraryLeavesPluginInactive)
-{
+TEST_F(XapiTest, MissingLibraryLeavesPluginInactive) {
     TXAPI xapi(log, loop, [](const std::string&) { return std::unique_ptr<PluginLibrary>(); });
     EXPECT_FALSE(xapi.Start());
     EXPECT_FALSE(xapi.Active());
@@ -210,14 +191,13 @@ TEST_F(XapiTest, MissingLibraryLeavesPluginInactive)
     EXPECT_FALSE(noLoader.Start());
 }
 
-TEST_F(XapiTest, LibraryWithoutUsersIsNotUsedAtAll)
-{
+TEST_F(XapiTest, LibraryWithoutUsersIsNotUsedAtAll) {
     auto symbols = AllEntries();
     symbols.erase(XapiEntryNames[11]);
     TXAPI xapi(log, loop, Opener(symbols));
     EXPECT_FALSE(xapi.Start());
     EXPECT_FALSE(xapi.Active());
-    EXPECT_TRUE(xapi.Loaded());  // loaded until stopped
+    EXPECT_TRUE(xapi.Loaded()); // loaded until stopped
     xapi.PutAccLine("rec");
     xapi.Users(0, 0, 1, 1, {});
     EXPECT_TRUE(plugin.calls.empty());
@@ -227,8 +207,7 @@ TEST_F(XapiTest, LibraryWithoutUsersIsNotUsedAtAll)
     EXPECT_EQ(Labels("XAPI"), (std::vector<std::string>{"Error", "Stop"}));
 }
 
-TEST_F(XapiTest, StartInitialisesAndStopEndsAllCalls)
-{
+TEST_F(XapiTest, StartInitialisesAndStopEndsAllCalls) {
     TXAPI xapi(log, loop, Opener(AllEntries()));
     ASSERT_TRUE(xapi.Start());
     EXPECT_EQ(Labels("XAPI"), (std::vector<std::string>{"Start", "Init"}));
@@ -246,8 +225,7 @@ TEST_F(XapiTest, StartInitialisesAndStopEndsAllCalls)
     EXPECT_EQ(plugin.calls.size(), 2u);
 }
 
-TEST_F(XapiTest, FeedsHandOverPrivateBoundedCopies)
-{
+TEST_F(XapiTest, FeedsHandOverPrivateBoundedCopies) {
     TXAPI xapi(log, loop, Opener(AllEntries()));
     ASSERT_TRUE(xapi.Start());
 
@@ -256,14 +234,14 @@ TEST_F(XapiTest, FeedsHandOverPrivateBoundedCopies)
     xapi.PutLines(3, numbers);
     EXPECT_EQ(plugin.lastCount, 3);
     EXPECT_EQ(plugin.lastBytes[0], '2');
-    EXPECT_EQ(numbers[0], '2');  // the plug-in wrote into its copy only
+    EXPECT_EQ(numbers[0], '2'); // the plug-in wrote into its copy only
 
     const std::vector<std::uint8_t> states{8, 1, 2, 1, 2, 0, 0, 0, 9};
-    xapi.PutStates(5, states);  // claims more lines than there are bytes
+    xapi.PutStates(5, states); // claims more lines than there are bytes
     EXPECT_EQ(plugin.lastCount, 2);
     EXPECT_EQ(plugin.lastBytes, (std::vector<unsigned char>{8, 1, 2, 1, 2, 0, 0, 0}));
 
-    const std::vector<std::uint8_t> clip{'6', '0', '1'};  // no terminating 0
+    const std::vector<std::uint8_t> clip{'6', '0', '1'}; // no terminating 0
     xapi.PutCLIP(22, clip);
     EXPECT_EQ(plugin.lastCount, 22);
     EXPECT_EQ(plugin.lastText, "601");
@@ -272,7 +250,7 @@ TEST_F(XapiTest, FeedsHandOverPrivateBoundedCopies)
     xapi.PutFront(10, front);
     EXPECT_EQ(plugin.lastCount, 10);
     EXPECT_EQ(plugin.lastBytes[1], 5);
-    EXPECT_EQ(plugin.lastBytes[2], 0);  // zero-padded
+    EXPECT_EQ(plugin.lastBytes[2], 0); // zero-padded
 
     xapi.PutAccLine(std::string_view("12;34;5xyz", 7));
     EXPECT_EQ(plugin.lastText, "12;34;5");
@@ -293,8 +271,7 @@ TEST_F(XapiTest, FeedsHandOverPrivateBoundedCopies)
     EXPECT_EQ(plugin.texts, (std::vector<std::string>{"100=Ano", "101=Ne"}));
 }
 
-TEST_F(XapiTest, PostedCommandMessageArrivesOnTheLoopThread)
-{
+TEST_F(XapiTest, PostedCommandMessageArrivesOnTheLoopThread) {
     TXAPI xapi(log, loop, Opener(AllEntries()));
     ASSERT_TRUE(xapi.Start());
     std::vector<long> received;
@@ -302,21 +279,20 @@ TEST_F(XapiTest, PostedCommandMessageArrivesOnTheLoopThread)
 
     std::thread poster([] {
         XapiPostMessage(plugin.window, XapiCommandMessage, 42);
-        XapiPostMessage(plugin.window, 1234, 7);  // not ours
+        XapiPostMessage(plugin.window, 1234, 7); // not ours
     });
     poster.join();
-    EXPECT_TRUE(received.empty());  // nothing runs outside the loop
+    EXPECT_TRUE(received.empty()); // nothing runs outside the loop
     loop.runPending();
     EXPECT_EQ(received, (std::vector<long>{42}));
 
     XapiPostMessage(plugin.window, XapiCommandMessage, 43);
     xapi.Stop();
     loop.runPending();
-    EXPECT_EQ(received, (std::vector<long>{42}));  // inactive: ignored
+    EXPECT_EQ(received, (std::vector<long>{42})); // inactive: ignored
 }
 
-TEST_F(XapiTest, PostAfterBindingIsGoneIsHarmless)
-{
+TEST_F(XapiTest, PostAfterBindingIsGoneIsHarmless) {
     void* window = nullptr;
     {
         TXAPI xapi(log, loop, Opener(AllEntries()));
@@ -324,14 +300,13 @@ TEST_F(XapiTest, PostAfterBindingIsGoneIsHarmless)
         window = plugin.window;
         XapiPostMessage(window, XapiCommandMessage, 1);
     }
-    EXPECT_EQ(plugin.calls.back(), "DeInit");  // destroying an active binding ends the plug-in
+    EXPECT_EQ(plugin.calls.back(), "DeInit"); // destroying an active binding ends the plug-in
     loop.runPending();
 }
 
 class XapiCommandTest : public XapiTest {
 protected:
-    XapiCommandTest()
-    {
+    XapiCommandTest() {
         hooks.StoreCommand = [this](std::span<const std::uint8_t, 88> record) {
             TStates s;
             std::memcpy(&s, record.data(), sizeof s);
@@ -343,17 +318,16 @@ protected:
         log.lines.clear();
     }
 
-    static TStates Command(unsigned char kind, std::uint32_t port, std::string_view data = {})
-    {
+    static TStates Command(unsigned char kind, std::uint32_t port, std::string_view data = {}) {
         TStates s{};
         s.Kind = kind;
         s.Port = port;
         std::memcpy(s.Data, data.data(), std::min(data.size(), sizeof s.Data));
         return s;
     }
-    static std::string DataText(const TStates& s)
-    {
-        return std::string(reinterpret_cast<const char*>(s.Data), strnlen(reinterpret_cast<const char*>(s.Data), 80));
+    static std::string DataText(const TStates& s) {
+        return std::string(reinterpret_cast<const char*>(s.Data),
+                           strnlen(reinterpret_cast<const char*>(s.Data), 80));
     }
 
     TXAPI xapi{log, loop, Opener(AllEntries())};
@@ -362,29 +336,30 @@ protected:
     std::vector<std::pair<char, int>> queued;
 };
 
-TEST_F(XapiCommandTest, PortCommandsAreLoggedAndQueued)
-{
+TEST_F(XapiCommandTest, PortCommandsAreLoggedAndQueued) {
     XapiCommandHandler handler(xapi, log, hooks);
     handler.Execute(Command(0, 12));
     handler.Execute(Command(9, 300));
     handler.Execute(Command(5, 7, "\x03"));
-    handler.Execute(Command(6, 7, "\x02" "a"));
+    handler.Execute(Command(6, 7,
+                            "\x02"
+                            "a"));
     handler.Execute(Command(10, 7));
     handler.Execute(Command(255, 7));
-    EXPECT_EQ(Labels("XAPI"), (std::vector<std::string>{"Message SPEAKER (ON/OFF) Port:12",
-                                                          "Message PARK (ON/OFF) Port:300",
-                                                          "Message z FRONTy Port:7", "Message SHORT"}));
+    EXPECT_EQ(Labels("XAPI"),
+              (std::vector<std::string>{"Message SPEAKER (ON/OFF) Port:12",
+                                        "Message PARK (ON/OFF) Port:300", "Message z FRONTy Port:7",
+                                        "Message SHORT"}));
     EXPECT_EQ(queued, (std::vector<std::pair<char, int>>{{'#', 0}, {'#', 1}, {'#', 2}, {'#', 3}}));
     EXPECT_EQ(ring[2].Data[0], 3);
 }
 
-TEST_F(XapiCommandTest, DialSplitsTheSubstitutedNumberIntoChunks)
-{
+TEST_F(XapiCommandTest, DialSplitsTheSubstitutedNumberIntoChunks) {
     hooks.SubstitutePrefix = [](std::string_view n) {
         return n.starts_with("0") ? "420" + std::string(n.substr(1)) : std::string(n);
     };
     XapiCommandHandler handler(xapi, log, hooks);
-    handler.Execute(Command(4, 5, "01234567890123456"));  // 17 digits, 19 after the prefix
+    handler.Execute(Command(4, 5, "01234567890123456")); // 17 digits, 19 after the prefix
     EXPECT_EQ(Labels("XAPI"), (std::vector<std::string>{"Message VOL 4201234567890123456 Port:5"}));
     ASSERT_EQ(ring.size(), 3u);
     EXPECT_EQ(DataText(ring[0]), "42012345");
@@ -396,8 +371,7 @@ TEST_F(XapiCommandTest, DialSplitsTheSubstitutedNumberIntoChunks)
     EXPECT_EQ(queued.size(), 3u);
 }
 
-TEST_F(XapiCommandTest, TwentyDigitsGiveThreeChunksAndEmptyNumberNothing)
-{
+TEST_F(XapiCommandTest, TwentyDigitsGiveThreeChunksAndEmptyNumberNothing) {
     XapiCommandHandler handler(xapi, log, hooks);
     handler.Execute(Command(4, 1, "12345678901234567890"));
     ASSERT_EQ(ring.size(), 3u);
@@ -415,8 +389,7 @@ TEST_F(XapiCommandTest, TwentyDigitsGiveThreeChunksAndEmptyNumberNothing)
     EXPECT_EQ(ring.size(), 6u);
 }
 
-TEST_F(XapiCommandTest, MessageFetchesTheCommandOnlyWhileActive)
-{
+TEST_F(XapiCommandTest, MessageFetchesTheCommandOnlyWhileActive) {
     XapiCommandHandler handler(xapi, log, hooks);
     plugin.nextCommand = Command(7, 33);
     handler.HandleMessage(99);
@@ -440,9 +413,9 @@ TEST_F(XapiCommandTest, MessageFetchesTheCommandOnlyWhileActive)
 namespace vantor {
 namespace {
 
-TEST_F(XapiTest, SystemLoaderWithoutTheLibraryReportsError)
-{
-    const auto folder = std::filesystem::temp_directory_path() / ("vantor-no-plugin-library-" + std::to_string(::getpid()));
+TEST_F(XapiTest, SystemLoaderWithoutTheLibraryReportsError) {
+    const auto folder = std::filesystem::temp_directory_path() /
+                        ("vantor-no-plugin-library-" + std::to_string(::getpid()));
     std::filesystem::create_directories(folder);
     TXAPI xapi(log, loop, SystemPluginLibraryOpener(folder.string()));
     EXPECT_FALSE(xapi.Start());

@@ -25,7 +25,8 @@ using Bytes = std::vector<std::uint8_t>;
 
 class FakeSocket : public RelaySocket {
 public:
-    FakeSocket(std::int32_t handle, std::string address) : handle_(handle), address_(std::move(address)) {}
+    FakeSocket(std::int32_t handle, std::string address)
+        : handle_(handle), address_(std::move(address)) {}
     std::int32_t Handle() const override { return handle_; }
     std::string RemoteAddress() const override { return address_; }
     std::intptr_t UserData() const override { return data_; }
@@ -104,8 +105,12 @@ class FakeStore : public RelayStore {
 public:
     Snapshot ANSnapshot() const override { return {an, anTime}; }
     Snapshot SWSnapshot() const override { return {sw, swTime}; }
-    void WriteWatch(std::span<const std::uint8_t> r) override { watched.emplace_back(r.begin(), r.end()); }
-    void DecodeInfoReply(std::span<const std::uint8_t> r) override { infoReplies.emplace_back(r.begin(), r.end()); }
+    void WriteWatch(std::span<const std::uint8_t> r) override {
+        watched.emplace_back(r.begin(), r.end());
+    }
+    void DecodeInfoReply(std::span<const std::uint8_t> r) override {
+        infoReplies.emplace_back(r.begin(), r.end());
+    }
     void DecodeConfigurationReply(std::span<const std::uint8_t> r) override {
         configReplies.emplace_back(r.begin(), r.end());
     }
@@ -139,9 +144,7 @@ public:
 
 class ClientRelayTest : public ::testing::Test {
 protected:
-    ClientRelayTest() {
-        connections.sockets = {&alice, &bob};
-    }
+    ClientRelayTest() { connections.sockets = {&alice, &bob}; }
 
     void Send(FakeSocket& client, const Bytes& request) {
         client.inbox.insert(client.inbox.end(), request.begin(), request.end());
@@ -153,7 +156,9 @@ protected:
         cache.Store(request, reply);
         scheduler.idle = true;
     }
-    std::string RequestText(const Bytes& r) const { return formatter.format(Direction::Request, r); }
+    std::string RequestText(const Bytes& r) const {
+        return formatter.format(Direction::Request, r);
+    }
 
     VirtualLoop loop;
     Settings settings;
@@ -167,8 +172,8 @@ protected:
     FakeConnections connections;
     FakeSocket alice{7, "10.0.0.5"};
     FakeSocket bob{9, "10.0.0.6"};
-    ClientRelay relay{{loop, settings, log, texts, formatter, cache, records, scheduler, store,
-                       connections}};
+    ClientRelay relay{
+        {loop, settings, log, texts, formatter, cache, records, scheduler, store, connections}};
 };
 
 TEST_F(ClientRelayTest, LogsEveryRequestUnderTheClientsLabel) {
@@ -197,7 +202,7 @@ TEST_F(ClientRelayTest, LineStateSnapshotServesForThreeHundredMilliseconds) {
     EXPECT_EQ(scheduler.anPollEnabled, 1);
     EXPECT_DOUBLE_EQ(relay.LastANRequest(), loop.now());
 
-    loop.advance(1);  // 301 ms: too old, the request goes on to the exchange
+    loop.advance(1); // 301 ms: too old, the request goes on to the exchange
     Send(alice, {0, 22, 0});
     EXPECT_EQ(alice.sent.size(), 1u);
     ASSERT_EQ(scheduler.packets.size(), 1u);
@@ -229,7 +234,7 @@ TEST_F(ClientRelayTest, SwSnapshotServesForOnePollPeriod) {
     EXPECT_EQ(scheduler.swPollEnabled, 1);
 
     loop.advance(1);
-    Send(bob, {14, 0});  // any length
+    Send(bob, {14, 0}); // any length
     EXPECT_EQ(bob.sent.size(), 1u);
     EXPECT_EQ(scheduler.packets.size(), 1u);
     EXPECT_EQ(scheduler.swPollEnabled, 2);
@@ -341,7 +346,7 @@ TEST_F(ClientRelayTest, RepeatedQueryIsAnsweredFromTheCacheWithinItsLifetime) {
 
     settings.TCPIP_Out = 1;
     loop.advance(59999);
-    Send(bob, {0, 24});  // a shorter request finds the longer stored one
+    Send(bob, {0, 24}); // a shorter request finds the longer stored one
     ASSERT_EQ(bob.sent.size(), 1u);
     EXPECT_EQ(bob.sent[0], reply);
     const std::string text = formatter.format(Direction::Request, reply);
@@ -349,7 +354,7 @@ TEST_F(ClientRelayTest, RepeatedQueryIsAnsweredFromTheCacheWithinItsLifetime) {
     EXPECT_TRUE(log.Has(">IP:10.0.0.6:9", text));
     EXPECT_EQ(scheduler.packets.size(), 1u);
 
-    loop.advance(1);  // lifetime of sub-command 24 is over
+    loop.advance(1); // lifetime of sub-command 24 is over
     Send(bob, request);
     EXPECT_EQ(bob.sent.size(), 1u);
     EXPECT_EQ(scheduler.packets.size(), 2u);
@@ -379,7 +384,7 @@ TEST_F(ClientRelayTest, ReplyGoesToItsClientWithFollowUps) {
 TEST_F(ClientRelayTest, ReplyForAGoneClientIsDropped) {
     cache.Store(Bytes{0, 2, 0}, Bytes{0, 2, 0});
     Send(alice, {1, 13, 0});
-    connections.sockets = {&bob};  // Alice hung up meanwhile
+    connections.sockets = {&bob}; // Alice hung up meanwhile
     log.lines.clear();
     EXPECT_FALSE(relay.FindClient(7));
     EXPECT_TRUE(relay.FindClient(9));
@@ -458,8 +463,10 @@ TEST_F(ClientRelayTest, ArbitraryInputNeverBreaksTheRelay) {
             cache.Store(request, request);
         }
     }
-    for (auto& packet : scheduler.packets) EXPECT_LE(packet.bytes.size(), ClientRelay::ReceiveBufferSize);
-    for (auto& entry : scheduler.queue) EXPECT_LE(entry.second.size(), ClientRelay::ReceiveBufferSize);
+    for (auto& packet : scheduler.packets)
+        EXPECT_LE(packet.bytes.size(), ClientRelay::ReceiveBufferSize);
+    for (auto& entry : scheduler.queue)
+        EXPECT_LE(entry.second.size(), ClientRelay::ReceiveBufferSize);
 }
 
 } // namespace

@@ -82,7 +82,8 @@ protected:
 };
 
 TEST_F(ClientToolEndToEnd, QueryIsRelayedAndRecordsAreReadToTheEnd) {
-    sim = std::make_unique<SimProcess>(std::vector<std::string>{"--records", "3", "--message-every", "0"});
+    sim = std::make_unique<SimProcess>(
+        std::vector<std::string>{"--records", "3", "--message-every", "0"});
     StartGateway("SendUct=1\r\nReadUct=1\r\n");
     // The third record is in the gateway once its log shows it.
     ASSERT_TRUE(gateway->WaitForLine("REC 000003", 30s)) << gateway->Output();
@@ -91,7 +92,7 @@ TEST_F(ClientToolEndToEnd, QueryIsRelayedAndRecordsAreReadToTheEnd) {
     EXPECT_EQ(query.exitCode, 0) << query.err;
     EXPECT_NE(query.out.find("reply ("), std::string::npos) << query.out;
     EXPECT_NE(query.out.find(": 00 18 05"), std::string::npos) << "the exchange echoes the query\n"
-                                                                << query.out;
+                                                               << query.out;
     EXPECT_NE(query.out.find("text: "), std::string::npos) << "names from the language file";
 
     const Run records = Client({"--accounting", "127.0.0.1:" + std::to_string(port)});

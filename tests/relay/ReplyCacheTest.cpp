@@ -11,7 +11,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 class ReplyCacheTest : public ::testing::Test {
 protected:
-    TDateTime clock = 46000.5;  // a date in 2025, midday
+    TDateTime clock = 46000.5; // a date in 2025, midday
     void AdvanceMs(double ms) { clock += ms / MSecsPerDay; }
     ReplyCache::Clock Now() {
         return [this] { return clock; };
@@ -23,24 +23,23 @@ protected:
 
 TEST_F(ReplyCacheTest, LifetimeTableBySubCommand) {
     const std::pair<int, std::uint32_t> expected[] = {
-        {0, 3600000}, {1, 2000},  {2, 60000},  {3, 60000}, {4, 120000}, {10, 120000},
-        {11, 5000},   {12, 60000}, {15, 60000}, {16, 2000}, {17, 60000}, {21, 60000},
-        {22, 300},    {23, 60000}, {46, 60000}, {47, 300},  {49, 300},   {50, 10},
-        {255, 10}};
+        {0, 3600000}, {1, 2000},   {2, 60000}, {3, 60000},  {4, 120000}, {10, 120000}, {11, 5000},
+        {12, 60000},  {15, 60000}, {16, 2000}, {17, 60000}, {21, 60000}, {22, 300},    {23, 60000},
+        {46, 60000},  {47, 300},   {49, 300},  {50, 10},    {255, 10}};
     for (auto [sub, ms] : expected)
         EXPECT_EQ(ReplyCache::LifetimeFor(static_cast<std::uint8_t>(sub)), ms) << "sub " << sub;
 }
 
 TEST_F(ReplyCacheTest, AnswersWithinTheLifetimeOnly) {
     ReplyCache cache(110, Now());
-    cache.Store(Bytes{0, 11, 0}, Bytes{0, 11, 0, 42});  // lifetime 5000 ms
+    cache.Store(Bytes{0, 11, 0}, Bytes{0, 11, 0, 42}); // lifetime 5000 ms
     AdvanceMs(4999);
     EXPECT_EQ(Reply(cache.Lookup(Bytes{0, 11, 0}, true)), (Bytes{0, 11, 0, 42}));
-    AdvanceMs(1);  // exactly the lifetime: no longer strictly below it
+    AdvanceMs(1); // exactly the lifetime: no longer strictly below it
     EXPECT_EQ(cache.Lookup(Bytes{0, 11, 0}, true), nullptr);
     EXPECT_NE(cache.Lookup(Bytes{0, 11, 0}, false), nullptr) << "still there without age";
 
-    cache.Store(Bytes{0, 60, 1}, Bytes{0, 60, 1});  // beyond the table: 10 ms
+    cache.Store(Bytes{0, 60, 1}, Bytes{0, 60, 1}); // beyond the table: 10 ms
     AdvanceMs(9);
     EXPECT_NE(cache.Lookup(Bytes{0, 60, 1}, true), nullptr);
     AdvanceMs(1);
@@ -50,7 +49,7 @@ TEST_F(ReplyCacheTest, AnswersWithinTheLifetimeOnly) {
 TEST_F(ReplyCacheTest, StampFromTheFutureCountsAsExpired) {
     ReplyCache cache(4, Now());
     cache.Store(Bytes{0, 0, 0}, Bytes{0, 1});
-    AdvanceMs(-60000);  // the wall clock was set back a minute
+    AdvanceMs(-60000); // the wall clock was set back a minute
     EXPECT_EQ(cache.Lookup(Bytes{0, 0, 0}, true), nullptr);
 }
 

@@ -111,7 +111,8 @@ TEST(ServerSocketRelay, NotificationsShowOnTheStatusLineAndErrorsAreSilenced) {
     struct NoScheduler : RelayScheduler {
         bool LinkIdleAndQueueEmpty() const override { return false; }
         void RecordClientRequest(std::int32_t, std::span<const std::uint8_t>) override {}
-        void SendPacket(std::string_view, std::string_view, std::span<const std::uint8_t>) override {}
+        void SendPacket(std::string_view, std::string_view,
+                        std::span<const std::uint8_t>) override {}
         void SetAwaitingClientReply() override {}
         void EnqueueClientRequest(std::int32_t, std::span<const std::uint8_t>) override {}
         void EnableANPoll() override {}
@@ -125,7 +126,8 @@ TEST(ServerSocketRelay, NotificationsShowOnTheStatusLineAndErrorsAreSilenced) {
         void DecodeConfigurationReply(std::span<const std::uint8_t>) override {}
     } store;
     PollLoop loop;
-    ClientRelay relay({loop, settings, log, texts, formatter, cache, records, scheduler, store, binding});
+    ClientRelay relay(
+        {loop, settings, log, texts, formatter, cache, records, scheduler, store, binding});
     binding.Attach(relay);
 
     FakeWinSocket a(11), b(12);
@@ -196,7 +198,9 @@ public:
     }
     ~TcpClient() { ::close(fd_); }
     bool Connected() const { return connected_; }
-    void Send(const Bytes& bytes) { ASSERT_EQ(::send(fd_, bytes.data(), bytes.size(), 0), (ssize_t)bytes.size()); }
+    void Send(const Bytes& bytes) {
+        ASSERT_EQ(::send(fd_, bytes.data(), bytes.size(), 0), (ssize_t)bytes.size());
+    }
     // Whatever has arrived, without waiting.
     Bytes Available() {
         Bytes out;
@@ -247,7 +251,8 @@ protected:
     Store store;
     PosixServerSocket server{nullptr, loop};
     ServerSocketRelay binding{server, log, texts};
-    ClientRelay relay{{loop, settings, log, texts, formatter, cache, records, scheduler, store, binding}};
+    ClientRelay relay{
+        {loop, settings, log, texts, formatter, cache, records, scheduler, store, binding}};
     int port = 0;
 };
 
@@ -282,7 +287,7 @@ TEST_F(RealSocketRelay, LocalAnswersAndAGoneClient) {
     ASSERT_TRUE(RunUntil([&] { return server.ActiveConnections() == 1; }));
     const int handle = server.Connections(0)->SocketHandle();
 
-    client->Send({4});  // SendUct is 0 by default: a lone 0x00
+    client->Send({4}); // SendUct is 0 by default: a lone 0x00
     Bytes got;
     ASSERT_TRUE(RunUntil([&] {
         got = client->Available();
@@ -290,7 +295,7 @@ TEST_F(RealSocketRelay, LocalAnswersAndAGoneClient) {
     }));
     EXPECT_EQ(got, (Bytes{0}));
 
-    client.reset();  // hangs up
+    client.reset(); // hangs up
     ASSERT_TRUE(RunUntil([&] { return server.ActiveConnections() == 0; }));
     EXPECT_FALSE(relay.ReplyToClient(handle, Bytes{0, 1}, 0));
     EXPECT_EQ(log.status.rfind("OnClientDisconnect", 0), 0u);

@@ -23,10 +23,10 @@ struct FakeLine {
     // Far end.
     std::deque<std::uint8_t> input;
     std::vector<std::uint8_t> output;
-    std::uint32_t events = 0;      // raised, not yet taken by waitEvents
-    int lostError = 0;             // the device goes away with this error
+    std::uint32_t events = 0; // raised, not yet taken by waitEvents
+    int lostError = 0;        // the device goes away with this error
     bool interrupted = false;
-    std::uint32_t lineErrors = 0;  // reported by the next clearErrors
+    std::uint32_t lineErrors = 0; // reported by the next clearErrors
 
     // Driver state.
     SerialLineSettings state;
@@ -55,7 +55,9 @@ struct FakeLine {
         }
         wake.notify_all();
     }
-    void receive(const std::string& text) { receive(std::vector<std::uint8_t>(text.begin(), text.end())); }
+    void receive(const std::string& text) {
+        receive(std::vector<std::uint8_t>(text.begin(), text.end()));
+    }
     void raise(std::uint32_t eventBits) {
         {
             std::lock_guard lock(mutex);

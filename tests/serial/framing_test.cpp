@@ -21,7 +21,7 @@ using test::FakeLine;
 
 struct Delivered {
     int count;
-    Bytes data;   // count bytes: header byte and payload
+    Bytes data; // count bytes: header byte and payload
     bool operator==(const Delivered&) const = default;
 };
 
@@ -45,14 +45,15 @@ Bytes RawFrame(std::uint16_t length, const Bytes& body, std::uint32_t crc) {
 class Framing : public ::testing::Test {
 protected:
     void SetUp() override {
-        pax.SetMonitorEvents({});   // the tests hand the bytes over themselves
+        pax.SetMonitorEvents({}); // the tests hand the bytes over themselves
         pax.SetMaxPacketSize(512);
         pax.OnRxPacket = [this](TObject* sender, int count, const std::uint8_t* data) {
             EXPECT_EQ(sender, &pax);
             packets.push_back({count, Bytes(data, data + count)});
             // The CRC bytes follow the frame in the same buffer.
             EXPECT_EQ(std::uint32_t(data[count]) | std::uint32_t(data[count + 1]) << 8 |
-                          std::uint32_t(data[count + 2]) << 16 | std::uint32_t(data[count + 3]) << 24,
+                          std::uint32_t(data[count + 2]) << 16 |
+                          std::uint32_t(data[count + 3]) << 24,
                       Crc32(std::span(data, static_cast<std::size_t>(count))));
         };
         pax.OnRxChr = [this](TObject*, std::uint8_t chr) {
@@ -79,7 +80,8 @@ protected:
 
 TEST_F(Framing, KnownFramesOnTheWireAndBack) {
     pax.WritePacket(0x05, Bytes{0x41, 0x42});
-    EXPECT_EQ(line->takeOutput(), (Bytes{0xEE, 0x23, 0x03, 0x00, 0x05, 0x41, 0x42, 0x01, 0x45, 0x3A, 0x88}));
+    EXPECT_EQ(line->takeOutput(),
+              (Bytes{0xEE, 0x23, 0x03, 0x00, 0x05, 0x41, 0x42, 0x01, 0x45, 0x3A, 0x88}));
     // The first configuration request: sequence 1, command 0x0D.
     const Bytes request{0x0D};
     pax.WritePacket(0x01, request.data(), 1);
@@ -119,7 +121,7 @@ TEST_F(Framing, EeInLengthPayloadAndCrcTravelsDoubled) {
     pax.WritePacket(0x07, payload);
     const Bytes wire = line->takeOutput();
     EXPECT_EQ(wire[2], 0xEE);
-    EXPECT_EQ(wire[3], 0xEE);   // doubled low length byte
+    EXPECT_EQ(wire[3], 0xEE); // doubled low length byte
     EXPECT_EQ(wire[4], 0x00);
     // 2 start bytes + 2 length + L + 4 CRC, plus one extra byte per logical 0xEE.
     Bytes logical{238, 0, 0x07};
@@ -136,12 +138,12 @@ TEST_F(Framing, EeInLengthPayloadAndCrcTravelsDoubled) {
 }
 
 TEST_F(Framing, LengthLimitFollowsMaxPacketSize) {
-    Deliver(Frame(1, Bytes(512, 0x11)));   // L = 513
+    Deliver(Frame(1, Bytes(512, 0x11))); // L = 513
     ASSERT_EQ(packets.size(), 1u);
     EXPECT_EQ(packets[0].count, 513);
 
     packets.clear();
-    Deliver(Frame(2, Bytes(513, 0x22)));   // L = 514: dropped, the body is hunted through
+    Deliver(Frame(2, Bytes(513, 0x22))); // L = 514: dropped, the body is hunted through
     EXPECT_TRUE(packets.empty());
     Deliver(Frame(3, Bytes{0x33}));
     ASSERT_EQ(packets.size(), 1u);
@@ -162,7 +164,7 @@ TEST_F(Framing, CrcTestAfterARefusedLengthStaysInTheBuffer) {
     // After a refused length the CRC position lies beyond the buffer.
     Deliver(Bytes{0xEE, 0x23, 0xFF, 0xFF});
     EXPECT_FALSE(pax.TestCRC());
-    Deliver(Bytes{0xEE, 0x23, 0x01, 0x00});   // an acceptable length starts the body
+    Deliver(Bytes{0xEE, 0x23, 0x01, 0x00}); // an acceptable length starts the body
     EXPECT_EQ(pax.ReceiveState(), FrameDecoder::Body);
 }
 
@@ -224,7 +226,7 @@ TEST_F(Framing, StartMarkInsideAFrameStartsAgain) {
     for (const Bytes& prefix : cutOff) {
         packets.clear();
         Bytes wire = prefix;
-        wire.insert(wire.end(), good.begin() + 1, good.end());   // its EE is the pending one
+        wire.insert(wire.end(), good.begin() + 1, good.end()); // its EE is the pending one
         Deliver(wire);
         ASSERT_EQ(packets.size(), 1u);
         EXPECT_EQ(packets[0], (Delivered{4, {9, 1, 2, 3}}));
@@ -257,7 +259,7 @@ TEST_F(Framing, ByteOutsideAFrameDiscardsOutputThenReachesOwner) {
     wire.insert(wire.end(), next.begin(), next.end());
     Deliver(wire);
     ASSERT_EQ(strays, Bytes{0xE0});
-    ASSERT_EQ(purgesAtStray, std::vector<int>{1});   // purged before the owner heard of it
+    ASSERT_EQ(purgesAtStray, std::vector<int>{1}); // purged before the owner heard of it
     EXPECT_EQ(line->lastPurge, PurgeFlag::TxAbort | PurgeFlag::TxClear);
     EXPECT_EQ(packets.size(), 2u);
 
@@ -350,7 +352,7 @@ TEST(CommPack, ReadPacketReturnsTheFirstFrameOfAChunk) {
     TCommPack pack(nullptr, loop, FakeFactory(line));
     pack.SetMonitorEvents({});
     pack.Open();
-    Bytes wire{0x41, 0x42};   // ignored, no purge
+    Bytes wire{0x41, 0x42}; // ignored, no purge
     for (std::uint8_t i = 1; i <= 2; ++i) {
         const Bytes f = Frame(i, Bytes{0xEE, i});
         wire.insert(wire.end(), f.begin(), f.end());

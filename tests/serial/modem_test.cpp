@@ -29,7 +29,8 @@ class ScriptedModem {
 public:
     using Script = std::function<std::vector<Reply>(const std::string& command)>;
 
-    ScriptedModem(VirtualLoop& loop, std::shared_ptr<FakeLine> line) : loop_(loop), line_(std::move(line)) {
+    ScriptedModem(VirtualLoop& loop, std::shared_ptr<FakeLine> line)
+        : loop_(loop), line_(std::move(line)) {
         line_->onWrite = [this](const std::vector<std::uint8_t>& bytes) {
             for (auto b : bytes) {
                 written += static_cast<char>(b);
@@ -39,13 +40,15 @@ public:
                 }
                 commands.push_back(pending_);
                 if (script)
-                    for (const Reply& r : script(pending_)) due_.emplace(loop_.monotonicMs() + r.afterMs, r.text);
+                    for (const Reply& r : script(pending_))
+                        due_.emplace(loop_.monotonicMs() + r.afterMs, r.text);
                 pending_.clear();
             }
         };
     }
     // Echo of the command, then `answer` after `delayMs`.
-    static std::vector<Reply> EchoThen(const std::string& command, const std::string& answer, int delayMs = 50) {
+    static std::vector<Reply> EchoThen(const std::string& command, const std::string& answer,
+                                       int delayMs = 50) {
         std::vector<Reply> replies{{0, command + "\r"}};
         if (!answer.empty()) replies.push_back({delayMs, answer});
         return replies;
@@ -74,7 +77,8 @@ private:
 class VirtualTimePax : public TCommPax {
 public:
     VirtualTimePax(VirtualLoop& loop, std::shared_ptr<FakeLine> line, ScriptedModem& modem)
-        : TCommPax(nullptr, loop, FakeFactory(line)), loop_(loop), line_(std::move(line)), modem_(modem) {}
+        : TCommPax(nullptr, loop, FakeFactory(line)), loop_(loop), line_(std::move(line)),
+          modem_(modem) {}
     int sleptMs = 0;
 
 protected:
@@ -99,7 +103,7 @@ protected:
     void SetUp() override {
         pax.SetMonitorEvents({});
         pax.Open();
-        line->modemError = ENOTTY;   // no carrier detect unless a test gives one
+        line->modemError = ENOTTY; // no carrier detect unless a test gives one
         label.OnModelChanged = [this](TControl& c) {
             if (captions.empty() || captions.back() != c.Caption()) captions.push_back(c.Caption());
         };
@@ -116,7 +120,8 @@ protected:
 
 TEST_F(Modem, ResetInitAndDialUntilConnect) {
     modem.script = [](const std::string& cmd) {
-        if (cmd.rfind("ATD", 0) == 0) return ScriptedModem::EchoThen(cmd, "\r\nCONNECT 9600\r\n", 3000);
+        if (cmd.rfind("ATD", 0) == 0)
+            return ScriptedModem::EchoThen(cmd, "\r\nCONNECT 9600\r\n", 3000);
         return ScriptedModem::EchoThen(cmd, "\r\nOK\r\n");
     };
     EXPECT_EQ(pax.ModemStart(&label, "ATZ", "5551234", false), ModemConnect);
@@ -133,7 +138,9 @@ TEST_F(Modem, ResetInitAndDialUntilConnect) {
 }
 
 TEST_F(Modem, PulseDialWithoutInitAndInitWithoutNumber) {
-    modem.script = [](const std::string& cmd) { return ScriptedModem::EchoThen(cmd, "\r\nOK\r\n"); };
+    modem.script = [](const std::string& cmd) {
+        return ScriptedModem::EchoThen(cmd, "\r\nOK\r\n");
+    };
     EXPECT_EQ(pax.ModemStart(&label, "", "42", true), ModemOk);
     EXPECT_EQ(modem.commands, (std::vector<std::string>{"AT&F", "ATDP42"}));
     modem.commands.clear();
@@ -178,9 +185,9 @@ TEST_F(Modem, CancelWhileWaitingHangsUp) {
     EXPECT_EQ(pax.ModemOutPut(&label, "ATDT99", 40000), ModemCancelled);
     EXPECT_FALSE(pax.ModemActive());
     EXPECT_EQ(modem.written, "ATDT99\r+++ATH\r");
-    EXPECT_EQ(pax.sleptMs, 1000);   // the escape guard time
+    EXPECT_EQ(pax.sleptMs, 1000); // the escape guard time
     EXPECT_EQ(captions, (std::vector<std::string>{"ATDT99\r", "+++", "ATH"}));
-    EXPECT_TRUE(line->dtr);   // no carrier, so DTR stayed up
+    EXPECT_TRUE(line->dtr); // no carrier, so DTR stayed up
 }
 
 TEST_F(Modem, HangUpDropsDtrWhileCarrierStays) {
@@ -210,7 +217,9 @@ TEST_F(Modem, HangUpDropsDtrWhileCarrierStays) {
 }
 
 TEST_F(Modem, ReceivedTextIsCappedAndTheRestStaysQueued) {
-    modem.script = [](const std::string& cmd) { return ScriptedModem::EchoThen(cmd, std::string(3000, 'x'), 10); };
+    modem.script = [](const std::string& cmd) {
+        return ScriptedModem::EchoThen(cmd, std::string(3000, 'x'), 10);
+    };
     int packets = 0;
     pax.OnRxPacket = [&](TObject*, int, const std::uint8_t*) { ++packets; };
     EXPECT_EQ(pax.ModemOutPut(&label, "ATI", 1000), ModemTimedOut);
@@ -220,7 +229,9 @@ TEST_F(Modem, ReceivedTextIsCappedAndTheRestStaysQueued) {
 }
 
 TEST_F(Modem, ModemInputMovesOneLineAtATime) {
-    modem.script = [](const std::string& cmd) { return ScriptedModem::EchoThen(cmd, "\r\nOK\r\n"); };
+    modem.script = [](const std::string& cmd) {
+        return ScriptedModem::EchoThen(cmd, "\r\nOK\r\n");
+    };
     ASSERT_EQ(pax.ModemOutPut(&label, "ATI", 1000), ModemOk);
     ASSERT_EQ(pax.ModemText(), "ATI\r\r\nOK\r\n");
     pax.ModemInput(&label);
@@ -231,14 +242,16 @@ TEST_F(Modem, ModemInputMovesOneLineAtATime) {
     pax.ModemInput(&label);
     EXPECT_EQ(label.Caption(), "\nOK");
     EXPECT_EQ(pax.ModemText(), "\n");
-    pax.ModemInput(&label);   // no CR left: nothing moves
+    pax.ModemInput(&label); // no CR left: nothing moves
     EXPECT_EQ(label.Caption(), "\nOK");
     EXPECT_EQ(pax.ModemText(), "\n");
 }
 
 TEST_F(Modem, LongCommandsAreCutToTheBuffer) {
     const std::string longInit = "AT" + std::string(300, 'S');
-    modem.script = [](const std::string& cmd) { return ScriptedModem::EchoThen(cmd, "\r\nOK\r\n"); };
+    modem.script = [](const std::string& cmd) {
+        return ScriptedModem::EchoThen(cmd, "\r\nOK\r\n");
+    };
     EXPECT_EQ(pax.ModemOutPut(nullptr, longInit, 1000), ModemOk);
     ASSERT_EQ(modem.commands.size(), 1u);
     EXPECT_EQ(modem.commands[0], longInit.substr(0, TCommPax::ModemCommandSize - 2));

@@ -33,7 +33,8 @@ ECommError Raised(F&& call) {
 // Waits (bounded, for a helper thread) until pred holds.
 template <class P>
 bool Eventually(P pred) {
-    for (int i = 0; i < 5000 && !pred(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    for (int i = 0; i < 5000 && !pred(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return pred();
 }
 
@@ -114,7 +115,8 @@ TEST_F(Port, FailedSettingStepsLeaveThePortOpen) {
 }
 
 TEST_F(Port, LineSettingsReachTheDriver) {
-    line->state.flags = DcbFlag::Binary | DcbFlag::DtrControlEnable | DcbFlag::OutX | DcbFlag::Parity;
+    line->state.flags =
+        DcbFlag::Binary | DcbFlag::DtrControlEnable | DcbFlag::OutX | DcbFlag::Parity;
     comm.SetReadBufSize(8000);
     comm.Open();
     // Default flow control keeps the driver's flags; options are set or cleared.
@@ -125,17 +127,20 @@ TEST_F(Port, LineSettingsReachTheDriver) {
     EXPECT_EQ(line->state.xoffLim, 2000);
     EXPECT_EQ(line->eventMask, 0x1FFu);
 
-    const std::pair<TFlowControl, std::uint32_t> flows[] = {
-        {fcNone, 0x0001}, {fcCTS, 0x0001 | 0x0004 | 0x2000}, {fcDTR, 0x0001 | 0x0008 | 0x0020},
-        {fcSoftware, 0x0001 | 0x0100 | 0x0200}};
+    const std::pair<TFlowControl, std::uint32_t> flows[] = {{fcNone, 0x0001},
+                                                            {fcCTS, 0x0001 | 0x0004 | 0x2000},
+                                                            {fcDTR, 0x0001 | 0x0008 | 0x0020},
+                                                            {fcSoftware, 0x0001 | 0x0100 | 0x0200}};
     for (auto [flow, flags] : flows) {
         comm.SetFlowControl(flow);
         EXPECT_EQ(line->state.flags, flags) << int(flow);
     }
     comm.SetFlowControl(fcNone);
-    const std::pair<TCommOption, std::uint32_t> options[] = {
-        {coParityCheck, 0x0002}, {coDsrSensitivity, 0x0040}, {coIgnoreXOff, 0x0080},
-        {coErrorChar, 0x0400},   {coNullStrip, 0x0800}};
+    const std::pair<TCommOption, std::uint32_t> options[] = {{coParityCheck, 0x0002},
+                                                             {coDsrSensitivity, 0x0040},
+                                                             {coIgnoreXOff, 0x0080},
+                                                             {coErrorChar, 0x0400},
+                                                             {coNullStrip, 0x0800}};
     for (auto [option, flag] : options) {
         comm.SetOptions({option});
         EXPECT_EQ(line->state.flags, 0x0001 | flag) << int(option);
@@ -221,13 +226,13 @@ TEST_F(Port, ReadWriteAndLineControl) {
     EXPECT_TRUE(comm.LineActive(4));
     EXPECT_FALSE(comm.LineActive(0));
     EXPECT_FALSE(comm.LineActive(5));
-    line->modemError = ENOTTY;   // no modem lines at all
+    line->modemError = ENOTTY; // no modem lines at all
     EXPECT_FALSE(comm.LineActive(1));
 
     comm.PurgeOutput();
     EXPECT_EQ(line->lastPurge, 5u);
     comm.Close();
-    EXPECT_EQ(line->lastPurge, 15u);   // the rest of both queues goes with the port
+    EXPECT_EQ(line->lastPurge, 15u); // the rest of both queues goes with the port
     EXPECT_TRUE(line->closed);
 }
 
@@ -236,7 +241,9 @@ TEST_F(Port, EventsAreDispatchedInTheirFixedOrder) {
     comm.OnBreak = [&](TObject*) { calls.push_back("break"); };
     comm.OnCts = [&](TObject*) { calls.push_back("cts"); };
     comm.OnDsr = [&](TObject*) { calls.push_back("dsr"); };
-    comm.OnError = [&](TObject*, int errors) { calls.push_back("error " + std::to_string(errors)); };
+    comm.OnError = [&](TObject*, int errors) {
+        calls.push_back("error " + std::to_string(errors));
+    };
     comm.OnRing = [&](TObject*) { calls.push_back("ring"); };
     comm.OnRlsd = [&](TObject*) { calls.push_back("rlsd"); };
     comm.OnRxChar = [&](TObject* sender, int count) {
@@ -251,8 +258,8 @@ TEST_F(Port, EventsAreDispatchedInTheirFixedOrder) {
     line->receive(std::string("hello"));
     line->lineErrors = CommErrorFlag::Frame | CommErrorFlag::Overrun;
     comm.DispatchEvents(0x1FF);
-    EXPECT_EQ(calls, (std::vector<std::string>{"break", "cts", "dsr", "error 10", "ring", "rlsd", "rx 5", "flag",
-                                                "txempty"}));
+    EXPECT_EQ(calls, (std::vector<std::string>{"break", "cts", "dsr", "error 10", "ring", "rlsd",
+                                               "rx 5", "flag", "txempty"}));
     // A characters-received event finds the queue already read: no OnRxChar.
     calls.clear();
     std::uint8_t sink[8];
@@ -321,7 +328,7 @@ TEST_F(Port, AHandOverQueuedBeforeCloseIsDropped) {
     comm.Open();
     line->receive(std::string("late"));
     ASSERT_TRUE(loop.waitForTask());
-    comm.Close();   // the thread sits in its hand-over; Close must not wait for it
+    comm.Close(); // the thread sits in its hand-over; Close must not wait for it
     loop.runPending();
     EXPECT_EQ(notifications, 0);
 
@@ -378,11 +385,11 @@ TEST(CommEventThread, StopsWhenTheLoopIsGone) {
     std::unique_ptr<TCommEventThread> thread;
     {
         VirtualLoop loop;
-        thread = std::make_unique<TCommEventThread>(device, CommEvent::RxChar, loop, [](std::uint32_t) {},
-                                                    [](int) {});
+        thread = std::make_unique<TCommEventThread>(
+            device, CommEvent::RxChar, loop, [](std::uint32_t) {}, [](int) {});
         line->receive(std::string("x"));
         ASSERT_TRUE(loop.waitForTask());
-    }   // the loop ends with the hand-over still queued
+    } // the loop ends with the hand-over still queued
     EXPECT_TRUE(Eventually([&] { return !thread->Running(); }));
 }
 

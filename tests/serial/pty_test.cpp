@@ -36,7 +36,8 @@ int OpenDescriptors(const std::string& prefix = "") {
             char target[256] = {};
             const std::string link = std::string("/proc/self/fd/") + e->d_name;
             const ssize_t len = readlink(link.c_str(), target, sizeof target - 1);
-            if (len > 0 && std::string(target, static_cast<std::size_t>(len)).rfind(prefix, 0) == 0) ++n;
+            if (len > 0 && std::string(target, static_cast<std::size_t>(len)).rfind(prefix, 0) == 0)
+                ++n;
         }
         closedir(d);
     }
@@ -45,7 +46,8 @@ int OpenDescriptors(const std::string& prefix = "") {
 
 template <class P>
 bool Eventually(P pred) {
-    for (int i = 0; i < 5000 && !pred(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    for (int i = 0; i < 5000 && !pred(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return pred();
 }
 
@@ -126,7 +128,8 @@ TEST(SerialDeviceOpen, MissingDevicesAndPlainFilesAreRefused) {
         FAIL();
     } catch (const ECommError& e) {
         EXPECT_EQ(e.ErrorCode(), ENOENT);
-        EXPECT_EQ(std::string(e.what()), "Error accessing specified device (Error: " + std::to_string(ENOENT) + ") ");
+        EXPECT_EQ(std::string(e.what()),
+                  "Error accessing specified device (Error: " + std::to_string(ENOENT) + ") ");
     }
     char path[] = "/tmp/vantor-serial-XXXXXX";
     const int fd = mkstemp(path);
@@ -141,7 +144,7 @@ TEST(SerialDeviceOpen, MissingDevicesAndPlainFilesAreRefused) {
         EXPECT_STREQ(e.what(), "Invalid device handle, access denied (Error: -1) ");
     }
     EXPECT_FALSE(comm.IsOpen());
-    EXPECT_EQ(OpenDescriptors(path), before);   // the refused file was closed again
+    EXPECT_EQ(OpenDescriptors(path), before); // the refused file was closed again
     ::unlink(path);
 }
 
@@ -163,7 +166,7 @@ TEST_F(OnPseudoTerminal, RawBytesBothWaysAndNothingWaitingReadsZero) {
         got.insert(got.end(), buffer, buffer + n);
         return got.size() >= 256;
     }));
-    EXPECT_EQ(got, all);   // no CR/LF translation, no echo, no signals
+    EXPECT_EQ(got, all); // no CR/LF translation, no echo, no signals
     EXPECT_EQ(pty.Take(0), Bytes{});
 }
 
@@ -205,7 +208,8 @@ TEST_F(OnPseudoTerminal, EveryBaudRateAndFramingReachesTheDriver) {
         EXPECT_EQ(back.stopBits, stop);
     }
     // Flags termios can hold come back from the driver, the rest as they were set.
-    s.flags = DcbFlag::Binary | DcbFlag::OutX | DcbFlag::InX | DcbFlag::DsrSensitivity | DcbFlag::DtrControlHandshake;
+    s.flags = DcbFlag::Binary | DcbFlag::OutX | DcbFlag::InX | DcbFlag::DsrSensitivity |
+              DcbFlag::DtrControlHandshake;
     s.xonChar = 0x11;
     s.xoffChar = 0x13;
     ASSERT_EQ(device.setState(s), 0);
@@ -244,7 +248,7 @@ TEST_F(OnPseudoTerminal, ReceivedBytesAreHandedToTheLoop) {
 
 TEST_F(OnPseudoTerminal, UnreadInputIsNotAnnouncedOverAndOver) {
     std::vector<int> counts;
-    comm.OnRxChar = [&](TObject*, int count) { counts.push_back(count); };   // never reads
+    comm.OnRxChar = [&](TObject*, int count) { counts.push_back(count); }; // never reads
     comm.Open();
     pty.Send(std::string("abc"));
     RunUntil([&] { return !counts.empty(); });
@@ -291,7 +295,8 @@ TEST_F(OnPseudoTerminal, VanishedDeviceStopsTheThreadAndGivesBackItsDescriptors)
     EXPECT_FALSE(comm.IsOpen());
     // The device descriptor went with the port, the wake-up one with its thread.
     EXPECT_EQ(OpenDescriptors(pty.slave()), 0);
-    EXPECT_TRUE(Eventually([&] { return OpenDescriptors("anon_inode:[eventfd]") <= wakeUpsBefore; }));
+    EXPECT_TRUE(
+        Eventually([&] { return OpenDescriptors("anon_inode:[eventfd]") <= wakeUpsBefore; }));
     // Nothing more comes from a stopped thread.
     EXPECT_FALSE(loop.waitForTask(std::chrono::milliseconds(300)));
 }

@@ -20,14 +20,14 @@ TEST(CommModeText, AcceptedForms) {
     EXPECT_EQ(m->dataBits, 8);
     EXPECT_EQ(m->stopBits, 0);
 
-    m = ParseCommMode(" 96 , e , 7 , 1.5 ");   // short baud form, blanks, lower case
+    m = ParseCommMode(" 96 , e , 7 , 1.5 "); // short baud form, blanks, lower case
     ASSERT_TRUE(m);
     EXPECT_EQ(m->baudRate, 9600u);
     EXPECT_EQ(m->parity, 'E');
     EXPECT_EQ(m->dataBits, 7);
     EXPECT_EQ(m->stopBits, 1);
 
-    m = ParseCommMode("230400");   // trailing fields may be left out
+    m = ParseCommMode("230400"); // trailing fields may be left out
     ASSERT_TRUE(m);
     EXPECT_EQ(m->baudRate, 230400u);
     EXPECT_FALSE(m->parity || m->dataBits || m->stopBits);
@@ -47,9 +47,10 @@ TEST(CommModeText, AcceptedForms) {
 }
 
 TEST(CommModeText, RefusedForms) {
-    for (const char* text : {"", "  ", "fast", ",N,8,1", "19200,Q,8,1", "19200,N,9,1", "19200,N,3,1",
-                             "19200,N,8,3", "19200,N,8,1,z", "19200,N,8,1,x,1", "19k2,N,8,1",
-                             "9999999999,N,8,1", "baud=19200 speed=1", "baud=fast", "19200;N;8;1"})
+    for (const char* text :
+         {"", "  ", "fast", ",N,8,1", "19200,Q,8,1", "19200,N,9,1", "19200,N,3,1", "19200,N,8,3",
+          "19200,N,8,1,z", "19200,N,8,1,x,1", "19k2,N,8,1", "9999999999,N,8,1",
+          "baud=19200 speed=1", "baud=fast", "19200;N;8;1"})
         EXPECT_FALSE(ParseCommMode(text)) << '"' << text << '"';
 }
 
@@ -86,9 +87,9 @@ TEST_F(SettingsText, TheGatewaysDefault) {
 
 TEST_F(SettingsText, EveryKnownRateAndNoOther) {
     const std::pair<const char*, TBaudrate> rates[] = {
-        {"110", br110},     {"300", br300},       {"600", br600},       {"1200", br1200},
-        {"2400", br2400},   {"4800", br4800},     {"9600", br9600},     {"14400", br14400},
-        {"19200", br19200}, {"38400", br38400},   {"56000", br56000},   {"57600", br57600},
+        {"110", br110},       {"300", br300},       {"600", br600},       {"1200", br1200},
+        {"2400", br2400},     {"4800", br4800},     {"9600", br9600},     {"14400", br14400},
+        {"19200", br19200},   {"38400", br38400},   {"56000", br56000},   {"57600", br57600},
         {"115200", br115200}, {"128000", br128000}, {"256000", br256000},
     };
     for (auto [text, rate] : rates) {
@@ -123,7 +124,7 @@ TEST_F(SettingsText, RefusedTextsChangeNothing) {
     ASSERT_EQ(longText.size(), 40u);
     EXPECT_FALSE(pax.Set(longText));
     ExpectUnchanged();
-    EXPECT_TRUE(pax.Set(longText.substr(1)));   // 39 fits
+    EXPECT_TRUE(pax.Set(longText.substr(1))); // 39 fits
     EXPECT_EQ(pax.DeviceName(), "dev/serial/by-id/usb-exchange");
 }
 

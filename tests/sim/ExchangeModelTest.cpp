@@ -41,12 +41,12 @@ TEST(ExchangeModel, ConfigurationAndInfoCarryTheCheckedBytes) {
     Bytes c = ask({13});
     ASSERT_EQ(c.size(), 1u + ConfigurationSize);
     EXPECT_EQ(c[0], 0);
-    EXPECT_EQ(c[1 + 4], 2);   // byte 4 after the result byte
+    EXPECT_EQ(c[1 + 4], 2); // byte 4 after the result byte
     EXPECT_EQ(c[1 + 5], 0);
     Bytes i = ask({2});
     ASSERT_EQ(i.size(), 1u + InfoSize);
-    EXPECT_EQ(i[1 + 2], 0);   // line offset
-    EXPECT_EQ(i[1 + 3], 3);   // personal blocks
+    EXPECT_EQ(i[1 + 2], 0); // line offset
+    EXPECT_EQ(i[1 + 3], 3); // personal blocks
 
     ModelConfig cfg;
     cfg.configByte4 = 7;
@@ -77,14 +77,14 @@ TEST(ExchangeModel, PortListAndStructureFollowThePortCount) {
             EXPECT_EQ(number.find_first_not_of("0123456789"), std::string::npos);
             seen.insert(number);
         }
-        EXPECT_EQ(seen.size(), static_cast<std::size_t>(ports));  // all different
+        EXPECT_EQ(seen.size(), static_cast<std::size_t>(ports)); // all different
 
         Bytes x = ask({0, 40, 0});
         ASSERT_EQ(x.size(), 3u + PortStructureSize);
         EXPECT_EQ(x[3], ports);
         Bytes a = ask({0, 22, 0});
         ASSERT_EQ(a.size(), 3u + 4u * ports);
-        EXPECT_LE(a.size(), 256u);  // fits the gateway's line-state snapshot
+        EXPECT_LE(a.size(), 256u); // fits the gateway's line-state snapshot
     }
     ModelConfig tooMany;
     tooMany.ports = 500;
@@ -136,7 +136,7 @@ TEST(ExchangeModel, CallerDataBelongsToTheRingingLine) {
             Bytes y = ask({0, 47, index}, t);
             ASSERT_GT(y.size(), 11u);
             EXPECT_EQ(y[0], 0);
-            EXPECT_EQ(y[2], index);  // the gateway adds the line offset back
+            EXPECT_EQ(y[2], index); // the gateway adds the line offset back
             std::string caller(reinterpret_cast<const char*>(&y[11]));
             EXPECT_EQ(caller, ask.model.CallerNumber(line));
             ++checked;
@@ -225,7 +225,7 @@ TEST(ExchangeModel, AccountingRecordsAreNumberedWithoutGaps) {
 TEST(ExchangeModel, ResendOfTheSameRequestDoesNotSkipARecord) {
     Asker ask;
     Reply first = ask.model.Handle(7, Bytes{4}, 0);
-    Reply again = ask.model.Handle(7, Bytes{4}, 0);   // reply was lost, gateway resends
+    Reply again = ask.model.Handle(7, Bytes{4}, 0); // reply was lost, gateway resends
     EXPECT_TRUE(again.repeated);
     EXPECT_EQ(again.payload, first.payload);
     EXPECT_EQ(ask.model.recordsHanded(), 1u);
@@ -333,7 +333,8 @@ TEST(ExchangeModel, QueueListsRingingLines) {
         Bytes f = ask({33}, t);
         ASSERT_GE(f.size(), 2u);
         ASSERT_EQ(f.size(), 2u + 2u * f[1]);
-        for (int i = 0; i < f[1]; ++i) EXPECT_EQ(ask.model.lines()[f[2 + 2 * i]].state, LineRinging);
+        for (int i = 0; i < f[1]; ++i)
+            EXPECT_EQ(ask.model.lines()[f[2 + 2 * i]].state, LineRinging);
         sawQueue |= f[1] > 0;
     }
     EXPECT_TRUE(sawQueue);

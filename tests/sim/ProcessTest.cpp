@@ -86,7 +86,7 @@ TEST(Process, WaitsMatchRegexAndGiveUpAtEndOrTimeout) {
     EXPECT_EQ(*line, "READY /dev/pts/7");
     // The unfinished last line still counts once the stream ends.
     EXPECT_EQ(p.ReadLine(5s).value_or(""), "tail without newline");
-    EXPECT_FALSE(p.WaitForLine("never", 5s));  // stream ended: returns without waiting it out
+    EXPECT_FALSE(p.WaitForLine("never", 5s)); // stream ended: returns without waiting it out
     ASSERT_TRUE(p.WaitExit(5s));
 
     Process quiet("sleep", Args({"30"}));
@@ -120,7 +120,7 @@ TEST(Process, SignalsAndExitStatus) {
     EXPECT_EQ(Process::TermSignal(status), SIGKILL);
     EXPECT_EQ(Process::ExitCode(status), -1);
     EXPECT_FALSE(p.Running());
-    EXPECT_FALSE(p.Signal(SIGTERM));  // already reaped: nothing to signal
+    EXPECT_FALSE(p.Signal(SIGTERM)); // already reaped: nothing to signal
 }
 
 TEST(Process, DestructionStopsEvenAStubbornChildAndLeaksNothing) {
@@ -142,7 +142,7 @@ TEST(Process, DestructionStopsEvenAStubbornChildAndLeaksNothing) {
 }
 
 TEST(Process, TestDescriptorsDoNotLeakIntoTheChild) {
-    int fd = ::open("/dev/null", O_RDONLY);  // deliberately without O_CLOEXEC
+    int fd = ::open("/dev/null", O_RDONLY); // deliberately without O_CLOEXEC
     ASSERT_GE(fd, 3);
     Process p("sh", Shell("if [ -e /proc/$$/fd/$1 ]; then echo leaked; else echo clean; fi",
                           {std::to_string(fd)}));

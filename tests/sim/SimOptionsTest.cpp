@@ -16,7 +16,7 @@ TEST(SimOptions, DefaultsPlayAWellBehavedExchange) {
     ASSERT_TRUE(p.options) << p.error;
     const SimOptions& o = *p.options;
     EXPECT_EQ(o.model.ports, 8);
-    EXPECT_EQ(o.model.configByte4, 2);   // what the gateway's identification check wants
+    EXPECT_EQ(o.model.configByte4, 2); // what the gateway's identification check wants
     EXPECT_EQ(o.model.configByte5, 0);
     EXPECT_FALSE(o.model.records.has_value());
     EXPECT_FALSE(o.faults.silent || o.faults.split || o.faults.nakEvery || o.faults.crcErrorEvery ||
@@ -24,10 +24,38 @@ TEST(SimOptions, DefaultsPlayAWellBehavedExchange) {
 }
 
 TEST(SimOptions, EveryOptionReachesItsSetting) {
-    auto p = Parse({"--link", "/tmp/ttyX", "--ports", "12", "--records=0", "--record-every", "250", "--silent",
-                    "--crc-error-every", "5", "--nak-every=7", "--delay-ms", "40", "--split", "--split-gap-ms", "3",
-                    "--config-byte4", "0x03", "--config-byte5", "1", "--info-blocks", "30", "--line-offset", "2",
-                    "--message-every", "0", "--line-step-ms", "10", "--log", "sim.log", "--seed", "42"});
+    auto p = Parse({"--link",
+                    "/tmp/ttyX",
+                    "--ports",
+                    "12",
+                    "--records=0",
+                    "--record-every",
+                    "250",
+                    "--silent",
+                    "--crc-error-every",
+                    "5",
+                    "--nak-every=7",
+                    "--delay-ms",
+                    "40",
+                    "--split",
+                    "--split-gap-ms",
+                    "3",
+                    "--config-byte4",
+                    "0x03",
+                    "--config-byte5",
+                    "1",
+                    "--info-blocks",
+                    "30",
+                    "--line-offset",
+                    "2",
+                    "--message-every",
+                    "0",
+                    "--line-step-ms",
+                    "10",
+                    "--log",
+                    "sim.log",
+                    "--seed",
+                    "42"});
     ASSERT_TRUE(p.options) << p.error;
     const SimOptions& o = *p.options;
     EXPECT_EQ(o.link, "/tmp/ttyX");
@@ -57,7 +85,8 @@ TEST(SimOptions, RefusesWhatItCannotPlay) {
         const char* error;
     };
     for (const Bad& b : std::vector<Bad>{
-             {{"--ports", "64"}, "bad value for --ports: 64"},   // a line-state reply must fit 256 bytes
+             {{"--ports", "64"},
+              "bad value for --ports: 64"}, // a line-state reply must fit 256 bytes
              {{"--ports", "-1"}, "bad value for --ports: -1"},
              {{"--info-blocks", "31"}, "bad value for --info-blocks: 31"},
              {{"--config-byte4", "256"}, "bad value for --config-byte4: 256"},

@@ -64,15 +64,18 @@ public:
         std::size_t done = 0;
         while (done < wire.size()) {
             ssize_t n = ::write(fd_, wire.data() + done, wire.size() - done);
-            if (n > 0) done += static_cast<std::size_t>(n);
-            else if (n < 0 && errno != EAGAIN && errno != EINTR) return;
+            if (n > 0)
+                done += static_cast<std::size_t>(n);
+            else if (n < 0 && errno != EAGAIN && errno != EINTR)
+                return;
         }
     }
     // The next whole frame, or nullopt when none came in time.
     std::optional<Frame> Receive(std::chrono::milliseconds timeout) {
         const auto deadline = std::chrono::steady_clock::now() + timeout;
         while (frames_.empty()) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
             if (left.count() <= 0) return std::nullopt;
             if (!pump(static_cast<int>(left.count()))) return std::nullopt;
         }
@@ -84,13 +87,15 @@ public:
     bool WaitForStray(std::chrono::milliseconds timeout) {
         const auto deadline = std::chrono::steady_clock::now() + timeout;
         while (strays.empty()) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
             if (left.count() <= 0 || !pump(static_cast<int>(left.count()))) return false;
         }
         return true;
     }
     // Sends and waits for the reply with the same sequence number.
-    std::optional<Frame> Ask(std::uint8_t seq, const Bytes& payload, std::chrono::milliseconds timeout = 5s) {
+    std::optional<Frame> Ask(std::uint8_t seq, const Bytes& payload,
+                             std::chrono::milliseconds timeout = 5s) {
         Send(seq, payload);
         for (;;) {
             auto f = Receive(timeout);
@@ -107,8 +112,8 @@ public:
     }
 
     Bytes strays;
-    std::vector<Frame> skipped;  // frames Ask passed over (other sequence numbers)
-    std::size_t reads = 0;       // read calls that returned data
+    std::vector<Frame> skipped; // frames Ask passed over (other sequence numbers)
+    std::size_t reads = 0;      // read calls that returned data
     std::size_t rawBytes = 0;
 
 private:
@@ -143,8 +148,8 @@ std::string Text(const Frame& f) { return std::string(f.payload.begin() + 1, f.p
 
 TEST(SimProgram, AnswersEveryRequestKindOnThePty) {
     const std::string logPath = TempPath("kinds.log");
-    SimProcess sim({"--ports", "5", "--info-blocks", "2", "--line-offset", "1", "--message-every", "1",
-                    "--log", logPath});
+    SimProcess sim({"--ports", "5", "--info-blocks", "2", "--line-offset", "1", "--message-every",
+                    "1", "--log", logPath});
     ASSERT_EQ(sim.device().rfind("/dev/pts/", 0), 0u) << sim.device();
     Line line(sim.device());
     ASSERT_TRUE(line.ok());
@@ -164,7 +169,8 @@ TEST(SimProgram, AnswersEveryRequestKindOnThePty) {
     auto v = line.Ask(4, {0, 14, 0});
     ASSERT_TRUE(v);
     EXPECT_EQ(v->payload.size(), 3u + 4 * 5);
-    EXPECT_EQ((Bytes(v->payload.begin() + 3, v->payload.begin() + 7)), (Bytes{1, 10, 1, 0}));   // "101"
+    EXPECT_EQ((Bytes(v->payload.begin() + 3, v->payload.begin() + 7)),
+              (Bytes{1, 10, 1, 0})); // "101"
 
     // The polls.
     auto a = line.Ask(5, {0, 22, 0});
@@ -237,7 +243,7 @@ TEST(SimProgram, SplitFramesAndNegativeAcknowledgements) {
     ASSERT_TRUE(line.ok());
     auto first = line.Ask(1, {0, 40, 0});
     ASSERT_TRUE(first);
-    EXPECT_EQ(first->payload.size(), 147u);   // assembled from single bytes, escapes included
+    EXPECT_EQ(first->payload.size(), 147u); // assembled from single bytes, escapes included
     EXPECT_TRUE(line.strays.empty());
 
     line.Send(2, {4});
@@ -277,7 +283,8 @@ TEST(SimProgram, RecordsArriveWithoutGapsThroughCrcErrorsAndRepeats) {
         repeat = !repeat && kept.size() % 4 == 0;
     }
     ASSERT_EQ(kept.size(), 12u);
-    for (std::size_t n = 0; n < kept.size(); ++n) EXPECT_EQ(kept[n], sim::ExchangeModel::RecordText(n + 1));
+    for (std::size_t n = 0; n < kept.size(); ++n)
+        EXPECT_EQ(kept[n], sim::ExchangeModel::RecordText(n + 1));
     EXPECT_GT(sim.StatusValue("crc_errors"), 0u);
 
     // More records on command, numbered on.
@@ -321,7 +328,8 @@ TEST(SimProgram, LineCanBeReopenedAndBehaviourChangedOnStdin) {
     const std::uint64_t before = sim.StatusValue("requests");
     line.Send(20, {13});
     // Wait until the simulator has seen the request, then check it kept quiet.
-    for (int i = 0; i < 500 && sim.StatusValue("requests") == before; ++i) std::this_thread::sleep_for(10ms);
+    for (int i = 0; i < 500 && sim.StatusValue("requests") == before; ++i)
+        std::this_thread::sleep_for(10ms);
     EXPECT_EQ(sim.StatusValue("silenced"), 1u);
     EXPECT_EQ(sim.Command("silent off"), "OK silent off");
     EXPECT_EQ(sim.Command("nak once"), "OK nak once");
@@ -383,7 +391,8 @@ TEST(SimProgram, HelpAndBadOptions) {
     ASSERT_TRUE(status);
     EXPECT_EQ(Process::ExitCode(*status), 0);
 
-    for (std::vector<std::string> args : {std::vector<std::string>{"--ports", "64"}, {"--bogus"}, {"--delay-ms"}}) {
+    for (std::vector<std::string> args :
+         {std::vector<std::string>{"--ports", "64"}, {"--bogus"}, {"--delay-ms"}}) {
         ProcessOptions o;
         o.args = args;
         Process bad(SimProcess::DefaultProgram(), o);
@@ -402,8 +411,9 @@ TEST(SimProgram, WorksWhenStartedWithStdinClosed) {
     auto ready = sim.WaitForLine(std::regex("^READY /dev/pts/"), 5s);
     ASSERT_TRUE(ready);
     // Descriptor 0 stays a harmless /dev/null, never the pseudo-terminal.
-    EXPECT_EQ(std::filesystem::read_symlink("/proc/" + std::to_string(sim.pid()) + "/fd/0").string(),
-              "/dev/null");
+    EXPECT_EQ(
+        std::filesystem::read_symlink("/proc/" + std::to_string(sim.pid()) + "/fd/0").string(),
+        "/dev/null");
     Line line(ready->substr(6));
     ASSERT_TRUE(line.ok());
     auto reply = line.Ask(1, {13});
@@ -416,7 +426,7 @@ TEST(SimProgram, ExclusiveOpenDoesNotLockTheNextOpenerOut) {
     // outlives its close, which would refuse every later unprivileged opener.
     SimProcess sim;
     const bool root = ::geteuid() == 0;
-    if (root) ::chmod(sim.device().c_str(), 0666);   // let the unprivileged opener at it
+    if (root) ::chmod(sim.device().c_str(), 0666); // let the unprivileged opener at it
     // Opens the device as an ordinary user and reports "opened" or the error.
     auto openAsUser = [&]() -> std::string {
         if (!root) {
@@ -426,13 +436,19 @@ TEST(SimProgram, ExclusiveOpenDoesNotLockTheNextOpenerOut) {
             return result;
         }
         ProcessOptions o;
-        o.args = {"--reuid=65534", "--regid=65534", "--clear-groups", "sh", "-c",
-                  "exec 3<>\"$0\" && echo opened", sim.device()};
+        o.args = {"--reuid=65534",
+                  "--regid=65534",
+                  "--clear-groups",
+                  "sh",
+                  "-c",
+                  "exec 3<>\"$0\" && echo opened",
+                  sim.device()};
         Process p("setpriv", o);
         if (auto line = p.ReadLine(5s)) return *line;
         return p.WaitForLine("", 5s, Process::Stream::Stderr).value_or("no answer");
     };
-    if (root && ::access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "setpriv is needed to test as a user";
+    if (root && ::access("/usr/bin/setpriv", X_OK) != 0)
+        GTEST_SKIP() << "setpriv is needed to test as a user";
 
     for (int round = 0; round < 2; ++round) {
         {

@@ -22,7 +22,7 @@ struct Gateway {
     FrameDecoder decoder{512};
     std::vector<Frame> frames;
     Bytes strays;
-    std::vector<Bytes> writes;   // one entry per write the program would make
+    std::vector<Bytes> writes; // one entry per write the program would make
     Gateway() {
         decoder.onPacket = [this](int count, const std::uint8_t* data) {
             frames.push_back({data[0], Bytes(data + 1, data + count)});
@@ -68,7 +68,7 @@ TEST(SimSession, ReassemblesRequestsFromAnySplitAndRejectsBadOnes) {
     // Two frames in one chunk, then one fed byte by byte, one with a bad CRC
     // and a stray byte in between.
     Bytes both = EncodeFrame(1, Bytes{13});
-    Bytes second = EncodeFrame(2, Bytes{0, 238, 0xEE});   // escaped bytes inside
+    Bytes second = EncodeFrame(2, Bytes{0, 238, 0xEE}); // escaped bytes inside
     both.insert(both.end(), second.begin(), second.end());
     s.Receive(both, 0);
     Bytes third = EncodeFrame(3, Bytes{2});
@@ -93,14 +93,14 @@ TEST(SimSession, NakEveryNthReplyAndResendAnswersAsBefore) {
     SimSession s({}, f);
     Gateway g;
     Send(s, 1, {4});
-    Send(s, 2, {4});                 // second reply: E0 instead
+    Send(s, 2, {4}); // second reply: E0 instead
     g.drain(s, 0);
     ASSERT_EQ(g.frames.size(), 1u);
     EXPECT_EQ(g.strays, Bytes{NakByte});
     EXPECT_EQ(g.writes.back(), Bytes{NakByte});
     // The gateway resends under the same number and must get record 2, not 3.
     Send(s, 2, {4});
-    Send(s, 3, {4});                 // fourth reply: E0 again
+    Send(s, 3, {4}); // fourth reply: E0 again
     Send(s, 3, {4});
     g.drain(s, 0);
     ASSERT_EQ(g.frames.size(), 3u);
@@ -126,12 +126,14 @@ TEST(SimSession, SpoiledCrcIsDroppedAndDoesNotEatTheNextFrame) {
         for (int i = 0; i < 256 && !c.found; ++i)
             for (int q = 0; q < 256 && !c.found; ++q) {
                 ExchangeModel m({});
-                Bytes frame = EncodeFrame(static_cast<std::uint8_t>(q),
-                                          m.Handle(0, Bytes{0, 7, static_cast<std::uint8_t>(i)}, 0).payload);
+                Bytes frame =
+                    EncodeFrame(static_cast<std::uint8_t>(q),
+                                m.Handle(0, Bytes{0, 7, static_cast<std::uint8_t>(i)}, 0).payload);
                 const bool match = c.last == 0 ? frame.back() != 0xEE && frame.back() != 0xEF
                                                : frame.back() == c.last;
                 if (match) {
-                    c = {c.name, c.last, static_cast<std::uint8_t>(q), static_cast<std::uint8_t>(i), true};
+                    c = {c.name, c.last, static_cast<std::uint8_t>(q), static_cast<std::uint8_t>(i),
+                         true};
                 }
             }
         ASSERT_TRUE(c.found) << c.name;
@@ -142,10 +144,11 @@ TEST(SimSession, SpoiledCrcIsDroppedAndDoesNotEatTheNextFrame) {
         Gateway g;
         ASSERT_EQ(s.Command("crc once", 0).reply, "OK crc once");
         Send(s, c.seq, {0, 7, c.index});
-        Send(s, static_cast<std::uint8_t>(c.seq + 1), {13});   // its reply follows at once
+        Send(s, static_cast<std::uint8_t>(c.seq + 1), {13}); // its reply follows at once
         g.drain(s, 0);
         ASSERT_EQ(g.writes.size(), 2u);
-        EXPECT_EQ((Bytes{g.writes[0][0], g.writes[0][1]}), (Bytes{0xEE, 0x23})) << "still looks like a frame";
+        EXPECT_EQ((Bytes{g.writes[0][0], g.writes[0][1]}), (Bytes{0xEE, 0x23}))
+            << "still looks like a frame";
         ASSERT_EQ(g.frames.size(), 1u) << c.name;
         EXPECT_EQ(g.frames[0].seq, static_cast<std::uint8_t>(c.seq + 1)) << c.name;
         EXPECT_TRUE(g.strays.empty()) << c.name;
@@ -197,7 +200,8 @@ TEST(SimSession, SplitWritesOneBytePerWriteAtTheGap) {
     SimSession s({}, f);
     Gateway g;
     Send(s, 1, {13}, 100);
-    const std::size_t frameSize = EncodeFrame(1, ExchangeModel({}).Handle(1, Bytes{13}, 0).payload).size();
+    const std::size_t frameSize =
+        EncodeFrame(1, ExchangeModel({}).Handle(1, Bytes{13}, 0).payload).size();
     g.drain(s, 100);
     EXPECT_EQ(g.writes.size(), 1u) << "only the first byte is due at once";
     g.drain(s, 100 + 2 * (frameSize - 1) - 1);
@@ -257,8 +261,8 @@ TEST(SimSession, CommandsChangeBehaviourAndReportStatus) {
     EXPECT_TRUE(s.faults().split);
     EXPECT_EQ(s.Command("nak every 3", 0).reply, "OK nak every 3");
     EXPECT_EQ(s.faults().nakEvery, 3u);
-    for (const char* bad : {"silent maybe", "records -1", "records", "delay 1e3", "nak twice", "frobnicate",
-                            "quit now"})
+    for (const char* bad : {"silent maybe", "records -1", "records", "delay 1e3", "nak twice",
+                            "frobnicate", "quit now"})
         EXPECT_EQ(s.Command(bad, 0).reply.rfind("ERR ", 0), 0u) << bad;
     EXPECT_EQ(s.Command("", 0).reply, "");
 }
@@ -267,8 +271,9 @@ TEST(SimSession, LogsEveryRequestAndReplyWithKindAndHex) {
     std::vector<std::string> log, events;
     FaultConfig f;
     f.nakEvery = 2;
-    SimSession s({}, f, [&](const std::string& l) { log.push_back(l); },
-                 [&](const std::string& l) { events.push_back(l); });
+    SimSession s(
+        {}, f, [&](const std::string& l) { log.push_back(l); },
+        [&](const std::string& l) { events.push_back(l); });
     Send(s, 1, {13});
     Send(s, 2, {4});
     ASSERT_EQ(log.size(), 4u);

@@ -53,7 +53,7 @@ std::string ResolveProgram(const std::string& program) {
         if (::access(candidate.c_str(), X_OK) == 0) return candidate;
         start = end + 1;
     }
-    return program;  // execve reports ENOENT
+    return program; // execve reports ENOENT
 }
 
 std::string FileName(const std::string& path) {
@@ -63,14 +63,13 @@ std::string FileName(const std::string& path) {
 
 // What the child reports through the error pipe when it cannot exec.
 struct ChildFailure {
-    int stage;   // 1 chdir, 2 execve
+    int stage; // 1 chdir, 2 execve
     int error;
 };
 
 } // namespace
 
-Process::Process(std::string program, ProcessOptions options)
-    : program_(ResolveProgram(program)) {
+Process::Process(std::string program, ProcessOptions options) : program_(ResolveProgram(program)) {
     echoPrefix_ = options.echoPrefix.empty() ? FileName(program_) : options.echoPrefix;
     const char* echoEnv = std::getenv("VANTOR_TEST_ECHO");
     echo_ = options.echo || (echoEnv && std::string_view(echoEnv) == "1");
@@ -111,8 +110,8 @@ Process::Process(std::string program, ProcessOptions options)
         failure = MakePipe();
         wake = MakePipe();
     } catch (...) {
-        for (int fd : {in.read, in.write, out.read, out.write, err.read, err.write,
-                       failure.read, failure.write})
+        for (int fd : {in.read, in.write, out.read, out.write, err.read, err.write, failure.read,
+                       failure.write})
             if (fd >= 0) ::close(fd);
         throw;
     }
@@ -121,8 +120,8 @@ Process::Process(std::string program, ProcessOptions options)
     pid_t pid = ::fork();
     if (pid < 0) {
         int e = errno;
-        for (int fd : {in.read, in.write, out.read, out.write, err.read, err.write,
-                       failure.read, failure.write, wake.read, wake.write})
+        for (int fd : {in.read, in.write, out.read, out.write, err.read, err.write, failure.read,
+                       failure.write, wake.read, wake.write})
             ::close(fd);
         throw ProcessError(std::string("fork: ") + std::strerror(e));
     }
@@ -135,7 +134,8 @@ Process::Process(std::string program, ProcessOptions options)
         ::sigprocmask(SIG_SETMASK, &none, nullptr);
         struct sigaction dfl {};
         dfl.sa_handler = SIG_DFL;
-        for (int s = 1; s < NSIG; ++s) ::sigaction(s, &dfl, nullptr);  // fails harmlessly for KILL/STOP
+        for (int s = 1; s < NSIG; ++s)
+            ::sigaction(s, &dfl, nullptr); // fails harmlessly for KILL/STOP
         ::dup2(in.read, 0);
         ::dup2(out.write, 1);
         ::dup2(err.write, 2);
@@ -170,8 +170,7 @@ Process::Process(std::string program, ProcessOptions options)
     ::close(failure.read);
     if (got == static_cast<ssize_t>(sizeof f)) {
         int status = 0;
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
         for (int fd : {in.write, out.read, err.read, wake.read, wake.write}) ::close(fd);
         throw ProcessError((f.stage == 1 ? "cannot enter " + workDir : "cannot run " + program_) +
                            ": " + std::strerror(f.error));
@@ -222,7 +221,7 @@ void Process::readerLoop() {
             errIndex = n;
             fds[n++] = {stderrFd_, POLLIN, 0};
         }
-        if (n == 1) return;  // both streams ended
+        if (n == 1) return; // both streams ended
         int r = ::poll(fds, n, -1);
         if (r < 0) {
             if (errno == EINTR) continue;
@@ -245,7 +244,8 @@ void Process::readerLoop() {
                 ::close(fd);
                 fd = -1;
             } else {
-                append(b, chunk, static_cast<std::size_t>(got), which == outIndex ? "" : " (stderr)");
+                append(b, chunk, static_cast<std::size_t>(got),
+                       which == outIndex ? "" : " (stderr)");
             }
             changed_.notify_all();
         }
@@ -259,7 +259,8 @@ void Process::append(StreamBuffer& b, const char* data, std::size_t size, const 
         if (nl == std::string::npos) break;
         b.lines.push_back(b.bytes.substr(b.partialStart, nl - b.partialStart));
         b.partialStart = nl + 1;
-        if (echo_) std::fprintf(stderr, "[%s%s] %s\n", echoPrefix_.c_str(), tag, b.lines.back().c_str());
+        if (echo_)
+            std::fprintf(stderr, "[%s%s] %s\n", echoPrefix_.c_str(), tag, b.lines.back().c_str());
     }
 }
 
@@ -321,8 +322,9 @@ std::optional<std::string> Process::WaitForLine(const std::regex& pattern, Milli
                    stream);
 }
 
-std::optional<std::string> Process::WaitForLineAfter(std::size_t& cursor, std::string_view substring,
-                                                     Millis timeout, Stream stream) {
+std::optional<std::string> Process::WaitForLineAfter(std::size_t& cursor,
+                                                     std::string_view substring, Millis timeout,
+                                                     Stream stream) {
     return waitFor([&](const std::string& l) { return l.find(substring) != std::string::npos; },
                    timeout, stream, &cursor);
 }
@@ -371,7 +373,7 @@ bool Process::reap(bool block) {
             return true;
         }
         if (r < 0 && errno == EINTR) continue;
-        if (r < 0) {  // ECHILD: someone else reaped it; nothing left to wait for
+        if (r < 0) { // ECHILD: someone else reaped it; nothing left to wait for
             reaped_ = true;
             status_ = 0;
             return true;

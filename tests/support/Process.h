@@ -25,15 +25,15 @@
 namespace vantor::test {
 
 struct ProcessOptions {
-    std::vector<std::string> args;              // argv[1..]
-    std::string workingDirectory;               // empty: the test's own
-    bool inheritEnvironment = true;             // start from the test's environment
-    std::map<std::string, std::string> env;     // set (or override) these
-    std::vector<std::string> unsetEnv;          // and remove these
+    std::vector<std::string> args;          // argv[1..]
+    std::string workingDirectory;           // empty: the test's own
+    bool inheritEnvironment = true;         // start from the test's environment
+    std::map<std::string, std::string> env; // set (or override) these
+    std::vector<std::string> unsetEnv;      // and remove these
     // Copy every output line to the test's stderr with a prefix, for debugging
     // (also switched on by the environment variable VANTOR_TEST_ECHO=1).
     bool echo = false;
-    std::string echoPrefix;                     // default: program's file name
+    std::string echoPrefix; // default: program's file name
 };
 
 class ProcessError : public std::runtime_error {
@@ -83,14 +83,14 @@ public:
     // Every complete line seen so far (without the line end; a trailing CR is
     // kept), and the unfinished rest; independent of the cursor.
     std::vector<std::string> Lines(Stream stream = Stream::Stdout) const;
-    std::string Output(Stream stream = Stream::Stdout) const;   // all bytes so far
+    std::string Output(Stream stream = Stream::Stdout) const; // all bytes so far
     // Whether any line seen so far contains the substring (cursor ignored).
     bool HasLine(std::string_view substring, Stream stream = Stream::Stdout) const;
     // Moves the cursor to the end: later waits only see lines that come after now.
     void SkipSeenLines(Stream stream = Stream::Stdout);
 
-    bool Signal(int sig);                  // false when the child is already reaped
-    bool Running();                        // not yet exited (reaps when it has)
+    bool Signal(int sig); // false when the child is already reaped
+    bool Running();       // not yet exited (reaps when it has)
     // Waits for the child to end; returns its wait status (see ExitCode /
     // TermSignal), or nullopt on time-out (the child keeps running).
     std::optional<int> WaitExit(Millis timeout);
@@ -104,10 +104,10 @@ public:
 
 private:
     struct StreamBuffer {
-        std::string bytes;                 // everything received
-        std::vector<std::string> lines;    // complete lines
-        std::size_t partialStart = 0;      // offset of the unfinished line in bytes
-        std::size_t cursor = 0;            // next line index for the waits
+        std::string bytes;              // everything received
+        std::vector<std::string> lines; // complete lines
+        std::size_t partialStart = 0;   // offset of the unfinished line in bytes
+        std::size_t cursor = 0;         // next line index for the waits
         bool ended = false;
     };
 
@@ -130,7 +130,7 @@ private:
     int stdinFd_ = -1;
     int stdoutFd_ = -1;
     int stderrFd_ = -1;
-    int wakeRead_ = -1;                    // self-pipe that stops the reader thread
+    int wakeRead_ = -1; // self-pipe that stops the reader thread
     int wakeWrite_ = -1;
 
     mutable std::mutex mutex_;

@@ -63,7 +63,8 @@ std::map<std::string, std::string> SimProcess::Status(Millis timeout) {
         std::size_t end = line.find(' ', i);
         if (end == std::string::npos) end = line.size();
         std::string word = line.substr(i, end - i);
-        if (auto eq = word.find('='); eq != std::string::npos) fields[word.substr(0, eq)] = word.substr(eq + 1);
+        if (auto eq = word.find('='); eq != std::string::npos)
+            fields[word.substr(0, eq)] = word.substr(eq + 1);
         i = end + 1;
     }
     return fields;

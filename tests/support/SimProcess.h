@@ -31,7 +31,7 @@ public:
     // directory), or $VANTOR_SIM when set.
     static std::string DefaultProgram();
 
-    const std::string& device() const { return device_; }   // e.g. /dev/pts/3
+    const std::string& device() const { return device_; } // e.g. /dev/pts/3
     Process& process() { return process_; }
 
     // Sends one stdin command and returns the simulator's answer line
@@ -45,7 +45,7 @@ public:
     // Waits for the next "EVENT ..." line containing `text` (e.g. "record 000003",
     // "message acknowledged 1", "line closed", "line opened").
     bool WaitForEvent(std::string_view text, Millis timeout);
-    bool HasEvent(std::string_view text) const;   // any time so far
+    bool HasEvent(std::string_view text) const; // any time so far
 
     // Asks the simulator to quit and waits for it; returns its exit code, -1 on time-out.
     int Quit(Millis timeout = Millis(5000));

@@ -72,7 +72,7 @@ TEST(Controls, ModelChangesReachTheNearestWatcher) {
     std::vector<std::string> seen;
     root.OnModelChanged = [&](TControl& c) { seen.push_back("root:" + c.Caption()); };
     label.SetCaption("one");
-    label.SetCaption("one");   // unchanged: nothing to report
+    label.SetCaption("one"); // unchanged: nothing to report
     inner.OnModelChanged = [&](TControl& c) { seen.push_back("inner:" + c.Caption()); };
     label.SetCaption("two");
     EXPECT_EQ(seen, (std::vector<std::string>{"root:one", "inner:two"}));
@@ -87,7 +87,7 @@ TEST(Controls, ButtonClickSetsModalResultOfItsFormAndDisabledControlsIgnoreClick
         ++clicks;
     };
     ok.SetModalResult(mrOk);
-    ok.Click();   // no form around it: only OnClick
+    ok.Click(); // no form around it: only OnClick
     EXPECT_EQ(clicks, 1);
     ok.SetEnabled(false);
     ok.Click();
@@ -98,8 +98,8 @@ TEST(Controls, ButtonClickSetsModalResultOfItsFormAndDisabledControlsIgnoreClick
     box.OnClick = [&](TObject*) { ++boxClicks; };
     box.Click();
     EXPECT_TRUE(box.Checked());
-    box.SetChecked(true);    // no change, no click
-    box.SetChecked(false);   // a change from code clicks, as in the framework
+    box.SetChecked(true);  // no change, no click
+    box.SetChecked(false); // a change from code clicks, as in the framework
     EXPECT_EQ(boxClicks, 2);
     box.SetEnabled(false);
     box.Click();
@@ -112,7 +112,7 @@ TEST(Controls, EditInputRespectsMaxLengthAndReadOnly) {
     int changes = 0;
     edit.OnChange = [&](TObject*) { ++changes; };
     edit.SetMaxLength(5);
-    edit.SetText("longer than five");   // code is not limited
+    edit.SetText("longer than five"); // code is not limited
     EXPECT_EQ(edit.Text(), "longer than five");
     EXPECT_TRUE(edit.UserInput("abcdefgh"));
     EXPECT_EQ(edit.Text(), "abcde");
@@ -127,20 +127,20 @@ TEST(ListBox, SelectionFollowsItsLineOnInsertAndDelete) {
     TListBox list(&owner);
     EXPECT_EQ(list.ItemIndex(), -1);
     for (const char* s : {"a", "b", "c", "d"}) list.Add(s);
-    list.SetItemIndex(2);                 // "c"
-    list.Delete(0);                       // a line before it goes
+    list.SetItemIndex(2); // "c"
+    list.Delete(0);       // a line before it goes
     EXPECT_EQ(list.ItemIndex(), 1);
     EXPECT_EQ(list.Items()[list.ItemIndex()], "c");
-    list.Delete(2);                       // a line after it goes
+    list.Delete(2); // a line after it goes
     EXPECT_EQ(list.ItemIndex(), 1);
-    list.Items().Insert(0, "z");          // a line before it comes
+    list.Items().Insert(0, "z"); // a line before it comes
     EXPECT_EQ(list.Items()[list.ItemIndex()], "c");
-    list.Delete(list.ItemIndex());        // its own line goes: no selection
+    list.Delete(list.ItemIndex()); // its own line goes: no selection
     EXPECT_EQ(list.ItemIndex(), -1);
     EXPECT_EQ(list.Count(), 2);
-    list.Delete(7);                       // out of range: nothing
+    list.Delete(7); // out of range: nothing
     EXPECT_EQ(list.Count(), 2);
-    list.SetItemIndex(5);                 // out of range selects none
+    list.SetItemIndex(5); // out of range selects none
     EXPECT_EQ(list.ItemIndex(), -1);
     list.SetItemIndex(1);
     list.Clear();
@@ -187,7 +187,7 @@ TEST(ComboAndRadio, ItemIndexAndTextStayConsistent) {
     radio.OnClick = [&](TObject*) { ++clicks; };
     radio.SetItemIndex(1);
     radio.SetItemIndex(1);
-    radio.SetItemIndex(9);   // none
+    radio.SetItemIndex(9); // none
     EXPECT_EQ(radio.ItemIndex(), -1);
     EXPECT_EQ(clicks, 2);
 }
@@ -196,7 +196,7 @@ TEST(PageControl, PagesAreTabSheetChildrenInOrder) {
     TComponent owner(nullptr);
     TPageControl pages(&owner);
     TTabSheet first(&owner, &pages);
-    TLabel stray(&owner, &pages);   // not a page
+    TLabel stray(&owner, &pages); // not a page
     TTabSheet second(&owner, &pages);
     EXPECT_EQ(pages.PageCount(), 2);
     EXPECT_EQ(pages.Pages(1), &second);
@@ -207,7 +207,7 @@ TEST(PageControl, PagesAreTabSheetChildrenInOrder) {
     EXPECT_EQ(pages.ActivePage(), &second);
     {
         TTabSheet other(&owner);
-        pages.SetActivePage(&other);   // not one of its pages
+        pages.SetActivePage(&other); // not one of its pages
         EXPECT_EQ(pages.ActivePage(), &second);
     }
     second.SetParent(nullptr);
@@ -230,7 +230,7 @@ TEST(StringList, NameValueLines) {
     EXPECT_EQ(list.Names(2), "Key");
     EXPECT_EQ(list.ValueFromIndex(2), "Value=x");
     EXPECT_EQ(list.Values("KEY"), "Value=x");
-    EXPECT_EQ(list.Values("plain"), "");   // no '=': not a name
+    EXPECT_EQ(list.Values("plain"), ""); // no '=': not a name
     EXPECT_EQ(list.IndexOfName("00"), 1);
     list.SetValue("00", "8");
     EXPECT_EQ(list[1], "00=8");
@@ -272,7 +272,7 @@ TEST(Menus, TreeClicksChecksAndOwnership) {
     b9600.Click();
     EXPECT_EQ(clicked, 1);
 
-    EXPECT_THROW(baud.Add(settings), std::logic_error);   // a loop
+    EXPECT_THROW(baud.Add(settings), std::logic_error); // a loop
     {
         TMenuItem temporary(&owner);
         settings.Add(temporary);
@@ -284,12 +284,14 @@ TEST(Menus, TreeClicksChecksAndOwnership) {
 TEST(Cp1250, CzechRoundTripAndUnmappable) {
     const std::string utf8 = "Příliš žluťoučký kůň úpěl ďábelské ódy – „Nápověda“ €";
     const std::string cp = Cp1250FromUtf8(utf8);
-    EXPECT_EQ(cp.substr(0, 6), "P\xF8\xED" "li\x9A");
+    EXPECT_EQ(cp.substr(0, 6), "P\xF8\xED"
+                               "li\x9A");
     EXPECT_EQ(Utf8FromCp1250(cp), utf8);
     // Every assigned byte survives the trip through UTF-8.
     std::string all;
     for (int b = 1; b < 256; ++b)
-        if (b != 0x81 && b != 0x83 && b != 0x88 && b != 0x90 && b != 0x98) all += static_cast<char>(b);
+        if (b != 0x81 && b != 0x83 && b != 0x88 && b != 0x90 && b != 0x98)
+            all += static_cast<char>(b);
     EXPECT_EQ(Cp1250FromUtf8(Utf8FromCp1250(all)), all);
     EXPECT_EQ(Utf8FromCp1250("\x81"), "\xEF\xBF\xBD");
     EXPECT_EQ(Cp1250FromUtf8("日本 ok"), "?? ok");
@@ -312,7 +314,7 @@ TEST(Strings, NumbersAndCase) {
     EXPECT_EQ(IntToHex(-1, 2), "FFFFFFFF");
     EXPECT_EQ(IntToStr(-42), "-42");
     EXPECT_TRUE(SameText("TCP/IP_In", "tcp/ip_IN"));
-    EXPECT_FALSE(SameText("\xC8", "\xE8"));   // only ASCII folds
+    EXPECT_FALSE(SameText("\xC8", "\xE8")); // only ASCII folds
     EXPECT_FALSE(SameText("ab", "abc"));
     EXPECT_EQ(UpperCase("com2:\xE8"), "COM2:\xE8");
     EXPECT_EQ(Trim("\t x \r\n"), "x");

@@ -115,7 +115,7 @@ TEST_F(FormsFixture, CloseOfMainFormTerminatesOtherFormsHide) {
     TCloseAction wanted = caNone;
     other.OnClose = [&](TObject*, TCloseAction& a) { a = wanted; };
     other.Close();
-    EXPECT_TRUE(other.Visible());   // caNone keeps it open
+    EXPECT_TRUE(other.Visible()); // caNone keeps it open
     wanted = caFree;
     other.Close();
     EXPECT_FALSE(other.Visible());
@@ -123,7 +123,7 @@ TEST_F(FormsFixture, CloseOfMainFormTerminatesOtherFormsHide) {
     main.OnClose = [](TObject*, TCloseAction& a) { a = caFree; };
     main.Close();
     EXPECT_TRUE(app.Terminated());
-    EXPECT_EQ(app.Run(), 0);   // ends at once
+    EXPECT_EQ(app.Run(), 0); // ends at once
 }
 
 TEST_F(FormsFixture, ActivationAndResizeEvents) {
@@ -133,7 +133,7 @@ TEST_F(FormsFixture, ActivationAndResizeEvents) {
     app.OnActiveFormChange = [&](TObject*) { ++changes; };
     main.OnResize = [&](TObject*) { ++resized; };
     main.Show();
-    main.Show();   // already active
+    main.Show(); // already active
     EXPECT_EQ(activated, 1);
     EXPECT_EQ(changes, 1);
     main.SetClientWidth(487);
@@ -141,7 +141,7 @@ TEST_F(FormsFixture, ActivationAndResizeEvents) {
     EXPECT_EQ(main.Width(), 495);
     EXPECT_EQ(main.Height(), 371);
     EXPECT_EQ(resized, 2);
-    main.SetWidth(495);   // no change
+    main.SetWidth(495); // no change
     EXPECT_EQ(resized, 2);
     app.HelpCommand(HELP_CONTENTS, 0);
     ASSERT_EQ(desk.helpCalls.size(), 1u);
@@ -152,7 +152,8 @@ TEST_F(FormsFixture, ActivationAndResizeEvents) {
 TEST_F(FormsFixture, DestroyRunsOnDestroyOnceThenFreesOwnedComponents) {
     std::vector<std::string> order;
     struct Probe : TComponent {
-        Probe(TComponent* o, std::vector<std::string>& log, std::string n) : TComponent(o), log(log), n(n) {}
+        Probe(TComponent* o, std::vector<std::string>& log, std::string n)
+            : TComponent(o), log(log), n(n) {}
         ~Probe() override { log.push_back("free " + n); }
         std::vector<std::string>& log;
         std::string n;
@@ -197,14 +198,15 @@ TEST(Desktops, DefaultAnswersFollowTheDefaultButton) {
     EXPECT_EQ(DefaultMessageBoxAnswer(MB_YESNO | MB_DEFBUTTON2), IDNO);
     EXPECT_EQ(DefaultMessageBoxAnswer(MB_OKCANCEL | MB_DEFBUTTON2), IDCANCEL);
     EXPECT_EQ(DefaultMessageBoxAnswer(MB_YESNOCANCEL | MB_DEFBUTTON3), IDCANCEL);
-    EXPECT_EQ(DefaultMessageBoxAnswer(MB_RETRYCANCEL | MB_DEFBUTTON3), IDRETRY);   // no third button
+    EXPECT_EQ(DefaultMessageBoxAnswer(MB_RETRYCANCEL | MB_DEFBUTTON3), IDRETRY); // no third button
 }
 
 TEST(Desktops, HeadlessPrintsOneUtf8LineAndHasNoTray) {
     std::ostringstream out;
     HeadlessDesktop desk(out);
-    const int answer = desk.MessageBox(Cp1250FromUtf8("Chybí konfigurační soubor.\r\nPoužiji výchozí."),
-                                       Cp1250FromUtf8("Upozornění"), MB_YESNO | MB_ICONWARNING);
+    const int answer =
+        desk.MessageBox(Cp1250FromUtf8("Chybí konfigurační soubor.\r\nPoužiji výchozí."),
+                        Cp1250FromUtf8("Upozornění"), MB_YESNO | MB_ICONWARNING);
     EXPECT_EQ(answer, IDYES);
     EXPECT_EQ(out.str(), "MessageBox [Upozornění] Chybí konfigurační soubor. Použiji výchozí.\n");
     EXPECT_FALSE(desk.TrayIcon(TrayOperation::Add, TrayIconData{}));
@@ -220,7 +222,7 @@ TEST(Desktops, ScriptedRecordsAndAnswers) {
     ScriptedDesktop desk;
     desk.QueueMessageBoxAnswer(IDNO);
     EXPECT_EQ(desk.MessageBox("Install?", "Service", MB_YESNO), IDNO);
-    EXPECT_EQ(desk.MessageBox("Again?", "Service", MB_YESNO), IDYES);   // queue empty: default
+    EXPECT_EQ(desk.MessageBox("Again?", "Service", MB_YESNO), IDYES); // queue empty: default
     ASSERT_EQ(desk.messageBoxes.size(), 2u);
     EXPECT_EQ(desk.messageBoxes[0].answer, IDNO);
 

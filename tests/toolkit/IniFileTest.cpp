@@ -16,17 +16,15 @@ class IniFileTest : public ::testing::Test {
 protected:
     void SetUp() override {
         dir = fs::temp_directory_path() /
-              ("vantor-ini-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+              ("vantor-ini-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+               "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir);
         fs::create_directories(dir);
         path = (dir / "vantor.INI").string();
     }
     void TearDown() override { fs::remove_all(dir); }
 
-    void Put(const std::string& bytes) {
-        std::ofstream(path, std::ios::binary) << bytes;
-    }
+    void Put(const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
     std::string Get() const {
         std::ifstream in(path, std::ios::binary);
         std::ostringstream ss;
@@ -88,17 +86,17 @@ TEST_F(IniFileTest, IntegersAndBooleans) {
     EXPECT_EQ(ini.ReadInteger("T", "f", -1), -1);
     EXPECT_EQ(ini.ReadInteger("T", "g", -1), -1);
     EXPECT_EQ(ini.ReadInteger("T", "h", -1), 2147483647);
-    EXPECT_EQ(ini.ReadInteger("T", "i", -1), -1);       // out of range
+    EXPECT_EQ(ini.ReadInteger("T", "i", -1), -1); // out of range
     EXPECT_EQ(ini.ReadInteger("T", "j", -1), -2147483647 - 1);
     EXPECT_EQ(ini.ReadInteger("T", "k", -1), -1);
-    EXPECT_EQ(ini.ReadInteger("T", "l", -1), 7);        // blanks around values go
+    EXPECT_EQ(ini.ReadInteger("T", "l", -1), 7); // blanks around values go
     EXPECT_EQ(ini.ReadInteger("T", "p", -1), 5);
-    EXPECT_EQ(ini.ReadInteger("T", "q", 0), -1);        // 32-bit hexadecimal pattern
+    EXPECT_EQ(ini.ReadInteger("T", "q", 0), -1); // 32-bit hexadecimal pattern
     EXPECT_EQ(ini.ReadInteger("T", "r", -1), -1);
     EXPECT_EQ(ini.ReadInteger("T", "missing", 600), 600);
-    EXPECT_TRUE(ini.ReadBool("T", "m", false));          // any non-zero integer
+    EXPECT_TRUE(ini.ReadBool("T", "m", false)); // any non-zero integer
     EXPECT_FALSE(ini.ReadBool("T", "o", true));
-    EXPECT_TRUE(ini.ReadBool("T", "n", true));           // not a number: default
+    EXPECT_TRUE(ini.ReadBool("T", "n", true)); // not a number: default
     EXPECT_FALSE(ini.ReadBool("T", "n", false));
 }
 
@@ -126,14 +124,13 @@ TEST_F(IniFileTest, QuotedValuesLoseTheirQuotesOnly) {
 }
 
 TEST_F(IniFileTest, WriteReplacesValueInPlaceAndKeepsEveryOtherByte) {
-    const std::string before =
-        "; hand-edited\r\n"
-        "[Set]\r\n"
-        "  LANG = Cz   ; trailing\r\n"
-        "Port=COM2:19200,N,8,1\r\n"
-        "\r\n"
-        "[Timer]\r\n"
-        "Interval=100\r\n";
+    const std::string before = "; hand-edited\r\n"
+                               "[Set]\r\n"
+                               "  LANG = Cz   ; trailing\r\n"
+                               "Port=COM2:19200,N,8,1\r\n"
+                               "\r\n"
+                               "[Timer]\r\n"
+                               "Interval=100\r\n";
     Put(before);
     TIniFile ini(path);
     ini.WriteString("set", "lang", "Eng");
@@ -186,7 +183,7 @@ TEST_F(IniFileTest, MissingFileReadsDefaultsAndFirstWriteCreatesItWithCrLf) {
 }
 
 TEST_F(IniFileTest, EightBitValuesSurviveUntouched) {
-    const std::string czech = "Nastaven\xED Logu \x9A\xE8\xF8\xBE";   // Windows-1250 bytes
+    const std::string czech = "Nastaven\xED Logu \x9A\xE8\xF8\xBE"; // Windows-1250 bytes
     Put("[Common]\r\n5000=" + czech + "\r\n");
     TIniFile ini(path);
     EXPECT_EQ(ini.ReadString("Common", "5000", ""), czech);
@@ -246,7 +243,8 @@ TEST(IniDocument, ParseSerializeRoundTripAndSet) {
     doc.Set("B", "x", "22");
     doc.Set("B", "y", "3");
     // The first line end of the text is CR LF, so new lines get CR LF.
-    EXPECT_EQ(doc.Serialize(), "\xEF\xBB\xBFjunk\r\n[A]\rmixed\nk=v\r\n\r\n[B]\nx = 22 \r\ny=3\r\n");
+    EXPECT_EQ(doc.Serialize(),
+              "\xEF\xBB\xBFjunk\r\n[A]\rmixed\nk=v\r\n\r\n[B]\nx = 22 \r\ny=3\r\n");
     IniDocument empty = IniDocument::Parse("");
     empty.Set("S", "k", "v");
     EXPECT_EQ(empty.Serialize(), "[S]\r\nk=v\r\n");

@@ -13,13 +13,15 @@ namespace {
 // Random profile texts made of the bytes that matter to the parser.
 std::string RandomProfile(std::mt19937& rng) {
     static const std::string alphabet = "[]=; \t\r\n\nabAB01\xE8\x9A";
-    static const std::vector<std::string> pieces = {"[S]", "[s]\r\n", "k=", "K = v", "\n", "\r\n",
-                                                    ";k=c", "[T]\n", "x=1\n", "garbage\n"};
+    static const std::vector<std::string> pieces = {
+        "[S]", "[s]\r\n", "k=", "K = v", "\n", "\r\n", ";k=c", "[T]\n", "x=1\n", "garbage\n"};
     std::string text;
     const int n = std::uniform_int_distribution<int>(0, 40)(rng);
     for (int i = 0; i < n; ++i) {
-        if (rng() % 2) text += pieces[rng() % pieces.size()];
-        else text += alphabet[rng() % alphabet.size()];
+        if (rng() % 2)
+            text += pieces[rng() % pieces.size()];
+        else
+            text += alphabet[rng() % alphabet.size()];
     }
     return text;
 }
@@ -49,13 +51,16 @@ TEST(IniProperties, ParseKeepsEveryByteAndSetChangesOnlyItsKey) {
         for (const auto& s : sections)
             for (const auto& k : keys) {
                 if (!(s == sec && k == key))
-                    ASSERT_EQ(again.Value(s, k), before[i]) << "text: " << text << " set " << sec << "/" << key;
+                    ASSERT_EQ(again.Value(s, k), before[i])
+                        << "text: " << text << " set " << sec << "/" << key;
                 ++i;
             }
         // An existing value is replaced in place; otherwise lines are only added.
         const auto old = IniDocument::Parse(text).Value(sec, key);
-        if (old) ASSERT_EQ(written.size(), text.size() - old->size() + value.size()) << "text: " << text;
-        else ASSERT_GT(written.size(), text.size());
+        if (old)
+            ASSERT_EQ(written.size(), text.size() - old->size() + value.size()) << "text: " << text;
+        else
+            ASSERT_GT(written.size(), text.size());
     }
 }
 

@@ -22,8 +22,8 @@ TEST(VirtualLoop, TimersFireInDueOrderWithTiesInStartOrder) {
     loop.startTimer(150, [&] { fired.push_back("C@" + std::to_string(loop.monotonicMs())); });
     loop.advance(300);
     // At 300 A, B and C are all due; A was started first.
-    EXPECT_EQ(fired, (std::vector<std::string>{"B@100", "C@150", "B@200", "A@300", "B@300",
-                                               "C@300"}));
+    EXPECT_EQ(fired,
+              (std::vector<std::string>{"B@100", "C@150", "B@200", "A@300", "B@300", "C@300"}));
     EXPECT_EQ(loop.monotonicMs(), 300);
 }
 
@@ -34,7 +34,7 @@ TEST(VirtualLoop, PostedTasksRunBetweenFiringsAndHandlersMayStopTimers) {
     loop.startTimer(100, [&] {
         log.push_back("A");
         loop.post([&] { log.push_back("posted by A"); });
-        loop.stopTimer(b);   // B is due at the same time but must not fire
+        loop.stopTimer(b); // B is due at the same time but must not fire
     });
     b = loop.startTimer(100, [&] { log.push_back("B"); });
     loop.advance(100);
@@ -48,12 +48,12 @@ TEST(VirtualLoop, TimerStoppingItselfAndTimersStartedInsideAdvance) {
     EventLoop::Handle self = 0;
     self = loop.startTimer(50, [&] {
         ++once;
-        loop.stopTimer(self);   // destroys the running handler's slot
+        loop.stopTimer(self); // destroys the running handler's slot
         loop.startTimer(30, [&] { ++late; });
     });
     loop.advance(200);
     EXPECT_EQ(once, 1);
-    EXPECT_EQ(late, 5);   // started at 50: fires at 80, 110, 140, 170, 200
+    EXPECT_EQ(late, 5); // started at 50: fires at 80, 110, 140, 170, 200
     EXPECT_EQ(loop.msToNextTimer(), 30);
 }
 
@@ -69,7 +69,7 @@ TEST(VirtualLoop, ProcessEventsFiresOnlyWhatIsDueNow) {
     EXPECT_EQ(fired, 0);
     loop.advance(1);
     EXPECT_EQ(fired, 1);
-    loop.processEvents();   // the period starts over: nothing more is due
+    loop.processEvents(); // the period starts over: nothing more is due
     EXPECT_EQ(fired, 1);
 }
 
@@ -86,7 +86,7 @@ TEST(VirtualLoop, InvokeFromAnotherThreadBlocksUntilTheLoopRunsIt) {
         stage = 2;
     });
     ASSERT_TRUE(loop.waitForTask());
-    EXPECT_EQ(stage.load(), 1);     // still blocked
+    EXPECT_EQ(stage.load(), 1); // still blocked
     EXPECT_EQ(loop.runPending(), 1);
     worker.join();
     EXPECT_EQ(stage.load(), 2);
@@ -129,9 +129,9 @@ TEST(VirtualLoop, FdWatchesAreRecordedAndFiredOnRequest) {
     std::vector<unsigned> got;
     auto w = loop.watchFd(5, EventLoop::Readable, [&](unsigned ev) { got.push_back(ev); });
     EXPECT_EQ(loop.watchedEvents(5), unsigned(EventLoop::Readable));
-    EXPECT_EQ(loop.fireFd(5, EventLoop::Writable), 0);   // not asked for
+    EXPECT_EQ(loop.fireFd(5, EventLoop::Writable), 0); // not asked for
     EXPECT_EQ(loop.fireFd(5, EventLoop::Readable | EventLoop::Writable), 1);
-    EXPECT_EQ(loop.fireFd(5, EventLoop::HangUp), 1);      // always delivered
+    EXPECT_EQ(loop.fireFd(5, EventLoop::HangUp), 1); // always delivered
     loop.setWatchEvents(w, EventLoop::Writable);
     EXPECT_EQ(loop.fireFd(5, EventLoop::Writable), 1);
     ASSERT_EQ(got.size(), 3u);
@@ -171,8 +171,10 @@ TEST(DateTime, EncodesDaysSinceTheEpochOfTheDateType) {
     EXPECT_EQ(t.hour * 10000000 + t.minute * 100000 + t.second * 1000 + t.msec, 90501250);
     // Date-time differences carry rounding, so ages are compared a little off
     // the exact boundary.
-    EXPECT_TRUE(WithinMs(EncodeDateTime(2026, 1, 1, 0, 0, 0, 999), EncodeDateTime(2026, 1, 1), 1000));
-    EXPECT_FALSE(WithinMs(EncodeDateTime(2026, 1, 1, 0, 0, 1, 1), EncodeDateTime(2026, 1, 1), 1000));
+    EXPECT_TRUE(
+        WithinMs(EncodeDateTime(2026, 1, 1, 0, 0, 0, 999), EncodeDateTime(2026, 1, 1), 1000));
+    EXPECT_FALSE(
+        WithinMs(EncodeDateTime(2026, 1, 1, 0, 0, 1, 1), EncodeDateTime(2026, 1, 1), 1000));
 }
 
 // ---------------------------------------------------------------- TTimer
@@ -196,7 +198,7 @@ TEST_F(TimerFixture, DefaultsAndDisabledTimerStaysSilent) {
     EXPECT_FALSE(t.Running());
     EXPECT_EQ(loop.pendingTimers(), 0u);
     t.SetInterval(0);
-    t.SetEnabled(true);   // interval 0: does not run either
+    t.SetEnabled(true); // interval 0: does not run either
     loop.advance(5000);
     EXPECT_TRUE(fired.empty());
     EXPECT_FALSE(t.Running());
@@ -208,14 +210,14 @@ TEST_F(TimerFixture, ChangingIntervalRestartsThePeriod) {
     t.SetInterval(100);
     t.OnTimer = record;
     t.SetEnabled(true);
-    loop.advance(250);                    // 100, 200
-    t.SetInterval(100);                   // unchanged: no restart
-    loop.advance(50);                     // 300
-    t.SetInterval(40);                    // restart at 300
-    loop.advance(100);                    // 340, 380
+    loop.advance(250);  // 100, 200
+    t.SetInterval(100); // unchanged: no restart
+    loop.advance(50);   // 300
+    t.SetInterval(40);  // restart at 300
+    loop.advance(100);  // 340, 380
     t.SetEnabled(false);
-    t.SetEnabled(true);                   // restart at 400
-    loop.advance(40);                     // 440
+    t.SetEnabled(true); // restart at 400
+    loop.advance(40);   // 440
     EXPECT_EQ(fired, (std::vector<std::int64_t>{100, 200, 300, 340, 380, 440}));
 }
 

@@ -28,8 +28,9 @@ public:
 class FSetUctTest : public ::testing::Test {
 protected:
     FSetUctTest() {
-        dir = fs::temp_directory_path() / ("fsetuct-" + std::to_string(::getpid()) + "-" +
-                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir = fs::temp_directory_path() /
+              ("fsetuct-" + std::to_string(::getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir);
         fs::create_directories(dir);
         programDir = dir.string();
@@ -184,7 +185,7 @@ TEST_F(FSetUctTest, SearchKeepsOnlyTheNameInsideTheProgramDirectory) {
     EXPECT_EQ(dialog.EditUR.Text(), elsewhere);
     EXPECT_EQ(desktop.saveDialogs[1].fileName, "CALLS.TXT") << "the edit's text is proposed";
 
-    desktop.QueueSaveFileAnswer(std::nullopt);  // the user cancelled the chooser
+    desktop.QueueSaveFileAnswer(std::nullopt); // the user cancelled the chooser
     dialog.ButtonSearch.Click();
     EXPECT_EQ(dialog.EditUR.Text(), elsewhere);
     EXPECT_EQ(file, "DATA.NEW") << "nothing is stored before OK";

@@ -28,10 +28,8 @@ struct Hooks : DataStoreHooks {
 // Touches every byte it is given, so a feed beyond the data shows up.
 struct TouchingFeed : PluginFeed {
     unsigned sum = 0;
-    void Touch(std::span<const std::uint8_t> bytes)
-    {
-        for (std::uint8_t b : bytes)
-            sum += b;
+    void Touch(std::span<const std::uint8_t> bytes) {
+        for (std::uint8_t b : bytes) sum += b;
     }
     bool Active() const override { return true; }
     void PutInfo(std::span<const std::uint8_t, 7> b) override { Touch(b); }
@@ -41,7 +39,10 @@ struct TouchingFeed : PluginFeed {
     void PutCLIP(int, std::span<const std::uint8_t> b) override { Touch(b); }
     void PutFront(int, std::span<const std::uint8_t> b) override { Touch(b); }
     void PutAccLine(std::string_view) override {}
-    void PutShorts(std::span<const std::uint8_t, 15576> s, std::span<const std::uint16_t, 960>) override { Touch(s); }
+    void PutShorts(std::span<const std::uint8_t, 15576> s,
+                   std::span<const std::uint16_t, 960>) override {
+        Touch(s);
+    }
 };
 
 struct NumberTexts : TextSource {
@@ -56,14 +57,13 @@ struct NoFile : FileAppender {
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
-    if (size < 2)
-        return 0;
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 2) return 0;
     static const char kinds[] = "AXCIVxFYps#USM";
     Hooks hooks;
     TouchingFeed feed;
-    TDataStore store("/nonexistent", hooks, [] { return 0.0; }, std::make_unique<NoFile>());
+    TDataStore store(
+        "/nonexistent", hooks, [] { return 0.0; }, std::make_unique<NoFile>());
     store.SetPluginFeed(&feed);
     const char kind = kinds[data[0] % (sizeof kinds - 1)];
     std::vector<std::uint8_t> payload(data + 2, data + size);
@@ -71,8 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Twice, so the second pass sees a store filled by the first.
     for (int pass = 0; pass < 2; ++pass) {
         store.SetBlockCounter(static_cast<int>(data[1]) - 8);
-        if (kind == 'A')
-            store.LineStateFeed(payload, [](int) {});
+        if (kind == 'A') store.LineStateFeed(payload, [](int) {});
         store.DecodeReply(kind, payload);
         store.DecodeReply('V', payload);
         store.DecodeReply('I', payload);
@@ -88,8 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 }
 
 #ifndef VANTOR_LIBFUZZER
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         std::ifstream in(argv[i], std::ios::binary);
         const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
