@@ -87,6 +87,18 @@ void TControl::SetHint(std::string hint) {
     Changed();
 }
 
+void TControl::SetFont(TFont font) {
+    if (font == font_) return;
+    font_ = std::move(font);
+    Changed();
+}
+
+void TControl::SetColor(TColor color) {
+    if (color == color_) return;
+    color_ = color;
+    Changed();
+}
+
 void TControl::SetParent(TControl* parent) {
     if (parent == parent_) return;
     // A control cannot sit inside itself or one of its children.

@@ -22,6 +22,25 @@ inline constexpr int mrNone = 0, mrOk = 1, mrCancel = 2, mrAbort = 3, mrRetry = 
 
 class TForm;
 
+// Colours as the window system numbers them: 0x00BBGGRR, plus the system
+// colours the dialogs use (resolved by the view).
+using TColor = std::uint32_t;
+inline constexpr TColor clBlack = 0x000000, clMaroon = 0x000080, clGreen = 0x008000,
+                        clNavy = 0x800000, clRed = 0x0000FF, clBlue = 0xFF0000, clWhite = 0xFFFFFF;
+inline constexpr TColor clWindowText = 0x80000008, clBtnFace = 0x8000000F, clWindow = 0x80000005;
+inline bool IsSystemColor(TColor color) { return (color & 0x80000000u) != 0; }
+
+// The font of a control: an empty name and a height of 0 mean the view's
+// default font; the height is in pixels.
+struct TFont {
+    std::string Name;
+    int Height = 0;
+    bool Bold = false;
+    bool Italic = false;
+    TColor Color = clWindowText;
+    bool operator==(const TFont&) const = default;
+};
+
 class TControl : public TComponent {
 public:
     explicit TControl(TComponent* owner, TControl* parent = nullptr);
@@ -47,6 +66,11 @@ public:
     void SetHint(std::string hint);
     int HelpContext() const { return helpContext_; }
     void SetHelpContext(int context) { helpContext_ = context; }
+    // Font and background colour (clBtnFace: the surface of the form).
+    const TFont& Font() const { return font_; }
+    void SetFont(TFont font);
+    TColor Color() const { return color_; }
+    void SetColor(TColor color);
 
     TControl* Parent() const { return parent_; }
     // Moves the control to the end of the new parent's children (null: none).
@@ -76,6 +100,8 @@ private:
     bool visible_ = true, enabled_ = true;
     int left_ = 0, top_ = 0, width_ = 0, height_ = 0;
     int helpContext_ = 0;
+    TFont font_;
+    TColor color_ = clBtnFace;
     TControl* parent_ = nullptr;
     std::vector<TControl*> children_;
 };
