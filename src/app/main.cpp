@@ -2,8 +2,12 @@
 // creates the main window (which starts the gateway) and runs until the
 // window closes or a stop signal arrives.
 #include "core/MainForm.h"
+#include "platform/DynamicLibrary.h"
 #include "platform/Paths.h"
 #include "platform/PollLoop.h"
+#include "platform/PosixFileAppender.h"
+#include "platform/PosixSerialDevice.h"
+#include "platform/PosixServerSocket.h"
 #include "platform/Signals.h"
 #include "toolkit/Cp1250.h"
 #include "toolkit/Desktop.h"
@@ -78,6 +82,18 @@ CommandLine ParseCommandLine(int argc, char** argv) {
     return cl;
 }
 
+// The gateway's outer edges on this system: serial devices, the listening
+// socket, the outside libraries and the accounting file's appender.
+void UseThePlatform(vantor::GatewayEnvironment& env, vantor::EventLoop& loop) {
+    using namespace vantor;
+    env.serialDeviceFactory = OpenPosixSerialDevice;
+    env.serverSocketFactory = [&loop](TComponent* owner) { return MakeServerSocket(owner, loop); };
+    env.libraryOpener =
+        SystemLibraryOpener(std::filesystem::path(env.programPath).parent_path().string());
+    env.fileAppenderFactory = [] { return MakeFileAppender(); };
+    env.tempFolder = TempPath();
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -132,6 +148,7 @@ int main(int argc, char** argv) {
 
     IgnoreSigPipe();
     PollLoop loop;
+    UseThePlatform(env, loop);
     HeadlessDesktop desktop(std::cout);
     TApplication app(loop, desktop);
     app.SetShowMainForm(false);

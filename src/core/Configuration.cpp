@@ -12,11 +12,6 @@ constexpr std::int32_t AnyInt = std::numeric_limits<std::int32_t>::max();
 constexpr std::int32_t OneDayMs = 86400000;
 } // namespace
 
-std::string CutToField(std::string text, std::size_t capacity) {
-    if (text.size() > capacity) text.resize(capacity);
-    return text;
-}
-
 std::string ConfigReader::ReadText(const char* section, const char* key,
                                    const std::string& def) const {
     return CutToField(file_.ReadString(section, key, def));

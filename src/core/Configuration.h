@@ -52,7 +52,4 @@ private:
     LogWriter& log_;
 };
 
-// Cuts a configured text to the fixed capacity of its settings field.
-std::string CutToField(std::string text, std::size_t capacity = SettingsTextCapacity);
-
 } // namespace vantor

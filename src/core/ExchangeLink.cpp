@@ -6,8 +6,13 @@
 #include "core/Settings.h"
 #include "exchange/CommandFormatter.h"
 #include "exchange/DataStore.h"
+#include "exchange/MailPort.h"
+#include "exchange/PluginFeed.h"
+#include "nls/TextIds.h"
+#include "serial/PacketPort.h"
 #include "toolkit/EventLoop.h"
 #include "toolkit/LogWriter.h"
+#include "toolkit/ScopedFlag.h"
 #include "toolkit/Strings.h"
 #include "toolkit/TextSource.h"
 #include "toolkit/Timer.h"
@@ -21,56 +26,28 @@ constexpr const char* TimerNames[7] = {"TimerTick", "TimerAN", "TimerMSG",   "Ti
 
 std::uint32_t Period(std::int32_t ms) { return ms > 0 ? static_cast<std::uint32_t>(ms) : 0; }
 
-// Language text of the status and log line of each kind the gateway sends.
-int KindText(char kind) {
-    switch (kind) {
-    case 'A': return 108;
-    case 'C': return 100;
-    case 'F': return 147;
-    case 'I': return 101;
-    case 'S': return 109;
-    case 'U': return 107;
-    case 'V': return 103;
-    case 'X': return 104;
-    default: return 0;
-    }
-}
-
-// Clears the tick guard however the tick is left.
-class GuardScope {
-public:
-    explicit GuardScope(bool& guard) : guard_(guard) { guard_ = true; }
-    ~GuardScope() { guard_ = false; }
-    GuardScope(const GuardScope&) = delete;
-    GuardScope& operator=(const GuardScope&) = delete;
-
-private:
-    bool& guard_;
-};
-
 } // namespace
 
-ExchangeLink::ExchangeLink(TComponent* owner, EventLoop& loop, const Settings& settings,
-                           PacketPort& port, TDataStore& store, MailPort& mail, LogWriter& log,
-                           TextSource& texts, const CommandFormatter& formatter)
-    : loop_(loop), settings_(settings), port_(port), store_(store), mail_(mail), log_(log),
-      texts_(texts), formatter_(formatter) {
+ExchangeLink::ExchangeLink(const Parts& parts)
+    : loop_(parts.loop), settings_(parts.settings), port_(parts.port), store_(parts.store),
+      mail_(parts.mail), log_(parts.log), texts_(parts.texts), formatter_(parts.formatter),
+      replies_(parts.replies), tray_(parts.tray), plugin_(parts.plugin) {
     for (int i = 0; i < 7; ++i) {
-        timers_[i] = std::make_unique<TTimer>(owner, loop);
+        timers_[i] = std::make_unique<TTimer>(parts.owner, loop_);
         timers_[i]->SetEnabled(false);
         timers_[i]->SetName(TimerNames[i]);
     }
     ApplyTimerPeriods();
     TimerTick().OnTimer = [this](TObject*) { Tick(); };
     TimerAN().OnTimer = [this](TObject*) {
-        PollTimerFired('A', 108);
+        PollTimerFired(RequestKind::LineStates);
         // The queue contents go to the plug-in with the line states.
-        if (PluginIsLoaded()) Enqueue('F', 0);
+        if (PluginIsLoaded()) Enqueue(RequestKind::Queue, 0);
     };
-    TimerSW().OnTimer = [this](TObject*) { PollTimerFired('X', 104); };
-    TimerMSG().OnTimer = [this](TObject*) { PollTimerFired('M', 113); };
-    TimerSMS().OnTimer = [this](TObject*) { PollTimerFired('S', 109); };
-    TimerUR().OnTimer = [this](TObject*) { PollTimerFired('U', 107); };
+    TimerSW().OnTimer = [this](TObject*) { PollTimerFired(RequestKind::SWState); };
+    TimerMSG().OnTimer = [this](TObject*) { PollTimerFired(RequestKind::MessageCounters); };
+    TimerSMS().OnTimer = [this](TObject*) { PollTimerFired(RequestKind::MessageSlot); };
+    TimerUR().OnTimer = [this](TObject*) { PollTimerFired(RequestKind::Accounting); };
     TimerShorts().OnTimer = [this](TObject*) { ShortsTimerFired(); };
 }
 
@@ -79,19 +56,6 @@ ExchangeLink::~ExchangeLink() {
         timer->SetEnabled(false);
         timer->OnTimer = nullptr;
     }
-}
-
-TTimer& ExchangeLink::Timer(LinkTimer timer) {
-    switch (timer) {
-    case LinkTimer::Tick: return TimerTick();
-    case LinkTimer::AN: return TimerAN();
-    case LinkTimer::MSG: return TimerMSG();
-    case LinkTimer::SMS: return TimerSMS();
-    case LinkTimer::UR: return TimerUR();
-    case LinkTimer::SW: return TimerSW();
-    case LinkTimer::Shorts: return TimerShorts();
-    }
-    return TimerTick();
 }
 
 void ExchangeLink::ApplyTimerPeriods() {
@@ -110,7 +74,10 @@ void ExchangeLink::StopTimers() {
 
 std::string ExchangeLink::Msg(int number) const { return texts_.Msg(number); }
 
-bool ExchangeLink::Enqueue(char kind, std::int32_t argument, std::span<const std::uint8_t> bytes) {
+bool ExchangeLink::PluginIsLoaded() const { return plugin_ != nullptr && plugin_->Active(); }
+
+bool ExchangeLink::Enqueue(RequestKind kind, std::int32_t argument,
+                           std::span<const std::uint8_t> bytes) {
     return queue_.Enqueue(kind, argument, bytes);
 }
 
@@ -150,15 +117,22 @@ void ExchangeLink::Transmit() {
     tickCounter_ = 0;
 }
 
-void ExchangeLink::NegativeAcknowledge() { tickCounter_ = settings_.MaxTick; }
+void ExchangeLink::SendAwaited(RequestKind kind, std::string_view text,
+                               std::span<const std::uint8_t> payload, std::int32_t value,
+                               LinkState awaiting) {
+    // Recorded under the number the packet sender is about to use.
+    sent_.Record(sequence_, kind, payload, value);
+    SendPacket(">COM", text, payload);
+    state_ = awaiting;
+}
 
 // ---- tick ----
 
 void ExchangeLink::Tick() {
     if (tickGuard_) return;
-    GuardScope guard(tickGuard_);
+    const ScopedFlag guard(tickGuard_);
 
-    if (hideToTray_ && AddTrayIcon && AddTrayIcon()) hideToTray_ = false;
+    if (hideToTray_ && tray_.AddTrayIcon()) hideToTray_ = false;
     if (!port_.IsOpen()) return;
 
     switch (state_) {
@@ -176,11 +150,9 @@ void ExchangeLink::Tick() {
 
 void ExchangeLink::TickIdle() {
     const TDateTime now = loop_.now();
-    const TDateTime lastAN = LastClientANRequest ? LastClientANRequest() : lastClientAN_;
-    const TDateTime lastSW = LastClientSWRequest ? LastClientSWRequest() : lastClientSW_;
-    if (!PluginIsLoaded() && now - lastAN > settings_.ANTimeOut / 86400.0)
+    if (!PluginIsLoaded() && now - lastClientAN_ > settings_.ANTimeOut / 86400.0)
         TimerAN().SetEnabled(false);
-    if (now - lastSW > settings_.SWTimeOut / 86400.0) TimerSW().SetEnabled(false);
+    if (now - lastClientSW_ > settings_.SWTimeOut / 86400.0) TimerSW().SetEnabled(false);
     if (queue_.Empty()) return;
 
     // Take the head out first: serving it may queue follow-ups, and a full
@@ -202,8 +174,8 @@ void ExchangeLink::TickAwaitingReply() {
     }
     state_ = LinkState::LinkDown;
     if (!linkLost_) {
-        log_.WriteLog("!Err", Msg(116));
-        mail_.SendTrap(1);
+        log_.WriteLog("!Err", Msg(msg::LinkLost));
+        mail_.SendTrap(MailPort::TrapLinkLost);
     }
     tickCounter_ = 0;
 }
@@ -217,71 +189,39 @@ void ExchangeLink::TickLinkDown() {
 }
 
 void ExchangeLink::ServeHead(RequestQueue::Entry& entry) {
-    const char kind = entry.Kind();
-    switch (kind) {
-    case 'A':
-    case 'C':
-    case 'F':
-    case 'I':
-    case 'S':
-    case 'U':
-    case 'V':
-    case 'X': {
-        const std::vector<std::uint8_t> payload = store_.BuildRequest(kind, entry.argument);
-        SendOwnRequest(kind, Msg(KindText(kind)), payload);
+    const RequestKind kind = entry.Kind();
+    switch (InfoOf(kind).style) {
+    case SendStyle::Own:
+    case SendStyle::Quiet: ServeOwn(kind, entry.argument); break;
+    case SendStyle::Block: ServeBlock(kind); break;
+    case SendStyle::Counters: ServeMessageCounters(); break;
+    case SendStyle::Client:
+        if (entry.relayed) ServeClient(entry.relayed->socketHandle, entry.relayed->bytes);
         break;
-    }
-    case 'x': {
-        const std::vector<std::uint8_t> payload = store_.BuildRequest('x', entry.argument);
-        SendOwnRequest('x', "PortStruct", payload);
-        break;
-    }
-    case '#': {
-        const std::vector<std::uint8_t> payload = store_.BuildRequest('#', entry.argument);
-        if (payload.empty()) break; // a command kind without a request
-        sent_.Record(sequence_, '#', payload, 0);
-        SendPacket(">COM", "COMM", payload);
-        state_ = LinkState::AwaitingReply;
-        break;
-    }
-    case 'Y': {
-        const std::vector<std::uint8_t> payload = store_.BuildRequest('Y', entry.argument);
-        if (payload.empty()) break;
-        sent_.Record(sequence_, 'Y', payload, 0);
-        SendPacket(">COM", "UDATA", payload);
-        state_ = LinkState::AwaitingReply;
-        break;
-    }
-    case 'p':
-    case 's': ServeBlock(kind); break;
-    case 'M': ServeMessageCounters(); break;
-    case 'T': ServeClientRequest(entry); break;
-    default: break; // unknown letters are dropped
     }
 }
 
-void ExchangeLink::SendOwnRequest(char kind, std::string_view text,
-                                  std::span<const std::uint8_t> payload) {
+void ExchangeLink::ServeOwn(RequestKind kind, std::int32_t argument) {
+    const std::vector<std::uint8_t> payload = store_.BuildRequest(kind, argument);
     // Without a payload nothing goes out; waiting would only end in a resend
     // of some earlier packet.
     if (payload.empty()) return;
-    sent_.Record(sequence_, kind, payload, 0);
-    const bool startRequest = kind == 'C' || kind == 'I' || kind == 'V' || kind == 'x';
-    if (startRequest && timeoutCount_ == 0 && settings_.Com_LocOut) log_.WriteLog("<LOC", text);
-    log_.WriteStatus("<LOC", text);
-    SendPacket(">COM", text, payload);
-    state_ = LinkState::AwaitingReply;
+    const RequestKindInfo& info = InfoOf(kind);
+    const std::string text = info.text ? Msg(info.text) : std::string(info.name);
+    if (info.style == SendStyle::Own) {
+        if (info.startsLink && timeoutCount_ == 0 && settings_.Com_LocOut)
+            log_.WriteLog("<LOC", text);
+        log_.WriteStatus("<LOC", text);
+    }
+    SendAwaited(kind, text, payload);
 }
 
-void ExchangeLink::ServeBlock(char kind) {
+void ExchangeLink::ServeBlock(RequestKind kind) {
     const std::vector<std::uint8_t> payload = store_.BuildRequest(kind, 0);
     if (!payload.empty()) {
-        const std::string text =
-            (kind == 'p' ? "Personal" : "ShortMem") + IntToStr(store_.BlockCounter());
-        sent_.Record(sequence_, kind, payload, 0);
+        const std::string text = std::string(InfoOf(kind).name) + IntToStr(store_.BlockCounter());
         log_.WriteStatus("<LOC", text);
-        SendPacket(">COM", text, payload);
-        state_ = LinkState::AwaitingReply;
+        SendAwaited(kind, text, payload);
         return;
     }
     // A block nobody refers to: move on to the next one without asking.
@@ -292,44 +232,88 @@ void ExchangeLink::ServeBlock(char kind) {
 }
 
 void ExchangeLink::ServeMessageCounters() {
-    log_.WriteStatus("<LOC", Msg(113));
+    log_.WriteStatus("<LOC", Msg(msg::MailboxCheck));
     if (!mail_.PollMailboxes()) {
-        if (settings_.Extent) log_.WriteLog("<602", Msg(115));
+        if (settings_.Extent) log_.WriteLog("<602", Msg(msg::NoMailboxChange));
         return;
     }
-    const std::vector<std::uint8_t> payload = store_.BuildRequest('M', 0);
+    const std::vector<std::uint8_t> payload = store_.BuildRequest(RequestKind::MessageCounters);
     if (payload.empty()) return;
     if (settings_.Extent)
         log_.WriteLog("<602", formatter_.format(Direction::Request, payload, payload[0], true));
     else
-        log_.WriteLog("<602", Msg(114));
-    sent_.Record(sequence_, 'M', payload, 0);
-    SendPacket(">COM", Msg(114), payload);
-    state_ = LinkState::AwaitingReply;
+        log_.WriteLog("<602", Msg(msg::CountersToExchange));
+    SendAwaited(RequestKind::MessageCounters, Msg(msg::CountersToExchange), payload);
 }
 
-void ExchangeLink::ServeClientRequest(RequestQueue::Entry& entry) {
-    if (!entry.relayed || entry.relayed->bytes.empty()) return;
-    const RelayedRequest& request = *entry.relayed;
-    RecordClientRequest(request.socketHandle, request.bytes);
-    const std::string text =
-        formatter_.format(Direction::Request, request.bytes, request.firstByte);
-    store_.WriteWatch(request.bytes);
-    SendPacket(">COM", text, request.bytes);
+void ExchangeLink::ServeClient(std::int32_t handle, std::span<const std::uint8_t> request) {
+    if (request.empty()) return;
+    const std::string text = formatter_.format(Direction::Request, request);
+    if (store_.WriteWatch(request)) RestartShortsTimer();
+    SendAwaited(RequestKind::Client, text, request, handle, LinkState::AwaitingClientReply);
     if (settings_.Com_Out == 1 && settings_.Com_LocOut == 0) log_.WriteLog(">COM", text);
-    state_ = LinkState::AwaitingClientReply;
+    tickCounter_ = 0;
 }
+
+// ---- from the exchange ----
+
+void ExchangeLink::HandleFrame(int count, const std::uint8_t* data) {
+    if (count > 0 && data == nullptr) return;
+    if (state_ != LinkState::AwaitingReply && state_ != LinkState::AwaitingClientReply) return;
+
+    // Any frame while we wait proves the exchange is back, even a stale one.
+    if (linkLost_) {
+        log_.WriteLog("-OK-", Msg(msg::LinkRestored));
+        mail_.SendTrap(MailPort::TrapLinkRestored);
+        linkLost_ = false;
+    }
+    if (count < 1) return; // not even a sequence number
+
+    const std::uint8_t sequence = data[0];
+    if (sequence != lastSent_.sequence) return;
+    std::unique_ptr<SentRequest> record = sent_.Take(sequence);
+    if (!record) return;
+
+    replies_.Dispatch(*record, std::span(data + 1, static_cast<std::size_t>(count - 1)));
+    state_ = LinkState::Idle;
+}
+
+void ExchangeLink::HandleChar(std::uint8_t chr) {
+    if (chr == NegativeAcknowledgement) tickCounter_ = settings_.MaxTick;
+}
+
+// ---- what reply handling asks ----
+
+void ExchangeLink::SendUnawaited(std::string_view text, std::span<const std::uint8_t> payload) {
+    SendPacket(">COM", text, payload);
+}
+
+void ExchangeLink::StartPoll(Poll poll) {
+    switch (poll) {
+    case Poll::LineStates: TimerAN().SetEnabled(true); break;
+    case Poll::MessageCounters: TimerMSG().SetEnabled(true); break;
+    case Poll::MessageSlots: TimerSMS().SetEnabled(true); break;
+    case Poll::Accounting: TimerUR().SetEnabled(true); break;
+    }
+}
+
+void ExchangeLink::SetAccountingPace(bool recordsWaiting) {
+    TimerUR().SetInterval(
+        Period(recordsWaiting ? settings_.URInterval : settings_.URIntervalBezDat));
+}
+
+void ExchangeLink::SetPolling(bool on) { TimerTick().SetEnabled(on); }
 
 // ---- the poll timers ----
 
-void ExchangeLink::PollTimerFired(char kind, int text) {
-    if (settings_.Com_LocOut && TimerTick().Enabled()) log_.WriteLog("<LOC", Msg(text));
+void ExchangeLink::PollTimerFired(RequestKind kind) {
+    if (settings_.Com_LocOut && TimerTick().Enabled()) log_.WriteLog("<LOC", Msg(InfoOf(kind).text));
     Enqueue(kind, 0);
 }
 
 void ExchangeLink::ShortsTimerFired() {
     store_.SetBlockCounter(0);
-    Enqueue('p', 0);
+    Enqueue(RequestKind::PersonalData, 0);
     TimerShorts().SetEnabled(false);
 }
 
@@ -344,28 +328,21 @@ void ExchangeLink::RestartAfterPortChoice() {
     timeoutCount_ = 0;
 }
 
-// ---- RelayScheduler ----
+// ---- client requests ----
 
-void ExchangeLink::RecordClientRequest(std::int32_t handle, std::span<const std::uint8_t> request) {
-    sent_.Record(sequence_, 'T', request, handle);
+void ExchangeLink::SubmitClientRequest(std::int32_t handle, std::span<const std::uint8_t> request) {
+    if (state_ == LinkState::Idle && queue_.Empty())
+        ServeClient(handle, request);
+    else
+        queue_.Enqueue(RequestKind::Client, handle, request);
 }
 
-void ExchangeLink::SetAwaitingClientReply() {
-    state_ = LinkState::AwaitingClientReply;
-    tickCounter_ = 0;
-}
-
-void ExchangeLink::EnqueueClientRequest(std::int32_t handle,
-                                        std::span<const std::uint8_t> request) {
-    queue_.Enqueue('T', handle, request);
-}
-
-void ExchangeLink::EnableANPoll() {
+void ExchangeLink::ClientAskedForLineStates() {
     lastClientAN_ = loop_.now();
     TimerAN().SetEnabled(true);
 }
 
-void ExchangeLink::EnableSWPoll() {
+void ExchangeLink::ClientAskedForSW() {
     lastClientSW_ = loop_.now();
     TimerSW().SetEnabled(true);
 }

@@ -1,25 +1,30 @@
 #pragma once
-// The request-reply cycle towards the exchange.  The exchange answers one
-// request at a time, so every request waits in one queue; each tick of
-// TimerTick sends the head when the link is idle, counts ticks while a reply
-// is awaited, resends after MaxTick ticks and, after MaxError time-outs,
-// declares the link down (reported once, with a trap), pauses MaxErrorTick
-// ticks and starts over with the initial request set.  The poll timers only
-// add requests to the queue.
+// The request-reply cycle towards the exchange, in one place.  The exchange
+// answers one request at a time, so every request waits in one queue; each
+// tick of TimerTick sends the head when the link is idle, counts ticks while
+// a reply is awaited, resends after MaxTick ticks and, after MaxError
+// time-outs, declares the link down (reported once, with a trap), pauses
+// MaxErrorTick ticks and starts over with the initial request set.  The poll
+// timers only add requests to the queue.
+//
+// Every frame from the exchange comes here first: the state check, the
+// link-restored report, the sequence match and the sent-request record are
+// the link's; the reply dispatch then only decodes and acts by kind.  The
+// relay hands client requests over with one call, and the link decides
+// whether they go out at once or wait in the queue.
 //
 // ExchangeLink owns the queue, the sent-request list, the sequence counter,
-// the last-sent record, the link state and the seven timers (registered with
-// the owner component given at construction).  Replies come back through the
-// ReplyDispatcher, which sees this class as its DispatchLink; the TCP relay
-// sees it as its RelayScheduler.
+// the last-sent record, the link state, the times clients last asked for line
+// states and the SW state, and the seven timers (registered with the owner
+// component given at construction).
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "core/LinkState.h"
 #include "core/RequestQueue.h"
 #include "core/SentRequests.h"
 #include "exchange/ReplyDispatcher.h"
@@ -31,22 +36,24 @@ namespace vantor {
 class CommandFormatter;
 class EventLoop;
 class LogWriter;
+class MailPort;
+class PacketPort;
+class PluginFeed;
 class TComponent;
 class TDataStore;
 class TextSource;
 class TTimer;
 struct Settings;
 
-// The serial packet component as the link cycle uses it.
-class PacketPort {
+// The window's tray icon, as the tick retries it after a hidden start.
+class TrayIconHost {
 public:
-    virtual ~PacketPort() = default;
-    virtual bool IsOpen() const = 0;
-    // Frames the payload under the sequence number and writes it.
-    virtual void WritePacket(std::uint8_t sequence, std::span<const std::uint8_t> payload) = 0;
+    virtual ~TrayIconHost() = default;
+    // Adds the icon (add, then modify); true once it is there.
+    virtual bool AddTrayIcon() = 0;
 };
 
-class ExchangeLink final : public DispatchLink, public RelayScheduler {
+class ExchangeLink final : public ReplyLink, public ClientRequestSink {
 public:
     // What the packet sender sent last; a resend repeats it unchanged.
     struct LastSent {
@@ -56,26 +63,27 @@ public:
         std::uint8_t sequence = 0;
     };
 
-    // owner: the component the timers register with (the main window); may be
-    // null.  Every reference must outlive the link.  Settings are read live,
-    // so changes made by dialogs take effect at the next use.
-    ExchangeLink(TComponent* owner, EventLoop& loop, const Settings& settings, PacketPort& port,
-                 TDataStore& store, MailPort& mail, LogWriter& log, TextSource& texts,
-                 const CommandFormatter& formatter);
+    // Every reference must outlive the link; settings are read live, so
+    // changes made by dialogs take effect at their next use.
+    struct Parts {
+        TComponent* owner; // the timers' owner (the main window); may be null
+        EventLoop& loop;
+        const Settings& settings;
+        PacketPort& port;
+        TDataStore& store;
+        MailPort& mail;
+        LogWriter& log;
+        TextSource& texts;
+        const CommandFormatter& formatter;
+        ReplyDispatcher& replies;
+        TrayIconHost& tray;
+        const PluginFeed* plugin = nullptr; // the call-centre plug-in, if any
+    };
+
+    explicit ExchangeLink(const Parts& parts);
     ~ExchangeLink() override;
     ExchangeLink(const ExchangeLink&) = delete;
     ExchangeLink& operator=(const ExchangeLink&) = delete;
-
-    // ---- optional hooks (unset: false / never) ----
-    // The call-centre plug-in is loaded.
-    std::function<bool()> PluginLoaded;
-    // When a TCP/IP client last asked for line states / the SW state.  Unset,
-    // the times of the last EnableANPoll / EnableSWPoll calls are used.
-    std::function<TDateTime()> LastClientANRequest;
-    std::function<TDateTime()> LastClientSWRequest;
-    // Adds the tray icon (add, then modify, marking it present); true on
-    // success.  Tried by every tick while hide-to-tray is requested.
-    std::function<bool()> AddTrayIcon;
 
     void SetHideToTrayRequested(bool requested) { hideToTray_ = requested; }
     bool HideToTrayRequested() const { return hideToTray_; }
@@ -88,7 +96,7 @@ public:
     TTimer& TimerUR() { return *timers_[4]; }
     TTimer& TimerSW() { return *timers_[5]; }
     TTimer& TimerShorts() { return *timers_[6]; }
-    TTimer& Timer(LinkTimer timer) override;
+    TTimer& Timer(LinkTimer timer) { return *timers_[static_cast<int>(timer)]; }
     // Takes the periods from the settings again (at start after reading them).
     void ApplyTimerPeriods();
     // Disables all seven timers (window destruction).
@@ -97,57 +105,59 @@ public:
     // ---- the cycle ----
     // One tick of TimerTick (also its OnTimer handler).
     void Tick();
-    // Clears the queue and queues 'C', 'I', 'x', 'V'.
+    // Clears the queue and queues the requests that start the link.
     void InitialRequestSet() { queue_.FillInitialSet(); }
     // A new serial port was opened: link Idle, initial request set, time-out
     // count 0.
     void RestartAfterPortChoice();
     // TimerShorts fired (also its OnTimer handler): download the personal data anew.
     void ShortsTimerFired();
-    // The data store's write watch: restart TimerShorts from zero.
+    // A client wrote into the exchange's memory: TimerShorts starts from zero.
     void RestartShortsTimer();
     // Frees everything queued and every sent-request record.
     void ClearQueues();
 
     // Adds a request (see RequestQueue::Enqueue).
-    bool Enqueue(char kind, std::int32_t argument, std::span<const std::uint8_t> bytes);
-    void Enqueue(char kind, std::int32_t argument) override { Enqueue(kind, argument, {}); }
+    bool Enqueue(RequestKind kind, std::int32_t argument, std::span<const std::uint8_t> bytes);
+    void Enqueue(RequestKind kind, std::int32_t argument) override { Enqueue(kind, argument, {}); }
 
     // The packet sender: nothing when the payload is empty or the port is
     // closed; otherwise keeps the packet as the last-sent record under the
     // next sequence number, sets the status line, logs when Com_LocOut is
     // set, writes it and resets the tick counter.
     void SendPacket(std::string_view label, std::string_view text,
-                    std::span<const std::uint8_t> payload) override;
+                    std::span<const std::uint8_t> payload);
     // Sends the last-sent record again under its own sequence number; the
     // link then awaits the reply.
     void Resend();
 
-    // ---- DispatchLink ----
-    LinkState State() const override { return state_; }
-    void SetState(LinkState state) override { state_ = state; }
-    bool LinkLost() const override { return linkLost_; }
-    void SetLinkLost(bool lost) override { linkLost_ = lost; }
-    std::uint8_t LastSentSequence() const override { return lastSent_.sequence; }
-    std::unique_ptr<SentRequest> TakeSentRequest(std::uint8_t sequence) override {
-        return sent_.Take(sequence);
+    // ---- from the exchange ----
+    // A frame: count = sequence byte + payload, data[0] the sequence byte.
+    // Frames nobody waits for are ignored.
+    void HandleFrame(int count, const std::uint8_t* data);
+    void HandleFrame(std::span<const std::uint8_t> frame) {
+        HandleFrame(static_cast<int>(frame.size()), frame.data());
     }
-    void NegativeAcknowledge() override;
+    // A byte the exchange sent outside any frame: a negative
+    // acknowledgement ends the current wait at the next tick.
+    void HandleChar(std::uint8_t chr);
+    static constexpr std::uint8_t NegativeAcknowledgement = 0xE0;
 
-    // ---- RelayScheduler ----
-    bool LinkIdleAndQueueEmpty() const override {
-        return state_ == LinkState::Idle && queue_.Empty();
-    }
-    void RecordClientRequest(std::int32_t handle, std::span<const std::uint8_t> request) override;
-    void SetAwaitingClientReply() override;
-    void EnqueueClientRequest(std::int32_t handle, std::span<const std::uint8_t> request) override;
-    // A client asked for line states / the SW state: the poll runs (and the
-    // time is kept for the idle tick, which stops the poll ANTimeOut /
-    // SWTimeOut seconds after the last such request).
-    void EnableANPoll() override;
-    void EnableSWPoll() override;
+    // ---- ReplyLink ----
+    void SendUnawaited(std::string_view text, std::span<const std::uint8_t> payload) override;
+    void StartPoll(Poll poll) override;
+    void SetAccountingPace(bool recordsWaiting) override;
+    void SetPolling(bool on) override;
 
-    // ---- state, for the main window and tests ----
+    // ---- ClientRequestSink ----
+    void SubmitClientRequest(std::int32_t handle, std::span<const std::uint8_t> request) override;
+    void ClientAskedForLineStates() override;
+    void ClientAskedForSW() override;
+
+    // ---- state, for the gateway and tests ----
+    LinkState State() const { return state_; }
+    // A link failure has been reported and its recovery not yet.
+    bool LinkLost() const { return linkLost_; }
     std::int32_t TickCounter() const { return tickCounter_; }
     void SetTickCounter(std::int32_t ticks) { tickCounter_ = ticks; }
     std::int32_t TimeoutCount() const { return timeoutCount_; }
@@ -157,6 +167,9 @@ public:
     const RequestQueue& Queue() const { return queue_; }
     SentRequests& Sent() { return sent_; }
     bool TickGuard() const { return tickGuard_; }
+    // When a client last asked for line states / the SW state (0: never).
+    TDateTime LastClientLineStateRequest() const { return lastClientAN_; }
+    TDateTime LastClientSWRequest() const { return lastClientSW_; }
 
 private:
     void Transmit();
@@ -164,12 +177,16 @@ private:
     void TickAwaitingReply();
     void TickLinkDown();
     void ServeHead(RequestQueue::Entry& entry);
-    void SendOwnRequest(char kind, std::string_view text, std::span<const std::uint8_t> payload);
-    void ServeBlock(char kind);
+    // Records the request under the next sequence number, sends it and waits
+    // for its reply in `awaiting`.
+    void SendAwaited(RequestKind kind, std::string_view text, std::span<const std::uint8_t> payload,
+                     std::int32_t value = 0, LinkState awaiting = LinkState::AwaitingReply);
+    void ServeOwn(RequestKind kind, std::int32_t argument);
+    void ServeBlock(RequestKind kind);
     void ServeMessageCounters();
-    void ServeClientRequest(RequestQueue::Entry& entry);
-    void PollTimerFired(char kind, int text);
-    bool PluginIsLoaded() const { return PluginLoaded && PluginLoaded(); }
+    void ServeClient(std::int32_t handle, std::span<const std::uint8_t> request);
+    void PollTimerFired(RequestKind kind);
+    bool PluginIsLoaded() const;
     std::string Msg(int number) const;
 
     EventLoop& loop_;
@@ -180,6 +197,9 @@ private:
     LogWriter& log_;
     TextSource& texts_;
     const CommandFormatter& formatter_;
+    ReplyDispatcher& replies_;
+    TrayIconHost& tray_;
+    const PluginFeed* plugin_;
 
     RequestQueue queue_;
     SentRequests sent_;

@@ -16,12 +16,12 @@ bool SameKey(const std::string& a, const std::string& b) {
 
 } // namespace
 
-bool KindMayRepeat(char kind) { return kind == '#' || kind == 'Y' || kind == 'p' || kind == 's'; }
-
-bool RequestQueue::Enqueue(char kind, std::int32_t argument, std::span<const std::uint8_t> bytes) {
+bool RequestQueue::Enqueue(RequestKind kind, std::int32_t argument,
+                           std::span<const std::uint8_t> bytes) {
     Entry entry;
+    entry.kind = kind;
     entry.argument = argument;
-    if (kind == 'T') {
+    if (kind == RequestKind::Client) {
         entry.key = "T" + std::to_string(argument);
         // The newest request of a client replaces its waiting one.
         std::erase_if(entries_, [&](const Entry& e) { return e.key == entry.key; });
@@ -32,11 +32,11 @@ bool RequestQueue::Enqueue(char kind, std::int32_t argument, std::span<const std
         record->bytes.assign(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(kept));
         entry.relayed = std::move(record);
     } else {
-        entry.key = std::string(1, kind);
+        entry.key = std::string(1, LetterOf(kind));
         // A periodic request waits once: the one already waiting will carry
         // fresh data by the time it is served.  'S'/'s' and 'X'/'x' share a key
         // here, so a waiting 's' also holds back a new 'S'.
-        if (!KindMayRepeat(kind)) {
+        if (!InfoOf(kind).mayRepeat) {
             for (const Entry& e : entries_)
                 if (SameKey(e.key, entry.key)) return false;
         }
@@ -50,7 +50,9 @@ void RequestQueue::Clear() { entries_.clear(); }
 
 void RequestQueue::FillInitialSet() {
     Clear();
-    for (char kind : {'C', 'I', 'x', 'V'}) Enqueue(kind, 0);
+    for (RequestKind kind : {RequestKind::Configuration, RequestKind::Identification,
+                             RequestKind::PortStructure, RequestKind::PortList})
+        Enqueue(kind, 0);
 }
 
 void RequestQueue::PopHead() {

@@ -3,11 +3,11 @@
 // poll timers, start-up, TCP/IP clients and the call-centre plug-in all add
 // entries here, and the tick sends the head when the link is idle.
 //
-// Entries are keyed by their kind letter; a relayed client request ('T') is
-// keyed "T<socket handle>" and owns a copy of the client's bytes.  Periodic
-// kinds wait at most once (keys compared without regard to case), each client
-// has at most one waiting request (the newest), and a full queue drops its
-// oldest entry.
+// Entries are keyed by their kind letter; a relayed client request is keyed
+// "T<socket handle>" and owns a copy of the client's bytes.  Periodic kinds
+// wait at most once (keys compared without regard to case), each client has
+// at most one waiting request (the newest), and a full queue drops its oldest
+// entry.
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -16,11 +16,12 @@
 #include <string>
 #include <vector>
 
+#include "exchange/RequestKind.h"
+
 namespace vantor {
 
 // A request of a TCP/IP client waiting for its turn.
 struct RelayedRequest {
-    char kind = 'T';
     std::uint8_t firstByte = 0;
     std::int32_t socketHandle = 0;
     std::vector<std::uint8_t> bytes; // at most RelayedRequestMaxBytes
@@ -33,20 +34,22 @@ public:
     static constexpr std::size_t Capacity = 100;
 
     struct Entry {
+        RequestKind kind = RequestKind::Client;
         std::string key;
-        std::int32_t argument = 0;               // socket handle for 'T'
-        std::unique_ptr<RelayedRequest> relayed; // only for 'T'
-        char Kind() const { return key.empty() ? '\0' : key.front(); }
+        std::int32_t argument = 0;               // socket handle for Client
+        std::unique_ptr<RelayedRequest> relayed; // only for Client
+        RequestKind Kind() const { return kind; }
     };
 
-    // Adds a request.  For 'T' the argument is the client's socket handle and
-    // `bytes` the client's request (cut to RelayedRequestMaxBytes); other kinds
-    // ignore `bytes`.  Returns false when the request was dropped as a
+    // Adds a request.  For Client the argument is the client's socket handle
+    // and `bytes` the client's request (cut to RelayedRequestMaxBytes); other
+    // kinds ignore `bytes`.  Returns false when the request was dropped as a
     // duplicate of a waiting one.
-    bool Enqueue(char kind, std::int32_t argument, std::span<const std::uint8_t> bytes = {});
+    bool Enqueue(RequestKind kind, std::int32_t argument, std::span<const std::uint8_t> bytes = {});
     // Empties the queue, releasing the relayed requests.
     void Clear();
-    // Clear, then the requests that (re)start the exchange link: 'C', 'I', 'x', 'V'.
+    // Clear, then the requests that (re)start the exchange link, in the
+    // order Configuration, Identification, PortStructure, PortList.
     void FillInitialSet();
 
     bool Empty() const { return entries_.empty(); }
@@ -63,8 +66,5 @@ public:
 private:
     std::deque<Entry> entries_;
 };
-
-// Kinds that may wait in the queue several times.
-bool KindMayRepeat(char kind);
 
 } // namespace vantor

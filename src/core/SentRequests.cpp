@@ -4,7 +4,7 @@
 
 namespace vantor {
 
-void SentRequests::Record(std::uint8_t sequence, char kind, std::span<const std::uint8_t> payload,
+void SentRequests::Record(std::uint8_t sequence, RequestKind kind, std::span<const std::uint8_t> payload,
                           std::int32_t value) {
     auto record = std::make_unique<SentRequest>();
     record->kind = kind;

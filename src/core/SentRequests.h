@@ -16,7 +16,7 @@ class SentRequests {
 public:
     // Records a request under `sequence`; the payload is cut to
     // SentRequestMaxPayload bytes.
-    void Record(std::uint8_t sequence, char kind, std::span<const std::uint8_t> payload,
+    void Record(std::uint8_t sequence, RequestKind kind, std::span<const std::uint8_t> payload,
                 std::int32_t value);
     // Removes and returns the record of `sequence`, or null when there is none.
     std::unique_ptr<SentRequest> Take(std::uint8_t sequence);

@@ -19,6 +19,10 @@ void TrafficLog::WriteStatus(std::string_view label, std::string_view text) {
     status_.SetSimpleText(std::move(line));
 }
 
+const std::string& TrafficLog::StatusText() const { return status_.SimpleText(); }
+
+void TrafficLog::Clear() { list_.Clear(); }
+
 void TrafficLog::SetStatusText(std::string_view text) { status_.SetSimpleText(std::string(text)); }
 
 void TrafficLog::WriteLog(std::string_view label, std::string_view text) {

@@ -26,6 +26,11 @@ public:
     void WriteStatus(std::string_view label, std::string_view text) override;
     void SetStatusText(std::string_view text) override;
 
+    // The status line as it reads now.
+    const std::string& StatusText() const;
+    // Empties the list (the shut-down does, before the socket closes).
+    void Clear();
+
     // "HH:MM:SS.t" of the local wall clock now.
     std::string Stamp() const;
 

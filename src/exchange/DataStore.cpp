@@ -3,6 +3,7 @@
 
 #include "exchange/DigitEncoding.h"
 #include "toolkit/EventLoop.h"
+#include "toolkit/LogWriter.h"
 
 #include <algorithm>
 #include <cstring>
@@ -45,48 +46,45 @@ std::size_t CopyFrom(std::span<const std::uint8_t> reply, std::size_t offset, st
 
 } // namespace
 
-TDataStore::TDataStore(std::string programDir, DataStoreHooks& hooks, Clock clock,
-                       std::unique_ptr<FileAppender> appender)
-    : programDir_(std::move(programDir)), hooks_(hooks), clock_(std::move(clock)),
-      appender_(std::move(appender)) {
-    if (!appender_) appender_ = MakeFileAppender();
-}
+TDataStore::TDataStore(LogWriter& faults, Clock clock)
+    : faults_(faults), clock_(std::move(clock)) {}
 
-TDataStore::TDataStore(std::string programDir, DataStoreHooks& hooks, const EventLoop& loop,
-                       std::unique_ptr<FileAppender> appender)
-    : TDataStore(
-          std::move(programDir), hooks, [&loop] { return loop.now(); }, std::move(appender)) {}
+TDataStore::TDataStore(LogWriter& faults, const EventLoop& loop)
+    : TDataStore(faults, [&loop] { return loop.now(); }) {}
 
-TDataStore::~TDataStore() = default;
+void TDataStore::ReportFault(const std::string& text) { faults_.WriteLog("!Err", text); }
 
 // ---------------------------------------------------------------- builders
 
-std::vector<std::uint8_t> TDataStore::BuildRequest(char kind, int arg) {
+std::vector<std::uint8_t> TDataStore::BuildRequest(RequestKind kind, int arg) {
+    using enum RequestKind;
     switch (kind) {
-    case 'A': return {CmdQuery, SubLineStates, 0};
-    case 'X': return {CmdSW};
-    case 'C': return {CmdConfiguration};
-    case 'I': return {CmdInfo};
-    case 'V': return {CmdQuery, SubPortList, 0};
-    case 'x': return {CmdQuery, SubPortStructure, 0};
-    case 'F': return {CmdQueue};
-    case 'Y': return {CmdQuery, SubCallerData, static_cast<std::uint8_t>(arg - info_[2])};
-    case 'p': return {CmdQuery, SubPersonalBlock, static_cast<std::uint8_t>(blockCounter_)};
-    case 's':
+    case LineStates: return {CmdQuery, SubLineStates, 0};
+    case SWState: return {CmdSW};
+    case Configuration: return {CmdConfiguration};
+    case Identification: return {CmdInfo};
+    case PortList: return {CmdQuery, SubPortList, 0};
+    case PortStructure: return {CmdQuery, SubPortStructure, 0};
+    case Queue: return {CmdQueue};
+    case CallerData: return {CmdQuery, SubCallerData, static_cast<std::uint8_t>(arg - info_[2])};
+    case PersonalData:
+        return {CmdQuery, SubPersonalBlock, static_cast<std::uint8_t>(blockCounter_)};
+    case ShortNumbers:
         if (blockCounter_ >= 0 && blockCounter_ < ShortBlocks &&
             ShortBlockReferenced(blockCounter_))
             return {CmdQuery, SubShortBlock, static_cast<std::uint8_t>(blockCounter_)};
         return {};
-    case 'U': return {accountingWriteFailed_ ? CmdAccountingAgain : CmdAccountingNext};
-    case 'S': {
+    case Accounting: return {arg != 0 ? CmdAccountingAgain : CmdAccountingNext};
+    case MessageSlot: {
         std::vector<std::uint8_t> request{CmdQuery, SubMessageSlot, messageSlot_};
         messageSlot_ = static_cast<std::uint8_t>((messageSlot_ + 1) % 4);
         return request;
     }
-    case 'M': return BuildCounters();
-    case '#': return BuildCommand(arg);
-    default: return {};
+    case MessageCounters: return BuildCounters();
+    case PluginCommand: return BuildCommand(arg);
+    case Client: return {};
     }
+    return {};
 }
 
 std::vector<std::uint8_t> TDataStore::BuildCounters() const {
@@ -142,58 +140,65 @@ std::vector<std::uint8_t> TDataStore::BuildMessageAck(std::uint8_t number) const
 
 // ---------------------------------------------------------------- decoders
 
-int TDataStore::DecodeReply(char kind, std::span<const std::uint8_t> reply) {
-    if (reply.empty()) return StatusNothing;
+DecodeResult TDataStore::DecodeReply(RequestKind kind, std::span<const std::uint8_t> reply) {
+    if (reply.empty()) return {};
+    using enum RequestKind;
     switch (kind) {
-    case 'A':
+    case LineStates:
         anLength_ = static_cast<std::uint32_t>(CopyFrom(reply, 0, an_.data(), an_.size()));
         anTime_ = clock_();
-        return StatusNothing;
-    case 'X':
+        return {};
+    case SWState:
         swLength_ = static_cast<std::uint32_t>(CopyFrom(reply, 0, sw_.data(), sw_.size()));
         swTime_ = clock_();
-        return StatusNothing;
-    case 'C': return DecodeConfiguration(reply);
-    case 'I': return DecodeInfo(reply);
-    case 'V': return DecodePortList(reply);
-    case 'x': return DecodePortStructure(reply);
-    case 'F': return DecodeQueue(reply);
-    case 'Y': return DecodeCallerData(reply);
-    case 'p': return DecodePersonalBlock(reply);
-    case 's': return DecodeShortBlock(reply);
-    case '#': return reply[0];
-    default: return StatusNothing; // 'U', 'S', 'M' belong to others
+        return {};
+    case Configuration: return DecodeConfiguration(reply);
+    case Identification: return DecodeInfo(reply);
+    case PortList: return {DecodePortList(reply)};
+    case PortStructure: return {DecodePortStructure(reply)};
+    case Queue: return {DecodeQueue(reply)};
+    case CallerData: return {DecodeCallerData(reply)};
+    case PersonalData: return {DecodePersonalBlock(reply)};
+    case ShortNumbers: return {DecodeShortBlock(reply)};
+    case PluginCommand: return {reply[0]};
+    // Accounting records, message slots, counters and relayed replies are
+    // taken by others.
+    case Accounting:
+    case MessageSlot:
+    case MessageCounters:
+    case Client: return {};
     }
+    return {};
 }
 
-int TDataStore::DecodeConfiguration(std::span<const std::uint8_t> reply) {
-    if (reply[0] != 0) return reply[0];
+DecodeResult TDataStore::DecodeConfiguration(std::span<const std::uint8_t> reply) {
+    if (reply[0] != 0) return {reply[0]};
     const std::size_t n = std::min(reply.size() - 1, configuration_.size());
-    if (std::memcmp(reply.data() + 1, configuration_.data(), n) != 0) hooks_.FlushReplyCache();
+    const bool changed = std::memcmp(reply.data() + 1, configuration_.data(), n) != 0;
     std::memcpy(configuration_.data(), reply.data() + 1, n);
-    return StatusDone;
+    return {StatusDone, changed};
 }
 
-int TDataStore::DecodeInfo(std::span<const std::uint8_t> reply) {
-    if (reply[0] != 0) return reply[0];
+DecodeResult TDataStore::DecodeInfo(std::span<const std::uint8_t> reply) {
+    if (reply[0] != 0) return {reply[0]};
     const std::size_t n = std::min(reply.size() - 1, info_.size());
-    if (std::memcmp(reply.data() + 1, info_.data(), n) != 0) hooks_.FlushReplyCache();
+    const bool changed = std::memcmp(reply.data() + 1, info_.data(), n) != 0;
     std::memcpy(info_.data(), reply.data() + 1, n);
     if (info_[3] > MaxPersonalBlocks)
-        hooks_.ReportFault("Exchange announces " + std::to_string(info_[3]) +
+        ReportFault("Exchange announces " + std::to_string(info_[3]) +
                            " personal-data blocks, only " + std::to_string(MaxPersonalBlocks) +
                            " are read");
     if (PluginActive()) plugin_->PutInfo(info_);
-    if (configuration_[4] != 2) return StatusWrongExchange;
-    if (configuration_[5] != 0) return StatusAskUser;
-    return StatusDone;
+    if (configuration_[4] != 2) return {StatusWrongExchange, changed};
+    if (configuration_[5] != 0) return {StatusAskUser, changed};
+    return {StatusDone, changed};
 }
 
 int TDataStore::DecodePortList(std::span<const std::uint8_t> reply) {
     if (reply[0] != 0) return StatusNothing;
     std::size_t count = reply.size() < 3 ? 0 : (reply.size() - 3) / 4;
     if (count > MaxPorts) {
-        hooks_.ReportFault("Exchange lists " + std::to_string(count) + " ports, only " +
+        ReportFault("Exchange lists " + std::to_string(count) + " ports, only " +
                            std::to_string(MaxPorts) + " are kept");
         count = MaxPorts;
     }
@@ -247,7 +252,7 @@ int TDataStore::DecodePersonalBlock(std::span<const std::uint8_t> reply) {
         CopyFrom(reply, 3, bytes + static_cast<std::size_t>(blockCounter_) * PersonalBlockSize,
                  PersonalBlockSize);
     } else {
-        hooks_.ReportFault("Personal-data block " + std::to_string(blockCounter_) + " refused");
+        ReportFault("Personal-data block " + std::to_string(blockCounter_) + " refused");
     }
     return PersonalStatus();
 }
@@ -279,10 +284,10 @@ int TDataStore::DecodeShortBlock(std::span<const std::uint8_t> reply) {
     return ShortStatus();
 }
 
-int TDataStore::SkipBlock(char kind) {
+int TDataStore::SkipBlock(RequestKind kind) {
     switch (kind) {
-    case 'p': return PersonalStatus();
-    case 's': return ShortStatus();
+    case RequestKind::PersonalData: return PersonalStatus();
+    case RequestKind::ShortNumbers: return ShortStatus();
     default: return StatusNothing;
     }
 }
@@ -355,34 +360,9 @@ int TDataStore::StoreCommand(std::span<const std::uint8_t, CommandSize> record) 
     return slot;
 }
 
-void TDataStore::WriteWatch(std::span<const std::uint8_t> request) {
-    if (request.size() < 2 || request[0] != CmdWrite) return;
-    if ((request[1] == 13 || request[1] == 18 || request[1] == 24) && PluginActive())
-        hooks_.RestartShortsTimer();
-}
-
-// ---------------------------------------------------------------- accounting
-
-std::string TDataStore::AccountingPath(std::string_view fileName) const {
-    if (fileName.find(':') != std::string_view::npos || fileName.starts_with('/'))
-        return std::string(fileName);
-    std::string path = programDir_;
-    if (!path.empty() && path.back() != '/') path.push_back('/');
-    path.append(fileName);
-    return path;
-}
-
-bool TDataStore::AppendAccountingRecord(std::string_view fileName, std::string_view record) {
-    std::string bytes(record);
-    bytes.append("\r\n");
-    if (appender_->Append(AccountingPath(fileName), bytes)) {
-        accountingWriteFailed_ = false;
-        accountingError_.clear();
-        return true;
-    }
-    accountingWriteFailed_ = true;
-    accountingError_ = appender_->errorText();
-    return false;
+bool TDataStore::WriteWatch(std::span<const std::uint8_t> request) const {
+    if (request.size() < 2 || request[0] != CmdWrite) return false;
+    return (request[1] == 13 || request[1] == 18 || request[1] == 24) && PluginActive();
 }
 
 } // namespace vantor

@@ -3,22 +3,25 @@
 // itself is a transaction here: BuildRequest makes its payload, DecodeReply
 // takes the exchange's reply into the store, and SkipBlock moves a block-wise
 // download on when no request was needed.  The store also keeps the per-port
-// message counters, the call-centre command ring, and appends accounting
-// records to the accounting file.
+// message counters and the call-centre command ring.
 //
 // Capacities are fixed; nothing from the exchange is ever written past a
 // field: over-long replies are cut at their field, more than 56 ports are cut
-// to 56, and a personal-data block count above 30 is taken as 30 (reported
-// once per info reply through DataStoreHooks::ReportFault).
+// to 56, and a personal-data block count above 30 is taken as 30 (each
+// reported as an error line on the log).
+//
+// The store never reaches out to make another part act: what a decode or a
+// write watch means for others (stale cached replies, a short-number reload)
+// is returned, and the caller acts on it.
+#include "exchange/MailPort.h"
 #include "exchange/PluginFeed.h"
-#include "platform/FileAppender.h"
+#include "exchange/RequestKind.h"
 #include "toolkit/DateTime.h"
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -27,6 +30,7 @@
 namespace vantor {
 
 class EventLoop;
+class LogWriter;
 
 // Statuses of the decoders besides the exchange's own nonzero result codes.
 inline constexpr int StatusNothing = 0;
@@ -35,18 +39,12 @@ inline constexpr int StatusMoreBlocks = 129;
 inline constexpr int StatusWrongExchange = 130; // configuration byte 4 is not 2
 inline constexpr int StatusAskUser = 131;       // configuration byte 5 is not 0
 
-// What the store needs from the rest of the gateway.
-class DataStoreHooks {
-public:
-    virtual ~DataStoreHooks() = default;
-    // The exchange's configuration changed: cached replies are stale.
-    virtual void FlushReplyCache() = 0;
-    // A request that writes into the exchange went out while the plug-in is
-    // active: restart TimerShorts from zero.
-    virtual void RestartShortsTimer() = 0;
-    // Something from the exchange did not fit and was cut or refused; the
-    // text says what (the gateway logs it as an error line).
-    virtual void ReportFault(std::string_view text) = 0;
+// What a decoded reply meant.
+struct DecodeResult {
+    int status = StatusNothing;
+    // The exchange's configuration or identification differs from what the
+    // store held: replies cached under the old picture are stale.
+    bool exchangeChanged = false;
 };
 
 // One entry of the port table: the number text (at most 4 characters and a
@@ -59,7 +57,7 @@ struct PortEntry {
 };
 static_assert(sizeof(PortEntry) == 9);
 
-class TDataStore {
+class TDataStore final : public MessageCounterTable {
 public:
     static constexpr std::size_t ANCapacity = 256;
     static constexpr std::size_t SWCapacity = 12;
@@ -77,19 +75,13 @@ public:
     static constexpr int MaxPersonalBlocks = 30;
     static constexpr std::size_t PersonalWords = 960; // 30 x 64 bytes
     static constexpr std::size_t MessageAckSize = 254;
-    static constexpr std::uint8_t NoPort = 255;
 
     using Clock = std::function<TDateTime()>;
     using CommandRecord = std::array<std::uint8_t, CommandSize>;
 
-    // programDir: the directory of the program file, where accounting file
-    // names without ':' and not starting with '/' lie.  Without an appender
-    // the platform's MakeFileAppender() is used.
-    TDataStore(std::string programDir, DataStoreHooks& hooks, Clock clock,
-               std::unique_ptr<FileAppender> appender = nullptr);
-    TDataStore(std::string programDir, DataStoreHooks& hooks, const EventLoop& loop,
-               std::unique_ptr<FileAppender> appender = nullptr);
-    ~TDataStore();
+    // faults: where replies that did not fit are reported ("!Err" lines).
+    TDataStore(LogWriter& faults, Clock clock);
+    TDataStore(LogWriter& faults, const EventLoop& loop);
     TDataStore(const TDataStore&) = delete;
     TDataStore& operator=(const TDataStore&) = delete;
 
@@ -99,21 +91,22 @@ public:
 
     // ---- transactions, by the kind letter of the request queue ----
 
-    // The request payload of kind 'A','X','C','I','V','x','F','Y','p','s','U',
-    // 'S','M' or '#'.  arg is the line index for 'Y' and the command ring slot
-    // for '#'.  Empty: no request is to be sent ('s' for an unreferenced
-    // block, '#' for a command kind without a request, unknown kinds).
-    // Building 'S' advances the message slot counter.
-    std::vector<std::uint8_t> BuildRequest(char kind, int arg = 0);
-    // Takes a reply payload (without the sequence byte) into the store and
-    // returns a status.  An empty reply changes nothing and returns 0.
-    int DecodeReply(char kind, std::span<const std::uint8_t> reply);
-    // Advances a block download ('p' or 's') without a reply; returns 128 or
-    // 129 like the decode.  Other kinds: 0.
-    int SkipBlock(char kind);
+    // The request payload of a kind.  arg is the line index for CallerData,
+    // the command ring slot for PluginCommand, and for Accounting nonzero to
+    // ask for the last record again (05) instead of the next one (04).  Empty:
+    // no request is to be sent (ShortNumbers for an unreferenced block,
+    // PluginCommand for a command kind without a request, Client).  Building
+    // MessageSlot advances the message slot counter.
+    std::vector<std::uint8_t> BuildRequest(RequestKind kind, int arg = 0);
+    // Takes a reply payload (without the sequence byte) into the store.  An
+    // empty reply changes nothing and gives status 0.
+    DecodeResult DecodeReply(RequestKind kind, std::span<const std::uint8_t> reply);
+    // Advances a block download (PersonalData or ShortNumbers) without a
+    // reply; returns 128 or 129 like the decode.  Other kinds: 0.
+    int SkipBlock(RequestKind kind);
 
     // The plug-in's view of a fresh AN reply, run by the dispatcher before
-    // DecodeReply('A', ...) while the plug-in is active.  Uses the previous
+    // decoding the line states while the plug-in is active.  Uses the previous
     // snapshot: does nothing when it holds no line yet; otherwise clears the
     // flags of lines not in state 8 or 2, calls queueCallerData(i) for each
     // line that entered state 8 with flag bit 0 newly set, and feeds the
@@ -131,11 +124,11 @@ public:
     // The port's counters become a, c, b, d in table order; returns d, or 255
     // when no port has that number.
     std::uint8_t SetCounters(std::string_view number, std::uint8_t a, std::uint8_t b,
-                             std::uint8_t c, std::uint8_t d);
+                             std::uint8_t c, std::uint8_t d) override;
     // Same arrangement, adding modulo 256.
     std::uint8_t AddCounters(std::string_view number, std::uint8_t a, std::uint8_t b,
-                             std::uint8_t c, std::uint8_t d);
-    void ClearCounters();
+                             std::uint8_t c, std::uint8_t d) override;
+    void ClearCounters() override;
     std::uint8_t PortCount() const { return portCount_; }
     const PortEntry& Port(std::size_t index) const { return ports_.at(index); }
 
@@ -151,18 +144,10 @@ public:
     // ---- other operations ----
 
     // Every request sent for a network client passes here: a write into the
-    // exchange's memory (01 0D / 01 12 / 01 18) restarts the short-number
-    // reload timer while the plug-in is active.
-    void WriteWatch(std::span<const std::uint8_t> request);
-
-    // Appends the record and CR LF to the accounting file; sets or clears
-    // AccountingWriteFailed.  Returns success.
-    bool AppendAccountingRecord(std::string_view fileName, std::string_view record);
-    // The file an accounting file name refers to.
-    std::string AccountingPath(std::string_view fileName) const;
-    bool AccountingWriteFailed() const { return accountingWriteFailed_; }
-    // Why the last append failed (empty after a success).
-    const std::string& AccountingError() const { return accountingError_; }
+    // exchange's memory (01 0D / 01 12 / 01 18) while the plug-in is active
+    // makes the short-number memory stale.  True when the short-number reload
+    // timer must start its period afresh.
+    [[nodiscard]] bool WriteWatch(std::span<const std::uint8_t> request) const;
 
     // ---- what the relay and the plug-in read ----
 
@@ -197,8 +182,8 @@ public:
     bool ShortBlockReferenced(int block) const;
 
 private:
-    int DecodeConfiguration(std::span<const std::uint8_t> reply);
-    int DecodeInfo(std::span<const std::uint8_t> reply);
+    DecodeResult DecodeConfiguration(std::span<const std::uint8_t> reply);
+    DecodeResult DecodeInfo(std::span<const std::uint8_t> reply);
     int DecodePortList(std::span<const std::uint8_t> reply);
     int DecodePortStructure(std::span<const std::uint8_t> reply);
     int DecodeQueue(std::span<const std::uint8_t> reply);
@@ -211,10 +196,10 @@ private:
     std::vector<std::uint8_t> BuildCounters() const;
     PortEntry* FindEntry(std::string_view number);
 
-    std::string programDir_;
-    DataStoreHooks& hooks_;
+    void ReportFault(const std::string& text);
+
+    LogWriter& faults_;
     Clock clock_;
-    std::unique_ptr<FileAppender> appender_;
     PluginFeed* plugin_ = nullptr;
 
     std::array<std::uint8_t, ANCapacity> an_{};
@@ -233,8 +218,6 @@ private:
     std::array<std::uint8_t, PortStructureSize> portStructure_{};
     std::int32_t commandIndex_ = 0;
     std::array<std::uint16_t, PersonalWords> personal_{};
-    bool accountingWriteFailed_ = false;
-    std::string accountingError_;
     std::uint8_t messageSlot_ = 0;
 };
 

@@ -4,19 +4,21 @@
 #include <exception>
 #include <vector>
 
-#include "core/Settings.h"
+#include "accounting/AccountingFile.h"
+#include "accounting/AccountingRecordList.h"
+#include "accounting/AccountingSettings.h"
 #include "exchange/DataStore.h"
+#include "exchange/MailPort.h"
 #include "exchange/PluginFeed.h"
+#include "nls/TextIds.h"
+#include "toolkit/LogSettings.h"
 #include "toolkit/LogWriter.h"
 #include "toolkit/Strings.h"
 #include "toolkit/TextSource.h"
-#include "toolkit/Timer.h"
 
 namespace vantor {
 
 namespace {
-
-std::uint32_t TimerPeriod(std::int32_t ms) { return ms > 0 ? static_cast<std::uint32_t>(ms) : 0; }
 
 // Payload bytes from `from` up to the first 0 byte or the end, as text.
 std::string TextFrom(std::span<const std::uint8_t> payload, std::size_t from) {
@@ -28,97 +30,57 @@ std::string TextFrom(std::span<const std::uint8_t> payload, std::size_t from) {
 
 } // namespace
 
-ReplyDispatcher::ReplyDispatcher(DispatchLink& link, TDataStore& store, const Settings& settings,
-                                 LogWriter& log, TextSource& texts, MailPort& mail,
-                                 ReplyConsumers& consumers, MessageBoxFunction messageBox,
-                                 std::string versionText)
-    : link_(link), store_(store), settings_(settings), log_(log), texts_(texts), mail_(mail),
-      consumers_(consumers), messageBox_(std::move(messageBox)),
-      versionText_(std::move(versionText)) {}
+ReplyDispatcher::ReplyDispatcher(Parts parts) : p_(std::move(parts)) {}
 
 bool ReplyDispatcher::PluginLoaded() const { return plugin_ != nullptr && plugin_->Active(); }
 
-std::string ReplyDispatcher::Msg(int number) const { return texts_.Msg(number); }
-
-bool ReplyDispatcher::KindIsCached(char kind) {
-    switch (kind) {
-    case '#':
-    case 'A':
-    case 'F':
-    case 'U':
-    case 'X':
-    case 'Y': return false;
-    default: return true;
-    }
-}
-
-void ReplyDispatcher::HandlePacket(int count, const std::uint8_t* data) {
-    if (count > 0 && data == nullptr) return;
-    const LinkState state = link_.State();
-    if (state != LinkState::AwaitingReply && state != LinkState::AwaitingClientReply) return;
-
-    // Any frame while we wait proves the exchange is back, even a stale one.
-    if (link_.LinkLost()) {
-        log_.WriteLog("-OK-", Msg(117));
-        mail_.SendTrap(2);
-        link_.SetLinkLost(false);
-    }
-    if (count < 1) return; // not even a sequence number
-
-    const std::uint8_t sequence = data[0];
-    if (sequence != link_.LastSentSequence()) return;
-    std::unique_ptr<SentRequest> record = link_.TakeSentRequest(sequence);
-    if (!record) return;
-
-    const std::span<const std::uint8_t> payload(data + 1, static_cast<std::size_t>(count - 1));
-    try {
-        Dispatch(*record, payload);
-    } catch (const std::exception& e) {
-        // A failing collaborator must not leave the link waiting for ever.
-        log_.WriteLog("!Err", std::string("Reply handling failed: ") + e.what());
-    }
-    link_.SetState(LinkState::Idle);
-    if (settings_.MaxCache != 0 && KindIsCached(record->kind))
-        consumers_.CacheStore(record->payload, payload);
-}
-
-void ReplyDispatcher::HandleChar(std::uint8_t chr) {
-    if (chr == NegativeAcknowledgement) link_.NegativeAcknowledge();
-}
+std::string ReplyDispatcher::Msg(int number) const { return p_.texts.Msg(number); }
 
 void ReplyDispatcher::Dispatch(const SentRequest& record, std::span<const std::uint8_t> payload) {
+    try {
+        HandleByKind(record, payload);
+    } catch (const std::exception& e) {
+        // A failing collaborator must not keep the reply from the cache nor
+        // the link from going on.
+        p_.log.WriteLog("!Err", std::string("Reply handling failed: ") + e.what());
+    }
+    if (InfoOf(record.kind).cached) p_.relay.OfferToCache(record.payload, payload);
+}
+
+void ReplyDispatcher::HandleByKind(const SentRequest& record,
+                                   std::span<const std::uint8_t> payload) {
+    using enum RequestKind;
     switch (record.kind) {
-    case '#': store_.DecodeReply('#', payload); break;
-    case 'A': HandleLineStates(payload); break;
-    case 'C': HandleConfiguration(payload); break;
-    case 'F':
-        store_.DecodeReply('F', payload);
-        log_.WriteLog("<COM", "Fronta");
+    case PluginCommand: p_.store.DecodeReply(PluginCommand, payload); break;
+    case LineStates: HandleLineStates(payload); break;
+    case Configuration: HandleConfiguration(payload); break;
+    case Queue:
+        p_.store.DecodeReply(Queue, payload);
+        p_.log.WriteLog("<COM", "Fronta");
         break;
-    case 'I': HandleInfo(payload); break;
-    case 'M': HandleMessageCounters(payload); break;
-    case 'S': HandleMessage(payload); break;
-    case 'T': consumers_.ReplyToClient(record.value, payload, record.firstByte); break;
-    case 'U': HandleAccounting(payload); break;
-    case 'V':
+    case Identification: HandleInfo(payload); break;
+    case MessageCounters: HandleMessageCounters(payload); break;
+    case MessageSlot: HandleMessage(payload); break;
+    case Client: p_.relay.ReplyToClient(record.value, payload, record.firstByte); break;
+    case Accounting: HandleAccounting(payload); break;
+    case PortList:
         HandlePortList(payload);
-        if (PluginLoaded()) link_.Timer(LinkTimer::AN).SetEnabled(true);
+        if (PluginLoaded()) p_.link.StartPoll(Poll::LineStates);
         break;
-    case 'X':
-        store_.DecodeReply('X', payload);
-        log_.WriteLog("<COM", Msg(104));
+    case SWState:
+        p_.store.DecodeReply(SWState, payload);
+        p_.log.WriteLog("<COM", Msg(msg::SWState));
         break;
-    case 'Y':
-        store_.DecodeReply('Y', payload);
-        log_.WriteLog("<COM", "CLIP-UDATA");
+    case CallerData:
+        p_.store.DecodeReply(CallerData, payload);
+        p_.log.WriteLog("<COM", "CLIP-UDATA");
         break;
-    case 'p':
-    case 's': HandleBlock(record.kind, payload); break;
-    case 'x':
-        log_.WriteLog("<COM", "PortStruct");
-        store_.DecodeReply('x', payload);
+    case PersonalData:
+    case ShortNumbers: HandleBlock(record.kind, payload); break;
+    case PortStructure:
+        p_.log.WriteLog("<COM", "PortStruct");
+        p_.store.DecodeReply(PortStructure, payload);
         break;
-    default: break;
     }
 }
 
@@ -127,59 +89,68 @@ void ReplyDispatcher::HandleLineStates(std::span<const std::uint8_t> payload) {
         // The plug-in sees the change against the previous snapshot, and the
         // store keeps the reply with the flags the feed cleared.
         std::vector<std::uint8_t> reply(payload.begin(), payload.end());
-        store_.LineStateFeed(reply, [this](int line) { link_.Enqueue('Y', line); });
-        store_.DecodeReply('A', reply);
+        p_.store.LineStateFeed(
+            reply, [this](int line) { p_.link.Enqueue(RequestKind::CallerData, line); });
+        p_.store.DecodeReply(RequestKind::LineStates, reply);
     } else {
-        store_.DecodeReply('A', payload);
+        p_.store.DecodeReply(RequestKind::LineStates, payload);
     }
-    if (settings_.Com_In) log_.WriteLog("<COM", Msg(102));
+    if (p_.logSettings.Com_In) p_.log.WriteLog("<COM", Msg(msg::LineStates));
 }
 
 void ReplyDispatcher::HandleConfiguration(std::span<const std::uint8_t> payload) {
-    const int status = store_.DecodeReply('C', payload);
-    if (status == StatusDone) {
-        if (settings_.Com_In) log_.WriteLog("<COM", Msg(100));
+    const DecodeResult result = p_.store.DecodeReply(RequestKind::Configuration, payload);
+    if (result.exchangeChanged) p_.relay.FlushCache();
+    if (result.status == StatusDone) {
+        if (p_.logSettings.Com_In) p_.log.WriteLog("<COM", Msg(msg::Configuration));
     } else {
-        log_.WriteLog("<COM", Msg(100) + " " + Msg(138) + IntToStr(status));
+        p_.log.WriteLog("<COM", Msg(msg::Configuration) + " " + Msg(msg::ErrorCode) +
+                                    IntToStr(result.status));
     }
 }
 
 std::string ReplyDispatcher::InfoMessage(int closingText) const {
-    const auto& info = store_.ExchangeInfo();
-    return Msg(139) + versionText_ + "    " + Msg(140) + IntToHex(info[0], 1) + "." +
-           IntToHex(info[1], 2) + "\n" + Msg(closingText);
+    const auto& info = p_.store.ExchangeInfo();
+    return Msg(msg::GatewayVersion) + p_.versionText + "    " + Msg(msg::ExchangeVersion) +
+           IntToHex(info[0], 1) + "." + IntToHex(info[1], 2) + "\n" + Msg(closingText);
 }
 
 void ReplyDispatcher::HandleInfo(std::span<const std::uint8_t> payload) {
-    const int status = store_.DecodeReply('I', payload);
+    const DecodeResult result = p_.store.DecodeReply(RequestKind::Identification, payload);
+    if (result.exchangeChanged) p_.relay.FlushCache();
     std::string text;
-    switch (status) {
-    case StatusDone: text = " " + Msg(145); break;
+    switch (result.status) {
+    case StatusDone: text = " " + Msg(msg::IdentificationOk); break;
     case StatusWrongExchange:
         // Not an exchange this gateway can serve: polling stays stopped.
-        link_.Timer(LinkTimer::Tick).SetEnabled(false);
-        if (messageBox_) messageBox_(InfoMessage(141), Msg(137), MbIconStopOk);
-        text = Msg(142);
+        p_.link.SetPolling(false);
+        if (p_.messageBox)
+            p_.messageBox(InfoMessage(msg::ConfigurationUnsupported), Msg(msg::ErrorCaption),
+                          MbIconStopOk);
+        text = Msg(msg::ConfigurationUnsupportedNote);
         break;
     case StatusAskUser: {
-        link_.Timer(LinkTimer::Tick).SetEnabled(false);
+        p_.link.SetPolling(false);
         const int answer =
-            messageBox_ ? messageBox_(InfoMessage(143), Msg(123), MbIconQuestionYesNo) : 0;
-        if (answer == IdYes) link_.Timer(LinkTimer::Tick).SetEnabled(true);
-        text = Msg(144);
+            p_.messageBox ? p_.messageBox(InfoMessage(msg::ConfigurationUnverified),
+                                          Msg(msg::WarningCaption), MbIconQuestionYesNo)
+                          : 0;
+        if (answer == IdYes) p_.link.SetPolling(true);
+        text = Msg(msg::ConfigurationUnverifiedNote);
         break;
     }
-    default: text = " " + Msg(138) + IntToStr(status); break;
+    default: text = " " + Msg(msg::ErrorCode) + IntToStr(result.status); break;
     }
-    if (settings_.Com_In || status != StatusDone) log_.WriteLog("<COM", Msg(101) + text);
+    if (p_.logSettings.Com_In || result.status != StatusDone)
+        p_.log.WriteLog("<COM", Msg(msg::Identification) + text);
 }
 
 void ReplyDispatcher::HandleMessageCounters(std::span<const std::uint8_t> payload) {
     const int result = payload.empty() ? 0 : payload[0];
     if (result != 0)
-        log_.WriteLog("<COM", Msg(131) + IntToStr(result));
-    else if (settings_.Com_PureIn)
-        log_.WriteLog("<COM", Msg(132));
+        p_.log.WriteLog("<COM", Msg(msg::CountersRefused) + IntToStr(result));
+    else if (p_.logSettings.Com_PureIn)
+        p_.log.WriteLog("<COM", Msg(msg::CountersAccepted));
 }
 
 ReplyDispatcher::MessageParts ReplyDispatcher::SplitMessage(std::string_view text) {
@@ -198,14 +169,14 @@ ReplyDispatcher::MessageParts ReplyDispatcher::SplitMessage(std::string_view tex
 void ReplyDispatcher::HandleMessage(std::span<const std::uint8_t> payload) {
     if (payload.empty()) return;
     if (payload[0] != 0) {
-        log_.WriteLog("<COM", Msg(112) + IntToStr(payload[0]));
+        p_.log.WriteLog("<COM", Msg(msg::MessageReadFailed) + IntToStr(payload[0]));
         return;
     }
     // A reply too short to hold a message type says "no message".
     const char type = payload.size() > 3 ? static_cast<char>(payload[3]) : '\0';
     if (type == '\0') {
-        log_.WriteStatus("<COM", Msg(110));
-        if (settings_.Com_PureIn) log_.WriteLog("<COM", Msg(110));
+        p_.log.WriteStatus("<COM", Msg(msg::NoMessage));
+        if (p_.logSettings.Com_PureIn) p_.log.WriteLog("<COM", Msg(msg::NoMessage));
         return;
     }
 
@@ -213,47 +184,46 @@ void ReplyDispatcher::HandleMessage(std::span<const std::uint8_t> payload) {
     switch (type) {
     case 'F': kindName = "FAX"; break;
     case 'I': kindName = "Internet"; break;
-    case 'L': kindName = Msg(129); break;
+    case 'L': kindName = Msg(msg::LocalAddress); break;
     case 'Q': kindName = "SMS"; break;
-    case 'V': kindName = Msg(130); break;
+    case 'V': kindName = Msg(msg::RemoteAddress); break;
     case 'Z': kindName = "ZModem"; break;
     default: break;
     }
     const bool known = std::string_view("FILQVZ").find(type) != std::string_view::npos;
     if (known) {
         const MessageParts parts = SplitMessage(TextFrom(payload, 4));
-        if (settings_.Com_In) log_.WriteLog("<COM", "TRAP: " + kindName + " to " + parts.recipient);
-        log_.WriteLog(">602", "Mail: " + parts.subject + " to " + parts.recipient);
-        mail_.SendStatusMessage(parts.recipient, type, parts.subject, parts.body, '1');
+        if (p_.logSettings.Com_In)
+            p_.log.WriteLog("<COM", "TRAP: " + kindName + " to " + parts.recipient);
+        p_.log.WriteLog(">602", "Mail: " + parts.subject + " to " + parts.recipient);
+        p_.mail.SendStatusMessage(parts.recipient, type, parts.subject, parts.body, '1');
     }
     // The exchange frees the slot only when told; its answer is not awaited.
     const std::uint8_t number = payload.size() > 2 ? payload[2] : 0;
-    const std::vector<std::uint8_t> ack = store_.BuildMessageAck(number);
-    link_.SendPacket(">COM", Msg(111), ack);
+    p_.link.SendUnawaited(Msg(msg::MessageAcknowledged), p_.store.BuildMessageAck(number));
 }
 
 void ReplyDispatcher::HandleAccounting(std::span<const std::uint8_t> payload) {
-    store_.DecodeReply('U', payload);
     const std::string record = TextFrom(payload, 1);
-    TTimer& poll = link_.Timer(LinkTimer::UR);
     if (record.empty()) {
-        if (settings_.Com_PureIn) log_.WriteLog("<COM", Msg(128));
-        poll.SetInterval(TimerPeriod(settings_.URIntervalBezDat));
+        if (p_.logSettings.Com_PureIn) p_.log.WriteLog("<COM", Msg(msg::NoAccountingRecord));
+        p_.link.SetAccountingPace(false);
         return;
     }
     if (PluginLoaded()) plugin_->PutAccLine(record);
-    poll.SetInterval(TimerPeriod(settings_.URInterval));
-    const bool failedBefore = store_.AccountingWriteFailed();
-    if (!store_.AppendAccountingRecord(settings_.UctFile, record)) {
+    p_.link.SetAccountingPace(true);
+    const bool failedBefore = p_.accountingFile.WriteFailed();
+    if (!p_.accountingFile.Append(p_.accountingSettings.UctFile, record)) {
         // The next request asks for the same record again; say why once,
         // not on every retry.
         if (!failedBefore)
-            log_.WriteLog("!Err", "Accounting file " + store_.AccountingPath(settings_.UctFile) +
-                                      ": " + store_.AccountingError());
+            p_.log.WriteLog("!Err", "Accounting file " +
+                                        p_.accountingFile.Path(p_.accountingSettings.UctFile) +
+                                        ": " + p_.accountingFile.Error());
         return;
     }
-    if (settings_.Com_In) log_.WriteLog("<COM", record);
-    consumers_.KeepAccountingRecord(record);
+    if (p_.logSettings.Com_In) p_.log.WriteLog("<COM", record);
+    p_.accountingRecords.Add(record);
 }
 
 void ReplyDispatcher::HandlePortList(std::span<const std::uint8_t> payload) {
@@ -261,29 +231,29 @@ void ReplyDispatcher::HandlePortList(std::span<const std::uint8_t> payload) {
     // A reply of the bare 3-byte header (or less) lists no port: the link
     // has not really started.
     if (result == 0 && payload.size() > 3) {
-        store_.DecodeReply('V', payload);
-        if (settings_.Com_In) log_.WriteLog("<COM", Msg(106));
-        if (mail_.Bound()) {
-            link_.Timer(LinkTimer::MSG).SetEnabled(true);
-            link_.Timer(LinkTimer::SMS).SetEnabled(true);
+        p_.store.DecodeReply(RequestKind::PortList, payload);
+        if (p_.logSettings.Com_In) p_.log.WriteLog("<COM", Msg(msg::LinkStarted));
+        if (p_.mail.Bound()) {
+            p_.link.StartPoll(Poll::MessageCounters);
+            p_.link.StartPoll(Poll::MessageSlots);
         }
-        if (settings_.ReadUct) link_.Timer(LinkTimer::UR).SetEnabled(true);
+        if (p_.accountingSettings.ReadUct) p_.link.StartPoll(Poll::Accounting);
     } else {
-        if (settings_.Com_In) log_.WriteLog("<COM", Msg(105) + IntToStr(result));
+        if (p_.logSettings.Com_In)
+            p_.log.WriteLog("<COM", Msg(msg::LinkStartRefused) + IntToStr(result));
     }
 }
 
-void ReplyDispatcher::HandleBlock(char kind, std::span<const std::uint8_t> payload) {
-    const char* name = kind == 'p' ? "Personal" : "ShortMem";
-    log_.WriteLog("<COM", name + IntToStr(store_.BlockCounter()));
-    const int status = store_.DecodeReply(kind, payload);
+void ReplyDispatcher::HandleBlock(RequestKind kind, std::span<const std::uint8_t> payload) {
+    p_.log.WriteLog("<COM", std::string(InfoOf(kind).name) + IntToStr(p_.store.BlockCounter()));
+    const int status = p_.store.DecodeReply(kind, payload).status;
     if (status == StatusMoreBlocks) {
-        store_.SetBlockCounter(store_.BlockCounter() + 1);
-        link_.Enqueue(kind, 0);
-    } else if (kind == 'p') {
+        p_.store.SetBlockCounter(p_.store.BlockCounter() + 1);
+        p_.link.Enqueue(kind, 0);
+    } else if (kind == RequestKind::PersonalData) {
         // The personal data is in: the short numbers it refers to follow.
-        store_.SetBlockCounter(0);
-        link_.Enqueue('s', 0);
+        p_.store.SetBlockCounter(0);
+        p_.link.Enqueue(RequestKind::ShortNumbers, 0);
     }
 }
 

@@ -5,12 +5,14 @@
 #include <cstdint>
 #include <vector>
 
+#include "exchange/RequestKind.h"
+
 namespace vantor {
 
 struct SentRequest {
-    char kind = 0;                     // request kind letter ('C', 'T', ...)
+    RequestKind kind = RequestKind::Client;
     std::uint8_t firstByte = 0;        // first payload byte (the command)
-    std::int32_t value = 0;            // client socket handle for 'T', else 0
+    std::int32_t value = 0;            // client socket handle for Client, else 0
     std::vector<std::uint8_t> payload; // at most SentRequestMaxPayload bytes
 };
 

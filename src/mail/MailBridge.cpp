@@ -1,6 +1,7 @@
 #include "mail/MailBridge.h"
 
-#include "platform/Paths.h"
+#include "nls/TextIds.h"
+#include "toolkit/LogSettings.h"
 #include "toolkit/IniFile.h"
 #include "toolkit/LogWriter.h"
 #include "toolkit/TextSource.h"
@@ -29,8 +30,9 @@ std::string FixedText(const char* field, std::size_t size) {
     return std::string(field, strnlen(field, size));
 }
 
-std::string DefaultWorkDir() {
-    std::string temp = TempPath();
+// The work folder when none is configured: the system's temporary folder
+// without its trailing separator, if it fits the library's path field.
+std::string DefaultWorkDir(std::string temp) {
     if (temp.empty() || temp.size() > MaxTempPath) return {};
     temp.pop_back(); // the trailing separator
     return temp;
@@ -66,9 +68,11 @@ std::uint32_t ParseHexLevel(std::string_view text) {
 }
 
 TMailBridge::TMailBridge(LogWriter& log, TextSource& texts, MessageCounterTable& counters,
-                         const Settings& settings, MailLibraryOpener opener)
+                         const LogSettings& settings, MailLibraryOpener opener,
+                         std::string tempFolder)
     : log_(log), texts_(texts), counters_(counters), settings_(settings),
-      opener_(std::move(opener)), codec_{&Identity, &Identity} {}
+      opener_(std::move(opener)), tempFolder_(std::move(tempFolder)),
+      codec_{&Identity, &Identity} {}
 
 TMailBridge::~TMailBridge() {
     // Never unload the library under an open connection.
@@ -123,16 +127,16 @@ void TMailBridge::LoadSettings(TIniFile& config, TextSource& texts) {
     block_.Password =
         Cut(codec_.Decode(config.ReadString("M602", "Heslo", "")), MailSettings::PasswordCapacity);
     block_.WorkDir =
-        Cut(config.ReadString("M602", "CestaKPracovnimuAdresari", DefaultWorkDir()), cap);
+        Cut(config.ReadString("M602", "CestaKPracovnimuAdresari", DefaultWorkDir(tempFolder_)), cap);
     block_.TrapAddress = Cut(config.ReadString("Trapy", "AdresaPrijemce", ""), cap);
     const std::string type = config.ReadString("Trapy", "TypAdresyPrijemce", "");
     block_.TrapAddressType = type.empty() ? '\0' : type.front();
     block_.TrapSubject = Cut(config.ReadString("Trapy", "Subject", ""), cap);
     // Both texts are always fetched, 200 first: the language file is opened
     // by the first and closed by the second.
-    const std::string comOn = texts.Text(200);
+    const std::string comOn = texts.Text(txt::TrapLinkRestored);
     block_.ComOnMessage = Cut(config.ReadString("Trapy", "ZpravaComOn", comOn), cap);
-    const std::string comOff = texts.Text(299);
+    const std::string comOff = texts.Text(txt::TrapLinkLost);
     block_.ComOffMessage = Cut(config.ReadString("Trapy", "ZpravaComOff", comOff), cap);
     block_.DebugLevel = ParseHexLevel(config.ReadString("M602", "Debug", "0"));
 }
@@ -255,9 +259,9 @@ void TMailBridge::CountMailbox(const MailboxRecord& record, std::uint32_t mode, 
 bool TMailBridge::PollMailboxes() {
     if (!bound_) return false;
     // Fetched in this order: 300 opens the language file, 399 closes it.
-    const std::string rereadNotice = texts_.Text(300);
-    const std::string mailboxError = texts_.Text(301);
-    const std::string readError = texts_.Text(399);
+    const std::string rereadNotice = texts_.Text(txt::MailboxReread);
+    const std::string mailboxError = texts_.Text(txt::MailboxReadFailed);
+    const std::string readError = texts_.Text(txt::MailboxesReadFailed);
 
     std::uint32_t mode = ReadFull;
     if (!fullRead_) {

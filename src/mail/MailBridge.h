@@ -5,9 +5,9 @@
 // the exchange's message packets use.  Without the library (or with one that
 // lacks an entry point, or whose connection failed to open) the bridge is
 // unbound and every operation quietly does nothing.
-#include "core/Settings.h"
+#include "exchange/MailPort.h"
 #include "mail/MailAbi.h"
-#include "platform/DynamicLibrary.h"
+#include "toolkit/SymbolSource.h"
 
 #include <cstdint>
 #include <functional>
@@ -22,26 +22,11 @@ namespace vantor {
 class LogWriter;
 class TextSource;
 class TIniFile;
+struct LogSettings;
 
 // The mail library as the bridge sees it: named symbols (fakes in tests).
 using MailLibrary = SymbolSource;
 using MailLibraryOpener = SymbolSourceOpener;
-// The platform's loader: libX.so in gatewayFolder first, then the default search.
-inline MailLibraryOpener SystemMailLibraryOpener(std::string gatewayFolder) {
-    return SystemLibraryOpener(std::move(gatewayFolder));
-}
-
-// The per-port message counters of the exchange data store, as the mailbox
-// poll writes them (SMS, voice, fax, fourth in table order; see TDataStore).
-class MessageCounterTable {
-public:
-    virtual ~MessageCounterTable() = default;
-    virtual void ClearCounters() = 0;
-    virtual std::uint8_t SetCounters(std::string_view number, std::uint8_t a, std::uint8_t b,
-                                     std::uint8_t c, std::uint8_t d) = 0;
-    virtual std::uint8_t AddCounters(std::string_view number, std::uint8_t a, std::uint8_t b,
-                                     std::uint8_t c, std::uint8_t d) = 0;
-};
 
 // The settings block.  Texts are 8-bit and never longer than their capacity;
 // the password is held plain.
@@ -78,18 +63,16 @@ struct KnownMessage {
 // digits; anything without a hexadecimal number gives 0.
 std::uint32_t ParseHexLevel(std::string_view text);
 
-class TMailBridge {
+class TMailBridge final : public MailPort {
 public:
     static constexpr const char* LibraryName = "vantorq9.dll";
-    static constexpr int TrapLinkLost = 1;
-    static constexpr int TrapLinkRestored = 2;
 
     // log: the traffic log ("Mail" and poll lines); texts: the language texts
     // of the poll; counters: the data store's port table; settings: read for
     // the Extent log switch.  Without an opener the system loader is used
     // with the executable's folder.
     TMailBridge(LogWriter& log, TextSource& texts, MessageCounterTable& counters,
-                const Settings& settings, MailLibraryOpener opener = {});
+                const LogSettings& settings, MailLibraryOpener opener, std::string tempFolder);
     ~TMailBridge();
     TMailBridge(const TMailBridge&) = delete;
     TMailBridge& operator=(const TMailBridge&) = delete;
@@ -106,13 +89,13 @@ public:
     bool Initialise();
     // One mail poll into the port counters.  False when nothing was read
     // (unbound, or the quick test saw no change); true when a read was tried.
-    bool PollMailboxes();
+    bool PollMailboxes() override;
     // Kind 1 link lost, 2 link restored.  Returns true when the library took
     // the message (then a "Mail" log line was written).
-    bool SendTrap(int kind);
+    bool SendTrap(int kind) override;
     // A message of the exchange, sent by mail; the status is discarded.
     void SendStatusMessage(std::string_view address, char addressType, std::string_view subject,
-                           std::string_view text, char flag);
+                           std::string_view text, char flag) override;
     // Write section M602 (the password encoded) / section Trapy, key by key
     // in their fixed order.  A failed write is logged as "!Err" with the
     // reason and returns false.
@@ -122,7 +105,7 @@ public:
     // Closes the library connection (once).
     void Close();
 
-    bool Bound() const { return bound_; }
+    bool Bound() const override { return bound_; }
     bool FullRead() const { return fullRead_; }
     void SetFullRead(bool value) { fullRead_ = value; }
     bool Loaded() const { return library_ != nullptr; }
@@ -152,8 +135,10 @@ private:
     LogWriter& log_;
     TextSource& texts_;
     MessageCounterTable& counters_;
-    const Settings& settings_;
+    const LogSettings& settings_;
     MailLibraryOpener opener_;
+    std::string tempFolder_; // the system's, with its trailing '/'
+
     std::unique_ptr<MailLibrary> library_;
     EntryPoints fn_;
     bool bound_ = false;

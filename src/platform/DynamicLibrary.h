@@ -4,7 +4,8 @@
 // "X.dll" is the file "libX.so" here, looked up in the gateway's folder first
 // and then by the system's default search.  The handle is closed with the
 // object; symbols fetched from it must not be used after that.
-#include <functional>
+#include "toolkit/SymbolSource.h"
+
 #include <memory>
 #include <string>
 #include <string_view>
@@ -15,17 +16,6 @@ namespace vantor {
 // in ".so" or holds a '/' is returned unchanged; any other name "N" -> "libN.so".
 std::string LibraryFileName(std::string_view name);
 
-// A loaded outside library as its users see it: named symbols.  The mail
-// bridge and the plug-in binding take this, so tests hand them fakes.
-class SymbolSource {
-public:
-    virtual ~SymbolSource() = default;
-    // Address of an exported symbol, nullptr when it is missing.
-    virtual void* Symbol(const char* name) = 0;
-};
-// Opens a library by its Windows-style name ("Zelkor.dll"); nullptr when it
-// cannot be loaded.
-using SymbolSourceOpener = std::function<std::unique_ptr<SymbolSource>(const std::string& dllName)>;
 // The system loader: libX.so in gatewayFolder first, then the default search.
 SymbolSourceOpener SystemLibraryOpener(std::string gatewayFolder);
 

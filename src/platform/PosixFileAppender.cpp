@@ -2,7 +2,7 @@
 // lock that other cooperating programs see, every byte written, fsync, close.
 // A write that fails half way is cut back to the old end of the file, so a
 // reader never finds half a record followed by the retried whole one.
-#include "platform/FileAppender.h"
+#include "platform/PosixFileAppender.h"
 #include "platform/Paths.h"
 
 #include <cerrno>

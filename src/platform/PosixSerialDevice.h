@@ -14,7 +14,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/SerialDevice.h"
+#include "toolkit/SerialDevice.h"
 
 namespace vantor {
 

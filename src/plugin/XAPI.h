@@ -8,7 +8,7 @@
 // window handle; TXAPI turns that into a call of its command slot on the
 // loop thread.
 #include "exchange/PluginFeed.h"
-#include "platform/DynamicLibrary.h"
+#include "toolkit/SymbolSource.h"
 #include "plugin/XapiAbi.h"
 
 #include <array>
@@ -28,10 +28,6 @@ class LogWriter;
 // The plug-in library as the binding sees it: named symbols (fakes in tests).
 using PluginLibrary = SymbolSource;
 using PluginLibraryOpener = SymbolSourceOpener;
-// The platform's loader: libX.so in gatewayFolder first, then the default search.
-inline PluginLibraryOpener SystemPluginLibraryOpener(std::string gatewayFolder) {
-    return SystemLibraryOpener(std::move(gatewayFolder));
-}
 
 class TXAPI : public PluginFeed {
 public:

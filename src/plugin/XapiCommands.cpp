@@ -44,7 +44,7 @@ void XapiCommandHandler::Store(const TStates& command) {
     std::array<std::uint8_t, sizeof(TStates)> bytes{};
     std::memcpy(bytes.data(), &command, bytes.size());
     const int slot = hooks_.StoreCommand(bytes);
-    if (hooks_.Enqueue) hooks_.Enqueue('#', slot);
+    if (hooks_.QueueCommand) hooks_.QueueCommand(slot);
 }
 
 void XapiCommandHandler::Execute(const TStates& command) {

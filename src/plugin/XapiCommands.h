@@ -1,7 +1,7 @@
 #pragma once
 // Carries out the commands the call-centre plug-in announces: fetches the
 // command record, writes the "XAPI" log line, and puts the exchange request
-// into the data store's command ring, queued under '#' with its slot number.
+// into the data store's command ring, queued with its slot number.
 // A dial number is rewritten by the prefix table and split into chunks of 8
 // characters, one ring slot each.
 #include "plugin/XapiAbi.h"
@@ -22,8 +22,8 @@ public:
     struct Hooks {
         // Stores an 88-byte command record in the ring; returns its slot.
         std::function<int(std::span<const std::uint8_t, 88> record)> StoreCommand;
-        // Queues a request of this kind with its argument (here '#', slot).
-        std::function<void(char kind, int arg)> Enqueue;
+        // Queues the command stored in this ring slot for the exchange.
+        std::function<void(int slot)> QueueCommand;
         // The dial number with its prefix rewritten (identity when unset).
         std::function<std::string(std::string_view number)> SubstitutePrefix;
     };

@@ -3,11 +3,13 @@
 #include <algorithm>
 
 #include "accounting/AccountingRecordList.h"
-#include "core/Settings.h"
+#include "accounting/AccountingSettings.h"
 #include "exchange/CommandFormatter.h"
 #include "exchange/ExchangeCommands.h"
 #include "relay/ReplyCache.h"
+#include "nls/TextIds.h"
 #include "toolkit/EventLoop.h"
+#include "toolkit/LogSettings.h"
 #include "toolkit/LogWriter.h"
 #include "toolkit/TextSource.h"
 
@@ -16,9 +18,6 @@ namespace vantor {
 namespace {
 
 using namespace exchange;
-
-constexpr int TextLineStates = 102;
-constexpr int TextSW = 104;
 
 const std::uint8_t NoRecord[1] = {0x00};
 
@@ -51,23 +50,21 @@ void ClientRelay::ClientRead(RelaySocket& client) {
                                                 std::min<std::size_t>(n, ReceiveBufferSize));
 
     const std::string text = p_.formatter.format(Direction::Request, request, 0, false);
-    if (p_.settings.TCPIP_In) p_.log.WriteLog(ClientLabel("<IP:", client), text);
+    if (p_.logSettings.TCPIP_In) p_.log.WriteLog(ClientLabel("<IP:", client), text);
 
     const std::uint8_t command = request[0];
     if (command == CmdQuery && request.size() >= 2 && request[1] == SubLineStates) {
-        lastANRequest_ = p_.loop.now();
-        p_.scheduler.EnableANPoll();
-        if (AnswerFromSnapshot(client, p_.store.ANSnapshot(), ANSnapshotMaxAgeMs, TextLineStates))
+        p_.link.ClientAskedForLineStates();
+        if (AnswerFromSnapshot(client, p_.store.ANSnapshot(), ANSnapshotMaxAgeMs, msg::LineStates))
             return;
     } else if (command == CmdSW) {
-        lastSWRequest_ = p_.loop.now();
-        p_.scheduler.EnableSWPoll();
-        if (AnswerFromSnapshot(client, p_.store.SWSnapshot(), SWSnapshotMaxAgeMs, TextSW)) return;
+        p_.link.ClientAskedForSW();
+        if (AnswerFromSnapshot(client, p_.store.SWSnapshot(), SWSnapshotMaxAgeMs, msg::SWState)) return;
     } else if (command == CmdAccountingNext || command == CmdAccountingAgain) {
         if (AnswerAccounting(client, request)) return;
     }
     if (AnswerFromCache(client, request)) return;
-    Forward(client, request, text);
+    p_.link.SubmitClientRequest(client.Handle(), request);
 }
 
 void ClientRelay::DropOverlong(RelaySocket& client, int pending) {
@@ -91,19 +88,19 @@ bool ClientRelay::AnswerFromSnapshot(RelaySocket& client, const RelayStore::Snap
     const double age = AgeMs(p_.loop.now(), snapshot.stored);
     // A snapshot stamped in the future (the clock was set back) is not trusted.
     if (age < 0 || age > maxAgeMs) return false;
-    if (p_.settings.Com_In) p_.log.WriteLog("<CCH", p_.texts.Msg(textNumber));
-    if (p_.settings.TCPIP_Out)
+    if (p_.logSettings.Com_In) p_.log.WriteLog("<CCH", p_.texts.Msg(textNumber));
+    if (p_.logSettings.TCPIP_Out)
         p_.log.WriteLog(ClientLabel(">IP:", client), p_.texts.Msg(textNumber));
     Send(client, snapshot.bytes);
     return true;
 }
 
 bool ClientRelay::AnswerAccounting(RelaySocket& client, std::span<const std::uint8_t> request) {
-    if (!p_.settings.SendUct) {
+    if (!p_.accountingSettings.SendUct) {
         Send(client, NoRecord);
         return true;
     }
-    if (!p_.settings.ReadUct) return false;
+    if (!p_.accountingSettings.ReadUct) return false;
     const auto number = p_.records.RecordForClient(static_cast<std::int64_t>(client.UserData()),
                                                    request[0] == CmdAccountingAgain);
     const auto text = number ? p_.records.Text(*number) : std::nullopt;
@@ -111,7 +108,7 @@ bool ClientRelay::AnswerAccounting(RelaySocket& client, std::span<const std::uin
         Send(client, NoRecord);
         return true;
     }
-    if (p_.settings.TCPIP_Out) p_.log.WriteLog(ClientLabel(">IP:", client), *text);
+    if (p_.logSettings.TCPIP_Out) p_.log.WriteLog(ClientLabel(">IP:", client), *text);
     std::string answer(1, '\0');
     answer += *text;
     client.SendBuf(answer.data(), static_cast<int>(answer.size()));
@@ -124,46 +121,42 @@ bool ClientRelay::AnswerFromCache(RelaySocket& client, std::span<const std::uint
     if (!entry) return false;
     const auto reply = entry->Reply();
     Send(client, reply);
-    if (p_.settings.Com_In || p_.settings.TCPIP_Out) {
+    if (p_.logSettings.Com_In || p_.logSettings.TCPIP_Out) {
         const std::string text = p_.formatter.format(Direction::Request, reply, 0, false);
-        if (p_.settings.Com_In) p_.log.WriteLog("<CCH", text);
-        if (p_.settings.TCPIP_Out) p_.log.WriteLog(ClientLabel(">IP:", client), text);
+        if (p_.logSettings.Com_In) p_.log.WriteLog("<CCH", text);
+        if (p_.logSettings.TCPIP_Out) p_.log.WriteLog(ClientLabel(">IP:", client), text);
     }
     return true;
-}
-
-void ClientRelay::Forward(RelaySocket& client, std::span<const std::uint8_t> request,
-                          const std::string& text) {
-    if (p_.scheduler.LinkIdleAndQueueEmpty()) {
-        p_.scheduler.RecordClientRequest(client.Handle(), request);
-        p_.store.WriteWatch(request);
-        p_.scheduler.SendPacket(">COM", text, request);
-        if (p_.settings.Com_Out == 1 && p_.settings.Com_LocOut == 0) p_.log.WriteLog(">COM", text);
-        p_.scheduler.SetAwaitingClientReply();
-    } else {
-        p_.scheduler.EnqueueClientRequest(client.Handle(), request);
-    }
 }
 
 bool ClientRelay::FindClient(std::int32_t handle) {
     return p_.connections.WithClient(handle, [](RelaySocket&) {});
 }
 
-bool ClientRelay::ReplyToClient(std::int32_t handle, std::span<const std::uint8_t> reply,
+void ClientRelay::ReplyToClient(std::int32_t handle, std::span<const std::uint8_t> reply,
                                 std::uint8_t requestFirstByte) {
-    return p_.connections.WithClient(handle, [&](RelaySocket& client) {
+    p_.connections.WithClient(handle, [&](RelaySocket& client) {
         Send(client, reply);
+        bool stale = false;
         switch (requestFirstByte) {
-        case CmdWrite: p_.cache.Flush(); break;
-        case CmdInfo: p_.store.DecodeInfoReply(reply); break;
-        case CmdConfiguration: p_.store.DecodeConfigurationReply(reply); break;
+        case CmdWrite: stale = true; break;
+        case CmdInfo: stale = p_.store.DecodeInfoReply(reply); break;
+        case CmdConfiguration: stale = p_.store.DecodeConfigurationReply(reply); break;
         default: break;
         }
+        if (stale) p_.cache.Flush();
         const std::string text =
             p_.formatter.format(Direction::Reply, reply, requestFirstByte, false);
-        if (p_.settings.Com_In) p_.log.WriteLog("<COM", text);
-        if (p_.settings.TCPIP_Out) p_.log.WriteLog(ClientLabel(">IP:", client), text);
+        if (p_.logSettings.Com_In) p_.log.WriteLog("<COM", text);
+        if (p_.logSettings.TCPIP_Out) p_.log.WriteLog(ClientLabel(">IP:", client), text);
     });
 }
+
+void ClientRelay::OfferToCache(std::span<const std::uint8_t> request,
+                               std::span<const std::uint8_t> reply) {
+    p_.cache.Store(request, reply);
+}
+
+void ClientRelay::FlushCache() { p_.cache.Flush(); }
 
 } // namespace vantor

@@ -16,8 +16,8 @@
 #include <string>
 #include <string_view>
 
+#include "exchange/ReplyDispatcher.h"
 #include "relay/RelayInterfaces.h"
-#include "toolkit/DateTime.h"
 
 namespace vantor {
 
@@ -27,9 +27,10 @@ class EventLoop;
 class LogWriter;
 class ReplyCache;
 class TextSource;
-struct Settings;
+struct AccountingSettings;
+struct LogSettings;
 
-class ClientRelay {
+class ClientRelay final : public RelayedReplies {
 public:
     static constexpr std::size_t ReceiveBufferSize = 500;
     // The AN answer uses the cache lifetime of its sub-command (22: 300 ms).
@@ -40,14 +41,15 @@ public:
     static constexpr double SWSnapshotMaxAgeMs = 600;
 
     struct Parts {
-        EventLoop& loop;          // now()
-        const Settings& settings; // log switches, ReadUct, SendUct
+        EventLoop& loop; // now()
+        const LogSettings& logSettings;
+        const AccountingSettings& accountingSettings; // ReadUct, SendUct
         LogWriter& log;
         const TextSource& texts;
         const CommandFormatter& formatter;
         ReplyCache& cache;
         const AccountingRecordList& records;
-        RelayScheduler& scheduler;
+        ClientRequestSink& link;
         RelayStore& store;
         RelayConnections& connections;
     };
@@ -61,14 +63,12 @@ public:
     bool FindClient(std::int32_t handle);
     // The exchange answered a relayed request: sends the reply (without its
     // sequence byte) to the client, runs the follow-ups of its command byte
-    // and logs it.  False, and nothing done, when the client is gone.
-    bool ReplyToClient(std::int32_t handle, std::span<const std::uint8_t> reply,
-                       std::uint8_t requestFirstByte);
-
-    // When a client last asked for line states / the SW state (0: never);
-    // the tick stops those polls when clients stop asking.
-    TDateTime LastANRequest() const { return lastANRequest_; }
-    TDateTime LastSWRequest() const { return lastSWRequest_; }
+    // and logs it.  Nothing is done when the client is gone.
+    void ReplyToClient(std::int32_t handle, std::span<const std::uint8_t> reply,
+                       std::uint8_t requestFirstByte) override;
+    void OfferToCache(std::span<const std::uint8_t> request,
+                      std::span<const std::uint8_t> reply) override;
+    void FlushCache() override;
 
     // "<IP:" or ">IP:" followed by address ":" handle.
     static std::string ClientLabel(std::string_view direction, const RelaySocket& client);
@@ -78,15 +78,11 @@ private:
                             double maxAgeMs, int textNumber);
     bool AnswerAccounting(RelaySocket& client, std::span<const std::uint8_t> request);
     bool AnswerFromCache(RelaySocket& client, std::span<const std::uint8_t> request);
-    void Forward(RelaySocket& client, std::span<const std::uint8_t> request,
-                 const std::string& text);
     void DropOverlong(RelaySocket& client, int pending);
     static void Send(RelaySocket& client, std::span<const std::uint8_t> bytes);
 
     Parts p_;
     std::array<std::uint8_t, ReceiveBufferSize> buffer_{};
-    TDateTime lastANRequest_ = 0;
-    TDateTime lastSWRequest_ = 0;
 };
 
 } // namespace vantor

@@ -1,8 +1,7 @@
 #pragma once
 // The narrow views the TCP relay has of the rest of the gateway: one client
-// connection, the list of connections, the request scheduler and the exchange
-// data store.  The main window adapts its parts to these, and tests replace
-// them with fakes.
+// connection, the list of connections, the link cycle and the exchange data
+// store.  Tests replace them with fakes.
 #include <cstdint>
 #include <functional>
 #include <span>
@@ -40,30 +39,18 @@ public:
     virtual bool WithClient(std::int32_t handle, const std::function<void(RelaySocket&)>& use) = 0;
 };
 
-// What the relay needs of the request queue and the link cycle.
-class RelayScheduler {
+// The link cycle, as the relay hands it client requests.
+class ClientRequestSink {
 public:
-    virtual ~RelayScheduler() = default;
-    // The link waits for nothing and no request is queued: a client request
-    // may go out at once.
-    virtual bool LinkIdleAndQueueEmpty() const = 0;
-    // Records the request in the sent-request list as kind 'T' for the client,
-    // under the sequence number the next send will use.
-    virtual void RecordClientRequest(std::int32_t handle,
-                                     std::span<const std::uint8_t> request) = 0;
-    // The packet sender: frames and writes the request, status line and
-    // (when Com_LocOut is set) log line with label and text.
-    virtual void SendPacket(std::string_view label, std::string_view text,
-                            std::span<const std::uint8_t> request) = 0;
-    // Link state AwaitingClientReply (20), tick counter 0.
-    virtual void SetAwaitingClientReply() = 0;
-    // Queues the request as kind 'T' under "T<handle>", replacing that
-    // client's waiting request.
-    virtual void EnqueueClientRequest(std::int32_t handle,
-                                      std::span<const std::uint8_t> request) = 0;
-    // A client asked for line states / the SW state: keep polling them.
-    virtual void EnableANPoll() = 0;
-    virtual void EnableSWPoll() = 0;
+    virtual ~ClientRequestSink() = default;
+    // A client's request for the exchange: it goes out at once when the link
+    // waits for nothing and nothing is queued, otherwise it waits in the
+    // queue, replacing that client's earlier waiting request.
+    virtual void SubmitClientRequest(std::int32_t handle, std::span<const std::uint8_t> request) = 0;
+    // A client asked for line states / the SW state: keep polling them (the
+    // polls stop when clients stop asking).
+    virtual void ClientAskedForLineStates() = 0;
+    virtual void ClientAskedForSW() = 0;
 };
 
 // What the relay needs of the exchange data store.
@@ -76,12 +63,11 @@ public:
     virtual ~RelayStore() = default;
     virtual Snapshot ANSnapshot() const = 0;
     virtual Snapshot SWSnapshot() const = 0;
-    // Every request forwarded for a client passes here first.
-    virtual void WriteWatch(std::span<const std::uint8_t> request) = 0;
     // A client's identification (2) or configuration (13) request was
-    // answered: the store takes the reply as if it had asked itself.
-    virtual void DecodeInfoReply(std::span<const std::uint8_t> reply) = 0;
-    virtual void DecodeConfigurationReply(std::span<const std::uint8_t> reply) = 0;
+    // answered: the store takes the reply as if it had asked itself.  True
+    // when the exchange's picture changed (cached replies are stale).
+    virtual bool DecodeInfoReply(std::span<const std::uint8_t> reply) = 0;
+    virtual bool DecodeConfigurationReply(std::span<const std::uint8_t> reply) = 0;
 };
 
 } // namespace vantor

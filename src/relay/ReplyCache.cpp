@@ -40,6 +40,14 @@ double AgeMs(TDateTime now, TDateTime then) {
 }
 
 ReplyCache::ReplyCache(std::int32_t maxCache, Clock now) : now_(std::move(now)) {
+    Allocate(maxCache);
+}
+
+void ReplyCache::Allocate(std::int32_t maxCache) {
+    entries_.reset();
+    maxCache_ = 0;
+    next_ = 0;
+    count_ = 0;
     if (maxCache <= 0) return;
     try {
         // Not value-initialised: a large cache costs address space, not pages,

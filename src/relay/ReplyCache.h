@@ -45,6 +45,8 @@ public:
     // hold, leaves the cache off (MaxCache() then returns 0 so the caller can
     // store that back into its setting).
     ReplyCache(std::int32_t maxCache, Clock now);
+    // Forgets every entry and allocates maxCache new ones (as the constructor).
+    void Allocate(std::int32_t maxCache);
 
     std::int32_t MaxCache() const { return maxCache_; }
     std::uint32_t Count() const { return count_; }

@@ -8,7 +8,7 @@
 // all protocol work stays on the loop thread.  Every port failure is an
 // ECommError carrying the system error number (-1 for the port's own checks).
 //
-// The device itself sits behind platform/SerialDevice.h; a factory picks it
+// The device itself sits behind toolkit/SerialDevice.h; a factory picks it
 // (the real one by default, an in-memory one in tests).
 #include <condition_variable>
 #include <cstdint>
@@ -22,8 +22,7 @@
 #include <string_view>
 #include <thread>
 
-#include "platform/PosixSerialDevice.h"
-#include "platform/SerialDevice.h"
+#include "toolkit/SerialDevice.h"
 #include "toolkit/Component.h"
 #include "toolkit/EventLoop.h"
 
@@ -201,7 +200,7 @@ private:
 class TCustomComm : public TComponent {
 public:
     TCustomComm(TComponent* owner, EventLoop& loop,
-                SerialDeviceFactory factory = OpenPosixSerialDevice);
+                SerialDeviceFactory factory);
     ~TCustomComm() override;
     std::string ClassName() const override { return "TCustomComm"; }
 

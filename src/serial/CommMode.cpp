@@ -1,5 +1,7 @@
 #include "serial/CommMode.h"
 
+#include "toolkit/Strings.h"
+
 #include <array>
 #include <cctype>
 #include <string>
@@ -9,7 +11,7 @@ namespace vantor {
 
 namespace {
 
-std::string_view Trim(std::string_view s) {
+std::string_view TrimSpaces(std::string_view s) {
     while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
     while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
     return s;
@@ -121,7 +123,7 @@ std::optional<CommMode> ParseKeywords(std::string_view text) {
 } // namespace
 
 std::optional<CommMode> ParseCommMode(std::string_view text) {
-    text = Trim(text);
+    text = TrimSpaces(text);
     if (text.empty()) return std::nullopt;
     if (text.find('=') != std::string_view::npos) return ParseKeywords(text);
 
@@ -131,7 +133,7 @@ std::optional<CommMode> ParseCommMode(std::string_view text) {
     using Parser = bool (*)(std::string_view, CommMode&);
     static constexpr Parser parsers[] = {ParseBaud, ParseParity, ParseDataBits, ParseStopBits};
     for (std::size_t i = 0; i < fields.size(); ++i) {
-        const std::string_view field = Trim(fields[i]);
+        const std::string_view field = TrimSpaces(fields[i]);
         if (field.empty()) {
             if (i == 0) return std::nullopt; // the baud rate leads every mode text
             continue;
@@ -145,6 +147,29 @@ std::optional<CommMode> ParseCommMode(std::string_view text) {
         }
     }
     return mode;
+}
+
+std::string WithComPort(std::string_view text, int index) {
+    std::string result(text);
+    const std::string_view::size_type colon = text.find(':');
+    const std::string_view device = text.substr(0, colon);
+    if (device.size() == 4 && SameText(device.substr(0, 3), "COM")) {
+        result[3] = static_cast<char>('1' + index);
+        return result;
+    }
+    // A device path has no port digit to replace: the chosen COM port takes
+    // the place of the whole device name.
+    return "COM" + std::to_string(index + 1) +
+           std::string(colon == std::string_view::npos ? "" : text.substr(colon));
+}
+
+std::string WithBaudRate(std::string_view text, std::string_view baud) {
+    const std::string_view::size_type colon = text.find(':');
+    const std::string_view::size_type comma = text.find(',');
+    std::string next(colon == std::string_view::npos ? std::string_view() : text.substr(0, colon + 1));
+    next += baud;
+    if (comma != std::string_view::npos) next += text.substr(comma, 1000);
+    return next;
 }
 
 } // namespace vantor

@@ -19,7 +19,7 @@ public:
     static constexpr int AllocInCom = FrameReceiveBufferSize;
 
     TCommPack(TComponent* owner, EventLoop& loop,
-              SerialDeviceFactory factory = OpenPosixSerialDevice);
+              SerialDeviceFactory factory);
     std::string ClassName() const override { return "TCommPack"; }
 
     void WritePacket(std::uint8_t type, const std::uint8_t* data, int len);

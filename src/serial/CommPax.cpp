@@ -1,5 +1,7 @@
 #include "serial/CommPax.h"
 
+#include "toolkit/ScopedFlag.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
@@ -20,18 +22,6 @@ constexpr int kEchoTimeoutMs = 2000;
 void Show(TLabel* label, std::string_view text) {
     if (label) label->SetCaption(std::string(text));
 }
-
-// Clears a flag on every way out of a scope, exceptions included.
-class FlagReset {
-public:
-    explicit FlagReset(bool& flag) : flag_(flag) {}
-    ~FlagReset() { flag_ = false; }
-    FlagReset(const FlagReset&) = delete;
-    FlagReset& operator=(const FlagReset&) = delete;
-
-private:
-    bool& flag_;
-};
 
 } // namespace
 
@@ -157,8 +147,7 @@ void TCommPax::SetModemCommand(std::string_view text) {
 
 int TCommPax::ModemRequest(TLabel* label, int timeoutMs) {
     cancel_ = false;
-    modemActive_ = true;
-    FlagReset active(modemActive_);
+    const ScopedFlag active(modemActive_);
     const std::string_view command(modemCommand_.data());
     Show(label, command);
     modemInputLength_ = 0;

@@ -20,6 +20,7 @@
 
 #include "serial/Comm.h"
 #include "serial/FrameCodec.h"
+#include "serial/PacketPort.h"
 
 namespace vantor {
 
@@ -33,7 +34,7 @@ inline constexpr int ModemCancelled = -1;
 inline constexpr int ModemNoEcho = -2;
 inline constexpr int ModemTimedOut = -3;
 
-class TCommPax : public TComm {
+class TCommPax : public TComm, public PacketPort {
 public:
     using RxPacketEvent = std::function<void(TObject* sender, int count, const std::uint8_t* data)>;
     using RxChrEvent = std::function<void(TObject* sender, std::uint8_t chr)>;
@@ -44,7 +45,7 @@ public:
     static constexpr int ModemCommandSize = 202;
 
     TCommPax(TComponent* owner, EventLoop& loop,
-             SerialDeviceFactory factory = OpenPosixSerialDevice);
+             SerialDeviceFactory factory);
     // Stops the event thread while the receive machine still exists.
     ~TCommPax() override { Close(); }
     std::string ClassName() const override { return "TCommPax"; }
@@ -53,7 +54,8 @@ public:
     // that the 16-bit length cannot describe (Len > 65534) or a negative Len
     // raises ECommError and sends nothing.
     void WritePacket(std::uint8_t Type, const std::uint8_t* Data, int Len);
-    void WritePacket(std::uint8_t type, std::span<const std::uint8_t> data) {
+    bool IsOpen() const override { return TComm::IsOpen(); }
+    void WritePacket(std::uint8_t type, std::span<const std::uint8_t> data) override {
         WritePacket(type, data.data(), static_cast<int>(data.size()));
     }
     // One byte, doubled when Escape is set and it is 0xEE.

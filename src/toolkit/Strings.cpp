@@ -110,4 +110,9 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
 }
 
+std::string CutToField(std::string text, std::size_t capacity) {
+    if (text.size() > capacity) text.resize(capacity);
+    return text;
+}
+
 } // namespace vantor

@@ -2,6 +2,7 @@
 // Small text helpers with the framework's semantics (8-bit texts, ASCII case
 // rules), so that number parsing and case comparison behave the same
 // everywhere in the gateway.
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -29,5 +30,10 @@ std::string LowerCase(std::string_view text);
 std::string_view TrimView(std::string_view text);
 std::string Trim(std::string_view text);
 bool StartsWith(std::string_view text, std::string_view prefix);
+
+// Settings texts have a fixed capacity; a longer configured value is cut to
+// the field.
+inline constexpr std::size_t SettingsTextCapacity = 100;
+std::string CutToField(std::string text, std::size_t capacity = SettingsTextCapacity);
 
 } // namespace vantor

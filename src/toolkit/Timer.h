@@ -42,4 +42,21 @@ private:
     EventLoop::Handle handle_ = 0;
 };
 
+// Holds a timer stopped for the length of a scope and gives it back the state
+// it had, however the scope is left: a modal dialog suspends the tick this
+// way, so an exception out of the dialog cannot leave polling stopped.
+class TimerPause {
+public:
+    explicit TimerPause(TTimer& timer) : timer_(timer), wasEnabled_(timer.Enabled()) {
+        timer_.SetEnabled(false);
+    }
+    ~TimerPause() { timer_.SetEnabled(wasEnabled_); }
+    TimerPause(const TimerPause&) = delete;
+    TimerPause& operator=(const TimerPause&) = delete;
+
+private:
+    TTimer& timer_;
+    bool wasEnabled_;
+};
+
 } // namespace vantor

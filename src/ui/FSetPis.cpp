@@ -2,7 +2,7 @@
 
 namespace vantor {
 
-TFSetPis::TFSetPis(TApplication& app, TComponent* owner, LogSwitches switches,
+TFSetPis::TFSetPis(TApplication& app, TComponent* owner, LogSettings& switches,
                    const FormTranslator& translate)
     : TForm(app, owner), switches_(switches) {
     SetName("FSetPis");

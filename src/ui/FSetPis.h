@@ -1,24 +1,14 @@
 #pragma once
 // The log switches dialog: six check boxes for the six switches of the
 // [Log] section.  The switches change only when the dialog ends with OK.
+#include "toolkit/LogSettings.h"
 #include "ui/Dialog.h"
-
-#include <cstdint>
 
 namespace vantor {
 
-struct LogSwitches {
-    std::uint8_t& Com_In;
-    std::uint8_t& Com_PureIn;
-    std::uint8_t& Com_Out;
-    std::uint8_t& Com_LocOut;
-    std::uint8_t& TCPIP_In;
-    std::uint8_t& TCPIP_Out;
-};
-
 class TFSetPis : public TForm {
 public:
-    TFSetPis(TApplication& app, TComponent* owner, LogSwitches switches,
+    TFSetPis(TApplication& app, TComponent* owner, LogSettings& switches,
              const FormTranslator& translate);
     std::string ClassName() const override { return "TFSetPis"; }
 
@@ -34,7 +24,7 @@ public:
 
 private:
     void Store();
-    LogSwitches switches_;
+    LogSettings& switches_;
 };
 
 } // namespace vantor

@@ -4,8 +4,10 @@
 #include <filesystem>
 #include <system_error>
 
-#include "core/Settings.h"
+#include "accounting/AccountingFile.h"
+#include "accounting/AccountingSettings.h"
 #include "toolkit/Cp1250.h"
+#include "toolkit/Strings.h"
 #include "toolkit/TextSource.h"
 #include "toolkit/Timer.h"
 
@@ -79,9 +81,7 @@ TFSetUct::TFSetUct(TApplication& application, TComponent* owner, std::string pro
 TFSetUct::~TFSetUct() { DoDestroy(); }
 
 std::string TFSetUct::ResolvePath(std::string_view name) const {
-    if (name.find(':') != std::string_view::npos || (!name.empty() && name.front() == '/'))
-        return std::string(name);
-    return (fs::path(programDir_) / fs::path(std::string(name))).string();
+    return AccountingFile::PathFor(programDir_, name);
 }
 
 void TFSetUct::ButtonSearchClick() {
@@ -127,9 +127,7 @@ void TFSetUct::BitBtnOKClick() {
 }
 
 int EditAccountingSettings(const AccountingDialogParts& parts) {
-    const bool tickWasOn = parts.timerTick.Enabled();
-    parts.timerTick.SetEnabled(false);
-
+    const TimerPause pause(parts.timerTick);
     int result = mrCancel;
     {
         TFSetUct dialog(parts.application, parts.owner, parts.programDir, parts.texts,
@@ -146,7 +144,6 @@ int EditAccountingSettings(const AccountingDialogParts& parts) {
             parts.writeSetting("UctFile", parts.settings.UctFile);
         }
     }
-    parts.timerTick.SetEnabled(tickWasOn);
     return result;
 }
 

@@ -17,7 +17,7 @@ namespace vantor {
 
 class TextSource;
 class TTimer;
-struct Settings;
+struct AccountingSettings;
 
 class TFSetUct : public TForm {
 public:
@@ -60,7 +60,7 @@ private:
     std::string& uctFile_;
 };
 
-// The menu command "Účtování": suspends the tick, runs the dialog modally over
+// The menu command "Účtování": pauses the tick, runs the dialog modally over
 // the main window and, on OK, switches TimerUR by ReadUct and writes the three
 // settings to section Set.  Returns the dialog's modal result.
 struct AccountingDialogParts {
@@ -68,7 +68,7 @@ struct AccountingDialogParts {
     TComponent* owner; // the main window
     std::string programDir;
     const TextSource& texts;
-    Settings& settings;
+    AccountingSettings& settings;
     TTimer& timerTick;
     TTimer& timerUR;
     // Translates a freshly created dialog by its Tags (may be empty).

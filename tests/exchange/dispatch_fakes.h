@@ -11,7 +11,7 @@
 #include "exchange/DataStore.h"
 #include "exchange/PluginFeed.h"
 #include "exchange/ReplyDispatcher.h"
-#include "platform/FileAppender.h"
+#include "toolkit/FileAppender.h"
 #include "toolkit/LogWriter.h"
 #include "toolkit/TextSource.h"
 

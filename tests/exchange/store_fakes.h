@@ -2,7 +2,7 @@
 // Recording collaborators for the data store tests.
 #include "exchange/DataStore.h"
 #include "exchange/PluginFeed.h"
-#include "platform/FileAppender.h"
+#include "toolkit/FileAppender.h"
 #include "toolkit/TextSource.h"
 
 #include <map>

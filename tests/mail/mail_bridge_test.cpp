@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/DynamicLibrary.h"
+
 #include <array>
 #include <cstring>
 #include <deque>
@@ -237,7 +239,7 @@ protected:
         };
     }
     std::unique_ptr<TMailBridge> Bridge(MailLibraryOpener opener) {
-        auto b = std::make_unique<TMailBridge>(log, texts, counters, settings, std::move(opener));
+        auto b = std::make_unique<TMailBridge>(log, texts, counters, settings, std::move(opener), TempPath());
         b->Create();
         return b;
     }
@@ -627,7 +629,7 @@ TEST_F(MailBridgeTest, SystemLoaderWithoutTheLibraryLeavesTheBridgeUnbound) {
     const auto folder = std::filesystem::temp_directory_path() /
                         ("vantor-no-mail-library-" + std::to_string(::getpid()));
     std::filesystem::create_directories(folder);
-    auto bridge = Bridge(SystemMailLibraryOpener(folder.string()));
+    auto bridge = Bridge(SystemLibraryOpener(folder.string()));
     EXPECT_FALSE(bridge->Loaded());
     EXPECT_FALSE(bridge->Bound());
     EXPECT_FALSE(bridge->Initialise());

@@ -4,6 +4,7 @@
 // tests/mail/libs/partial_mail_library.cpp.
 #include "mail/MailBridge.h"
 #include "platform/DynamicLibrary.h"
+#include "platform/Paths.h"
 #include "toolkit/LogWriter.h"
 #include "toolkit/TextSource.h"
 
@@ -61,7 +62,7 @@ TEST(MailSharedLibrary, NineOfTenNamesLeaveTheBridgeUnbound) {
     NoTexts texts;
     NoCounters counters;
     Settings settings;
-    TMailBridge bridge(log, texts, counters, settings, SystemMailLibraryOpener(folder));
+    TMailBridge bridge(log, texts, counters, settings, SystemLibraryOpener(folder), TempPath());
     bridge.Create();
     EXPECT_TRUE(bridge.Loaded());
     EXPECT_FALSE(bridge.Bound());
@@ -82,7 +83,7 @@ TEST(MailSharedLibrary, AllTenNamesBindAndAreCalled) {
     NoCounters counters;
     Settings settings;
     {
-        TMailBridge bridge(log, texts, counters, settings, SystemMailLibraryOpener(folder));
+        TMailBridge bridge(log, texts, counters, settings, SystemLibraryOpener(folder), TempPath());
         bridge.Create();
         ASSERT_TRUE(bridge.Bound());
         bridge.Block().User = "u";

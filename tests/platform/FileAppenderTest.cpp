@@ -1,4 +1,4 @@
-#include "platform/FileAppender.h"
+#include "platform/PosixFileAppender.h"
 #include "platform/Paths.h"
 
 #include <gtest/gtest.h>

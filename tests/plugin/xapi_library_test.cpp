@@ -28,7 +28,7 @@ TEST(XapiSharedLibrary, BindsByTheCompilersNamesAndFeedsThePlugin) {
 
     NullLog log;
     VirtualLoop loop;
-    TXAPI xapi(log, loop, SystemPluginLibraryOpener(folder));
+    TXAPI xapi(log, loop, SystemLibraryOpener(folder));
     ASSERT_TRUE(xapi.Start());
     EXPECT_EQ(log.texts, (std::vector<std::string>{"Start", "Init"}));
 

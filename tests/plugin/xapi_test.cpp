@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/DynamicLibrary.h"
+
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -313,7 +315,7 @@ protected:
             ring.push_back(s);
             return static_cast<int>(ring.size() - 1) % 32;
         };
-        hooks.Enqueue = [this](char kind, int arg) { queued.emplace_back(kind, arg); };
+        hooks.QueueCommand = [this](int slot) { queued.emplace_back('#', slot); };
         xapi.Start();
         log.lines.clear();
     }
@@ -417,7 +419,7 @@ TEST_F(XapiTest, SystemLoaderWithoutTheLibraryReportsError) {
     const auto folder = std::filesystem::temp_directory_path() /
                         ("vantor-no-plugin-library-" + std::to_string(::getpid()));
     std::filesystem::create_directories(folder);
-    TXAPI xapi(log, loop, SystemPluginLibraryOpener(folder.string()));
+    TXAPI xapi(log, loop, SystemLibraryOpener(folder.string()));
     EXPECT_FALSE(xapi.Start());
     EXPECT_FALSE(xapi.Loaded());
     EXPECT_EQ(Labels("XAPI"), (std::vector<std::string>{"Error"}));

@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/SerialDevice.h"
+#include "toolkit/SerialDevice.h"
 
 namespace vantor::test {
 

@@ -106,7 +106,7 @@ protected:
 
     PseudoTerminal pty;
     VirtualLoop loop;
-    TComm comm{nullptr, loop};
+    TComm comm{nullptr, loop, OpenPosixSerialDevice};
 };
 
 TEST(SerialDeviceNames, ClassicNamesMapToLinuxDevices) {
@@ -121,7 +121,7 @@ TEST(SerialDeviceNames, ClassicNamesMapToLinuxDevices) {
 
 TEST(SerialDeviceOpen, MissingDevicesAndPlainFilesAreRefused) {
     VirtualLoop loop;
-    TComm comm(nullptr, loop);
+    TComm comm(nullptr, loop, OpenPosixSerialDevice);
     comm.SetDeviceName("/dev/no-such-serial-device");
     try {
         comm.Open();
@@ -266,7 +266,7 @@ TEST_F(OnPseudoTerminal, ClosedPortCanBeOpenedAgainAtOnce) {
     EXPECT_TRUE(comm.IsOpen());
     if (geteuid() != 0) {
         // Exclusive while open (root is exempt from the kernel's exclusive mode).
-        TComm second(nullptr, loop);
+        TComm second(nullptr, loop, OpenPosixSerialDevice);
         second.SetDeviceName(pty.slave());
         try {
             second.Open();

@@ -1,7 +1,6 @@
 #pragma once
 // Durable appends for the accounting file: an exchange record that the gateway
 // has taken over must be on disk before the next one is asked for.
-#include <memory>
 #include <string>
 #include <string_view>
 
@@ -17,7 +16,5 @@ public:
     virtual bool Append(const std::string& path, std::string_view bytes) = 0;
     virtual std::string errorText() const = 0;
 };
-
-std::unique_ptr<FileAppender> MakeFileAppender();
 
 } // namespace vantor

@@ -1,0 +1,319 @@
+#include "core/Gateway.h"
+
+#include <filesystem>
+
+#include "nls/TextIds.h"
+#include "serial/Comm.h"
+#include "serial/CommMode.h"
+#include "toolkit/Desktop.h"
+#include "toolkit/Forms.h"
+#include "toolkit/IniFile.h"
+#include "toolkit/ServerSocket.h"
+#include "toolkit/StringList.h"
+#include "ui/AboutBox.h"
+
+namespace vantor {
+
+namespace {
+
+// "X.EXE" -> "X.INI"; a program file without an extension gets one.
+std::string ConfigPathFor(const std::string& programPath) {
+    std::filesystem::path path(programPath);
+    path.replace_extension(".INI");
+    return path.string();
+}
+
+std::string DirectoryOf(const std::string& programPath) {
+    std::string dir = std::filesystem::path(programPath).parent_path().string();
+    return dir.empty() ? std::string(".") : dir;
+}
+
+// "Error accessing specified device (Error: 2) " without its closing blank.
+std::string TrimmedReason(std::string text) {
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    return text;
+}
+
+std::unique_ptr<TServerSocket> MakeListener(const GatewayEnvironment& env, TComponent* owner) {
+    if (!env.serverSocketFactory) throw std::logic_error("the gateway needs a listening socket");
+    return env.serverSocketFactory(owner);
+}
+
+std::unique_ptr<FileAppender> MakeAppender(const GatewayEnvironment& env) {
+    return env.fileAppenderFactory ? env.fileAppenderFactory() : nullptr;
+}
+
+std::vector<std::string> LanguageFolders(const GatewayEnvironment& env) {
+    return env.languageFolders.empty() ? TLanguageTable::DefaultFolders(DirectoryOf(env.programPath))
+                                       : env.languageFolders;
+}
+
+} // namespace
+
+Gateway::Gateway(TApplication& application, const Window& window, GatewayEnvironment environment)
+    : app_(application), window_(window.hooks), env_(std::move(environment)),
+      programDir_(DirectoryOf(env_.programPath)), configFileName_(ConfigPathFor(env_.programPath)),
+      config_(configFileName_),
+      language_(LanguageFolders(env_)),
+      log_(window.logList, window.statusBar, application.Loop()), formatter_(language_),
+      accountingFile_(programDir_, MakeAppender(env_)), store_(log_, application.Loop()),
+      plugin_(log_, application.Loop(), env_.libraryOpener),
+      mail_(log_, language_, store_, settings_, env_.libraryOpener, env_.tempFolder),
+      commPax_(window.owner, application.Loop(), env_.serialDeviceFactory),
+      cache_(0, [&application] { return application.Loop().now(); }),
+      serverSocket_(MakeListener(env_, window.owner)), serverRelay_(*serverSocket_, log_, language_),
+      relayStore_(store_),
+      link_(ExchangeLink::Parts{window.owner, application.Loop(), settings_, commPax_, store_, mail_,
+                                log_, language_, formatter_, dispatcher_, window.hooks, &plugin_}),
+      relay_(ClientRelay::Parts{application.Loop(), settings_, settings_, log_, language_,
+                                formatter_, cache_, records_, link_, relayStore_, serverRelay_}),
+      dispatcher_(ReplyDispatcher::Parts{
+          link_, store_, settings_, settings_, log_, language_, mail_, relay_, accountingFile_,
+          records_,
+          [&application](std::string_view text, std::string_view caption, unsigned flags) {
+              return application.GetDesktop().MessageBox(text, caption, flags);
+          },
+          GatewayVersionText()}),
+      xapiCommands_(plugin_, log_,
+                    XapiCommandHandler::Hooks{
+                        [this](std::span<const std::uint8_t, 88> record) {
+                            return store_.StoreCommand(record);
+                        },
+                        [this](int slot) { link_.Enqueue(RequestKind::PluginCommand, slot); },
+                        [this](std::string_view number) { return prefixes_.Substitute(number); }}) {
+    commPax_.SetName("CommPax1");
+    commPax_.SetMaxPacketSize(512);
+    commPax_.SetDeviceName("Com2");
+    commPax_.OnRxPacket = [this](TObject*, int count, const std::uint8_t* data) {
+        link_.HandleFrame(count, data);
+    };
+    commPax_.OnRxChr = [this](TObject*, std::uint8_t chr) { link_.HandleChar(chr); };
+    commPax_.OnDeviceLost = [this](TObject*, int error) {
+        log_.WriteLog("!Err", "Serial device lost: " + commPax_.DeviceName() + " (Error: " +
+                                  std::to_string(error) + ")");
+    };
+    store_.SetPluginFeed(&plugin_);
+    dispatcher_.SetPluginFeed(&plugin_);
+    plugin_.OnCommandMessage = [this](long lParam) { xapiCommands_.HandleMessage(lParam); };
+    serverRelay_.Attach(relay_);
+}
+
+Gateway::~Gateway() {
+    // Nothing may reach the parts through the component callbacks while they go.
+    plugin_.OnCommandMessage = nullptr;
+    commPax_.OnRxPacket = nullptr;
+    commPax_.OnRxChr = nullptr;
+    commPax_.OnDeviceLost = nullptr;
+    store_.SetPluginFeed(nullptr);
+}
+
+// ---------------------------------------------------------------------------
+// Start-up, in its fixed order.
+
+void Gateway::Start(bool hidden) {
+    log_.OnLine = env_.logMirror;
+    log_.WriteLog("----", "Start Tarvo Vantor ----");
+    if (env_.serviceMode && env_.serviceEventLog) env_.serviceEventLog("Start", 4);
+
+    ReadConfiguration();
+
+    // Sizes and periods come from the configuration.  The cache is allocated
+    // only by an instance that serves clients; a failed allocation switches
+    // it off.
+    link_.ApplyTimerPeriods();
+    cache_.Allocate(env_.serviceRunningElsewhere ? 0 : settings_.MaxCache);
+    settings_.MaxCache = cache_.MaxCache();
+    link_.SetHideToTrayRequested(hidden);
+
+    if (env_.serviceRunningElsewhere) {
+        log_.WriteLog("----", "NT Service -----------");
+    } else {
+        OpenListeningSocket();
+        OpenSerialPortAtStart();
+        link_.InitialRequestSet();
+    }
+    StartMailBridge();
+    if (settings_.XAPI) StartPlugin();
+    link_.TimerTick().SetEnabled(true);
+}
+
+void Gateway::ReadConfiguration() {
+    ConfigReader reader(config_);
+
+    settings_.Lang = reader.ReadLanguage();
+    language_.SetLanguage(settings_.Lang);
+    language_.Close();
+    if (!config_.Exists()) {
+        language_.Open();
+        language_.LoadTexts();
+        app_.GetDesktop().MessageBox(language_.Msg(msg::NoConfigurationFile),
+                                     language_.Msg(msg::WarningCaption), MB_ICONWARNING);
+        language_.Close();
+    }
+    LoadLanguage();
+
+    std::vector<std::string> warnings;
+    reader.ReadSettings(settings_, prefixes_, warnings);
+    for (const std::string& warning : warnings) log_.WriteLog("!Err", warning);
+}
+
+void Gateway::LoadLanguage() {
+    language_.Open();
+    window_.TranslateWindow(language_);
+    language_.LoadTexts();
+    language_.Close();
+}
+
+void Gateway::ReportStartupError(const std::string& line) {
+    log_.WriteLog("!Err", line);
+    ServiceErrorEvent(log_.StatusText());
+}
+
+void Gateway::ServiceErrorEvent(const std::string& text) {
+    if (env_.serviceMode && env_.serviceEventLog) env_.serviceEventLog(text, 1);
+}
+
+void Gateway::OpenListeningSocket() {
+    if (!serverRelay_.Open(settings_.IPPort)) ServiceErrorEvent(log_.StatusText());
+}
+
+std::optional<std::string> Gateway::OpenSerialPort(const std::string& settingsText) {
+    try {
+        if (!commPax_.Set(settingsText))
+            throw ECommError("Invalid port settings text \"" + settingsText + "\"", -1);
+        commPax_.Open();
+        return std::nullopt;
+    } catch (const std::exception& e) {
+        return TrimmedReason(e.what());
+    }
+}
+
+void Gateway::OpenSerialPortAtStart() {
+    if (const auto failure = OpenSerialPort(settings_.Port)) {
+        // The reason follows the settings text, so a technician sees why.
+        ReportStartupError(language_.Msg(msg::SerialPortOpenFailed) + settings_.Port + " (" +
+                           *failure + ")");
+        return;
+    }
+    log_.WriteLog("-OK-", language_.Msg(msg::SerialPortOpened) + settings_.Port);
+}
+
+void Gateway::StartMailBridge() {
+    mail_.Create();
+    mail_.LoadSettings(config_, language_);
+    if (env_.serviceRunningElsewhere) return;
+    if (mail_.Initialise()) {
+        log_.WriteLog("-OK-", language_.Msg(msg::MailConnected));
+    } else {
+        log_.WriteLog("!Err", language_.Msg(msg::MailConnectFailed));
+        ServiceErrorEvent(language_.Msg(msg::MailConnectFailed));
+    }
+}
+
+void Gateway::StartPlugin() {
+    if (!plugin_.Start()) return;
+    // A fresh picture for the plug-in: the link starts over and the personal
+    // data and short numbers are downloaded anew.
+    store_.SetBlockCounter(0);
+    link_.InitialRequestSet();
+    link_.Enqueue(RequestKind::PersonalData, 0);
+}
+
+// ---------------------------------------------------------------------------
+// Shut-down, in its fixed order.
+
+void Gateway::SwitchOffIndicators() {
+    store_.ClearCounters();
+    link_.SendPacket(">COM", language_.Msg(msg::ClearingIndicators),
+                     store_.BuildRequest(RequestKind::MessageCounters));
+}
+
+void Gateway::Stop() {
+    link_.StopTimers();
+    link_.ClearQueues();
+    records_ = AccountingRecordList();
+    if (commPax_.IsOpen()) commPax_.Close();
+    log_.Clear();
+    serverRelay_.Close();
+    mail_.Close();
+    if (settings_.XAPI) plugin_.Stop();
+}
+
+// ---------------------------------------------------------------------------
+// Commands.
+
+bool Gateway::TogglePolling() {
+    TTimer& tick = link_.TimerTick();
+    tick.SetEnabled(!tick.Enabled());
+    return tick.Enabled();
+}
+
+bool Gateway::ChoosePort(int index) {
+    link_.TimerMSG().SetEnabled(false);
+    link_.TimerSMS().SetEnabled(false);
+    if (commPax_.IsOpen()) commPax_.Close();
+    settings_.Port = WithComPort(settings_.Port, index);
+    WriteSetting("Set", "Port", settings_.Port);
+    if (OpenSerialPort(settings_.Port)) {
+        log_.SetStatusText(language_.Msg(msg::SerialPortCannotOpen));
+        return false;
+    }
+    log_.SetStatusText("");
+    link_.RestartAfterPortChoice();
+    return true;
+}
+
+bool Gateway::ChangeBaudRate(std::string_view baud) {
+    const TimerPause pause(link_.TimerTick());
+    const std::string next = WithBaudRate(settings_.Port, baud);
+    if (commPax_.IsOpen()) commPax_.Close();
+    settings_.Port = next;
+    // A text the port cannot take leaves it closed, like a failed open.
+    return !OpenSerialPort(next).has_value();
+}
+
+void Gateway::SavePortSettings() { WriteSetting("Set", "Port", settings_.Port); }
+
+void Gateway::SwitchLanguage(const std::string& code) {
+    settings_.Lang = code;
+    WriteSetting("Set", "Lang", code);
+    language_.SetLanguage(code);
+    window_.TranslateWindow(language_);
+    language_.LoadTexts();
+    language_.Close();
+}
+
+bool Gateway::TogglePlugin() {
+    const bool wasOn = settings_.XAPI != 0;
+    settings_.XAPI = wasOn ? 0 : 1;
+    if (wasOn)
+        plugin_.Stop();
+    else
+        StartPlugin();
+    WriteSetting("Set", "XAPI", settings_.XAPI ? "1" : "0");
+    return settings_.XAPI != 0;
+}
+
+void Gateway::ShowPluginUsers(int left, int top, int width, int height) {
+    if (!plugin_.Active()) return;
+    std::vector<std::string> texts;
+    const TStringList& list = language_.Texts();
+    for (int i = 0; i < list.Count(); ++i) texts.push_back(list[i]);
+    plugin_.Users(left, top, width, height, texts);
+}
+
+void Gateway::SaveLogSettings() {
+    ConfigWriter writer(config_, log_);
+    writer.WriteSwitch("Log", "Com_In", settings_.Com_In);
+    writer.WriteSwitch("Log", "Com_PureIn", settings_.Com_PureIn);
+    writer.WriteSwitch("Log", "Com_Out", settings_.Com_Out);
+    writer.WriteSwitch("Log", "Com_LocOut", settings_.Com_LocOut);
+    writer.WriteSwitch("Log", "TCP/IP_In", settings_.TCPIP_In);
+    writer.WriteSwitch("Log", "TCP/IP_Out", settings_.TCPIP_Out);
+}
+
+bool Gateway::WriteSetting(std::string_view section, std::string_view key, std::string_view value) {
+    return ConfigWriter(config_, log_).Write(section, key, value);
+}
+
+} // namespace vantor

@@ -1,0 +1,215 @@
+#pragma once
+// The running gateway: owns every part (serial packet component, listening
+// socket and relay with its reply cache, request queue and link cycle with
+// its timers, reply dispatch, data store, accounting file and record list,
+// mail bridge, plug-in binding, language table, traffic log, prefix table)
+// and wires them together once, in construction order, through the small
+// interfaces each part declares.  Constructing it has no visible effect;
+// Start() carries out the start-up in its fixed order and SwitchOffIndicators()
+// then Stop() the shut-down in its fixed order.  The parts are freed in the
+// reverse order of their declaration when the gateway goes.
+//
+// The main window (TMainForm) keeps what is the window's: controls, menus,
+// the tray icon and dialogs.  The gateway reaches back to it only through
+// GatewayWindow.
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "accounting/AccountingFile.h"
+#include "accounting/AccountingRecordList.h"
+#include "core/Configuration.h"
+#include "core/ExchangeLink.h"
+#include "core/PrefixTable.h"
+#include "core/Settings.h"
+#include "core/TrafficLog.h"
+#include "exchange/CommandFormatter.h"
+#include "exchange/DataStore.h"
+#include "exchange/ReplyDispatcher.h"
+#include "mail/MailBridge.h"
+#include "nls/LanguageTable.h"
+#include "plugin/XAPI.h"
+#include "plugin/XapiCommands.h"
+#include "relay/ClientRelay.h"
+#include "relay/DataStoreRelay.h"
+#include "relay/ReplyCache.h"
+#include "relay/ServerSocketRelay.h"
+#include "serial/CommPax.h"
+#include "toolkit/FileAppender.h"
+#include "toolkit/IniFile.h"
+#include "toolkit/SerialDevice.h"
+#include "toolkit/SymbolSource.h"
+#include "toolkit/Timer.h"
+
+namespace vantor {
+
+class TApplication;
+class TListBox;
+class TServerSocket;
+class TStatusBar;
+
+// What the program entry knows before the gateway exists, and the outer
+// edges it hands in: the program entry gives the platform's real devices,
+// tests give fakes.
+struct GatewayEnvironment {
+    // The command line as separate arguments (argv[0] first) and as one text.
+    std::vector<std::string> arguments;
+    std::string commandLine;
+    // The program file: the configuration file is this path with the
+    // extension ".INI"; relative accounting files and the outside libraries
+    // lie in its directory.
+    std::string programPath;
+    // Where language files are looked for, in order (default: the program's
+    // directory, then the installed data directory).
+    std::vector<std::string> languageFolders;
+    // The system's temporary folder with its trailing '/' (the mail
+    // library's default work folder).
+    std::string tempFolder = "/tmp/";
+    bool serviceMode = false;
+    bool serviceRunningElsewhere = false;
+    // Entry of the service event log (type 1 error, 4 information); unset
+    // outside service mode.
+    std::function<void(const std::string& message, int type)> serviceEventLog;
+    // Opens the serial device by name.
+    SerialDeviceFactory serialDeviceFactory;
+    // Makes the listening socket component.
+    std::function<std::unique_ptr<TServerSocket>(TComponent* owner)> serverSocketFactory;
+    // Loads an outside library by its "X.dll" name (unset: none can load).
+    SymbolSourceOpener libraryOpener;
+    // Makes the accounting file's appender.
+    std::function<std::unique_ptr<FileAppender>()> fileAppenderFactory;
+    // Receives every traffic-log line as the list shows it (headless and
+    // service mode print them on standard output).
+    std::function<void(const std::string& line)> logMirror;
+};
+
+// What the gateway needs of its window.
+class GatewayWindow : public TrayIconHost {
+public:
+    // Translates the window's captions and menus by Tag from the open
+    // language file, and marks the current language in its menu.
+    virtual void TranslateWindow(TLanguageTable& language) = 0;
+};
+
+class Gateway {
+public:
+    // The window parts the gateway lives in: the timers' owner, the log
+    // list and the status line.
+    struct Window {
+        GatewayWindow& hooks;
+        TComponent* owner;
+        TListBox& logList;
+        TStatusBar& statusBar;
+    };
+
+    Gateway(TApplication& application, const Window& window, GatewayEnvironment environment);
+    ~Gateway();
+    Gateway(const Gateway&) = delete;
+    Gateway& operator=(const Gateway&) = delete;
+
+    // ---- start and stop ----
+    // The start-up, in its fixed order: the start line, configuration and
+    // language, listening socket, serial port, initial requests, mail bridge,
+    // plug-in, TimerTick.  Beside a running service nothing is opened.
+    void Start(bool hidden);
+    // First step of the shut-down: no extension may keep a message-waiting
+    // light once the gateway is gone.
+    void SwitchOffIndicators();
+    // The rest of the shut-down, in its fixed order: timers, queues, record
+    // list, serial port, log list, socket, mail connection, plug-in.
+    void Stop();
+
+    // ---- what the window's commands do ----
+    // Holds the tick for the life of the returned object (a modal dialog).
+    [[nodiscard]] TimerPause PauseTick() { return TimerPause(link_.TimerTick()); }
+    // "Zastavit": switches the tick; returns whether it runs now.
+    bool TogglePolling();
+    // Opens the serial port on a settings text; the reason when it cannot.
+    std::optional<std::string> OpenSerialPort(const std::string& settingsText);
+    // The port choice: the n-th COM port (0 = COM1) replaces the device of
+    // the settings text, which is written; the port is opened anew and the
+    // link starts over.  False when it cannot be opened.
+    bool ChoosePort(int index);
+    // A baud rate from the menu: applied at once (not written).  False when
+    // the port could not be opened with it.
+    bool ChangeBaudRate(std::string_view baud);
+    // Writes the port settings text as it is now.
+    void SavePortSettings();
+    // Switches the language: written, captions and texts reloaded.
+    void SwitchLanguage(const std::string& code);
+    // Switches the plug-in on or off and writes XAPI; returns XAPI.
+    bool TogglePlugin();
+    // Shows the plug-in its users window over the given rectangle.
+    void ShowPluginUsers(int left, int top, int width, int height);
+    // Writes the six log switches (after the log dialog's OK).
+    void SaveLogSettings();
+    // Writes one value; a failed write is logged and false.
+    bool WriteSetting(std::string_view section, std::string_view key, std::string_view value);
+    // Translates a dialog by its Tags from its own language file.
+    void TranslateDialog(TForm& form) { language_.TranslateForm(form, true); }
+
+    // ---- the parts ----
+    Settings& Config() { return settings_; }
+    const PrefixTable& Prefixes() const { return prefixes_; }
+    TIniFile& ConfigFile() { return config_; }
+    const std::string& ConfigFileName() const { return configFileName_; }
+    const std::string& ProgramDirectory() const { return programDir_; }
+    const GatewayEnvironment& Environment() const { return env_; }
+    TrafficLog& Log() { return log_; }
+    TLanguageTable& LanguageTable() { return language_; }
+    ExchangeLink& Link() { return link_; }
+    TDataStore& Store() { return store_; }
+    TCommPax& CommPax1() { return commPax_; }
+    TServerSocket& ServerSocket1() { return *serverSocket_; }
+    ReplyCache& Cache() { return cache_; }
+    AccountingRecordList& AccountingRecords() { return records_; }
+    AccountingFile& Accounting() { return accountingFile_; }
+    TMailBridge& MailBridge() { return mail_; }
+    TXAPI& Plugin() { return plugin_; }
+
+private:
+    void ReadConfiguration();
+    void LoadLanguage();
+    void OpenListeningSocket();
+    void OpenSerialPortAtStart();
+    void StartMailBridge();
+    void StartPlugin();
+    // An "!Err" line, and in service mode an error event with the status line.
+    void ReportStartupError(const std::string& line);
+    void ServiceErrorEvent(const std::string& text);
+
+    TApplication& app_;
+    GatewayWindow& window_;
+    GatewayEnvironment env_;
+    std::string programDir_;
+    std::string configFileName_;
+    Settings settings_;
+    PrefixTable prefixes_;
+    TIniFile config_;
+    TLanguageTable language_;
+    TrafficLog log_;
+    CommandFormatter formatter_;
+    AccountingFile accountingFile_;
+    AccountingRecordList records_;
+    TDataStore store_;
+    TXAPI plugin_;
+    TMailBridge mail_;
+    TCommPax commPax_;
+    ReplyCache cache_;
+    std::unique_ptr<TServerSocket> serverSocket_;
+    ServerSocketRelay serverRelay_;
+    DataStoreRelay relayStore_;
+    // The link hands replies to the dispatch, the dispatch hands relayed
+    // replies to the relay, and the relay hands requests to the link: the
+    // link is made first with a reference to the dispatch that follows it,
+    // which it only uses once frames arrive.
+    ExchangeLink link_;
+    ClientRelay relay_;
+    ReplyDispatcher dispatcher_;
+    XapiCommandHandler xapiCommands_;
+};
+
+} // namespace vantor
