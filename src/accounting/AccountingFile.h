@@ -29,6 +29,8 @@ public:
     // success; a failure sets WriteFailed() and Error() until the next success.
     bool Append(std::string_view fileName, std::string_view record);
     bool WriteFailed() const { return writeFailed_; }
+    // Whether the next accounting request asks for the last record again.
+    bool AskAgain() const { return writeFailed_; }
     const std::string& Error() const { return error_; }
 
 private:

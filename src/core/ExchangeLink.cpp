@@ -3,6 +3,7 @@
 #include <exception>
 #include <utility>
 
+#include "accounting/AccountingFile.h"
 #include "core/Settings.h"
 #include "exchange/CommandFormatter.h"
 #include "exchange/DataStore.h"
@@ -30,8 +31,9 @@ std::uint32_t Period(std::int32_t ms) { return ms > 0 ? static_cast<std::uint32_
 
 ExchangeLink::ExchangeLink(const Parts& parts)
     : loop_(parts.loop), settings_(parts.settings), port_(parts.port), store_(parts.store),
-      mail_(parts.mail), log_(parts.log), texts_(parts.texts), formatter_(parts.formatter),
-      replies_(parts.replies), tray_(parts.tray), plugin_(parts.plugin) {
+      accounting_(parts.accounting), mail_(parts.mail), log_(parts.log), texts_(parts.texts),
+      formatter_(parts.formatter), replies_(parts.replies), tray_(parts.tray),
+      plugin_(parts.plugin) {
     for (int i = 0; i < 7; ++i) {
         timers_[i] = std::make_unique<TTimer>(parts.owner, loop_);
         timers_[i]->SetEnabled(false);
@@ -202,6 +204,9 @@ void ExchangeLink::ServeHead(RequestQueue::Entry& entry) {
 }
 
 void ExchangeLink::ServeOwn(RequestKind kind, std::int32_t argument) {
+    // An accounting record that did not make it into the file is asked for
+    // again (05) until it does.
+    if (kind == RequestKind::Accounting) argument = accounting_.AskAgain() ? 1 : 0;
     const std::vector<std::uint8_t> payload = store_.BuildRequest(kind, argument);
     // Without a payload nothing goes out; waiting would only end in a resend
     // of some earlier packet.
@@ -307,7 +312,8 @@ void ExchangeLink::SetPolling(bool on) { TimerTick().SetEnabled(on); }
 // ---- the poll timers ----
 
 void ExchangeLink::PollTimerFired(RequestKind kind) {
-    if (settings_.Com_LocOut && TimerTick().Enabled()) log_.WriteLog("<LOC", Msg(InfoOf(kind).text));
+    if (settings_.Com_LocOut && TimerTick().Enabled())
+        log_.WriteLog("<LOC", Msg(InfoOf(kind).text));
     Enqueue(kind, 0);
 }
 

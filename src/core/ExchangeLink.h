@@ -33,6 +33,7 @@
 
 namespace vantor {
 
+class AccountingFile;
 class CommandFormatter;
 class EventLoop;
 class LogWriter;
@@ -71,6 +72,7 @@ public:
         const Settings& settings;
         PacketPort& port;
         TDataStore& store;
+        const AccountingFile& accounting; // whether the last record is asked again
         MailPort& mail;
         LogWriter& log;
         TextSource& texts;
@@ -193,6 +195,7 @@ private:
     const Settings& settings_;
     PacketPort& port_;
     TDataStore& store_;
+    const AccountingFile& accounting_;
     MailPort& mail_;
     LogWriter& log_;
     TextSource& texts_;

@@ -44,8 +44,9 @@ std::unique_ptr<FileAppender> MakeAppender(const GatewayEnvironment& env) {
 }
 
 std::vector<std::string> LanguageFolders(const GatewayEnvironment& env) {
-    return env.languageFolders.empty() ? TLanguageTable::DefaultFolders(DirectoryOf(env.programPath))
-                                       : env.languageFolders;
+    return env.languageFolders.empty()
+               ? TLanguageTable::DefaultFolders(DirectoryOf(env.programPath))
+               : env.languageFolders;
 }
 
 } // namespace
@@ -53,18 +54,18 @@ std::vector<std::string> LanguageFolders(const GatewayEnvironment& env) {
 Gateway::Gateway(TApplication& application, const Window& window, GatewayEnvironment environment)
     : app_(application), window_(window.hooks), env_(std::move(environment)),
       programDir_(DirectoryOf(env_.programPath)), configFileName_(ConfigPathFor(env_.programPath)),
-      config_(configFileName_),
-      language_(LanguageFolders(env_)),
+      config_(configFileName_), language_(LanguageFolders(env_)),
       log_(window.logList, window.statusBar, application.Loop()), formatter_(language_),
       accountingFile_(programDir_, MakeAppender(env_)), store_(log_, application.Loop()),
       plugin_(log_, application.Loop(), env_.libraryOpener),
       mail_(log_, language_, store_, settings_, env_.libraryOpener, env_.tempFolder),
       commPax_(window.owner, application.Loop(), env_.serialDeviceFactory),
       cache_(0, [&application] { return application.Loop().now(); }),
-      serverSocket_(MakeListener(env_, window.owner)), serverRelay_(*serverSocket_, log_, language_),
-      relayStore_(store_),
-      link_(ExchangeLink::Parts{window.owner, application.Loop(), settings_, commPax_, store_, mail_,
-                                log_, language_, formatter_, dispatcher_, window.hooks, &plugin_}),
+      serverSocket_(MakeListener(env_, window.owner)),
+      serverRelay_(*serverSocket_, log_, language_), relayStore_(store_),
+      link_(ExchangeLink::Parts{window.owner, application.Loop(), settings_, commPax_, store_,
+                                accountingFile_, mail_, log_, language_, formatter_, dispatcher_,
+                                window.hooks, &plugin_}),
       relay_(ClientRelay::Parts{application.Loop(), settings_, settings_, log_, language_,
                                 formatter_, cache_, records_, link_, relayStore_, serverRelay_}),
       dispatcher_(ReplyDispatcher::Parts{
@@ -89,8 +90,8 @@ Gateway::Gateway(TApplication& application, const Window& window, GatewayEnviron
     };
     commPax_.OnRxChr = [this](TObject*, std::uint8_t chr) { link_.HandleChar(chr); };
     commPax_.OnDeviceLost = [this](TObject*, int error) {
-        log_.WriteLog("!Err", "Serial device lost: " + commPax_.DeviceName() + " (Error: " +
-                                  std::to_string(error) + ")");
+        log_.WriteLog("!Err", "Serial device lost: " + commPax_.DeviceName() +
+                                  " (Error: " + std::to_string(error) + ")");
     };
     store_.SetPluginFeed(&plugin_);
     dispatcher_.SetPluginFeed(&plugin_);

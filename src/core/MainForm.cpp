@@ -37,8 +37,8 @@ TMainForm::TMainForm(TApplication& app, GatewayEnvironment environment)
     SetPosition(poScreenCenter);
     BuildControls();
     BuildMenus();
-    gateway_ = std::make_unique<Gateway>(
-        app, Gateway::Window{*this, this, *ListBox1, *StatusBar1}, std::move(environment));
+    gateway_ = std::make_unique<Gateway>(app, Gateway::Window{*this, this, *ListBox1, *StatusBar1},
+                                         std::move(environment));
     OnActivate = [this](TObject*) { FormActivate(); };
     OnResize = [this](TObject*) { FormResize(); };
     OnClose = [this](TObject*, TCloseAction& action) { FormClose(action); };
@@ -157,9 +157,8 @@ void TMainForm::FormCreate() {
 
     Application().OnActiveFormChange = [this](TObject*) { MenuStateRefresh(); };
     MenuStateRefresh();
-    aboutBox_ = std::make_unique<TAboutBox>(Application(), this, [this](TForm& form) {
-        gateway_->TranslateDialog(form);
-    });
+    aboutBox_ = std::make_unique<TAboutBox>(
+        Application(), this, [this](TForm& form) { gateway_->TranslateDialog(form); });
 }
 
 void TMainForm::TranslateWindow(TLanguageTable& language) {

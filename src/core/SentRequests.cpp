@@ -4,8 +4,8 @@
 
 namespace vantor {
 
-void SentRequests::Record(std::uint8_t sequence, RequestKind kind, std::span<const std::uint8_t> payload,
-                          std::int32_t value) {
+void SentRequests::Record(std::uint8_t sequence, RequestKind kind,
+                          std::span<const std::uint8_t> payload, std::int32_t value) {
     auto record = std::make_unique<SentRequest>();
     record->kind = kind;
     record->firstByte = payload.empty() ? 0 : payload[0];

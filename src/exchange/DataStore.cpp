@@ -186,8 +186,8 @@ DecodeResult TDataStore::DecodeInfo(std::span<const std::uint8_t> reply) {
     std::memcpy(info_.data(), reply.data() + 1, n);
     if (info_[3] > MaxPersonalBlocks)
         ReportFault("Exchange announces " + std::to_string(info_[3]) +
-                           " personal-data blocks, only " + std::to_string(MaxPersonalBlocks) +
-                           " are read");
+                    " personal-data blocks, only " + std::to_string(MaxPersonalBlocks) +
+                    " are read");
     if (PluginActive()) plugin_->PutInfo(info_);
     if (configuration_[4] != 2) return {StatusWrongExchange, changed};
     if (configuration_[5] != 0) return {StatusAskUser, changed};
@@ -199,7 +199,7 @@ int TDataStore::DecodePortList(std::span<const std::uint8_t> reply) {
     std::size_t count = reply.size() < 3 ? 0 : (reply.size() - 3) / 4;
     if (count > MaxPorts) {
         ReportFault("Exchange lists " + std::to_string(count) + " ports, only " +
-                           std::to_string(MaxPorts) + " are kept");
+                    std::to_string(MaxPorts) + " are kept");
         count = MaxPorts;
     }
     std::array<std::uint8_t, PortNumberArraySize> numbers{};

@@ -131,10 +131,10 @@ void ReplyDispatcher::HandleInfo(std::span<const std::uint8_t> payload) {
         break;
     case StatusAskUser: {
         p_.link.SetPolling(false);
-        const int answer =
-            p_.messageBox ? p_.messageBox(InfoMessage(msg::ConfigurationUnverified),
-                                          Msg(msg::WarningCaption), MbIconQuestionYesNo)
-                          : 0;
+        const int answer = p_.messageBox
+                               ? p_.messageBox(InfoMessage(msg::ConfigurationUnverified),
+                                               Msg(msg::WarningCaption), MbIconQuestionYesNo)
+                               : 0;
         if (answer == IdYes) p_.link.SetPolling(true);
         text = Msg(msg::ConfigurationUnverifiedNote);
         break;

@@ -57,7 +57,8 @@ struct RequestKindInfo {
 };
 
 inline constexpr std::array<RequestKindInfo, 15> RequestKinds{{
-    // kind                           text                    name          style             cached mayRepeat startsLink
+    // kind                           text                    name          style             cached
+    // mayRepeat startsLink
     {RequestKind::LineStates, msg::LineStateRequest, "", SendStyle::Own, false, false, false},
     {RequestKind::Configuration, msg::Configuration, "", SendStyle::Own, true, false, true},
     {RequestKind::Queue, msg::Queue, "", SendStyle::Own, false, false, false},

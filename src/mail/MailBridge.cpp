@@ -71,8 +71,8 @@ TMailBridge::TMailBridge(LogWriter& log, TextSource& texts, MessageCounterTable&
                          const LogSettings& settings, MailLibraryOpener opener,
                          std::string tempFolder)
     : log_(log), texts_(texts), counters_(counters), settings_(settings),
-      opener_(std::move(opener)), tempFolder_(std::move(tempFolder)),
-      codec_{&Identity, &Identity} {}
+      opener_(std::move(opener)), tempFolder_(std::move(tempFolder)), codec_{&Identity, &Identity} {
+}
 
 TMailBridge::~TMailBridge() {
     // Never unload the library under an open connection.
@@ -126,8 +126,8 @@ void TMailBridge::LoadSettings(TIniFile& config, TextSource& texts) {
     block_.User = Cut(config.ReadString("M602", "Uzivatel", ""), cap);
     block_.Password =
         Cut(codec_.Decode(config.ReadString("M602", "Heslo", "")), MailSettings::PasswordCapacity);
-    block_.WorkDir =
-        Cut(config.ReadString("M602", "CestaKPracovnimuAdresari", DefaultWorkDir(tempFolder_)), cap);
+    block_.WorkDir = Cut(
+        config.ReadString("M602", "CestaKPracovnimuAdresari", DefaultWorkDir(tempFolder_)), cap);
     block_.TrapAddress = Cut(config.ReadString("Trapy", "AdresaPrijemce", ""), cap);
     const std::string type = config.ReadString("Trapy", "TypAdresyPrijemce", "");
     block_.TrapAddressType = type.empty() ? '\0' : type.front();

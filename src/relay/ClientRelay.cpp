@@ -59,7 +59,8 @@ void ClientRelay::ClientRead(RelaySocket& client) {
             return;
     } else if (command == CmdSW) {
         p_.link.ClientAskedForSW();
-        if (AnswerFromSnapshot(client, p_.store.SWSnapshot(), SWSnapshotMaxAgeMs, msg::SWState)) return;
+        if (AnswerFromSnapshot(client, p_.store.SWSnapshot(), SWSnapshotMaxAgeMs, msg::SWState))
+            return;
     } else if (command == CmdAccountingNext || command == CmdAccountingAgain) {
         if (AnswerAccounting(client, request)) return;
     }

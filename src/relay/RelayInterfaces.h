@@ -46,7 +46,8 @@ public:
     // A client's request for the exchange: it goes out at once when the link
     // waits for nothing and nothing is queued, otherwise it waits in the
     // queue, replacing that client's earlier waiting request.
-    virtual void SubmitClientRequest(std::int32_t handle, std::span<const std::uint8_t> request) = 0;
+    virtual void SubmitClientRequest(std::int32_t handle,
+                                     std::span<const std::uint8_t> request) = 0;
     // A client asked for line states / the SW state: keep polling them (the
     // polls stop when clients stop asking).
     virtual void ClientAskedForLineStates() = 0;

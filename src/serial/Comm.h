@@ -199,8 +199,7 @@ private:
 
 class TCustomComm : public TComponent {
 public:
-    TCustomComm(TComponent* owner, EventLoop& loop,
-                SerialDeviceFactory factory);
+    TCustomComm(TComponent* owner, EventLoop& loop, SerialDeviceFactory factory);
     ~TCustomComm() override;
     std::string ClassName() const override { return "TCustomComm"; }
 

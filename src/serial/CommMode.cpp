@@ -166,7 +166,8 @@ std::string WithComPort(std::string_view text, int index) {
 std::string WithBaudRate(std::string_view text, std::string_view baud) {
     const std::string_view::size_type colon = text.find(':');
     const std::string_view::size_type comma = text.find(',');
-    std::string next(colon == std::string_view::npos ? std::string_view() : text.substr(0, colon + 1));
+    std::string next(colon == std::string_view::npos ? std::string_view()
+                                                     : text.substr(0, colon + 1));
     next += baud;
     if (comma != std::string_view::npos) next += text.substr(comma, 1000);
     return next;

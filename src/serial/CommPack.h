@@ -18,8 +18,7 @@ public:
     // The receive buffer; a frame is accepted while L + 4 fits it.
     static constexpr int AllocInCom = FrameReceiveBufferSize;
 
-    TCommPack(TComponent* owner, EventLoop& loop,
-              SerialDeviceFactory factory);
+    TCommPack(TComponent* owner, EventLoop& loop, SerialDeviceFactory factory);
     std::string ClassName() const override { return "TCommPack"; }
 
     void WritePacket(std::uint8_t type, const std::uint8_t* data, int len);

@@ -44,8 +44,7 @@ public:
     static constexpr int ModemInputCapacity = 2040;
     static constexpr int ModemCommandSize = 202;
 
-    TCommPax(TComponent* owner, EventLoop& loop,
-             SerialDeviceFactory factory);
+    TCommPax(TComponent* owner, EventLoop& loop, SerialDeviceFactory factory);
     // Stops the event thread while the receive machine still exists.
     ~TCommPax() override { Close(); }
     std::string ClassName() const override { return "TCommPax"; }

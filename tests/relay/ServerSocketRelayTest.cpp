@@ -26,81 +26,53 @@
 #include "toolkit/LogWriter.h"
 #include "toolkit/TextSource.h"
 
+#include "FakeServerSocket.h"
+#include "Recorders.h"
+
 namespace vantor {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using namespace vantor::test;
 
-class RecordingLog : public LogWriter {
+// The link as the relay hands it requests.
+class SubmittedRequests : public ClientRequestSink {
 public:
-    void WriteLog(std::string_view label, std::string_view text) override {
-        lines.emplace_back(std::string(label), std::string(text));
+    void SubmitClientRequest(std::int32_t handle, std::span<const std::uint8_t> r) override {
+        submitted.emplace_back(handle, Bytes(r.begin(), r.end()));
     }
-    void WriteStatus(std::string_view, std::string_view) override {}
-    void SetStatusText(std::string_view text) override { status = text; }
-    std::vector<std::pair<std::string, std::string>> lines;
-    std::string status;
+    void ClientAskedForLineStates() override {}
+    void ClientAskedForSW() override {}
+    std::vector<std::pair<std::int32_t, Bytes>> submitted;
 };
 
-class NumberTexts : public TextSource {
+class NoStore : public RelayStore {
 public:
-    std::string Msg(int number) const override { return "M" + std::to_string(number); }
-    std::string Text(int) override { return {}; }
-};
-
-class FakeWinSocket : public TCustomWinSocket {
-public:
-    explicit FakeWinSocket(int handle) : handle_(handle) {}
-    int SocketHandle() const override { return handle_; }
-    std::string RemoteAddress() const override { return "192.168.1.20"; }
-    int RemotePort() const override { return 5000; }
-    bool Connected() const override { return true; }
-    int ReceiveLength() override { return 0; }
-    int ReceiveBuf(void*, int) override { return 0; }
-    int SendBuf(const void*, int count) override { return count; }
-    void Close() override {}
-
-private:
-    int handle_;
-};
-
-class FakeServer : public TServerSocket {
-public:
-    FakeServer() : TServerSocket(nullptr) {}
-    void Open() override {
-        if (refuse) throw ESocketError("Address already in use", 98);
-        SetActiveFlag(true);
-    }
-    void Close() override { SetActiveFlag(false); }
-    int LocalPort() const override { return Active() ? Port() : 0; }
-    int ActiveConnections() const override { return static_cast<int>(clients.size()); }
-    TCustomWinSocket* Connections(int i) const override {
-        return i >= 0 && i < ActiveConnections() ? clients[i] : nullptr;
-    }
-    bool refuse = false;
-    std::vector<TCustomWinSocket*> clients;
+    Snapshot ANSnapshot() const override { return {}; }
+    Snapshot SWSnapshot() const override { return {}; }
+    bool DecodeInfoReply(std::span<const std::uint8_t>) override { return false; }
+    bool DecodeConfigurationReply(std::span<const std::uint8_t>) override { return false; }
 };
 
 TEST(ServerSocketRelay, OpeningReportsOnTheLog) {
-    FakeServer server;
+    FakeServerSocket server;
     RecordingLog log;
     NumberTexts texts;
     ServerSocketRelay relay(server, log, texts);
     EXPECT_TRUE(relay.Open(1234));
     EXPECT_EQ(server.Port(), 1234);
-    EXPECT_EQ(log.lines.back(), (std::pair<std::string, std::string>{"-OK-", "M119"}));
+    EXPECT_EQ(log.lines.back(), (LogLine{"-OK-", "[119]"}));
     relay.Close();
     EXPECT_FALSE(server.Active());
 
     server.refuse = true;
     EXPECT_FALSE(relay.Open(1234));
-    EXPECT_EQ(log.lines.back().first, "!Err");
-    EXPECT_EQ(log.lines.back().second.rfind("M121", 0), 0u);
-    EXPECT_NE(log.lines.back().second.find("Address already in use"), std::string::npos);
+    EXPECT_EQ(log.lines.back().label, "!Err");
+    EXPECT_EQ(log.lines.back().text.rfind("[121]", 0), 0u);
+    EXPECT_NE(log.lines.back().text.find("Address already in use"), std::string::npos);
 }
 
 TEST(ServerSocketRelay, NotificationsShowOnTheStatusLineAndErrorsAreSilenced) {
-    FakeServer server;
+    FakeServerSocket server;
     RecordingLog log;
     NumberTexts texts;
     ServerSocketRelay binding(server, log, texts);
@@ -108,30 +80,15 @@ TEST(ServerSocketRelay, NotificationsShowOnTheStatusLineAndErrorsAreSilenced) {
     CommandFormatter formatter(texts);
     ReplyCache cache(0, [] { return 0.0; });
     AccountingRecordList records;
-    struct NoScheduler : RelayScheduler {
-        bool LinkIdleAndQueueEmpty() const override { return false; }
-        void RecordClientRequest(std::int32_t, std::span<const std::uint8_t>) override {}
-        void SendPacket(std::string_view, std::string_view,
-                        std::span<const std::uint8_t>) override {}
-        void SetAwaitingClientReply() override {}
-        void EnqueueClientRequest(std::int32_t, std::span<const std::uint8_t>) override {}
-        void EnableANPoll() override {}
-        void EnableSWPoll() override {}
-    } scheduler;
-    struct NoStore : RelayStore {
-        Snapshot ANSnapshot() const override { return {}; }
-        Snapshot SWSnapshot() const override { return {}; }
-        void WriteWatch(std::span<const std::uint8_t>) override {}
-        void DecodeInfoReply(std::span<const std::uint8_t>) override {}
-        void DecodeConfigurationReply(std::span<const std::uint8_t>) override {}
-    } store;
+    SubmittedRequests link;
+    NoStore store;
     PollLoop loop;
     ClientRelay relay(
-        {loop, settings, log, texts, formatter, cache, records, scheduler, store, binding});
+        {loop, settings, settings, log, texts, formatter, cache, records, link, store, binding});
+    server.Connect(11, "192.168.1.20");
+    FakeClientSocket& b = server.Connect(12, "192.168.1.20");
     binding.Attach(relay);
 
-    FakeWinSocket a(11), b(12);
-    server.clients = {&a, &b};
     server.OnListen(&server, nullptr);
     EXPECT_EQ(log.status, "OnListen");
     server.OnAccept(&server, nullptr);
@@ -152,36 +109,15 @@ TEST(ServerSocketRelay, NotificationsShowOnTheStatusLineAndErrorsAreSilenced) {
 
     EXPECT_TRUE(relay.FindClient(12));
     EXPECT_FALSE(relay.FindClient(13));
-    server.clients = {&a};
+    server.clients.pop_back();
     EXPECT_FALSE(relay.FindClient(12));
 }
 
 // ---- over real sockets ----
 
-class Scheduler : public RelayScheduler {
-public:
-    bool LinkIdleAndQueueEmpty() const override { return idle; }
-    void RecordClientRequest(std::int32_t handle, std::span<const std::uint8_t> r) override {
-        recorded.emplace_back(handle, Bytes(r.begin(), r.end()));
-    }
-    void SendPacket(std::string_view, std::string_view, std::span<const std::uint8_t>) override {}
-    void SetAwaitingClientReply() override { idle = false; }
-    void EnqueueClientRequest(std::int32_t handle, std::span<const std::uint8_t> r) override {
-        queued.emplace_back(handle, Bytes(r.begin(), r.end()));
-    }
-    void EnableANPoll() override {}
-    void EnableSWPoll() override {}
-    bool idle = true;
-    std::vector<std::pair<std::int32_t, Bytes>> recorded, queued;
-};
-
-class Store : public RelayStore {
+class Store : public NoStore {
 public:
     Snapshot ANSnapshot() const override { return {an, anTime}; }
-    Snapshot SWSnapshot() const override { return {}; }
-    void WriteWatch(std::span<const std::uint8_t>) override {}
-    void DecodeInfoReply(std::span<const std::uint8_t>) override {}
-    void DecodeConfigurationReply(std::span<const std::uint8_t>) override {}
     Bytes an;
     TDateTime anTime = 0;
 };
@@ -247,12 +183,12 @@ protected:
     CommandFormatter formatter{texts};
     ReplyCache cache{110, [this] { return loop.now(); }};
     AccountingRecordList records;
-    Scheduler scheduler;
+    SubmittedRequests link;
     Store store;
     PosixServerSocket server{nullptr, loop};
     ServerSocketRelay binding{server, log, texts};
     ClientRelay relay{
-        {loop, settings, log, texts, formatter, cache, records, scheduler, store, binding}};
+        {loop, settings, settings, log, texts, formatter, cache, records, link, store, binding}};
     int port = 0;
 };
 
@@ -263,15 +199,15 @@ TEST_F(RealSocketRelay, RequestGoesOutAndTheReplyComesBackToItsClient) {
     ASSERT_TRUE(RunUntil([&] { return server.ActiveConnections() == 2; }));
 
     alice.Send({0, 24, 5});
-    ASSERT_TRUE(RunUntil([&] { return !scheduler.recorded.empty(); }));
-    EXPECT_EQ(scheduler.recorded[0].second, (Bytes{0, 24, 5}));
+    ASSERT_TRUE(RunUntil([&] { return link.submitted.size() == 1; }));
+    EXPECT_EQ(link.submitted[0].second, (Bytes{0, 24, 5}));
     bob.Send({0, 24, 6});
-    ASSERT_TRUE(RunUntil([&] { return !scheduler.queued.empty(); }));
-    EXPECT_NE(scheduler.queued[0].first, scheduler.recorded[0].first) << "two clients, two handles";
+    ASSERT_TRUE(RunUntil([&] { return link.submitted.size() == 2; }));
+    EXPECT_NE(link.submitted[1].first, link.submitted[0].first) << "two clients, two handles";
 
     // The exchange's reply reaches Alice only.
     const Bytes reply = {0, 24, 5, 9, 9};
-    ASSERT_TRUE(relay.ReplyToClient(scheduler.recorded[0].first, reply, 0));
+    relay.ReplyToClient(link.submitted[0].first, reply, 0);
     Bytes got;
     ASSERT_TRUE(RunUntil([&] {
         auto more = alice.Available();
@@ -297,7 +233,8 @@ TEST_F(RealSocketRelay, LocalAnswersAndAGoneClient) {
 
     client.reset(); // hangs up
     ASSERT_TRUE(RunUntil([&] { return server.ActiveConnections() == 0; }));
-    EXPECT_FALSE(relay.ReplyToClient(handle, Bytes{0, 1}, 0));
+    EXPECT_FALSE(relay.FindClient(handle));
+    relay.ReplyToClient(handle, Bytes{0, 1}, 0); // nobody to send it to
     EXPECT_EQ(log.status.rfind("OnClientDisconnect", 0), 0u);
 }
 

@@ -9,6 +9,9 @@
 #include <unistd.h>
 
 #include "core/Settings.h"
+
+#include "Recorders.h"
+#include "TempFolder.h"
 #include "toolkit/Cp1250.h"
 #include "toolkit/TextSource.h"
 #include "toolkit/Timer.h"
@@ -17,13 +20,9 @@
 namespace vantor {
 namespace {
 
-namespace fs = std::filesystem;
+using namespace vantor::test;
 
-class NumberTexts : public TextSource {
-public:
-    std::string Msg(int number) const override { return "M" + std::to_string(number); }
-    std::string Text(int number) override { return {}; }
-};
+namespace fs = std::filesystem;
 
 class FSetUctTest : public ::testing::Test {
 protected:
@@ -157,8 +156,8 @@ TEST_F(FSetUctTest, UncreatableFileIsRefusedAndNothingChanges) {
         });
         EXPECT_EQ(EditAccountingSettings(Parts()), mrCancel) << name;
         ASSERT_EQ(desktop.messageBoxes.size(), 1u) << name;
-        EXPECT_EQ(desktop.messageBoxes[0].text, "M146");
-        EXPECT_EQ(desktop.messageBoxes[0].caption, "M137");
+        EXPECT_EQ(desktop.messageBoxes[0].text, "[146]");
+        EXPECT_EQ(desktop.messageBoxes[0].caption, "[137]");
         EXPECT_EQ(desktop.messageBoxes[0].flags & MB_ICONMASK, MB_ICONSTOP);
         EXPECT_EQ(settings.SendUct, 0);
         EXPECT_EQ(settings.UctFile, "DATA.NEW");

@@ -7,6 +7,7 @@
 #include "exchange/CommandFormatter.h"
 #include "exchange/DataStore.h"
 #include "exchange/PluginFeed.h"
+#include "toolkit/LogWriter.h"
 #include "toolkit/TextSource.h"
 
 #include <cstdio>
@@ -19,10 +20,10 @@ namespace {
 
 using namespace vantor;
 
-struct Hooks : DataStoreHooks {
-    void FlushReplyCache() override {}
-    void RestartShortsTimer() override {}
-    void ReportFault(std::string_view) override {}
+struct NullLog : LogWriter {
+    void WriteLog(std::string_view, std::string_view) override {}
+    void WriteStatus(std::string_view, std::string_view) override {}
+    void SetStatusText(std::string_view) override {}
 };
 
 // Touches every byte it is given, so a feed beyond the data shows up.
@@ -50,31 +51,25 @@ struct NumberTexts : TextSource {
     std::string Text(int n) override { return Msg(n); }
 };
 
-struct NoFile : FileAppender {
-    bool Append(const std::string&, std::string_view) override { return false; }
-    std::string errorText() const override { return "none"; }
-};
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 2) return 0;
-    static const char kinds[] = "AXCIVxFYps#USM";
-    Hooks hooks;
+    static const char kinds[] = "AXCIVxFYps#USMT";
+    NullLog log;
     TouchingFeed feed;
-    TDataStore store(
-        "/nonexistent", hooks, [] { return 0.0; }, std::make_unique<NoFile>());
+    TDataStore store(log, [] { return 0.0; });
     store.SetPluginFeed(&feed);
-    const char kind = kinds[data[0] % (sizeof kinds - 1)];
+    const RequestKind kind = *KindOfLetter(kinds[data[0] % (sizeof kinds - 1)]);
     std::vector<std::uint8_t> payload(data + 2, data + size);
 
     // Twice, so the second pass sees a store filled by the first.
     for (int pass = 0; pass < 2; ++pass) {
         store.SetBlockCounter(static_cast<int>(data[1]) - 8);
-        if (kind == 'A') store.LineStateFeed(payload, [](int) {});
+        if (kind == RequestKind::LineStates) store.LineStateFeed(payload, [](int) {});
         store.DecodeReply(kind, payload);
-        store.DecodeReply('V', payload);
-        store.DecodeReply('I', payload);
+        store.DecodeReply(RequestKind::PortList, payload);
+        store.DecodeReply(RequestKind::Identification, payload);
         store.SkipBlock(kind);
         store.BuildRequest(kind, data[1]);
     }

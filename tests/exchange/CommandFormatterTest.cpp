@@ -1,15 +1,27 @@
 // Digit alphabets and the log text of payloads.
 #include "exchange/CommandFormatter.h"
 #include "exchange/DigitEncoding.h"
-#include "store_fakes.h"
+#include "toolkit/TextSource.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
+#include <map>
+#include <string>
 #include <vector>
 
 namespace vantor {
 namespace {
+
+// Texts by number; a missing one is empty.
+struct MapTexts : TextSource {
+    std::map<int, std::string> msgs;
+    std::string Msg(int number) const override {
+        auto it = msgs.find(number);
+        return it == msgs.end() ? std::string() : it->second;
+    }
+    std::string Text(int number) override { return Msg(number); }
+};
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -72,7 +84,7 @@ protected:
         return fmt.format(Direction::Reply, p, cmd, dump);
     }
 
-    storetest::MapTexts texts;
+    MapTexts texts;
     CommandFormatter fmt{texts};
 };
 
@@ -115,7 +127,7 @@ TEST_F(FormatterTest, DumpAppendsUnconsumedBytes) {
 }
 
 TEST_F(FormatterTest, MissingTextsAndEmptyPayload) {
-    storetest::MapTexts none;
+    MapTexts none;
     CommandFormatter bare(none);
     EXPECT_EQ(bare.format(Direction::Request, Bytes{0x00, 0x16, 0x00}), " ");
     EXPECT_EQ(bare.format(Direction::Request, Bytes{}), "");

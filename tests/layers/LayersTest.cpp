@@ -1,9 +1,14 @@
-// The layers stay clean: Qt only in the desktop view, OS calls only in the
-// platform layer (and in the programs around the gateway: sim, tools, tests).
+// The layers stay clean: every module includes only the modules it declares
+// (the list src/CMakeLists.txt writes), Qt only in the desktop view, OS calls
+// only in the platform layer (and in the programs around the gateway: sim,
+// tools, tests).
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
 #include <regex>
 #include <string>
 #include <vector>
@@ -68,6 +73,52 @@ TEST(Layers, TheToolkitDependsOnNoFeatureModule) {
     std::vector<Hit> hits;
     for (const Hit& h : Find(Src / "toolkit", feature, {})) hits.push_back(h);
     EXPECT_TRUE(hits.empty()) << Describe(hits);
+}
+
+// module -> the modules it declares it uses, as the build wrote them.
+std::map<std::string, std::set<std::string>> DeclaredModules() {
+    std::map<std::string, std::set<std::string>> modules;
+    std::ifstream in(VANTOR_MODULE_LIST);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        const std::size_t colon = line.find(':');
+        if (colon == std::string::npos) continue;
+        std::set<std::string>& uses = modules[line.substr(0, colon)];
+        std::istringstream words(line.substr(colon + 1));
+        for (std::string word; words >> word;) uses.insert(word);
+    }
+    return modules;
+}
+
+TEST(Layers, EveryModuleIncludesOnlyTheModulesItDeclares) {
+    const auto modules = DeclaredModules();
+    ASSERT_FALSE(modules.empty()) << "no module list at " << VANTOR_MODULE_LIST;
+    const std::regex include(R"(^\s*#\s*include\s*"([a-z]+)/)");
+    std::vector<Hit> hits;
+    for (const auto& [name, uses] : modules) {
+        if (!fs::exists(Src / name)) continue;
+        for (const Hit& h : Find(Src / name, include, {})) {
+            std::smatch m;
+            std::regex_search(h.text, m, include);
+            const std::string used = m[1];
+            if (used != name && !uses.count(used) && fs::is_directory(Src / used))
+                hits.push_back({name + "/" + h.file, h.line,
+                                h.text + "   (" + name + " does not declare " + used + ")"});
+        }
+    }
+    EXPECT_TRUE(hits.empty()) << Describe(hits);
+}
+
+TEST(Layers, TheDeclaredModulesFormLayers) {
+    const auto modules = DeclaredModules();
+    ASSERT_TRUE(modules.count("toolkit"));
+    EXPECT_TRUE(modules.at("toolkit").empty()) << "the toolkit stands on nothing";
+    for (const auto& [name, uses] : modules) {
+        EXPECT_FALSE(uses.count("core")) << name << " reaches up into core";
+        EXPECT_FALSE(uses.count("desktop")) << name << " uses the Qt view";
+        if (name != "platform") EXPECT_FALSE(uses.count("platform")) << name << " uses the OS";
+    }
 }
 
 } // namespace

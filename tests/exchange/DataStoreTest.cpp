@@ -1,7 +1,9 @@
 // The exchange data store: request payloads, reply decoding, downloads,
-// counters, the command ring and the accounting file.
+// counters and the command ring.
 #include "exchange/DataStore.h"
-#include "store_fakes.h"
+
+#include "RecordingFeed.h"
+#include "Recorders.h"
 
 #include <gtest/gtest.h>
 
@@ -15,16 +17,10 @@ namespace vantor {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-using namespace storetest;
+using namespace vantor::test;
 
 class DataStoreTest : public ::testing::Test {
 protected:
-    TDataStore MakeStore() {
-        return TDataStore(
-            "/opt/gw", hooks, [this] { return clock; },
-            std::make_unique<MemoryAppender>(&files, &failAppend));
-    }
-
     // A port-list reply holding these numbers (digit codes of '1'..'9' and '0').
     static Bytes PortList(const std::vector<std::string>& numbers) {
         Bytes reply{0, 0x0E, 0};
@@ -38,39 +34,46 @@ protected:
         return reply;
     }
 
-    RecordingHooks hooks;
+    // Decodes and counts the replies that changed the exchange's picture.
+    int Decode(RequestKind kind, const Bytes& reply) {
+        const DecodeResult result = store.DecodeReply(kind, reply);
+        changes += result.exchangeChanged;
+        return result.status;
+    }
+
+    int changes = 0;
+    RecordingLog log; // faults: "!Err" lines
     RecordingFeed feed;
-    std::map<std::string, std::string> files;
-    bool failAppend = false;
     TDateTime clock = 46000.5;
-    TDataStore store = MakeStore();
+    TDataStore store{log, [this] { return clock; }};
 };
 
 TEST_F(DataStoreTest, FixedRequests) {
-    EXPECT_EQ(store.BuildRequest('A'), (Bytes{0x00, 0x16, 0x00}));
-    EXPECT_EQ(store.BuildRequest('X'), (Bytes{0x0E}));
-    EXPECT_EQ(store.BuildRequest('C'), (Bytes{0x0D}));
-    EXPECT_EQ(store.BuildRequest('I'), (Bytes{0x02}));
-    EXPECT_EQ(store.BuildRequest('V'), (Bytes{0x00, 0x0E, 0x00}));
-    EXPECT_EQ(store.BuildRequest('x'), (Bytes{0x00, 0x28, 0x00}));
-    EXPECT_EQ(store.BuildRequest('F'), (Bytes{0x21}));
-    EXPECT_EQ(store.BuildRequest('U'), (Bytes{0x04}));
-    EXPECT_EQ(store.BuildRequest('M'), (Bytes{0x01, 0x11, 0x00}));
-    EXPECT_TRUE(store.BuildRequest('T').empty());
-    EXPECT_TRUE(store.BuildRequest('?').empty());
+    EXPECT_EQ(store.BuildRequest(RequestKind::LineStates), (Bytes{0x00, 0x16, 0x00}));
+    EXPECT_EQ(store.BuildRequest(RequestKind::SWState), (Bytes{0x0E}));
+    EXPECT_EQ(store.BuildRequest(RequestKind::Configuration), (Bytes{0x0D}));
+    EXPECT_EQ(store.BuildRequest(RequestKind::Identification), (Bytes{0x02}));
+    EXPECT_EQ(store.BuildRequest(RequestKind::PortList), (Bytes{0x00, 0x0E, 0x00}));
+    EXPECT_EQ(store.BuildRequest(RequestKind::PortStructure), (Bytes{0x00, 0x28, 0x00}));
+    EXPECT_EQ(store.BuildRequest(RequestKind::Queue), (Bytes{0x21}));
+    EXPECT_EQ(store.BuildRequest(RequestKind::Accounting), (Bytes{0x04}));
+    EXPECT_EQ(store.BuildRequest(RequestKind::MessageCounters), (Bytes{0x01, 0x11, 0x00}));
+    EXPECT_TRUE(store.BuildRequest(RequestKind::Client).empty());
 }
 
 TEST_F(DataStoreTest, MessageSlotCounterCyclesThroughFour) {
     std::vector<int> slots;
-    for (int i = 0; i < 6; ++i) slots.push_back(store.BuildRequest('S').at(2));
+    for (int i = 0; i < 6; ++i) slots.push_back(store.BuildRequest(RequestKind::MessageSlot).at(2));
     EXPECT_EQ(slots, (std::vector<int>{0, 1, 2, 3, 0, 1}));
-    EXPECT_EQ(store.BuildRequest('S'), (Bytes{0x00, 0x01, 0x02}));
+    EXPECT_EQ(store.BuildRequest(RequestKind::MessageSlot), (Bytes{0x00, 0x01, 0x02}));
 }
 
 TEST_F(DataStoreTest, CallerDataRequestIsRelativeToLineOffset) {
-    store.DecodeReply('I', Bytes{0, 1, 2, 10, 3, 0, 0, 0}); // line offset 10
-    EXPECT_EQ(store.BuildRequest('Y', 14), (Bytes{0x00, 0x2F, 4}));
-    EXPECT_EQ(store.BuildRequest('Y', 3), (Bytes{0x00, 0x2F, 249})); // modulo 256
+    store.DecodeReply(RequestKind::Identification,
+                      Bytes{0, 1, 2, 10, 3, 0, 0, 0}); // line offset 10
+    EXPECT_EQ(store.BuildRequest(RequestKind::CallerData, 14), (Bytes{0x00, 0x2F, 4}));
+    EXPECT_EQ(store.BuildRequest(RequestKind::CallerData, 3),
+              (Bytes{0x00, 0x2F, 249})); // modulo 256
 }
 
 TEST_F(DataStoreTest, MessageAcknowledgement) {
@@ -86,45 +89,45 @@ TEST_F(DataStoreTest, SnapshotsKeepWholeReplyWithTimeAndAreCut) {
     Bytes an(300);
     std::iota(an.begin(), an.end(), 0);
     an[0] = 5; // stored whatever the result byte
-    EXPECT_EQ(store.DecodeReply('A', an), 0);
+    EXPECT_EQ(store.DecodeReply(RequestKind::LineStates, an).status, 0);
     EXPECT_EQ(store.ANLength(), 256u);
     EXPECT_EQ(store.ANSnapshot()[255], 255);
     EXPECT_EQ(store.ANTime(), 46000.5);
     EXPECT_EQ(store.LineCount(), 63);
 
     clock = 46001.0;
-    EXPECT_EQ(store.DecodeReply('X', Bytes(20, 9)), 0);
+    EXPECT_EQ(store.DecodeReply(RequestKind::SWState, Bytes(20, 9)).status, 0);
     EXPECT_EQ(store.SWLength(), 12u);
     EXPECT_EQ(store.SWTime(), 46001.0);
 
     // An empty reply changes nothing.
-    EXPECT_EQ(store.DecodeReply('A', Bytes{}), 0);
+    EXPECT_EQ(store.DecodeReply(RequestKind::LineStates, Bytes{}).status, 0);
     EXPECT_EQ(store.ANLength(), 256u);
 }
 
 TEST_F(DataStoreTest, ConfigurationFlushesCacheOnlyWhenChanged) {
     Bytes reply(17, 0);
     reply[5] = 2;
-    EXPECT_EQ(store.DecodeReply('C', reply), 128);
-    EXPECT_EQ(hooks.flushes, 1); // differs from the zeroed start value
-    EXPECT_EQ(store.DecodeReply('C', reply), 128);
-    EXPECT_EQ(hooks.flushes, 1);
+    EXPECT_EQ(Decode(RequestKind::Configuration, reply), 128);
+    EXPECT_EQ(changes, 1); // differs from the zeroed start value
+    EXPECT_EQ(Decode(RequestKind::Configuration, reply), 128);
+    EXPECT_EQ(changes, 1);
 
     Bytes longer = reply;
     longer.resize(25, 0x77); // bytes past 16 are not compared
-    EXPECT_EQ(store.DecodeReply('C', longer), 128);
-    EXPECT_EQ(hooks.flushes, 1);
+    EXPECT_EQ(Decode(RequestKind::Configuration, longer), 128);
+    EXPECT_EQ(changes, 1);
 
     reply[16] = 1; // the 16th configuration byte
-    EXPECT_EQ(store.DecodeReply('C', reply), 128);
-    EXPECT_EQ(hooks.flushes, 2);
+    EXPECT_EQ(Decode(RequestKind::Configuration, reply), 128);
+    EXPECT_EQ(changes, 2);
     EXPECT_EQ(store.Configuration()[15], 1);
 
     Bytes failed = reply;
     failed[0] = 9;
     failed[1] = 0x55;
-    EXPECT_EQ(store.DecodeReply('C', failed), 9);
-    EXPECT_EQ(hooks.flushes, 2);
+    EXPECT_EQ(Decode(RequestKind::Configuration, failed), 9);
+    EXPECT_EQ(changes, 2);
     EXPECT_EQ(store.Configuration()[0], 0);
 }
 
@@ -132,34 +135,35 @@ TEST_F(DataStoreTest, InfoCheckStatuses) {
     store.SetPluginFeed(&feed);
     const Bytes info{0, 0x12, 0x34, 0, 3, 0, 0, 0};
 
-    EXPECT_EQ(store.DecodeReply('I', info), 130); // configuration byte 4 not 2
+    EXPECT_EQ(store.DecodeReply(RequestKind::Identification, info).status,
+              130); // configuration byte 4 not 2
 
     Bytes config(17, 0);
     config[5] = 2;
     config[6] = 1;
-    store.DecodeReply('C', config);
-    EXPECT_EQ(store.DecodeReply('I', info), 131); // byte 5 not 0
+    store.DecodeReply(RequestKind::Configuration, config);
+    EXPECT_EQ(store.DecodeReply(RequestKind::Identification, info).status, 131); // byte 5 not 0
 
     config[6] = 0;
-    store.DecodeReply('C', config);
-    EXPECT_EQ(store.DecodeReply('I', info), 128);
+    store.DecodeReply(RequestKind::Configuration, config);
+    EXPECT_EQ(store.DecodeReply(RequestKind::Identification, info).status, 128);
     EXPECT_EQ(store.ExchangeInfo()[0], 0x12);
     EXPECT_EQ(store.ExchangeInfo()[3], 3);
     EXPECT_EQ(feed.lastInfo, (Bytes{0x12, 0x34, 0, 3, 0, 0, 0}));
 
-    EXPECT_EQ(store.DecodeReply('I', Bytes{4, 9, 9}), 4);
+    EXPECT_EQ(store.DecodeReply(RequestKind::Identification, Bytes{4, 9, 9}).status, 4);
     EXPECT_EQ(store.ExchangeInfo()[0], 0x12);
 }
 
 TEST_F(DataStoreTest, InfoChangeFlushesCacheAndLargeBlockCountIsReported) {
-    store.DecodeReply('I', Bytes{0, 1, 2, 3, 4});
-    EXPECT_EQ(hooks.flushes, 1);
-    store.DecodeReply('I', Bytes{0, 1, 2, 3, 4});
-    EXPECT_EQ(hooks.flushes, 1);
-    EXPECT_TRUE(hooks.faults.empty());
-    store.DecodeReply('I', Bytes{0, 1, 2, 3, 40});
-    EXPECT_EQ(hooks.flushes, 2);
-    EXPECT_EQ(hooks.faults.size(), 1u);
+    Decode(RequestKind::Identification, Bytes{0, 1, 2, 3, 4});
+    EXPECT_EQ(changes, 1);
+    Decode(RequestKind::Identification, Bytes{0, 1, 2, 3, 4});
+    EXPECT_EQ(changes, 1);
+    EXPECT_FALSE(log.HasLabel("!Err"));
+    Decode(RequestKind::Identification, Bytes{0, 1, 2, 3, 40});
+    EXPECT_EQ(changes, 2);
+    EXPECT_EQ(log.CountLabel("!Err"), 1);
     EXPECT_EQ(store.PersonalBlocks(), 30);
 }
 
@@ -167,7 +171,7 @@ TEST_F(DataStoreTest, PortListDecodesNumbersAndFeedsPlugin) {
     store.SetPluginFeed(&feed);
     Bytes reply = PortList({"201", "12", "3000"});
     reply.push_back(1); // a partial fourth entry is not a port
-    EXPECT_EQ(store.DecodeReply('V', reply), 0);
+    EXPECT_EQ(store.DecodeReply(RequestKind::PortList, reply).status, 0);
     ASSERT_EQ(store.PortCount(), 3);
     EXPECT_EQ(store.Port(0).Number(), "201");
     EXPECT_EQ(store.Port(1).Number(), "12");
@@ -179,22 +183,22 @@ TEST_F(DataStoreTest, PortListDecodesNumbersAndFeedsPlugin) {
     // An error reply changes nothing.
     Bytes failed = PortList({"9"});
     failed[0] = 1;
-    EXPECT_EQ(store.DecodeReply('V', failed), 0);
+    EXPECT_EQ(store.DecodeReply(RequestKind::PortList, failed).status, 0);
     EXPECT_EQ(store.PortCount(), 3);
 }
 
 TEST_F(DataStoreTest, PortListAboveCapacityIsCut) {
     std::vector<std::string> numbers;
     for (int i = 0; i < 60; ++i) numbers.push_back(std::to_string(100 + i));
-    store.DecodeReply('V', PortList(numbers));
+    store.DecodeReply(RequestKind::PortList, PortList(numbers));
     EXPECT_EQ(store.PortCount(), 56);
     EXPECT_EQ(store.Port(55).Number(), "155");
-    EXPECT_EQ(hooks.faults.size(), 1u);
-    EXPECT_EQ(store.BuildRequest('M').size(), 3u + 4 * 56);
+    EXPECT_EQ(log.CountLabel("!Err"), 1);
+    EXPECT_EQ(store.BuildRequest(RequestKind::MessageCounters).size(), 3u + 4 * 56);
 }
 
 TEST_F(DataStoreTest, CountersUseTheirArrangementAndExactNumbers) {
-    store.DecodeReply('V', PortList({"12", "123", "12"}));
+    store.DecodeReply(RequestKind::PortList, PortList({"12", "123", "12"}));
     EXPECT_EQ(store.FindPort("12"), 0);
     EXPECT_EQ(store.FindPort("123"), 1);
     EXPECT_EQ(store.FindPort("1"), 255);
@@ -204,37 +208,38 @@ TEST_F(DataStoreTest, CountersUseTheirArrangementAndExactNumbers) {
     EXPECT_EQ(store.AddCounters("12", 10, 0, 0, 0), 0); // 260 modulo 256
     EXPECT_EQ(store.SetCounters("999", 1, 1, 1, 1), 255);
 
-    EXPECT_EQ(store.BuildRequest('M'),
+    EXPECT_EQ(store.BuildRequest(RequestKind::MessageCounters),
               (Bytes{0x01, 0x11, 0x00, 4, 1, 1, 0, 1, 3, 2, 4, 0, 0, 0, 0}));
     store.ClearCounters();
-    EXPECT_EQ(store.BuildRequest('M'),
+    EXPECT_EQ(store.BuildRequest(RequestKind::MessageCounters),
               (Bytes{0x01, 0x11, 0x00, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
 }
 
 TEST_F(DataStoreTest, PortStructureQueueAndCallerDataFeeds) {
     store.SetPluginFeed(&feed);
-    store.DecodeReply('I', Bytes{0, 0, 0, 20, 0, 0, 0, 0}); // line offset 20
+    store.DecodeReply(RequestKind::Identification,
+                      Bytes{0, 0, 0, 20, 0, 0, 0, 0}); // line offset 20
 
     Bytes ports(150, 0);
     std::iota(ports.begin() + 3, ports.end(), 1);
-    store.DecodeReply('x', ports);
+    store.DecodeReply(RequestKind::PortStructure, ports);
     EXPECT_EQ(store.PortStructure()[0], 1);
     EXPECT_EQ(store.PortStructure()[143], 144);
     EXPECT_EQ(feed.lastPorts.size(), 144u);
 
-    EXPECT_EQ(store.DecodeReply('F', Bytes{0, 5, 6}), 0);
+    EXPECT_EQ(store.DecodeReply(RequestKind::Queue, Bytes{0, 5, 6}).status, 0);
     EXPECT_EQ(feed.lastFrontOffset, 20);
     EXPECT_EQ(feed.lastFront, (Bytes{5, 6}));
-    EXPECT_EQ(store.DecodeReply('F', Bytes{3, 5, 6}), 3);
+    EXPECT_EQ(store.DecodeReply(RequestKind::Queue, Bytes{3, 5, 6}).status, 3);
 
-    store.DecodeReply('A', Bytes{0, 0, 0, 8, 1, 2, 1, 2, 0, 0, 0});
+    store.DecodeReply(RequestKind::LineStates, Bytes{0, 0, 0, 8, 1, 2, 1, 2, 0, 0, 0});
     Bytes clip(14, 0);
     clip[2] = 2;
     clip[11] = '5';
     clip[12] = '5';
     clip[13] = '1';
     feed.calls.clear();
-    EXPECT_EQ(store.DecodeReply('Y', clip), 0);
+    EXPECT_EQ(store.DecodeReply(RequestKind::CallerData, clip).status, 0);
     EXPECT_EQ(feed.calls, (std::vector<std::string>{"PutCLIP", "PutStates"}));
     EXPECT_EQ(feed.lastCLIPLine, 22);
     EXPECT_EQ(feed.lastCLIP, (Bytes{'5', '5', '1'}));
@@ -243,35 +248,36 @@ TEST_F(DataStoreTest, PortStructureQueueAndCallerDataFeeds) {
 
     feed.active = false;
     feed.calls.clear();
-    store.DecodeReply('Y', clip);
-    store.DecodeReply('F', Bytes{0, 1});
+    store.DecodeReply(RequestKind::CallerData, clip);
+    store.DecodeReply(RequestKind::Queue, Bytes{0, 1});
     EXPECT_TRUE(feed.calls.empty());
 }
 
 // Runs the download as the dispatcher and the tick do, returning the block
-// numbers of the requests sent for kind `kind` ('p' then 's').
+// numbers of the requests sent for the personal data, then the short numbers.
 struct DownloadRun {
     std::vector<int> personal, shorts;
 };
 
-DownloadRun RunDownload(TDataStore& store, const std::function<Bytes(char, int)>& reply) {
+DownloadRun RunDownload(TDataStore& store, const std::function<Bytes(bool personal, int)>& reply) {
     DownloadRun run;
     store.SetBlockCounter(0);
-    char kind = 'p';
+    RequestKind kind = RequestKind::PersonalData;
     for (int guard = 0; guard < 200; ++guard) {
         const Bytes request = store.BuildRequest(kind);
         int status;
         if (request.empty()) {
             status = store.SkipBlock(kind);
         } else {
-            (kind == 'p' ? run.personal : run.shorts).push_back(request[2]);
-            status = store.DecodeReply(kind, reply(kind, request[2]));
+            (kind == RequestKind::PersonalData ? run.personal : run.shorts).push_back(request[2]);
+            status = store.DecodeReply(kind, reply(kind == RequestKind::PersonalData, request[2]))
+                         .status;
         }
         if (status == 129) {
             store.SetBlockCounter(store.BlockCounter() + 1);
-        } else if (kind == 'p') {
+        } else if (kind == RequestKind::PersonalData) {
             store.SetBlockCounter(0);
-            kind = 's';
+            kind = RequestKind::ShortNumbers;
         } else {
             break;
         }
@@ -281,13 +287,14 @@ DownloadRun RunDownload(TDataStore& store, const std::function<Bytes(char, int)>
 
 TEST_F(DataStoreTest, PersonalThenShortNumberDownload) {
     store.SetPluginFeed(&feed);
-    store.DecodeReply('I', Bytes{0, 0, 0, 0, 3, 0, 0, 0}); // three personal blocks
+    store.DecodeReply(RequestKind::Identification,
+                      Bytes{0, 0, 0, 0, 3, 0, 0, 0}); // three personal blocks
 
     // Personal word 0 points at 10 (block 0), word 40 (block 1) at 5 x 236,
     // word 70 (block 2) at 65 x 236 + 100 (block 65 only).
-    auto reply = [](char kind, int block) {
-        Bytes r(3 + (kind == 'p' ? 64 : 236), 0);
-        if (kind == 'p') {
+    auto reply = [](bool personal, int block) {
+        Bytes r(3 + (personal ? 64 : 236), 0);
+        if (personal) {
             if (block == 0) {
                 r[3] = 0;
                 r[4] = 10;
@@ -317,7 +324,7 @@ TEST_F(DataStoreTest, PersonalThenShortNumberDownload) {
 
 TEST_F(DataStoreTest, BlockReferenceBoundsAndUnannouncedWords) {
     // Info byte 3 = 1: only the first 32 words (personal block 0) count.
-    store.DecodeReply('I', Bytes{0, 0, 0, 0, 1, 0, 0, 0});
+    store.DecodeReply(RequestKind::Identification, Bytes{0, 0, 0, 0, 1, 0, 0, 0});
     Bytes block(67, 0);
     for (std::size_t i = 3; i < block.size(); i += 2) { // every word 0x0F00 = 3840
         block[i] = 0x0F;
@@ -326,11 +333,11 @@ TEST_F(DataStoreTest, BlockReferenceBoundsAndUnannouncedWords) {
     block[3] = (236 + 235) >> 8; // word 0 = 471, high byte first
     block[4] = (236 + 235) & 0xFF;
     store.SetBlockCounter(0);
-    store.DecodeReply('p', block);
+    store.DecodeReply(RequestKind::PersonalData, block);
     block[3] = 0x27; // word 32 = 0x2710 = 10000 (block 42), not announced
     block[4] = 0x10;
     store.SetBlockCounter(1);
-    store.DecodeReply('p', block);
+    store.DecodeReply(RequestKind::PersonalData, block);
 
     EXPECT_FALSE(store.ShortBlockReferenced(0));  // 471 > 235
     EXPECT_TRUE(store.ShortBlockReferenced(1));   // 471 = 236 + 235
@@ -341,19 +348,20 @@ TEST_F(DataStoreTest, BlockReferenceBoundsAndUnannouncedWords) {
     EXPECT_FALSE(store.ShortBlockReferenced(17)); // 17 x 236 - 81 = 3931 > 3840
     EXPECT_FALSE(store.ShortBlockReferenced(42));
 
-    store.DecodeReply('I', Bytes{0, 0, 0, 0, 2, 0, 0, 0});
+    store.DecodeReply(RequestKind::Identification, Bytes{0, 0, 0, 0, 2, 0, 0, 0});
     EXPECT_TRUE(store.ShortBlockReferenced(42));
 }
 
 TEST_F(DataStoreTest, PersonalBlockErrorAndOverLongReplies) {
-    store.DecodeReply('I', Bytes{0, 0, 0, 0, 2, 0, 0, 0});
+    store.DecodeReply(RequestKind::Identification, Bytes{0, 0, 0, 0, 2, 0, 0, 0});
     store.SetBlockCounter(0);
-    EXPECT_EQ(store.DecodeReply('p', Bytes{3, 0, 0, 1, 1}), 0); // exchange error
+    EXPECT_EQ(store.DecodeReply(RequestKind::PersonalData, Bytes{3, 0, 0, 1, 1}).status,
+              0); // exchange error
     Bytes big(400, 0xEE);
     big[0] = 0;
-    EXPECT_EQ(store.DecodeReply('p', big), 129);
+    EXPECT_EQ(store.DecodeReply(RequestKind::PersonalData, big).status, 129);
     store.SetBlockCounter(1);
-    EXPECT_EQ(store.DecodeReply('p', big), 128);
+    EXPECT_EQ(store.DecodeReply(RequestKind::PersonalData, big).status, 128);
     // Only 64 bytes per block were taken: block 2 is untouched.
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(store.PersonalData().data());
     EXPECT_EQ(bytes[127], 0xEE);
@@ -361,11 +369,11 @@ TEST_F(DataStoreTest, PersonalBlockErrorAndOverLongReplies) {
 
     // A block counter out of range is refused, not written.
     store.SetBlockCounter(30);
-    store.DecodeReply('p', big);
-    EXPECT_EQ(hooks.faults.size(), 1u);
+    store.DecodeReply(RequestKind::PersonalData, big);
+    EXPECT_EQ(log.CountLabel("!Err"), 1);
     store.SetBlockCounter(66);
-    EXPECT_TRUE(store.BuildRequest('s').empty());
-    EXPECT_EQ(store.DecodeReply('s', big), 128);
+    EXPECT_TRUE(store.BuildRequest(RequestKind::ShortNumbers).empty());
+    EXPECT_EQ(store.DecodeReply(RequestKind::ShortNumbers, big).status, 128);
 }
 
 TEST_F(DataStoreTest, LineStateFeedUsesPreviousSnapshot) {
@@ -378,7 +386,7 @@ TEST_F(DataStoreTest, LineStateFeedUsesPreviousSnapshot) {
     store.LineStateFeed(first, queue);
     EXPECT_TRUE(feed.calls.empty()); // nothing kept yet
     EXPECT_EQ(first[6], 1);          // and nothing changed
-    store.DecodeReply('A', first);
+    store.DecodeReply(RequestKind::LineStates, first);
 
     Bytes second{0, 0, 0, 1, 0, 0, 1, 8, 0, 0, 1, 2, 0, 0, 1, 8, 0, 0, 1};
     store.LineStateFeed(second, queue);
@@ -387,7 +395,7 @@ TEST_F(DataStoreTest, LineStateFeedUsesPreviousSnapshot) {
     EXPECT_EQ(second[14], 1);         // state 2 keeps them
     EXPECT_EQ(feed.lastLineCount, 3); // the previous snapshot's lines
     EXPECT_EQ(feed.lastStates, Bytes(second.begin() + 3, second.begin() + 15));
-    store.DecodeReply('A', second);
+    store.DecodeReply(RequestKind::LineStates, second);
     EXPECT_EQ(store.ANSnapshot()[6], 0);
 
     // Staying in state 8 with the bit set asks for nothing more.
@@ -397,7 +405,7 @@ TEST_F(DataStoreTest, LineStateFeedUsesPreviousSnapshot) {
 
     // A reply shorter than the previous one is only read as far as it goes.
     Bytes shorter{0, 0, 0, 8, 0, 0, 1};
-    store.DecodeReply('A', Bytes{0, 0, 0, 8, 0, 0, 0, 8, 0, 0, 0});
+    store.DecodeReply(RequestKind::LineStates, Bytes{0, 0, 0, 8, 0, 0, 0, 8, 0, 0, 0});
     store.LineStateFeed(shorter, queue);
     EXPECT_EQ(feed.lastLineCount, 1);
     EXPECT_EQ(queued, (std::vector<int>{1, 0}));
@@ -413,7 +421,7 @@ TEST_F(DataStoreTest, CommandRingWraps) {
     record[4] = 77;
     EXPECT_EQ(store.StoreCommand(record), 0);
     EXPECT_EQ(store.CommandRingIndex(), 1);
-    EXPECT_EQ(store.BuildRequest('#', 0), (Bytes{0x12, 77, 0x53}));
+    EXPECT_EQ(store.BuildRequest(RequestKind::PluginCommand, 0), (Bytes{0x12, 77, 0x53}));
     EXPECT_EQ(store.CommandSlot(1)[0], 1);
 }
 
@@ -427,7 +435,7 @@ TEST_F(DataStoreTest, CommandRequests) {
         r[4] = 0x05; // port 0x0105: the low byte is the port
         r[5] = 0x01;
         std::copy(data.begin(), data.end(), r.begin() + 8);
-        return store.BuildRequest('#', store.StoreCommand(r));
+        return store.BuildRequest(RequestKind::PluginCommand, store.StoreCommand(r));
     };
     EXPECT_EQ(build(1, {}), (Bytes{0x12, 5, 0x54}));
     EXPECT_EQ(build(2, {}), (Bytes{0x12, 5, 0x5B}));
@@ -443,9 +451,9 @@ TEST_F(DataStoreTest, CommandRequests) {
     EXPECT_EQ(build(6, {3, 'a', 'b', 2, 'c', 9}, 0x11, 0x33),
               (Bytes{0x24, 0x11, 0x33, 3, 'a', 'b', 2, 'c'}));
     EXPECT_TRUE(build(10, {}).empty());
-    EXPECT_TRUE(store.BuildRequest('#', 32).empty());
-    EXPECT_TRUE(store.BuildRequest('#', -1).empty());
-    EXPECT_EQ(store.DecodeReply('#', Bytes{6, 1}), 6);
+    EXPECT_TRUE(store.BuildRequest(RequestKind::PluginCommand, 32).empty());
+    EXPECT_TRUE(store.BuildRequest(RequestKind::PluginCommand, -1).empty());
+    EXPECT_EQ(store.DecodeReply(RequestKind::PluginCommand, Bytes{6, 1}).status, 6);
 }
 
 TEST_F(DataStoreTest, ShortNumberEntryNeverReadsPastTheRecord) {
@@ -453,80 +461,29 @@ TEST_F(DataStoreTest, ShortNumberEntryNeverReadsPastTheRecord) {
     r[0] = 6;
     r[8] = 79;      // L1 = 79, L2 at data byte 79
     r[8 + 79] = 50; // would reach 129 bytes
-    EXPECT_EQ(store.BuildRequest('#', store.StoreCommand(r)).size(), 3u + 80);
+    EXPECT_EQ(store.BuildRequest(RequestKind::PluginCommand, store.StoreCommand(r)).size(),
+              3u + 80);
     r[8] = 200; // L1 beyond the data
-    EXPECT_EQ(store.BuildRequest('#', store.StoreCommand(r)).size(), 3u + 80);
+    EXPECT_EQ(store.BuildRequest(RequestKind::PluginCommand, store.StoreCommand(r)).size(),
+              3u + 80);
 }
 
 TEST_F(DataStoreTest, WriteWatchRestartsShortsTimerOnlyForWritesWhilePluginActive) {
-    store.WriteWatch(Bytes{0x01, 0x12, 0});
-    EXPECT_EQ(hooks.shortsRestarts, 0); // no plug-in
+    int restarts = 0;
+    restarts += store.WriteWatch(Bytes{0x01, 0x12, 0});
+    EXPECT_EQ(restarts, 0); // no plug-in
     store.SetPluginFeed(&feed);
-    store.WriteWatch(Bytes{0x01, 13});
-    store.WriteWatch(Bytes{0x01, 18, 0});
-    store.WriteWatch(Bytes{0x01, 24, 0});
-    EXPECT_EQ(hooks.shortsRestarts, 3);
-    store.WriteWatch(Bytes{0x01, 17, 0});
-    store.WriteWatch(Bytes{0x00, 24, 0});
-    store.WriteWatch(Bytes{0x01});
-    store.WriteWatch(Bytes{});
+    restarts += store.WriteWatch(Bytes{0x01, 13});
+    restarts += store.WriteWatch(Bytes{0x01, 18, 0});
+    restarts += store.WriteWatch(Bytes{0x01, 24, 0});
+    EXPECT_EQ(restarts, 3);
+    restarts += store.WriteWatch(Bytes{0x01, 17, 0});
+    restarts += store.WriteWatch(Bytes{0x00, 24, 0});
+    restarts += store.WriteWatch(Bytes{0x01});
+    restarts += store.WriteWatch(Bytes{});
     feed.active = false;
-    store.WriteWatch(Bytes{0x01, 24});
-    EXPECT_EQ(hooks.shortsRestarts, 3);
-}
-
-TEST_F(DataStoreTest, AccountingFileNamesAndFailureFlag) {
-    EXPECT_EQ(store.AccountingPath("DATA.NEW"), "/opt/gw/DATA.NEW");
-    EXPECT_EQ(store.AccountingPath("C:\\UCT\\DATA.NEW"), "C:\\UCT\\DATA.NEW");
-    EXPECT_EQ(store.AccountingPath("/var/lib/uct.txt"), "/var/lib/uct.txt");
-    EXPECT_EQ(store.AccountingPath("sub/file"), "/opt/gw/sub/file");
-
-    EXPECT_TRUE(store.AppendAccountingRecord("DATA.NEW", "rec1"));
-    EXPECT_TRUE(store.AppendAccountingRecord("DATA.NEW", "rec1"));
-    EXPECT_EQ(files["/opt/gw/DATA.NEW"], "rec1\r\nrec1\r\n");
-
-    failAppend = true;
-    EXPECT_FALSE(store.AppendAccountingRecord("DATA.NEW", "rec2"));
-    EXPECT_TRUE(store.AccountingWriteFailed());
-    EXPECT_EQ(store.AccountingError(), "locked");
-    EXPECT_EQ(store.BuildRequest('U'), (Bytes{0x05}));
-    EXPECT_EQ(store.BuildRequest('U'), (Bytes{0x05}));
-
-    failAppend = false;
-    EXPECT_TRUE(store.AppendAccountingRecord("DATA.NEW", "rec2"));
-    EXPECT_FALSE(store.AccountingWriteFailed());
-    EXPECT_EQ(store.BuildRequest('U'), (Bytes{0x04}));
-    EXPECT_EQ(files["/opt/gw/DATA.NEW"], "rec1\r\nrec1\r\nrec2\r\n");
-}
-
-} // namespace
-} // namespace vantor
-
-namespace vantor {
-namespace {
-
-TEST(DataStoreAccountingFile, AppendsThroughThePlatformAppender) {
-    namespace fs = std::filesystem;
-    const fs::path dir = fs::temp_directory_path() / ("vantor-store-" + std::to_string(::getpid()));
-    fs::create_directories(dir);
-    storetest::RecordingHooks hooks;
-    TDataStore store(dir.string(), hooks, [] { return 0.0; });
-
-    EXPECT_TRUE(store.AppendAccountingRecord("DATA.NEW", "A;1"));
-    EXPECT_TRUE(store.AppendAccountingRecord((dir / "abs.txt").string(), "B"));
-    EXPECT_FALSE(store.AppendAccountingRecord("missing-dir/DATA.NEW", "C"));
-    EXPECT_TRUE(store.AccountingWriteFailed());
-    EXPECT_FALSE(store.AccountingError().empty());
-    EXPECT_TRUE(store.AppendAccountingRecord("DATA.NEW", "D"));
-    EXPECT_FALSE(store.AccountingWriteFailed());
-
-    auto read = [](const fs::path& p) {
-        std::ifstream in(p, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    };
-    EXPECT_EQ(read(dir / "DATA.NEW"), "A;1\r\nD\r\n");
-    EXPECT_EQ(read(dir / "abs.txt"), "B\r\n");
-    fs::remove_all(dir);
+    restarts += store.WriteWatch(Bytes{0x01, 24});
+    EXPECT_EQ(restarts, 3);
 }
 
 } // namespace
@@ -538,13 +495,9 @@ namespace {
 // Whatever the exchange sends, the store keeps to its capacities.  Run under
 // the address sanitizer this also proves that no decoder reads past a reply.
 TEST(DataStoreRobustness, ArbitraryRepliesStayWithinCapacities) {
-    storetest::RecordingHooks hooks;
-    storetest::RecordingFeed feed;
-    bool fail = false;
-    std::map<std::string, std::string> files;
-    TDataStore store(
-        "/x", hooks, [] { return 1.0; },
-        std::make_unique<storetest::MemoryAppender>(&files, &fail));
+    RecordingLog log;
+    RecordingFeed feed;
+    TDataStore store(log, [] { return 1.0; });
     store.SetPluginFeed(&feed);
 
     std::uint32_t seed = 12345;
@@ -552,15 +505,16 @@ TEST(DataStoreRobustness, ArbitraryRepliesStayWithinCapacities) {
         seed = seed * 1664525u + 1013904223u;
         return seed >> 16;
     };
-    const std::string kinds = "AXCIVxFYps#USM";
+    const std::string kinds = "AXCIVxFYps#USMT";
     for (int round = 0; round < 3000; ++round) {
         std::vector<std::uint8_t> reply(next() % 600);
         for (auto& b : reply) b = static_cast<std::uint8_t>(next());
         if (!reply.empty() && next() % 2)
             reply[0] = 0; // mostly successful replies, so the decoders get past byte 0
-        const char kind = kinds[next() % kinds.size()];
+        const RequestKind kind = *KindOfLetter(kinds[next() % kinds.size()]);
         store.SetBlockCounter(static_cast<int>(next() % 80) - 5);
-        if (kind == 'A') store.LineStateFeed(reply, [](int line) { ASSERT_LT(line, 63); });
+        if (kind == RequestKind::LineStates)
+            store.LineStateFeed(reply, [](int line) { ASSERT_LT(line, 63); });
         store.DecodeReply(kind, reply);
         store.SkipBlock(kind);
         store.BuildRequest(kind, static_cast<int>(next() % 40) - 4);

@@ -1,6 +1,6 @@
 // The main window's life: start-up order, shut-down, and the menu commands
 // that change settings, on a virtual loop with a scripted desktop.
-#include "mainform_fixture.h"
+#include "MainFormFixture.h"
 
 #include "exchange/DataStore.h"
 #include "serial/CommPax.h"
@@ -17,22 +17,22 @@ TEST_F(MainFormTest, StartWithoutConfigurationWarnsOnceAndUsesDefaults) {
     ASSERT_FALSE(logLines.empty());
     EXPECT_EQ(Labelled().front(), "---- Start Tarvo Vantor ----");
     ASSERT_EQ(desktop.messageBoxes.size(), 1u);
-    EXPECT_EQ(desktop.messageBoxes[0].text, f.LanguageTable().Msg(122));
-    EXPECT_EQ(desktop.messageBoxes[0].caption, f.LanguageTable().Msg(123));
-    EXPECT_FALSE(f.LanguageTable().Msg(122).empty());
+    EXPECT_EQ(desktop.messageBoxes[0].text, f.Core().LanguageTable().Msg(122));
+    EXPECT_EQ(desktop.messageBoxes[0].caption, f.Core().LanguageTable().Msg(123));
+    EXPECT_FALSE(f.Core().LanguageTable().Msg(122).empty());
     EXPECT_EQ(desktop.messageBoxes[0].flags & MB_ICONMASK, MB_ICONWARNING);
 
-    EXPECT_EQ(f.Config().Port, "COM2:19200,N,8,1");
-    EXPECT_EQ(f.ServerSocket1()->Port(), 1234);
-    EXPECT_EQ(serverOpens, 1);
+    EXPECT_EQ(f.Core().Config().Port, "COM2:19200,N,8,1");
+    EXPECT_EQ(f.Core().ServerSocket1().Port(), 1234);
+    EXPECT_EQ(server->opens, 1);
     ASSERT_EQ(openedDevices.size(), 1u);
     EXPECT_EQ(openedDevices[0], "COM2");
-    EXPECT_TRUE(Logged("-OK- " + f.LanguageTable().Msg(119)));
-    EXPECT_TRUE(Logged("-OK- " + f.LanguageTable().Msg(124) + "COM2:19200,N,8,1"));
+    EXPECT_TRUE(Logged("-OK- " + f.Core().LanguageTable().Msg(119)));
+    EXPECT_TRUE(Logged("-OK- " + f.Core().LanguageTable().Msg(124) + "COM2:19200,N,8,1"));
     // No mail library here: the bridge stays unbound and says so.
-    EXPECT_TRUE(Logged("!Err " + f.LanguageTable().Msg(127)));
-    EXPECT_TRUE(f.Link().TimerTick().Enabled());
-    EXPECT_EQ(f.Link().Queue().Size(), 4u);
+    EXPECT_TRUE(Logged("!Err " + f.Core().LanguageTable().Msg(127)));
+    EXPECT_TRUE(f.Core().Link().TimerTick().Enabled());
+    EXPECT_EQ(f.Core().Link().Queue().Size(), 4u);
     // Nothing is written until a setting changes.
     EXPECT_FALSE(std::filesystem::exists(IniPath()));
 }
@@ -42,14 +42,14 @@ TEST_F(MainFormTest, ConfiguredValuesAreReadAndApplied) {
              "[Timer]\r\nInterval=50\r\nMaxTick=3\r\n[Prefix]\r\n0=\r\n00=9\r\n");
     TMainForm& f = Start();
     EXPECT_TRUE(desktop.messageBoxes.empty());
-    EXPECT_EQ(f.Config().Lang, "Cz");
-    EXPECT_EQ(f.LanguageTable().Language(), "Cz");
-    EXPECT_EQ(f.ServerSocket1()->Port(), 4321);
-    EXPECT_EQ(f.Link().TimerTick().Interval(), 50u);
-    EXPECT_EQ(f.Config().MaxTick, 3);
-    EXPECT_EQ(f.Config().MaxCache, 0);
-    EXPECT_EQ(f.Prefixes().Substitute("004212345"), "04212345");
-    EXPECT_EQ(BaudRateValue(f.CommPax1().BaudRate()), 57600u);
+    EXPECT_EQ(f.Core().Config().Lang, "Cz");
+    EXPECT_EQ(f.Core().LanguageTable().Language(), "Cz");
+    EXPECT_EQ(f.Core().ServerSocket1().Port(), 4321);
+    EXPECT_EQ(f.Core().Link().TimerTick().Interval(), 50u);
+    EXPECT_EQ(f.Core().Config().MaxTick, 3);
+    EXPECT_EQ(f.Core().Config().MaxCache, 0);
+    EXPECT_EQ(f.Core().Prefixes().Substitute("004212345"), "04212345");
+    EXPECT_EQ(BaudRateValue(f.Core().CommPax1().BaudRate()), 57600u);
     EXPECT_TRUE(f.Baud57600->Checked());
     EXPECT_FALSE(f.Baud19200->Checked());
     // The language menu checks the configured code.
@@ -63,8 +63,8 @@ TEST_F(MainFormTest, ConfiguredValuesAreReadAndApplied) {
 TEST_F(MainFormTest, OutOfRangeTimerValuesFallBackWithAnErrorLine) {
     WriteIni("[Timer]\r\nInterval=0\r\nMaxError=-5\r\n");
     TMainForm& f = Start();
-    EXPECT_EQ(f.Config().Interval, 100);
-    EXPECT_EQ(f.Config().MaxError, 6);
+    EXPECT_EQ(f.Core().Config().Interval, 100);
+    EXPECT_EQ(f.Core().Config().MaxError, 6);
     int warnings = 0;
     for (const std::string& l : Labelled())
         if (l.rfind("!Err [Timer]", 0) == 0) ++warnings;
@@ -77,12 +77,12 @@ TEST_F(MainFormTest, FailuresToOpenAreReportedAndTheGatewayRunsOn) {
     serialFails = true;
     TMainForm& f = Start();
     // Each failure line is the numbered text with the reason after it.
-    EXPECT_TRUE(LoggedPrefix("!Err " + f.LanguageTable().Msg(121) + " ("));
-    EXPECT_TRUE(LoggedPrefix("!Err " + f.LanguageTable().Msg(125) + "COM2:19200,N,8,1 ("));
-    EXPECT_FALSE(f.CommPax1().IsOpen());
+    EXPECT_TRUE(LoggedPrefix("!Err " + f.Core().LanguageTable().Msg(121) + " ("));
+    EXPECT_TRUE(LoggedPrefix("!Err " + f.Core().LanguageTable().Msg(125) + "COM2:19200,N,8,1 ("));
+    EXPECT_FALSE(f.Core().CommPax1().IsOpen());
     // The tick idles with the port closed; the queue keeps its requests.
     loop.advance(5000);
-    EXPECT_EQ(f.Link().Queue().Size(), 4u);
+    EXPECT_EQ(f.Core().Link().Queue().Size(), 4u);
 }
 
 TEST_F(MainFormTest, BesideARunningServiceNothingIsOpened) {
@@ -91,9 +91,9 @@ TEST_F(MainFormTest, BesideARunningServiceNothingIsOpened) {
     Start();
     EXPECT_EQ(Labelled().front(), "---- Start Tarvo Vantor ----");
     EXPECT_TRUE(Logged("---- NT Service -----------"));
-    EXPECT_EQ(serverOpens, 0);
+    EXPECT_EQ(server->opens, 0);
     EXPECT_TRUE(openedDevices.empty());
-    EXPECT_EQ(form->Link().Queue().Size(), 0u);
+    EXPECT_EQ(form->Core().Link().Queue().Size(), 0u);
     // Neither the mail connection is tried.
     for (const std::string& l : Labelled()) EXPECT_NE(l.rfind("!Err", 0), 0u) << l;
 }
@@ -136,14 +136,14 @@ TEST_F(MainFormTest, ZastavitStopsAndResumesOnlyTheTick) {
     WriteIni("[Set]\r\nLang=Eng\r\n");
     TMainForm& f = Start();
     f.Zastavit1->Click();
-    EXPECT_FALSE(f.Link().TimerTick().Enabled());
-    EXPECT_EQ(f.Zastavit1->Caption(), f.LanguageTable().Msg(135));
+    EXPECT_FALSE(f.Core().Link().TimerTick().Enabled());
+    EXPECT_EQ(f.Zastavit1->Caption(), f.Core().LanguageTable().Msg(135));
     line->takeOutput();
     loop.advance(2000);
     EXPECT_TRUE(SentFrames().empty());
     f.Zastavit1->Click();
-    EXPECT_TRUE(f.Link().TimerTick().Enabled());
-    EXPECT_EQ(f.Zastavit1->Caption(), f.LanguageTable().Msg(136));
+    EXPECT_TRUE(f.Core().Link().TimerTick().Enabled());
+    EXPECT_EQ(f.Zastavit1->Caption(), f.Core().LanguageTable().Msg(136));
     loop.advance(150);
     // The queue was kept: the first request sent is the configuration 'C'.
     const auto frames = SentFrames();
@@ -157,11 +157,11 @@ TEST_F(MainFormTest, LogSwitchesDialogWritesOnOkOnly) {
     const std::string before = ReadIni();
     f.VpisuLogu1->Click(); // headless answer: cancelled
     EXPECT_EQ(ReadIni(), before);
-    EXPECT_TRUE(f.Link().TimerTick().Enabled());
+    EXPECT_TRUE(f.Core().Link().TimerTick().Enabled());
 
     bool tickWhileOpen = true;
     desktop.OnModal("TFSetPis", [&](TForm& dialog) {
-        tickWhileOpen = f.Link().TimerTick().Enabled();
+        tickWhileOpen = f.Core().Link().TimerTick().Enabled();
         auto& d = static_cast<TFSetPis&>(dialog);
         d.CheckBox5->SetChecked(true);  // Com_LocOut
         d.CheckBox1->SetChecked(false); // Com_In
@@ -169,9 +169,9 @@ TEST_F(MainFormTest, LogSwitchesDialogWritesOnOkOnly) {
     });
     f.VpisuLogu1->Click();
     EXPECT_FALSE(tickWhileOpen);
-    EXPECT_TRUE(f.Link().TimerTick().Enabled());
-    EXPECT_EQ(f.Config().Com_LocOut, 1);
-    EXPECT_EQ(f.Config().Com_In, 0);
+    EXPECT_TRUE(f.Core().Link().TimerTick().Enabled());
+    EXPECT_EQ(f.Core().Config().Com_LocOut, 1);
+    EXPECT_EQ(f.Core().Config().Com_In, 0);
     TIniFile ini(IniPath());
     EXPECT_EQ(ini.ReadString("Log", "Com_In", "?"), "0");
     EXPECT_EQ(ini.ReadString("Log", "Com_PureIn", "?"), "1");
@@ -183,11 +183,11 @@ TEST_F(MainFormTest, LogSwitchesDialogWritesOnOkOnly) {
 TEST_F(MainFormTest, AccountingDialogSwitchesThePollAndWritesOnOk) {
     WriteIni("[Set]\r\nLang=Eng\r\n");
     TMainForm& f = Start();
-    f.Link().TimerUR().SetEnabled(true);
+    f.Core().Link().TimerUR().SetEnabled(true);
     bool tickWhileOpen = true;
     int dialogLeft = -1, dialogWidth = 0;
     desktop.OnModal("TFSetUct", [&](TForm& dialog) {
-        tickWhileOpen = f.Link().TimerTick().Enabled();
+        tickWhileOpen = f.Core().Link().TimerTick().Enabled();
         dialogLeft = dialog.Left();
         dialogWidth = dialog.Width();
         auto& d = static_cast<TFSetUct&>(dialog);
@@ -199,9 +199,9 @@ TEST_F(MainFormTest, AccountingDialogSwitchesThePollAndWritesOnOk) {
     });
     f.tovn1->Click();
     EXPECT_FALSE(tickWhileOpen);
-    EXPECT_TRUE(f.Link().TimerTick().Enabled());
+    EXPECT_TRUE(f.Core().Link().TimerTick().Enabled());
     EXPECT_EQ(dialogLeft, f.Left() + (f.ClientWidth() - dialogWidth) / 2);
-    EXPECT_FALSE(f.Link().TimerUR().Enabled());
+    EXPECT_FALSE(f.Core().Link().TimerUR().Enabled());
     TIniFile ini(IniPath());
     EXPECT_EQ(ini.ReadString("Set", "ReadUct", "?"), "0");
     EXPECT_EQ(ini.ReadString("Set", "SendUct", "?"), "1");
@@ -214,7 +214,7 @@ TEST_F(MainFormTest, PortChoiceWritesTheNewPortWithTheUnsavedBaudRate) {
     WriteIni("[Set]\r\nLang=Eng\r\nPort=COM2:19200,N,8,1\r\n");
     TMainForm& f = Start();
     f.Baud57600->Click();
-    EXPECT_EQ(f.Config().Port, "COM2:57600,N,8,1");
+    EXPECT_EQ(f.Core().Config().Port, "COM2:57600,N,8,1");
     EXPECT_NE(ReadIni().find("Port=COM2:19200,N,8,1"), std::string::npos);
 
     int shownIndex = -1;
@@ -226,11 +226,11 @@ TEST_F(MainFormTest, PortChoiceWritesTheNewPortWithTheUnsavedBaudRate) {
     });
     f.Volbasriovhoportu1->Click();
     EXPECT_EQ(shownIndex, 1);
-    EXPECT_EQ(f.Config().Port, "COM3:57600,N,8,1");
+    EXPECT_EQ(f.Core().Config().Port, "COM3:57600,N,8,1");
     EXPECT_EQ(TIniFile(IniPath()).ReadString("Set", "Port", ""), "COM3:57600,N,8,1");
     EXPECT_EQ(openedDevices.back(), "COM3");
-    EXPECT_TRUE(f.CommPax1().IsOpen());
-    EXPECT_EQ(f.Link().Queue().Size(), 4u);
+    EXPECT_TRUE(f.Core().CommPax1().IsOpen());
+    EXPECT_EQ(f.Core().Link().Queue().Size(), 4u);
     EXPECT_TRUE(f.StatusBar1->SimpleText().empty());
 }
 
@@ -244,11 +244,11 @@ TEST_F(MainFormTest, PortChoiceFailuresLeaveTheFileAloneOrShowText134) {
     EXPECT_EQ(ReadIni(), before);
     ASSERT_EQ(desktop.messageBoxes.size(), boxes + 1); // the exception box
 
-    f.Config().Port = "COM2:19200,N,8,1";
+    f.Core().Config().Port = "COM2:19200,N,8,1";
     serialFails = true;
     f.Volbasriovhoportu1->Click();
-    EXPECT_FALSE(f.CommPax1().IsOpen());
-    EXPECT_EQ(f.StatusBar1->SimpleText(), f.LanguageTable().Msg(134));
+    EXPECT_FALSE(f.Core().CommPax1().IsOpen());
+    EXPECT_EQ(f.StatusBar1->SimpleText(), f.Core().LanguageTable().Msg(134));
 }
 
 TEST_F(MainFormTest, CancelledPortChoiceChangesNothing) {
@@ -257,15 +257,15 @@ TEST_F(MainFormTest, CancelledPortChoiceChangesNothing) {
     const std::string before = ReadIni();
     f.Volbasriovhoportu1->Click();
     EXPECT_EQ(ReadIni(), before);
-    EXPECT_TRUE(f.CommPax1().IsOpen());
+    EXPECT_TRUE(f.Core().CommPax1().IsOpen());
 }
 
 TEST_F(MainFormTest, BaudChangeWithoutColonFailsSilently) {
     WriteIni("[Set]\r\nLang=Eng\r\nPort=COM2,N,8,1\r\n");
     TMainForm& f = Start();
     f.Baud9600->Click();
-    EXPECT_EQ(f.Config().Port, "9600,N,8,1");
-    EXPECT_FALSE(f.CommPax1().IsOpen());
+    EXPECT_EQ(f.Core().Config().Port, "9600,N,8,1");
+    EXPECT_FALSE(f.Core().CommPax1().IsOpen());
     f.Ulo6itdosouboru1->Click();
     EXPECT_EQ(TIniFile(IniPath()).ReadString("Set", "Port", ""), "9600,N,8,1");
 }
@@ -281,7 +281,7 @@ TEST_F(MainFormTest, LanguageSwitchTranslatesAndIsWritten) {
     cz->Click();
     EXPECT_TRUE(cz->Checked());
     EXPECT_EQ(TIniFile(IniPath()).ReadString("Set", "Lang", ""), "Cz");
-    EXPECT_EQ(f.LanguageTable().Language(), "Cz");
+    EXPECT_EQ(f.Core().LanguageTable().Language(), "Cz");
     EXPECT_EQ(f.Button4->Caption(), Cp1250FromUtf8("Skrýt"));
     EXPECT_NE(f.Button4->Caption(), englishHide);
 }
@@ -324,7 +324,7 @@ TEST_F(MainFormTest, DoubleClickOnALogLineShowsItWhole) {
         return mrCancel;
     });
     const std::string longText(300, 'x');
-    f.Log().WriteLog("<COM", longText);
+    f.Core().Log().WriteLog("<COM", longText);
     f.ListBox1DblClick();
     EXPECT_EQ(shown, f.ListBox1->Items()[f.ListBox1->Count() - 1]);
     EXPECT_NE(shown.find(longText), std::string::npos);

@@ -3,10 +3,7 @@
 // desktop, an in-memory serial line and a listening socket that only
 // pretends, in a temporary home folder with the shipped language files.
 #include "core/MainForm.h"
-#include "core/ExchangeLink.h"
-#include "nls/LanguageTable.h"
-#include "serial/FakeSerialDevice.h"
-#include "serial/FrameCodec.h"
+#include "platform/PosixFileAppender.h"
 #include "toolkit/Desktop.h"
 #include "toolkit/Forms.h"
 #include "toolkit/IniFile.h"
@@ -14,6 +11,10 @@
 #include "toolkit/VirtualLoop.h"
 
 #include <gtest/gtest.h>
+
+#include "FakeSerialDevice.h"
+#include "FakeServerSocket.h"
+#include "Frames.h"
 
 #include <cerrno>
 #include <filesystem>
@@ -24,26 +25,6 @@
 #include <vector>
 
 namespace vantor::test {
-
-// A listening socket that opens without a network.
-class FakeServerSocket final : public TServerSocket {
-public:
-    FakeServerSocket(TComponent* owner, int& opens, bool fails)
-        : TServerSocket(owner), opens_(opens), fails_(fails) {}
-    void Open() override {
-        ++opens_;
-        if (fails_) throw ESocketError("Address already in use", 98);
-        SetActiveFlag(true);
-    }
-    void Close() override { SetActiveFlag(false); }
-    int LocalPort() const override { return Active() ? Port() : 0; }
-    int ActiveConnections() const override { return 0; }
-    TCustomWinSocket* Connections(int) const override { return nullptr; }
-
-private:
-    int& opens_;
-    bool fails_;
-};
 
 class MainFormTest : public ::testing::Test {
 protected:
@@ -80,8 +61,12 @@ protected:
             return SerialOpenResult{std::make_unique<FakeSerialDevice>(line), 0};
         };
         env.serverSocketFactory = [this](TComponent* owner) {
-            return std::make_unique<FakeServerSocket>(owner, serverOpens, serverFails);
+            auto socket = std::make_unique<FakeServerSocket>(owner);
+            socket->refuse = serverFails;
+            server = socket.get();
+            return socket;
         };
+        env.fileAppenderFactory = [] { return MakeFileAppender(); };
         env.logMirror = [this](const std::string& text) { logLines.push_back(text); };
         return env;
     }
@@ -112,11 +97,8 @@ protected:
     // Frames the gateway wrote to the line so far, as (sequence, payload).
     std::vector<std::vector<std::uint8_t>> SentFrames() {
         std::vector<std::vector<std::uint8_t>> frames;
-        FrameDecoder decoder(4092);
-        decoder.onPacket = [&](int count, const std::uint8_t* data) {
-            frames.emplace_back(data, data + count);
-        };
-        decoder.feed(line->takeOutput());
+        for (auto& [sequence, payload] : DecodeFrames(line->takeOutput()))
+            frames.push_back(Frame(sequence, std::move(payload)));
         return frames;
     }
 
@@ -127,7 +109,7 @@ protected:
     std::shared_ptr<FakeLine> line = std::make_shared<FakeLine>();
     std::vector<std::string> openedDevices;
     std::vector<std::string> logLines;
-    int serverOpens = 0;
+    FakeServerSocket* server = nullptr; // owned by the gateway
     bool serverFails = false;
     bool serialFails = false;
     bool serviceElsewhere = false;

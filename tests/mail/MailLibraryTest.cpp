@@ -3,6 +3,7 @@
 // (<build>/tests/mail-ten/libvantorq9.so), both built from
 // tests/mail/libs/partial_mail_library.cpp.
 #include "mail/MailBridge.h"
+#include "toolkit/LogSettings.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/Paths.h"
 #include "toolkit/LogWriter.h"
@@ -10,21 +11,16 @@
 
 #include <gtest/gtest.h>
 
+#include "Recorders.h"
+
 #include <filesystem>
 #include <string>
 
 namespace vantor {
 namespace {
 
-struct NullLog : LogWriter {
-    void WriteLog(std::string_view, std::string_view) override {}
-    void WriteStatus(std::string_view, std::string_view) override {}
-    void SetStatusText(std::string_view) override {}
-};
-struct NoTexts : TextSource {
-    std::string Msg(int) const override { return {}; }
-    std::string Text(int) override { return {}; }
-};
+using namespace vantor::test;
+
 struct NoCounters : MessageCounterTable {
     int clears = 0;
     void ClearCounters() override { ++clears; }
@@ -58,10 +54,10 @@ TEST(MailSharedLibrary, NineOfTenNamesLeaveTheBridgeUnbound) {
     if (!std::filesystem::exists(folder + "/libvantorq9.so"))
         GTEST_SKIP() << "test library not built in " << folder;
     Probe probe(folder);
-    NullLog log;
-    NoTexts texts;
+    RecordingLog log;
+    NumberTexts texts;
     NoCounters counters;
-    Settings settings;
+    LogSettings settings;
     TMailBridge bridge(log, texts, counters, settings, SystemLibraryOpener(folder), TempPath());
     bridge.Create();
     EXPECT_TRUE(bridge.Loaded());
@@ -78,10 +74,10 @@ TEST(MailSharedLibrary, AllTenNamesBindAndAreCalled) {
     if (!std::filesystem::exists(folder + "/libvantorq9.so"))
         GTEST_SKIP() << "test library not built in " << folder;
     Probe probe(folder);
-    NullLog log;
-    NoTexts texts;
+    RecordingLog log;
+    NumberTexts texts;
     NoCounters counters;
-    Settings settings;
+    LogSettings settings;
     {
         TMailBridge bridge(log, texts, counters, settings, SystemLibraryOpener(folder), TempPath());
         bridge.Create();

@@ -8,29 +8,28 @@
 
 #include <gtest/gtest.h>
 
+#include "Recorders.h"
+
 #include <filesystem>
 #include <string>
 
 namespace vantor {
 namespace {
 
-struct NullLog : LogWriter {
-    std::vector<std::string> texts;
-    void WriteLog(std::string_view, std::string_view text) override { texts.emplace_back(text); }
-    void WriteStatus(std::string_view, std::string_view) override {}
-    void SetStatusText(std::string_view) override {}
-};
+using namespace vantor::test;
 
 TEST(XapiSharedLibrary, BindsByTheCompilersNamesAndFeedsThePlugin) {
     const std::string folder = std::string(VANTOR_BUILD_DIR) + "/tests/plugin-lib";
     if (!std::filesystem::exists(folder + "/libZelkor.so"))
         GTEST_SKIP() << "test plug-in not built in " << folder;
 
-    NullLog log;
+    RecordingLog log;
     VirtualLoop loop;
     TXAPI xapi(log, loop, SystemLibraryOpener(folder));
     ASSERT_TRUE(xapi.Start());
-    EXPECT_EQ(log.texts, (std::vector<std::string>{"Start", "Init"}));
+    std::vector<std::string> texts;
+    for (const LogLine& line : log.lines) texts.push_back(line.text);
+    EXPECT_EQ(texts, (std::vector<std::string>{"Start", "Init"}));
 
     std::array<std::uint8_t, 7> info{0, 0, 0, 3, 0, 0, 0};
     xapi.PutInfo(info);

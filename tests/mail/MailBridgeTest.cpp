@@ -1,9 +1,13 @@
 // The mail bridge against an in-process stand-in for the mail library.
 #include "mail/MailBridge.h"
+#include "toolkit/LogSettings.h"
 #include "platform/Paths.h"
 #include "toolkit/IniFile.h"
 #include "toolkit/LogWriter.h"
 #include "toolkit/TextSource.h"
+
+#include "FakeMailLibrary.h"
+#include "Recorders.h"
 
 #include <gtest/gtest.h>
 
@@ -23,129 +27,9 @@ namespace vantor {
 namespace {
 
 using namespace mailabi;
-
-// ---- the stand-in library ----
-
-struct LibraryState {
-    std::vector<std::string> calls;
-    std::int32_t initStatus = 0;
-    std::int32_t sendStatus = 0;
-    std::int32_t quickTest = 1;
-    std::int32_t readStatus = 0;
-    std::int32_t rereadStatus = 0;
-    std::uint32_t debugLevel = 0xFFFFFFFF;
-    std::vector<std::string> initArgs;
-    std::vector<std::uint32_t> readModes;             // mode word at each read call
-    MailboxRecord* chain = nullptr;                   // what the read of all mailboxes returns
-    std::map<MailboxRecord*, MailboxRecord*> rereads; // record -> re-read record
-    struct Sent {
-        std::string address, subject, text;
-        std::int32_t type, flag;
-    };
-    std::vector<Sent> sent;
-};
-LibraryState lib;
-
-std::int32_t Reread(MailboxRecord** record, ReadParameters* params, MailboxRecord* original) {
-    lib.calls.push_back("NactiZmenyVeSchrance");
-    lib.readModes.push_back(params->mode);
-    auto it = lib.rereads.find(original);
-    *record = it == lib.rereads.end() ? nullptr : it->second;
-    return lib.rereadStatus;
-}
-std::int32_t ConfirmOne(MailboxRecord**) {
-    lib.calls.push_back("PotvrdPreneseniZmenVeSchrance");
-    return 0;
-}
-std::int32_t QuickTest() {
-    lib.calls.push_back("RychlyTestZmenVeSchrankach");
-    return lib.quickTest;
-}
-std::int32_t ReadAll(MailboxRecord** first, ReadParameters* params) {
-    lib.calls.push_back("NactiZmenyVeSchrankach");
-    lib.readModes.push_back(params->mode);
-    *first = lib.chain;
-    return lib.readStatus;
-}
-std::int32_t ConfirmAll(MailboxRecord** first) {
-    lib.calls.push_back(*first == lib.chain ? "PotvrdPreneseniZmenVeSchrankach"
-                                            : "PotvrdPreneseniZmenVeSchrankach?");
-    return 0;
-}
-std::int32_t Send(const char* address, std::int32_t type, const char* subject, const char* text,
-                  std::int32_t flag) {
-    lib.calls.push_back("PosliStavovouZpravu");
-    lib.sent.push_back({address, subject, text, type, flag});
-    return lib.sendStatus;
-}
-std::int32_t Init(const char* config, const char* user, const char* work, const char* password) {
-    lib.calls.push_back("InicializaceQ9Komunikace");
-    lib.initArgs = {config, user, work, password};
-    return lib.initStatus;
-}
-std::int32_t DeInit() {
-    lib.calls.push_back("DeInicializaceQ9Komunikace");
-    return 0;
-}
-std::int32_t SetDebug(std::uint32_t level) {
-    lib.calls.push_back("SetDebugLevel");
-    lib.debugLevel = level;
-    return 0;
-}
-std::int32_t Stop() {
-    lib.calls.push_back("ZastavAkci");
-    return 0;
-}
-
-std::map<std::string, void*> AllExports() {
-    return {
-        {"NactiZmenyVeSchrance",
-         reinterpret_cast<void*>(static_cast<NactiZmenyVeSchranceFn>(&Reread))},
-        {"PotvrdPreneseniZmenVeSchrance",
-         reinterpret_cast<void*>(static_cast<PotvrdPreneseniZmenVeSchranceFn>(&ConfirmOne))},
-        {"RychlyTestZmenVeSchrankach",
-         reinterpret_cast<void*>(static_cast<RychlyTestZmenVeSchrankachFn>(&QuickTest))},
-        {"NactiZmenyVeSchrankach",
-         reinterpret_cast<void*>(static_cast<NactiZmenyVeSchrankachFn>(&ReadAll))},
-        {"PotvrdPreneseniZmenVeSchrankach",
-         reinterpret_cast<void*>(static_cast<PotvrdPreneseniZmenVeSchrankachFn>(&ConfirmAll))},
-        {"PosliStavovouZpravu", reinterpret_cast<void*>(static_cast<PosliStavovouZpravuFn>(&Send))},
-        {"InicializaceQ9Komunikace",
-         reinterpret_cast<void*>(static_cast<InicializaceQ9KomunikaceFn>(&Init))},
-        {"DeInicializaceQ9Komunikace",
-         reinterpret_cast<void*>(static_cast<DeInicializaceQ9KomunikaceFn>(&DeInit))},
-        {"SetDebugLevel", reinterpret_cast<void*>(static_cast<SetDebugLevelFn>(&SetDebug))},
-        {"ZastavAkci", reinterpret_cast<void*>(static_cast<ZastavAkciFn>(&Stop))},
-    };
-}
-
-struct FakeLibrary : MailLibrary {
-    std::map<std::string, void*> symbols;
-    void* Symbol(const char* name) override {
-        auto it = symbols.find(name);
-        return it == symbols.end() ? nullptr : it->second;
-    }
-};
+using namespace vantor::test;
 
 // ---- the gateway side ----
-
-struct RecordingLog : LogWriter {
-    std::vector<std::pair<std::string, std::string>> lines;
-    void WriteLog(std::string_view label, std::string_view text) override {
-        lines.emplace_back(label, text);
-    }
-    void WriteStatus(std::string_view, std::string_view) override {}
-    void SetStatusText(std::string_view) override {}
-};
-
-struct RecordingTexts : TextSource {
-    std::vector<int> fetched;
-    std::string Msg(int n) const override { return "M" + std::to_string(n); }
-    std::string Text(int n) override {
-        fetched.push_back(n);
-        return "T" + std::to_string(n);
-    }
-};
 
 // Port table with the arrangement of the data store: a, c, b, d.
 struct FakeCounters : MessageCounterTable {
@@ -172,87 +56,37 @@ struct FakeCounters : MessageCounterTable {
     }
 };
 
-// Owns the records of one library answer.
-struct Mailboxes {
-    std::deque<MailboxRecord> records;
-    std::deque<MessageGroup> groups;
-    std::deque<MessageItem> items;
-
-    MailboxRecord* Box(const char* name, const char* tel, std::int32_t status = 0) {
-        MailboxRecord& r = records.emplace_back();
-        std::memset(&r, 0, sizeof r);
-        std::strncpy(r.name, name, sizeof r.name - 1);
-        std::strncpy(r.telephone, tel, sizeof r.telephone - 1);
-        r.status = status;
-        return &r;
-    }
-    // Group with items (id, flags) at the front of the record's group chain end.
-    MessageGroup* Group(MailboxRecord* box, char kind, std::uint16_t count,
-                        std::vector<std::pair<std::uint32_t, std::uint32_t>> itemList = {}) {
-        MessageGroup& g = groups.emplace_back();
-        std::memset(&g, 0, sizeof g);
-        g.kind = kind;
-        g.count = count;
-        MessageItem* last = nullptr;
-        for (auto [id, flags] : itemList) {
-            MessageItem& it = items.emplace_back();
-            std::memset(&it, 0, sizeof it);
-            it.id = id;
-            it.flags = flags;
-            if (last)
-                last->next = &it;
-            else
-                g.firstItem = &it;
-            last = &it;
-        }
-        if (box->firstGroup == nullptr) {
-            box->firstGroup = &g;
-        } else {
-            MessageGroup* tail = box->firstGroup;
-            while (tail->next) tail = tail->next;
-            tail->next = &g;
-        }
-        return &g;
-    }
-    static void Chain(std::initializer_list<MailboxRecord*> boxes) {
-        MailboxRecord* prev = nullptr;
-        for (MailboxRecord* b : boxes) {
-            if (prev) prev->next = b;
-            prev = b;
-        }
-    }
-};
-
 class MailBridgeTest : public ::testing::Test {
 protected:
     MailBridgeTest() {
-        lib = LibraryState{};
+        mailLib = MailLibraryState{};
         counters.ports = {{"201", {9, 9, 9, 9}}, {"202", {0, 0, 0, 0}}};
     }
 
     MailLibraryOpener Opener(std::map<std::string, void*> symbols) {
         return [this, symbols](const std::string& name) -> std::unique_ptr<MailLibrary> {
             requested.push_back(name);
-            auto l = std::make_unique<FakeLibrary>();
+            auto l = std::make_unique<FakeSymbols>();
             l->symbols = symbols;
             return l;
         };
     }
     std::unique_ptr<TMailBridge> Bridge(MailLibraryOpener opener) {
-        auto b = std::make_unique<TMailBridge>(log, texts, counters, settings, std::move(opener), TempPath());
+        auto b = std::make_unique<TMailBridge>(log, texts, counters, settings, std::move(opener),
+                                               TempPath());
         b->Create();
         return b;
     }
     std::unique_ptr<TMailBridge> BoundBridge() {
-        auto b = Bridge(Opener(AllExports()));
+        auto b = Bridge(Opener(MailLibraryExports()));
         EXPECT_TRUE(b->Bound());
         return b;
     }
 
     RecordingLog log;
-    RecordingTexts texts;
+    NumberTexts texts;
     FakeCounters counters;
-    Settings settings;
+    LogSettings settings;
     std::vector<std::string> requested;
 };
 
@@ -272,8 +106,8 @@ TEST_F(MailBridgeTest, WithoutLibraryEverythingIsQuietlyDropped) {
 
 TEST_F(MailBridgeTest, NineOfTenNamesLeaveTheBridgeUnbound) {
     for (const char* missing : ExportNames) {
-        lib = LibraryState{};
-        auto symbols = AllExports();
+        mailLib = MailLibraryState{};
+        auto symbols = MailLibraryExports();
         symbols.erase(missing);
         auto bridge = Bridge(Opener(symbols));
         EXPECT_FALSE(bridge->Bound()) << missing;
@@ -283,7 +117,7 @@ TEST_F(MailBridgeTest, NineOfTenNamesLeaveTheBridgeUnbound) {
         EXPECT_FALSE(bridge->PollMailboxes());
         bridge->StopAction();
         bridge.reset();
-        EXPECT_TRUE(lib.calls.empty()) << missing;
+        EXPECT_TRUE(mailLib.calls.empty()) << missing;
     }
     EXPECT_EQ(requested.front(), "vantorq9.dll");
 }
@@ -297,34 +131,36 @@ TEST_F(MailBridgeTest, InitialiseSetsDebugLevelThenOpensTheConnection) {
     bridge->Block().Password = "heslo";
     bridge->Block().DebugLevel = 31;
     EXPECT_TRUE(bridge->Initialise());
-    EXPECT_EQ(lib.calls, (std::vector<std::string>{"SetDebugLevel", "InicializaceQ9Komunikace"}));
-    EXPECT_EQ(lib.debugLevel, 31u);
-    EXPECT_EQ(lib.initArgs, (std::vector<std::string>{"/etc/q9", "ustredna", "/tmp", "heslo"}));
+    EXPECT_EQ(mailLib.calls,
+              (std::vector<std::string>{"SetDebugLevel", "InicializaceQ9Komunikace"}));
+    EXPECT_EQ(mailLib.debugLevel, 31u);
+    EXPECT_EQ(mailLib.initArgs, (std::vector<std::string>{"/etc/q9", "ustredna", "/tmp", "heslo"}));
 
     bridge->StopAction();
     bridge->Close();
     bridge->Close(); // once only
-    EXPECT_EQ(std::count(lib.calls.begin(), lib.calls.end(), "DeInicializaceQ9Komunikace"), 1);
-    EXPECT_EQ(std::count(lib.calls.begin(), lib.calls.end(), "ZastavAkci"), 1);
+    EXPECT_EQ(std::count(mailLib.calls.begin(), mailLib.calls.end(), "DeInicializaceQ9Komunikace"),
+              1);
+    EXPECT_EQ(std::count(mailLib.calls.begin(), mailLib.calls.end(), "ZastavAkci"), 1);
 }
 
 TEST_F(MailBridgeTest, FailedOpeningUnbindsForTheRestOfTheRun) {
-    lib.initStatus = 5;
+    mailLib.initStatus = 5;
     auto bridge = BoundBridge();
     EXPECT_FALSE(bridge->Initialise());
     EXPECT_FALSE(bridge->Bound());
-    lib.calls.clear();
+    mailLib.calls.clear();
     EXPECT_FALSE(bridge->PollMailboxes());
     EXPECT_FALSE(bridge->SendTrap(1));
     bridge->Close();
-    EXPECT_TRUE(lib.calls.empty());
+    EXPECT_TRUE(mailLib.calls.empty());
 }
 
 TEST_F(MailBridgeTest, DestroyingAnOpenBridgeClosesTheConnectionFirst) {
     auto bridge = BoundBridge();
     bridge->Initialise();
     bridge.reset();
-    EXPECT_EQ(lib.calls.back(), "DeInicializaceQ9Komunikace");
+    EXPECT_EQ(mailLib.calls.back(), "DeInicializaceQ9Komunikace");
 }
 
 TEST(MailDebugLevel, ReadsLikeHexScanf) {
@@ -370,8 +206,8 @@ TEST_F(MailSettingsTest, DefaultsWhenNothingIsConfigured) {
     const std::string temp = TempPath();
     EXPECT_EQ(s.WorkDir, temp.substr(0, temp.size() - 1));
     EXPECT_EQ(s.TrapAddressType, '\0');
-    EXPECT_EQ(s.ComOnMessage, "T200");
-    EXPECT_EQ(s.ComOffMessage, "T299");
+    EXPECT_EQ(s.ComOnMessage, "{200}");
+    EXPECT_EQ(s.ComOffMessage, "{299}");
     EXPECT_EQ(s.DebugLevel, 0u);
     EXPECT_EQ(texts.fetched, (std::vector<int>{200, 299}));
 }
@@ -434,7 +270,7 @@ TEST_F(MailSettingsTest, FailedSaveIsLogged) {
     TIniFile config((dir / "no-such-dir" / "x.INI").string());
     EXPECT_FALSE(bridge->SaveTrapSettings(config));
     ASSERT_EQ(log.lines.size(), 1u);
-    EXPECT_EQ(log.lines[0].first, "!Err");
+    EXPECT_EQ(log.lines[0].label, "!Err");
 }
 
 TEST_F(MailBridgeTest, TrapsUseTheirMessageAndLogOnlySuccess) {
@@ -447,36 +283,36 @@ TEST_F(MailBridgeTest, TrapsUseTheirMessageAndLogOnlySuccess) {
     s.ComOnMessage = "";
 
     EXPECT_TRUE(bridge->SendTrap(1));
-    ASSERT_EQ(lib.sent.size(), 1u);
-    EXPECT_EQ(lib.sent[0].address, "A");
-    EXPECT_EQ(lib.sent[0].type, 'I');
-    EXPECT_EQ(lib.sent[0].subject, "S");
-    EXPECT_EQ(lib.sent[0].text, "M");
-    EXPECT_EQ(lib.sent[0].flag, 1);
+    ASSERT_EQ(mailLib.sent.size(), 1u);
+    EXPECT_EQ(mailLib.sent[0].address, "A");
+    EXPECT_EQ(mailLib.sent[0].type, 'I');
+    EXPECT_EQ(mailLib.sent[0].subject, "S");
+    EXPECT_EQ(mailLib.sent[0].text, "M");
+    EXPECT_EQ(mailLib.sent[0].flag, 1);
     ASSERT_EQ(log.lines.size(), 1u);
-    EXPECT_EQ(log.lines[0], (std::pair<std::string, std::string>{"Mail", "A > M"}));
+    EXPECT_EQ(log.lines[0], (LogLine{"Mail", "A > M"}));
 
     EXPECT_FALSE(bridge->SendTrap(2)); // empty message: that trap is off
     EXPECT_FALSE(bridge->SendTrap(3));
-    EXPECT_EQ(lib.sent.size(), 1u);
+    EXPECT_EQ(mailLib.sent.size(), 1u);
 
-    lib.sendStatus = 7;
+    mailLib.sendStatus = 7;
     EXPECT_FALSE(bridge->SendTrap(1));
-    EXPECT_EQ(lib.sent.size(), 2u);
+    EXPECT_EQ(mailLib.sent.size(), 2u);
     EXPECT_EQ(log.lines.size(), 1u);
 }
 
 TEST_F(MailBridgeTest, StatusMessagePassesCharactersInTheLowByte) {
     auto bridge = BoundBridge();
     bridge->SendStatusMessage("x", 'Q', "y", "z", '1');
-    ASSERT_EQ(lib.sent.size(), 1u);
-    EXPECT_EQ(lib.sent[0].address, "x");
-    EXPECT_EQ(lib.sent[0].type, 'Q');
-    EXPECT_EQ(lib.sent[0].subject, "y");
-    EXPECT_EQ(lib.sent[0].text, "z");
-    EXPECT_EQ(lib.sent[0].flag, '1');
+    ASSERT_EQ(mailLib.sent.size(), 1u);
+    EXPECT_EQ(mailLib.sent[0].address, "x");
+    EXPECT_EQ(mailLib.sent[0].type, 'Q');
+    EXPECT_EQ(mailLib.sent[0].subject, "y");
+    EXPECT_EQ(mailLib.sent[0].text, "z");
+    EXPECT_EQ(mailLib.sent[0].flag, '1');
     bridge->SendStatusMessage("x", static_cast<char>(0xE9), "y", "z", '1');
-    EXPECT_EQ(lib.sent[1].type, 0xE9); // not sign-extended
+    EXPECT_EQ(mailLib.sent[1].type, 0xE9); // not sign-extended
     EXPECT_TRUE(log.lines.empty());
 }
 
@@ -490,14 +326,14 @@ TEST_F(MailBridgeTest, FirstPollIsAFullReadThatClearsTheTable) {
     MailboxRecord* stranger = m.Box("Nobody", "999");
     m.Group(stranger, 'Q', 5);
     Mailboxes::Chain({office, stranger});
-    lib.chain = office;
+    mailLib.chain = office;
 
     auto bridge = BoundBridge();
     counters.ports["202"] = {1, 1, 1, 1};
     EXPECT_TRUE(bridge->PollMailboxes());
-    EXPECT_EQ(lib.calls, (std::vector<std::string>{"NactiZmenyVeSchrankach",
-                                                   "PotvrdPreneseniZmenVeSchrankach"}));
-    EXPECT_EQ(lib.readModes, (std::vector<std::uint32_t>{1}));
+    EXPECT_EQ(mailLib.calls, (std::vector<std::string>{"NactiZmenyVeSchrankach",
+                                                       "PotvrdPreneseniZmenVeSchrankach"}));
+    EXPECT_EQ(mailLib.readModes, (std::vector<std::uint32_t>{1}));
     EXPECT_EQ(counters.clears, 1);
     EXPECT_EQ(counters.ports["201"], (std::array<int, 4>{2, 1, 0, 0}));
     EXPECT_EQ(counters.ports["202"], (std::array<int, 4>{0, 0, 0, 0}));
@@ -506,17 +342,16 @@ TEST_F(MailBridgeTest, FirstPollIsAFullReadThatClearsTheTable) {
     EXPECT_EQ(texts.fetched, (std::vector<int>{300, 301, 399}));
 
     ASSERT_EQ(log.lines.size(), 2u);
-    EXPECT_EQ(log.lines[0],
-              (std::pair<std::string, std::string>{"Name:Office", "Tel:201 sms:2,fax:0,hlas:1"}));
-    EXPECT_EQ(log.lines[1].first, "Name:Nobody"); // logged though no extension matches
+    EXPECT_EQ(log.lines[0], (LogLine{"Name:Office", "Tel:201 sms:2,fax:0,hlas:1"}));
+    EXPECT_EQ(log.lines[1].label, "Name:Nobody"); // logged though no extension matches
 }
 
 TEST_F(MailBridgeTest, ChangePollWithoutChangesCallsNothingElse) {
     auto bridge = BoundBridge();
     bridge->SetFullRead(false);
-    lib.quickTest = 0;
+    mailLib.quickTest = 0;
     EXPECT_FALSE(bridge->PollMailboxes());
-    EXPECT_EQ(lib.calls, (std::vector<std::string>{"RychlyTestZmenVeSchrankach"}));
+    EXPECT_EQ(mailLib.calls, (std::vector<std::string>{"RychlyTestZmenVeSchrankach"}));
 }
 
 TEST_F(MailBridgeTest, ChangeReadAddsNewAndSubtractsKnownRemovedMessages) {
@@ -526,7 +361,7 @@ TEST_F(MailBridgeTest, ChangeReadAddsNewAndSubtractsKnownRemovedMessages) {
         MailboxRecord* box = m.Box("Office", "201");
         m.Group(box, 'Q', 1, {{10, 0}});
         m.Group(box, 'F', 1, {{20, 0}});
-        lib.chain = box;
+        mailLib.chain = box;
         bridge->PollMailboxes();
     }
     EXPECT_EQ(counters.ports["201"], (std::array<int, 4>{1, 0, 1, 0}));
@@ -536,18 +371,18 @@ TEST_F(MailBridgeTest, ChangeReadAddsNewAndSubtractsKnownRemovedMessages) {
     MailboxRecord* box = m.Box("Office", "201");
     // Two new SMS, SMS 10 removed, an unknown removal that changes nothing.
     m.Group(box, 'Q', 0, {{11, 0}, {10, 2}, {12, 0}, {99, 4}});
-    lib.chain = box;
-    lib.calls.clear();
+    mailLib.chain = box;
+    mailLib.calls.clear();
     EXPECT_TRUE(bridge->PollMailboxes());
-    EXPECT_EQ(lib.calls.front(), "RychlyTestZmenVeSchrankach");
-    EXPECT_EQ(lib.readModes.back(), 3u);
+    EXPECT_EQ(mailLib.calls.front(), "RychlyTestZmenVeSchrankach");
+    EXPECT_EQ(mailLib.readModes.back(), 3u);
     EXPECT_EQ(counters.ports["201"], (std::array<int, 4>{2, 0, 1, 7}));
 
     // Fax 20 removed inside a group lettered 'Q': counted off the fax counter.
     Mailboxes m2;
     MailboxRecord* box2 = m2.Box("Office", "201");
     m2.Group(box2, 'Q', 0, {{20, 6}});
-    lib.chain = box2;
+    mailLib.chain = box2;
     bridge->PollMailboxes();
     EXPECT_EQ(counters.ports["201"], (std::array<int, 4>{2, 0, 0, 7}));
     EXPECT_EQ(bridge->KnownMessages().size(), 2u); // 11 and 12
@@ -555,7 +390,7 @@ TEST_F(MailBridgeTest, ChangeReadAddsNewAndSubtractsKnownRemovedMessages) {
 
 TEST_F(MailBridgeTest, MailboxToBeRereadIsSetNotAdded) {
     auto bridge = BoundBridge();
-    lib.chain = nullptr;
+    mailLib.chain = nullptr;
     bridge->PollMailboxes(); // the full read at start
     counters.ports["201"] = {5, 5, 5, 5};
 
@@ -563,39 +398,39 @@ TEST_F(MailBridgeTest, MailboxToBeRereadIsSetNotAdded) {
     MailboxRecord* box = m.Box("Office", "201", StatusRereadMailbox);
     MailboxRecord* whole = m.Box("Office", "201");
     m.Group(whole, 'H', 3, {{1, 0}, {2, 0}, {3, 0}});
-    lib.rereads[box] = whole;
-    lib.chain = box;
-    lib.calls.clear();
-    lib.readModes.clear();
+    mailLib.rereads[box] = whole;
+    mailLib.chain = box;
+    mailLib.calls.clear();
+    mailLib.readModes.clear();
     EXPECT_TRUE(bridge->PollMailboxes());
-    EXPECT_EQ(lib.calls,
+    EXPECT_EQ(mailLib.calls,
               (std::vector<std::string>{"RychlyTestZmenVeSchrankach", "NactiZmenyVeSchrankach",
                                         "NactiZmenyVeSchrance", "PotvrdPreneseniZmenVeSchrance",
                                         "PotvrdPreneseniZmenVeSchrankach"}));
-    EXPECT_EQ(lib.readModes, (std::vector<std::uint32_t>{3, 1}));
+    EXPECT_EQ(mailLib.readModes, (std::vector<std::uint32_t>{3, 1}));
     // Mode 3 rules for the items, but the counters are set: 3 voice, rest 0.
     EXPECT_EQ(counters.ports["201"], (std::array<int, 4>{0, 3, 0, 0}));
 }
 
 TEST_F(MailBridgeTest, FailedReadsAreLoggedAndForceAFullRead) {
     auto bridge = BoundBridge();
-    lib.readStatus = 17;
+    mailLib.readStatus = 17;
     EXPECT_TRUE(bridge->PollMailboxes());
     ASSERT_EQ(log.lines.size(), 1u);
-    EXPECT_EQ(log.lines[0], (std::pair<std::string, std::string>{"!Err", "T39917"}));
+    EXPECT_EQ(log.lines[0], (LogLine{"!Err", "{399}17"}));
     EXPECT_TRUE(bridge->FullRead());
     EXPECT_EQ(counters.clears, 0);
     EXPECT_EQ(counters.ports["201"], (std::array<int, 4>{9, 9, 9, 9}));
 
-    lib.readStatus = 0;
+    mailLib.readStatus = 0;
     Mailboxes m;
     MailboxRecord* box = m.Box("Office", "201", StatusRereadMailbox);
-    lib.chain = box;
-    lib.rereadStatus = 4; // re-read fails
+    mailLib.chain = box;
+    mailLib.rereadStatus = 4; // re-read fails
     log.lines.clear();
     EXPECT_TRUE(bridge->PollMailboxes());
     ASSERT_EQ(log.lines.size(), 1u);
-    EXPECT_EQ(log.lines[0], (std::pair<std::string, std::string>{"!Err", "T3014"}));
+    EXPECT_EQ(log.lines[0], (LogLine{"!Err", "{301}4"}));
     EXPECT_FALSE(bridge->FullRead());
 }
 
@@ -603,7 +438,7 @@ TEST_F(MailBridgeTest, CountsAreStoredModulo256) {
     Mailboxes m;
     MailboxRecord* box = m.Box("Office", "201");
     m.Group(box, 'Q', 300);
-    lib.chain = box;
+    mailLib.chain = box;
     auto bridge = BoundBridge();
     bridge->PollMailboxes();
     EXPECT_EQ(counters.ports["201"][0], 44);
@@ -614,7 +449,7 @@ TEST_F(MailBridgeTest, CircularChainDoesNotHang) {
     MailboxRecord* box = m.Box("Office", "201");
     MessageGroup* g = m.Group(box, 'Q', 1);
     g->next = g; // broken library answer
-    lib.chain = box;
+    mailLib.chain = box;
     auto bridge = BoundBridge();
     EXPECT_TRUE(bridge->PollMailboxes());
 }

@@ -4,6 +4,10 @@
 #include "toolkit/LogWriter.h"
 #include "toolkit/VirtualLoop.h"
 
+#include "FakeMailLibrary.h"
+#include "FakePluginLibrary.h"
+#include "Recorders.h"
+
 #include <gtest/gtest.h>
 
 #include "platform/DynamicLibrary.h"
@@ -18,114 +22,10 @@
 
 #include <unistd.h>
 
-// ---- the stand-in plug-in: the very declarations of the shipped header ----
-
-namespace {
-struct PluginRecord {
-    std::vector<std::string> calls;
-    void* window = nullptr;
-    unsigned message = 0;
-    int lastCount = -1;
-    std::vector<unsigned char> lastBytes;
-    std::string lastText;
-    Windows::TRect rect{};
-    std::vector<std::string> texts;
-    TStates nextCommand{};
-    bool fillCommand = true;
-    int lastCommandMessage = -1;
-};
-PluginRecord plugin;
-} // namespace
-
-void XAPI_Init(void* window, unsigned int message) {
-    plugin.calls.push_back("Init");
-    plugin.window = window;
-    plugin.message = message;
-}
-void XAPI_DeInit() { plugin.calls.push_back("DeInit"); }
-void XAPI_PutLines(int count, char* numbers) {
-    plugin.calls.push_back("PutLines");
-    plugin.lastCount = count;
-    plugin.lastBytes.assign(numbers, numbers + 224);
-    numbers[0] = 'X'; // a plug-in scribbling on what it got
-}
-void XAPI_PutInfo(TInfo* info) {
-    plugin.calls.push_back("PutInfo");
-    plugin.lastBytes.assign(info->Data, info->Data + 7);
-}
-void XAPI_PutPorts(TPortStruct* ports) {
-    plugin.calls.push_back("PutPorts");
-    plugin.lastBytes.assign(ports->Data, ports->Data + 144);
-}
-void XAPI_PutStates(int count, TStavLinek* lines) {
-    plugin.calls.push_back("PutStates");
-    plugin.lastCount = count;
-    plugin.lastBytes.assign(reinterpret_cast<unsigned char*>(lines),
-                            reinterpret_cast<unsigned char*>(lines) + 4 * count);
-}
-void XAPI_PutCLIP(int line, char* data) {
-    plugin.calls.push_back("PutCLIP");
-    plugin.lastCount = line;
-    plugin.lastText = data;
-}
-void XAPI_PutFront(int offset, TFront* front) {
-    plugin.calls.push_back("PutFront");
-    plugin.lastCount = offset;
-    plugin.lastBytes.assign(front->Data, front->Data + sizeof front->Data);
-}
-void XAPI_GetCommand(int message, TStates* command) {
-    plugin.calls.push_back("GetCommand");
-    plugin.lastCommandMessage = message;
-    if (plugin.fillCommand) *command = plugin.nextCommand;
-}
-void XAPI_PutAccLine(char* record) {
-    plugin.calls.push_back("PutAccLine");
-    plugin.lastText = record;
-}
-void XAPI_PutShorts(unsigned char* shorts, unsigned short (*personal)[20]) {
-    plugin.calls.push_back("PutShorts");
-    plugin.lastBytes.assign(shorts, shorts + 15576);
-    plugin.lastCount = personal[47][19];
-}
-void XAPI_Users(Windows::TRect rect, Classes::TStringList* texts) {
-    plugin.calls.push_back("Users");
-    plugin.rect = rect;
-    plugin.texts.assign(texts->Strings, texts->Strings + texts->Count);
-}
-
 namespace vantor {
 namespace {
 
-struct RecordingLog : LogWriter {
-    std::vector<std::pair<std::string, std::string>> lines;
-    void WriteLog(std::string_view label, std::string_view text) override {
-        lines.emplace_back(label, text);
-    }
-    void WriteStatus(std::string_view, std::string_view) override {}
-    void SetStatusText(std::string_view) override {}
-};
-
-struct FakeLibrary : PluginLibrary {
-    std::map<std::string, void*> symbols;
-    void* Symbol(const char* name) override {
-        auto it = symbols.find(name);
-        return it == symbols.end() ? nullptr : it->second;
-    }
-};
-
-std::map<std::string, void*> AllEntries() {
-    void* addresses[] = {
-        reinterpret_cast<void*>(&XAPI_Init),       reinterpret_cast<void*>(&XAPI_DeInit),
-        reinterpret_cast<void*>(&XAPI_PutLines),   reinterpret_cast<void*>(&XAPI_PutInfo),
-        reinterpret_cast<void*>(&XAPI_PutPorts),   reinterpret_cast<void*>(&XAPI_PutStates),
-        reinterpret_cast<void*>(&XAPI_PutCLIP),    reinterpret_cast<void*>(&XAPI_PutFront),
-        reinterpret_cast<void*>(&XAPI_GetCommand), reinterpret_cast<void*>(&XAPI_PutAccLine),
-        reinterpret_cast<void*>(&XAPI_PutShorts),  reinterpret_cast<void*>(&XAPI_Users),
-    };
-    std::map<std::string, void*> symbols;
-    for (std::size_t i = 0; i < 12; ++i) symbols[XapiEntryNames[i]] = addresses[i];
-    return symbols;
-}
+using namespace vantor::test;
 
 // The name a C++ compiler gives a global function: _Z, the name's length and
 // the name, then the parameter types as typeid spells them (between the
@@ -154,12 +54,12 @@ TEST(XapiAbi, EntryNamesAreThoseOfTheHeaderDeclarations) {
 
 class XapiTest : public ::testing::Test {
 protected:
-    XapiTest() { plugin = PluginRecord{}; }
+    XapiTest() { pluginLib = PluginLibraryState{}; }
 
     PluginLibraryOpener Opener(std::map<std::string, void*> symbols) {
         return [this, symbols](const std::string& name) -> std::unique_ptr<PluginLibrary> {
             requested.push_back(name);
-            auto lib = std::make_unique<FakeLibrary>();
+            auto lib = std::make_unique<FakeSymbols>();
             lib->symbols = symbols;
             return lib;
         };
@@ -187,14 +87,14 @@ TEST_F(XapiTest, MissingLibraryLeavesPluginInactive) {
     xapi.PutInfo(info);
     xapi.Stop();
     EXPECT_EQ(Labels("XAPI"), (std::vector<std::string>{"Error", "Stop"}));
-    EXPECT_TRUE(plugin.calls.empty());
+    EXPECT_TRUE(pluginLib.calls.empty());
 
     TXAPI noLoader(log, loop, {});
     EXPECT_FALSE(noLoader.Start());
 }
 
 TEST_F(XapiTest, LibraryWithoutUsersIsNotUsedAtAll) {
-    auto symbols = AllEntries();
+    auto symbols = PluginLibraryExports();
     symbols.erase(XapiEntryNames[11]);
     TXAPI xapi(log, loop, Opener(symbols));
     EXPECT_FALSE(xapi.Start());
@@ -202,7 +102,7 @@ TEST_F(XapiTest, LibraryWithoutUsersIsNotUsedAtAll) {
     EXPECT_TRUE(xapi.Loaded()); // loaded until stopped
     xapi.PutAccLine("rec");
     xapi.Users(0, 0, 1, 1, {});
-    EXPECT_TRUE(plugin.calls.empty());
+    EXPECT_TRUE(pluginLib.calls.empty());
     EXPECT_EQ(requested, (std::vector<std::string>{"Zelkor.dll"}));
     xapi.Stop();
     EXPECT_FALSE(xapi.Loaded());
@@ -210,85 +110,85 @@ TEST_F(XapiTest, LibraryWithoutUsersIsNotUsedAtAll) {
 }
 
 TEST_F(XapiTest, StartInitialisesAndStopEndsAllCalls) {
-    TXAPI xapi(log, loop, Opener(AllEntries()));
+    TXAPI xapi(log, loop, Opener(PluginLibraryExports()));
     ASSERT_TRUE(xapi.Start());
     EXPECT_EQ(Labels("XAPI"), (std::vector<std::string>{"Start", "Init"}));
-    EXPECT_EQ(plugin.calls, (std::vector<std::string>{"Init"}));
-    EXPECT_EQ(plugin.message, 33169u);
-    ASSERT_NE(plugin.window, nullptr);
+    EXPECT_EQ(pluginLib.calls, (std::vector<std::string>{"Init"}));
+    EXPECT_EQ(pluginLib.message, 33169u);
+    ASSERT_NE(pluginLib.window, nullptr);
 
     xapi.Stop();
-    EXPECT_EQ(plugin.calls, (std::vector<std::string>{"Init", "DeInit"}));
+    EXPECT_EQ(pluginLib.calls, (std::vector<std::string>{"Init", "DeInit"}));
     EXPECT_FALSE(xapi.Active());
     EXPECT_EQ(Labels("XAPI").back(), "Stop");
     xapi.PutAccLine("late");
     TStates command{};
     EXPECT_FALSE(xapi.GetCommand(1, command));
-    EXPECT_EQ(plugin.calls.size(), 2u);
+    EXPECT_EQ(pluginLib.calls.size(), 2u);
 }
 
 TEST_F(XapiTest, FeedsHandOverPrivateBoundedCopies) {
-    TXAPI xapi(log, loop, Opener(AllEntries()));
+    TXAPI xapi(log, loop, Opener(PluginLibraryExports()));
     ASSERT_TRUE(xapi.Start());
 
     std::array<std::uint8_t, 224> numbers{};
     numbers[0] = '2';
     xapi.PutLines(3, numbers);
-    EXPECT_EQ(plugin.lastCount, 3);
-    EXPECT_EQ(plugin.lastBytes[0], '2');
+    EXPECT_EQ(pluginLib.lastCount, 3);
+    EXPECT_EQ(pluginLib.lastBytes[0], '2');
     EXPECT_EQ(numbers[0], '2'); // the plug-in wrote into its copy only
 
     const std::vector<std::uint8_t> states{8, 1, 2, 1, 2, 0, 0, 0, 9};
     xapi.PutStates(5, states); // claims more lines than there are bytes
-    EXPECT_EQ(plugin.lastCount, 2);
-    EXPECT_EQ(plugin.lastBytes, (std::vector<unsigned char>{8, 1, 2, 1, 2, 0, 0, 0}));
+    EXPECT_EQ(pluginLib.lastCount, 2);
+    EXPECT_EQ(pluginLib.lastBytes, (std::vector<unsigned char>{8, 1, 2, 1, 2, 0, 0, 0}));
 
     const std::vector<std::uint8_t> clip{'6', '0', '1'}; // no terminating 0
     xapi.PutCLIP(22, clip);
-    EXPECT_EQ(plugin.lastCount, 22);
-    EXPECT_EQ(plugin.lastText, "601");
+    EXPECT_EQ(pluginLib.lastCount, 22);
+    EXPECT_EQ(pluginLib.lastText, "601");
 
     const std::vector<std::uint8_t> front{4, 5};
     xapi.PutFront(10, front);
-    EXPECT_EQ(plugin.lastCount, 10);
-    EXPECT_EQ(plugin.lastBytes[1], 5);
-    EXPECT_EQ(plugin.lastBytes[2], 0); // zero-padded
+    EXPECT_EQ(pluginLib.lastCount, 10);
+    EXPECT_EQ(pluginLib.lastBytes[1], 5);
+    EXPECT_EQ(pluginLib.lastBytes[2], 0); // zero-padded
 
     xapi.PutAccLine(std::string_view("12;34;5xyz", 7));
-    EXPECT_EQ(plugin.lastText, "12;34;5");
+    EXPECT_EQ(pluginLib.lastText, "12;34;5");
 
     std::array<std::uint8_t, 15576> shorts{};
     shorts[15575] = 9;
     std::array<std::uint16_t, 960> personal{};
     personal[959] = 1234;
     xapi.PutShorts(shorts, personal);
-    EXPECT_EQ(plugin.lastBytes[15575], 9);
-    EXPECT_EQ(plugin.lastCount, 1234);
+    EXPECT_EQ(pluginLib.lastBytes[15575], 9);
+    EXPECT_EQ(pluginLib.lastCount, 1234);
 
     xapi.Users(10, 20, 300, 400, {"100=Ano", "101=Ne"});
-    EXPECT_EQ(plugin.rect.Left, 10);
-    EXPECT_EQ(plugin.rect.Top, 20);
-    EXPECT_EQ(plugin.rect.Right, 300);
-    EXPECT_EQ(plugin.rect.Bottom, 400);
-    EXPECT_EQ(plugin.texts, (std::vector<std::string>{"100=Ano", "101=Ne"}));
+    EXPECT_EQ(pluginLib.rect.Left, 10);
+    EXPECT_EQ(pluginLib.rect.Top, 20);
+    EXPECT_EQ(pluginLib.rect.Right, 300);
+    EXPECT_EQ(pluginLib.rect.Bottom, 400);
+    EXPECT_EQ(pluginLib.texts, (std::vector<std::string>{"100=Ano", "101=Ne"}));
 }
 
 TEST_F(XapiTest, PostedCommandMessageArrivesOnTheLoopThread) {
-    TXAPI xapi(log, loop, Opener(AllEntries()));
+    TXAPI xapi(log, loop, Opener(PluginLibraryExports()));
     ASSERT_TRUE(xapi.Start());
     std::vector<long> received;
     xapi.OnCommandMessage = [&](long lParam) { received.push_back(lParam); };
 
     std::thread poster([] {
-        XapiPostMessage(plugin.window, XapiCommandMessage, 42);
-        XapiPostMessage(plugin.window, 1234, 7); // not ours
+        XapiPostMessage(pluginLib.window, XapiCommandMessage, 42);
+        XapiPostMessage(pluginLib.window, 1234, 7); // not ours
     });
     poster.join();
     EXPECT_TRUE(received.empty()); // nothing runs outside the loop
     loop.runPending();
     EXPECT_EQ(received, (std::vector<long>{42}));
 
-    XapiPostMessage(plugin.window, XapiCommandMessage, 43);
+    XapiPostMessage(pluginLib.window, XapiCommandMessage, 43);
     xapi.Stop();
     loop.runPending();
     EXPECT_EQ(received, (std::vector<long>{42})); // inactive: ignored
@@ -297,12 +197,12 @@ TEST_F(XapiTest, PostedCommandMessageArrivesOnTheLoopThread) {
 TEST_F(XapiTest, PostAfterBindingIsGoneIsHarmless) {
     void* window = nullptr;
     {
-        TXAPI xapi(log, loop, Opener(AllEntries()));
+        TXAPI xapi(log, loop, Opener(PluginLibraryExports()));
         ASSERT_TRUE(xapi.Start());
-        window = plugin.window;
+        window = pluginLib.window;
         XapiPostMessage(window, XapiCommandMessage, 1);
     }
-    EXPECT_EQ(plugin.calls.back(), "DeInit"); // destroying an active binding ends the plug-in
+    EXPECT_EQ(pluginLib.calls.back(), "DeInit"); // destroying an active binding ends the plug-in
     loop.runPending();
 }
 
@@ -332,7 +232,7 @@ protected:
                            strnlen(reinterpret_cast<const char*>(s.Data), 80));
     }
 
-    TXAPI xapi{log, loop, Opener(AllEntries())};
+    TXAPI xapi{log, loop, Opener(PluginLibraryExports())};
     XapiCommandHandler::Hooks hooks;
     std::vector<TStates> ring;
     std::vector<std::pair<char, int>> queued;
@@ -393,20 +293,20 @@ TEST_F(XapiCommandTest, TwentyDigitsGiveThreeChunksAndEmptyNumberNothing) {
 
 TEST_F(XapiCommandTest, MessageFetchesTheCommandOnlyWhileActive) {
     XapiCommandHandler handler(xapi, log, hooks);
-    plugin.nextCommand = Command(7, 33);
+    pluginLib.nextCommand = Command(7, 33);
     handler.HandleMessage(99);
-    EXPECT_EQ(plugin.lastCommandMessage, 99);
+    EXPECT_EQ(pluginLib.lastCommandMessage, 99);
     EXPECT_EQ(Labels("XAPI"), (std::vector<std::string>{"Message TRF Port:33"}));
 
     // A plug-in that fills nothing causes nothing.
-    plugin.fillCommand = false;
+    pluginLib.fillCommand = false;
     handler.HandleMessage(100);
     EXPECT_EQ(ring.size(), 1u);
 
     xapi.Stop();
-    plugin.calls.clear();
+    pluginLib.calls.clear();
     handler.HandleMessage(101);
-    EXPECT_TRUE(plugin.calls.empty());
+    EXPECT_TRUE(pluginLib.calls.empty());
 }
 
 } // namespace

@@ -1,24 +1,15 @@
 #pragma once
-// Recording collaborators for the data store tests.
-#include "exchange/DataStore.h"
-#include "exchange/PluginFeed.h"
-#include "toolkit/FileAppender.h"
-#include "toolkit/TextSource.h"
-
-#include <map>
+// A call-centre plug-in feed that records what it is handed, in call order.
+#include <cstdint>
+#include <span>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
-namespace vantor::storetest {
+#include "exchange/PluginFeed.h"
 
-struct RecordingHooks : DataStoreHooks {
-    int flushes = 0;
-    int shortsRestarts = 0;
-    std::vector<std::string> faults;
-    void FlushReplyCache() override { ++flushes; }
-    void RestartShortsTimer() override { ++shortsRestarts; }
-    void ReportFault(std::string_view text) override { faults.emplace_back(text); }
-};
+namespace vantor::test {
 
 struct RecordingFeed : PluginFeed {
     bool active = true;
@@ -27,6 +18,9 @@ struct RecordingFeed : PluginFeed {
     int lastLineCount = -1, lastCLIPLine = -1, lastFrontOffset = -1, lastPortCount = -1;
     std::vector<std::uint8_t> lastShorts;
     std::vector<std::uint16_t> lastPersonal;
+    std::vector<std::pair<int, std::vector<std::uint8_t>>> stateCalls;
+    std::vector<std::string> accLines;
+    int shorts = 0;
 
     bool Active() const override { return active; }
     void PutInfo(std::span<const std::uint8_t, 7> info) override {
@@ -46,6 +40,7 @@ struct RecordingFeed : PluginFeed {
         calls.push_back("PutStates");
         lastLineCount = lineCount;
         lastStates.assign(states.begin(), states.end());
+        stateCalls.emplace_back(lineCount, lastStates);
     }
     void PutCLIP(int line, std::span<const std::uint8_t> data) override {
         calls.push_back("PutCLIP");
@@ -57,36 +52,17 @@ struct RecordingFeed : PluginFeed {
         lastFrontOffset = offset;
         lastFront.assign(front.begin(), front.end());
     }
-    void PutAccLine(std::string_view) override { calls.push_back("PutAccLine"); }
-    void PutShorts(std::span<const std::uint8_t, 15576> shorts,
+    void PutAccLine(std::string_view record) override {
+        calls.push_back("PutAccLine");
+        accLines.emplace_back(record);
+    }
+    void PutShorts(std::span<const std::uint8_t, 15576> shortNumbers,
                    std::span<const std::uint16_t, 960> personal) override {
         calls.push_back("PutShorts");
-        lastShorts.assign(shorts.begin(), shorts.end());
+        ++shorts;
+        lastShorts.assign(shortNumbers.begin(), shortNumbers.end());
         lastPersonal.assign(personal.begin(), personal.end());
     }
 };
 
-// Keeps appended bytes per path in memory; can be told to fail.
-struct MemoryAppender : FileAppender {
-    std::map<std::string, std::string>* files;
-    bool* fail;
-    MemoryAppender(std::map<std::string, std::string>* f, bool* failFlag)
-        : files(f), fail(failFlag) {}
-    bool Append(const std::string& path, std::string_view bytes) override {
-        if (*fail) return false;
-        (*files)[path].append(bytes);
-        return true;
-    }
-    std::string errorText() const override { return *fail ? "locked" : ""; }
-};
-
-struct MapTexts : TextSource {
-    std::map<int, std::string> msgs;
-    std::string Msg(int number) const override {
-        auto it = msgs.find(number);
-        return it == msgs.end() ? std::string() : it->second;
-    }
-    std::string Text(int number) override { return Msg(number); }
-};
-
-} // namespace vantor::storetest
+} // namespace vantor::test
