@@ -1,5 +1,6 @@
 #include "exchange/CommandFormatter.h"
 
+#include "nls/TextIds.h"
 #include "toolkit/TextSource.h"
 
 namespace vantor {
@@ -58,9 +59,9 @@ std::string Indexed(const std::string& base, int index) {
 
 } // namespace
 
-std::string CommandFormatter::CommandName(int command) const { return texts_.Msg(1000 + command); }
+std::string CommandFormatter::CommandName(int command) const { return texts_.Msg(msg::CommandNameBase + command); }
 
-std::string CommandFormatter::SubCommandName(int sub) const { return texts_.Msg(2000 + sub); }
+std::string CommandFormatter::SubCommandName(int sub) const { return texts_.Msg(msg::SubCommandNameBase + sub); }
 
 std::string CommandFormatter::FormatRequest(std::span<const std::uint8_t> p,
                                             std::size_t& consumed) const {

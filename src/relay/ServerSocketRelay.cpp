@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "nls/TextIds.h"
 #include "relay/ClientRelay.h"
 #include "toolkit/LogWriter.h"
 #include "toolkit/TextSource.h"
@@ -41,12 +42,12 @@ bool ServerSocketRelay::Open(int port) {
         server_.SetPort(port);
         server_.Open();
     } catch (const std::exception& e) {
-        std::string text = texts_.Msg(TextListenFailed);
+        std::string text = texts_.Msg(msg::ListenFailed);
         text += " (port " + std::to_string(port) + ": " + e.what() + ")";
         log_.WriteLog("!Err", text);
         return false;
     }
-    log_.WriteLog("-OK-", texts_.Msg(TextListening));
+    log_.WriteLog("-OK-", texts_.Msg(msg::Listening));
     return true;
 }
 

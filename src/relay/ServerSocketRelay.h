@@ -34,9 +34,6 @@ private:
 
 class ServerSocketRelay final : public RelayConnections {
 public:
-    static constexpr int TextListening = 119;
-    static constexpr int TextListenFailed = 121;
-
     ServerSocketRelay(TServerSocket& server, LogWriter& log, const TextSource& texts);
 
     // Assigns every notification slot of the component.  Reads go to `relay`

@@ -6,6 +6,7 @@
 
 #include "accounting/AccountingFile.h"
 #include "accounting/AccountingSettings.h"
+#include "nls/TextIds.h"
 #include "toolkit/Cp1250.h"
 #include "toolkit/Strings.h"
 #include "toolkit/TextSource.h"
@@ -116,7 +117,7 @@ void TFSetUct::BitBtnOKClick() {
     // A name longer than the settings field would be cut when the gateway
     // starts again, and the records would go to another file.
     if (name.empty() || name.size() > SettingsTextCapacity || !FileUsable(ResolvePath(name))) {
-        Application().MessageBox(texts_.Msg(TextCannotCreate), texts_.Msg(TextErrorCaption),
+        Application().MessageBox(texts_.Msg(msg::CannotCreateAccountingFile), texts_.Msg(msg::ErrorCaption),
                                  MB_OK | MB_ICONSTOP);
         return; // the dialog stays open, nothing changes
     }

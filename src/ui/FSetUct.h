@@ -24,8 +24,6 @@ public:
     // Tags, the keys of the captions in the language files.
     static constexpr int TagForm = 5100, TagCheckBoxUR = 5101, TagLabelFile = 5102,
                          TagButtonSearch = 5103, TagCheckBoxIP = 5104, TagOK = 102, TagCancel = 100;
-    // Texts of the refusal of a file that cannot be created.
-    static constexpr int TextCannotCreate = 146, TextErrorCaption = 137;
 
     // programDir: where file names without a directory lie.
     TFSetUct(TApplication& application, TComponent* owner, std::string programDir,
