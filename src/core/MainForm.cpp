@@ -14,6 +14,7 @@
 #include "relay/DataStoreRelay.h"
 #include "relay/ReplyCache.h"
 #include "relay/ServerSocketRelay.h"
+#include "platform/FileSystemDirectories.h"
 #include "platform/PosixServerSocket.h"
 #include "platform/PosixSerialDevice.h"
 #include "serial/Comm.h"
@@ -25,8 +26,10 @@
 #include "toolkit/Timer.h"
 #include "ui/AboutBox.h"
 #include "ui/FInfo.h"
+#include "ui/FSetM602.h"
 #include "ui/FSetPis.h"
 #include "ui/FSetPort.h"
+#include "ui/FSetTrap.h"
 #include "ui/FSetUct.h"
 
 #include <filesystem>
@@ -54,6 +57,19 @@ std::string TrimmedReason(std::string text) {
     while (!text.empty() && text.back() == ' ') text.pop_back();
     return text;
 }
+
+// The tick stays stopped while a settings dialog is open and runs again as
+// before when the dialog is gone, even when the dialog ends in an exception.
+class TickPause {
+public:
+    explicit TickPause(TMainForm& form) : form_(form) { form_.SuspendTick(); }
+    ~TickPause() { form_.ResumeTick(); }
+    TickPause(const TickPause&) = delete;
+    TickPause& operator=(const TickPause&) = delete;
+
+private:
+    TMainForm& form_;
+};
 
 std::string DirectoryOf(const std::string& programPath) {
     std::string dir = std::filesystem::path(programPath).parent_path().string();
@@ -136,10 +152,11 @@ void TMainForm::BuildMenus() {
     Zastavit1 = &Vantor1->Add("Zastavit", 103, guarded([this] { Zastavit1Click(); }));
 
     Nastaven1 = &root.Add(Utf("Na&stavení"), 200);
-    Mail6021 = &Nastaven1->Add("Mail&602", 201);
+    Mail6021 = &Nastaven1->Add("Mail&602", 201, guarded([this] { Mail6021Click(); }));
     Mail6021->SetHelpContext(101);
     Mail6021->SetHint(Utf("Nastavení Mail602"));
-    LoklnTrapy1 = &Nastaven1->Add(Utf("&Lokální Trapy"), 202);
+    LoklnTrapy1 =
+        &Nastaven1->Add(Utf("&Lokální Trapy"), 202, guarded([this] { LoklnTrapy1Click(); }));
     LoklnTrapy1->SetHelpContext(104);
     VpisuLogu1 = &Nastaven1->Add(Utf("Výpisu Lo&gu"), 204, guarded([this] { VpisuLogu1Click(); }));
     VpisuLogu1->SetHelpContext(102);
@@ -583,6 +600,28 @@ void TMainForm::VpisuLogu1Click() {
         }
     }
     ResumeTick();
+}
+
+// The new values reach the mail library at the next start: its connection
+// is not reopened here.
+void TMainForm::Mail6021Click() {
+    const TickPause pause(*this);
+    MailSettings& mail = mailBridge_->Block();
+    FileSystemDirectories directories;
+    TFSetM602 dialog(Application(), nullptr,
+                     MailLoginSettings{mail.ConfigPath, mail.WorkDir, mail.User, mail.Password},
+                     directories, [this](TForm& form) { TranslateDialog(form); });
+    if (RunSettingsDialog(dialog) == mrOk) mailBridge_->SaveMailSettings(*config_);
+}
+
+void TMainForm::LoklnTrapy1Click() {
+    const TickPause pause(*this);
+    MailSettings& mail = mailBridge_->Block();
+    TFSetTrap dialog(Application(), nullptr,
+                     TrapSettings{mail.TrapAddress, mail.TrapAddressType, mail.TrapSubject,
+                                  mail.ComOnMessage, mail.ComOffMessage},
+                     *language_, [this](TForm& form) { TranslateDialog(form); });
+    if (RunSettingsDialog(dialog) == mrOk) mailBridge_->SaveTrapSettings(*config_);
 }
 
 void TMainForm::tovn1Click() {

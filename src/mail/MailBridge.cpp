@@ -1,5 +1,6 @@
 #include "mail/MailBridge.h"
 
+#include "mail/PasswordCode.h"
 #include "platform/Paths.h"
 #include "toolkit/IniFile.h"
 #include "toolkit/LogWriter.h"
@@ -68,7 +69,7 @@ std::uint32_t ParseHexLevel(std::string_view text) {
 TMailBridge::TMailBridge(LogWriter& log, TextSource& texts, MessageCounterTable& counters,
                          const Settings& settings, MailLibraryOpener opener)
     : log_(log), texts_(texts), counters_(counters), settings_(settings),
-      opener_(std::move(opener)), codec_{&Identity, &Identity} {}
+      opener_(std::move(opener)), codec_{&EncodePassword, &DecodePassword} {}
 
 TMailBridge::~TMailBridge() {
     // Never unload the library under an open connection.
