@@ -37,6 +37,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -164,9 +165,13 @@ Parsed ParseCommand(const std::string& line) {
         {"hold", 8, true},         {"park", 9, false},
     };
     const std::optional<unsigned> port = ParseByte(portText);
+    const bool known =
+        word == "dial" || std::any_of(std::begin(Table), std::end(Table),
+                                      [&](const PortCommand& e) { return word == e.word; });
+    if (!known) return {std::nullopt, "unknown command: " + Printable(line)};
+    if (!port) return {std::nullopt, word + ": the port must be a number from 0 to 255"};
     if (word == "dial") {
-        if (!port || arg.empty() || !extra.empty())
-            return {std::nullopt, "usage: dial PORT NUMBER"};
+        if (arg.empty() || !extra.empty()) return {std::nullopt, "usage: dial PORT NUMBER"};
         if (arg.size() > MaxDialLength)
             return {std::nullopt, "dial number longer than " + std::to_string(MaxDialLength)};
         if (arg.find_first_not_of(DialCharacters) != std::string::npos)
@@ -182,7 +187,7 @@ Parsed ParseCommand(const std::string& line) {
         if (word != entry.word) continue;
         const std::optional<unsigned> value = entry.takesByte ? ParseByte(arg) : std::nullopt;
         const bool argsOk = entry.takesByte ? (value && extra.empty()) : arg.empty();
-        if (!port || !argsOk)
+        if (!argsOk)
             return {std::nullopt,
                     std::string("usage: ") + entry.word + " PORT" + (entry.takesByte ? " N" : "")};
         TStates command{};
