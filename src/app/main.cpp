@@ -3,6 +3,7 @@
 // window closes or a stop signal arrives.
 #include "core/MainForm.h"
 #include "platform/DynamicLibrary.h"
+#include "platform/FileSystemDirectories.h"
 #include "platform/Paths.h"
 #include "platform/PollLoop.h"
 #include "platform/PosixFileAppender.h"
@@ -92,6 +93,7 @@ void UseThePlatform(vantor::GatewayEnvironment& env, vantor::EventLoop& loop) {
         SystemLibraryOpener(std::filesystem::path(env.programPath).parent_path().string());
     env.fileAppenderFactory = [] { return MakeFileAppender(); };
     env.tempFolder = TempPath();
+    env.directories = std::make_shared<FileSystemDirectories>();
 }
 
 } // namespace

@@ -43,6 +43,17 @@ std::unique_ptr<FileAppender> MakeAppender(const GatewayEnvironment& env) {
     return env.fileAppenderFactory ? env.fileAppenderFactory() : nullptr;
 }
 
+// Without a file system to browse the chooser offers the root and nothing in it.
+class NoDirectories final : public DirectorySource {
+public:
+    std::vector<std::string> Roots() const override { return {"/"}; }
+    std::string Absolute(std::string_view path) const override { return std::string(path); }
+    bool IsDirectory(std::string_view) const override { return false; }
+    DirectoryListing Subdirectories(std::string_view, std::size_t) const override {
+        return {{}, true, "no file system to browse"};
+    }
+};
+
 std::vector<std::string> LanguageFolders(const GatewayEnvironment& env) {
     return env.languageFolders.empty()
                ? TLanguageTable::DefaultFolders(DirectoryOf(env.programPath))
@@ -53,6 +64,7 @@ std::vector<std::string> LanguageFolders(const GatewayEnvironment& env) {
 
 Gateway::Gateway(TApplication& application, const Window& window, GatewayEnvironment environment)
     : app_(application), window_(window.hooks), env_(std::move(environment)),
+      directories_(env_.directories ? env_.directories : std::make_shared<NoDirectories>()),
       programDir_(DirectoryOf(env_.programPath)), configFileName_(ConfigPathFor(env_.programPath)),
       config_(configFileName_), language_(LanguageFolders(env_)),
       log_(window.logList, window.statusBar, application.Loop()), formatter_(language_),

@@ -38,6 +38,7 @@
 #include "relay/ReplyCache.h"
 #include "relay/ServerSocketRelay.h"
 #include "serial/CommPax.h"
+#include "toolkit/DirectorySource.h"
 #include "toolkit/FileAppender.h"
 #include "toolkit/IniFile.h"
 #include "toolkit/SerialDevice.h"
@@ -81,6 +82,9 @@ struct GatewayEnvironment {
     SymbolSourceOpener libraryOpener;
     // Makes the accounting file's appender.
     std::function<std::unique_ptr<FileAppender>()> fileAppenderFactory;
+    // The file system as the directory chooser browses it (unset: nothing to
+    // browse).
+    std::shared_ptr<DirectorySource> directories;
     // Receives every traffic-log line as the list shows it (headless and
     // service mode print them on standard output).
     std::function<void(const std::string& line)> logMirror;
@@ -168,6 +172,7 @@ public:
     AccountingRecordList& AccountingRecords() { return records_; }
     AccountingFile& Accounting() { return accountingFile_; }
     TMailBridge& MailBridge() { return mail_; }
+    DirectorySource& Directories() { return *directories_; }
     TXAPI& Plugin() { return plugin_; }
 
 private:
@@ -184,6 +189,7 @@ private:
     TApplication& app_;
     GatewayWindow& window_;
     GatewayEnvironment env_;
+    std::shared_ptr<DirectorySource> directories_;
     std::string programDir_;
     std::string configFileName_;
     Settings settings_;

@@ -7,8 +7,10 @@
 #include "toolkit/Timer.h"
 #include "ui/AboutBox.h"
 #include "ui/FInfo.h"
+#include "ui/FSetM602.h"
 #include "ui/FSetPis.h"
 #include "ui/FSetPort.h"
+#include "ui/FSetTrap.h"
 #include "ui/FSetUct.h"
 
 namespace vantor {
@@ -95,10 +97,11 @@ void TMainForm::BuildMenus() {
     Zastavit1 = &Vantor1->Add("Zastavit", 103, guarded([this] { Zastavit1Click(); }));
 
     Nastaven1 = &root.Add(Utf("Na&stavení"), 200);
-    Mail6021 = &Nastaven1->Add("Mail&602", 201);
+    Mail6021 = &Nastaven1->Add("Mail&602", 201, guarded([this] { Mail6021Click(); }));
     Mail6021->SetHelpContext(101);
     Mail6021->SetHint(Utf("Nastavení Mail602"));
-    LoklnTrapy1 = &Nastaven1->Add(Utf("&Lokální Trapy"), 202);
+    LoklnTrapy1 =
+        &Nastaven1->Add(Utf("&Lokální Trapy"), 202, guarded([this] { LoklnTrapy1Click(); }));
     LoklnTrapy1->SetHelpContext(104);
     VpisuLogu1 = &Nastaven1->Add(Utf("Výpisu Lo&gu"), 204, guarded([this] { VpisuLogu1Click(); }));
     VpisuLogu1->SetHelpContext(102);
@@ -294,6 +297,29 @@ void TMainForm::VpisuLogu1Click() {
     TFSetPis dialog(Application(), nullptr, gateway_->Config(),
                     [this](TForm& form) { gateway_->TranslateDialog(form); });
     if (RunDialog(dialog) == mrOk) gateway_->SaveLogSettings();
+}
+
+// The new values reach the mail library at the next start: its connection
+// is not reopened here.
+void TMainForm::Mail6021Click() {
+    const TimerPause pause = gateway_->PauseTick();
+    MailSettings& mail = gateway_->MailBridge().Block();
+    TFSetM602 dialog(Application(), nullptr,
+                     MailLoginSettings{mail.ConfigPath, mail.WorkDir, mail.User, mail.Password},
+                     gateway_->Directories(),
+                     [this](TForm& form) { gateway_->TranslateDialog(form); });
+    if (RunDialog(dialog) == mrOk) gateway_->MailBridge().SaveMailSettings(gateway_->ConfigFile());
+}
+
+void TMainForm::LoklnTrapy1Click() {
+    const TimerPause pause = gateway_->PauseTick();
+    MailSettings& mail = gateway_->MailBridge().Block();
+    TFSetTrap dialog(Application(), nullptr,
+                     TrapSettings{mail.TrapAddress, mail.TrapAddressType, mail.TrapSubject,
+                                  mail.ComOnMessage, mail.ComOffMessage},
+                     gateway_->LanguageTable(),
+                     [this](TForm& form) { gateway_->TranslateDialog(form); });
+    if (RunDialog(dialog) == mrOk) gateway_->MailBridge().SaveTrapSettings(gateway_->ConfigFile());
 }
 
 void TMainForm::tovn1Click() {

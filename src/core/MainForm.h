@@ -60,6 +60,8 @@ public:
     void Oaplikaci1Click();
     void XAPI1Click();
     void Callcentrum1Click();
+    void Mail6021Click();
+    void LoklnTrapy1Click();
     void ListBox1DblClick();
     // The tray icon's notification (mouse message in the low parameter).
     void TrayCallback(unsigned mouseMessage);

@@ -1,5 +1,6 @@
 #include "mail/MailBridge.h"
 
+#include "mail/PasswordCode.h"
 #include "nls/TextIds.h"
 #include "toolkit/LogSettings.h"
 #include "toolkit/IniFile.h"
@@ -71,8 +72,8 @@ TMailBridge::TMailBridge(LogWriter& log, TextSource& texts, MessageCounterTable&
                          const LogSettings& settings, MailLibraryOpener opener,
                          std::string tempFolder)
     : log_(log), texts_(texts), counters_(counters), settings_(settings),
-      opener_(std::move(opener)), tempFolder_(std::move(tempFolder)), codec_{&Identity, &Identity} {
-}
+      opener_(std::move(opener)), tempFolder_(std::move(tempFolder)),
+      codec_{&EncodePassword, &DecodePassword} {}
 
 TMailBridge::~TMailBridge() {
     // Never unload the library under an open connection.

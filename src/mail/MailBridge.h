@@ -46,8 +46,8 @@ struct MailSettings {
     std::uint32_t DebugLevel = 0; // [M602] Debug, hexadecimal
 };
 
-// The reversible substitution applied to the stored password.  Until the
-// program's own alphabets are in place both directions are the identity.
+// The reversible substitution applied to the stored password: by default
+// EncodePassword/DecodePassword (mail/PasswordCode.h); tests may swap it.
 struct PasswordCodec {
     std::function<std::string(std::string_view)> Encode;
     std::function<std::string(std::string_view)> Decode;

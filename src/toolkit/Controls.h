@@ -83,7 +83,9 @@ public:
     // What a user's click does (nothing while the control is disabled);
     // buttons also set their form's modal result, check boxes toggle.
     virtual void Click();
-    void DblClick();
+    // A user's double click (nothing while disabled); controls with a
+    // double-click behaviour of their own run it before OnDblClick.
+    virtual void DblClick();
     TNotifyEvent OnClick;
     TNotifyEvent OnDblClick;
 

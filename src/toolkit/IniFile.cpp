@@ -351,10 +351,17 @@ void TIniFile::WriteString(std::string_view section, std::string_view key, std::
         Fail(path_, "invalid key name \"" + std::string(key) + "\"");
     if (hasBreak(value)) Fail(path_, "the value of " + std::string(k) + " holds a line break");
 
+    // Reading trims blanks and control characters at both ends and takes off
+    // matching quotes; a value that would lose something that way is written
+    // in quotes, so that it reads back exactly (a password with a trailing
+    // blank, a message ending in a blank, a value that is itself quoted).
+    std::string stored(value);
+    if (Unquoted(Trim(value)) != value) stored = '"' + stored + '"';
+
     const fs::path target = WriteTarget(path_);
     const std::optional<std::string> old = ReadWhole(target, true);
     IniDocument doc = old ? IniDocument::Parse(*old) : IniDocument{};
-    doc.Set(sec, k, value);
+    doc.Set(sec, k, stored);
     const std::string bytes = doc.Serialize();
     if (old && *old == bytes) return; // nothing changes: leave the file alone
     ReplaceFile(target, bytes, old);

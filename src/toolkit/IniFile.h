@@ -84,7 +84,9 @@ public:
     bool SectionExists(std::string_view section) const;
 
     // A failed write throws EIniFileError naming the file and the reason; the
-    // file is then as it was before the call.
+    // file is then as it was before the call.  A value that a read would
+    // change (blanks or control characters at an end, matching quotes around
+    // it) is written in double quotes, so every value reads back as written.
     void WriteString(std::string_view section, std::string_view key, std::string_view value);
     void WriteInteger(std::string_view section, std::string_view key, std::int32_t value);
     void WriteBool(std::string_view section, std::string_view key, bool value); // "1" / "0"

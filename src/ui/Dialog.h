@@ -25,9 +25,14 @@ T& MakeControl(TComponent& owner, TControl& parent, int tag, std::string_view ca
     return control;
 }
 
+struct OkCancelButtons {
+    TButton* ok;
+    TButton* cancel;
+};
+
 // The OK (Tag 102) and cancel (Tag 100) buttons at the bottom of a dialog.
-inline void MakeOkCancel(TForm& form, TControl& parent, std::string_view cancelCaptionUtf8, int top,
-                         int left = 0) {
+inline OkCancelButtons MakeOkCancel(TForm& form, TControl& parent,
+                                    std::string_view cancelCaptionUtf8, int top, int left = 0) {
     auto& ok = MakeControl<TButton>(form, parent, 102, "OK", left, top, 75, 25);
     ok.SetModalResult(mrOk);
     ok.SetDefault(true);
@@ -35,6 +40,7 @@ inline void MakeOkCancel(TForm& form, TControl& parent, std::string_view cancelC
         MakeControl<TButton>(form, parent, 100, cancelCaptionUtf8, left + 85, top, 75, 25);
     cancel.SetModalResult(mrCancel);
     cancel.SetCancel(true);
+    return {&ok, &cancel};
 }
 
 } // namespace vantor

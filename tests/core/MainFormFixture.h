@@ -3,6 +3,8 @@
 // desktop, an in-memory serial line and a listening socket that only
 // pretends, in a temporary home folder with the shipped language files.
 #include "core/MainForm.h"
+#include "platform/DynamicLibrary.h"
+#include "platform/FileSystemDirectories.h"
 #include "platform/PosixFileAppender.h"
 #include "toolkit/Desktop.h"
 #include "toolkit/Forms.h"
@@ -67,6 +69,10 @@ protected:
             return socket;
         };
         env.fileAppenderFactory = [] { return MakeFileAppender(); };
+        // The outside libraries as the program loads them: from the gateway's
+        // folder (none there unless a test puts one in), then the system.
+        env.libraryOpener = SystemLibraryOpener(home.string());
+        env.directories = std::make_shared<FileSystemDirectories>();
         env.logMirror = [this](const std::string& text) { logLines.push_back(text); };
         return env;
     }

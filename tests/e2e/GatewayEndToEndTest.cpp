@@ -18,39 +18,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::string Gateway() { return std::string(VANTOR_BUILD_DIR) + "/vantor"; }
-
-class GatewayHome {
-public:
-    GatewayHome() {
-        std::random_device rd;
-        path_ = std::filesystem::temp_directory_path() /
-                ("vantor-e2e-" + std::to_string(rd()) + std::to_string(rd()));
-        std::filesystem::create_directories(path_);
-    }
-    ~GatewayHome() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    const std::filesystem::path& path() const { return path_; }
-    void WriteIni(const std::string& text) const {
-        std::ofstream(path_ / "vantor.INI", std::ios::binary) << text;
-    }
-    std::string Read(const std::string& name) const {
-        std::ifstream in(path_ / name, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-    std::unique_ptr<Process> Start(std::vector<std::string> extra = {}) const {
-        ProcessOptions options;
-        options.args = {"--home", path_.string(), "--headless"};
-        options.args.insert(options.args.end(), extra.begin(), extra.end());
-        options.echoPrefix = "vantor";
-        return std::make_unique<Process>(Gateway(), options);
-    }
-
-private:
-    std::filesystem::path path_;
-};
+std::string Gateway() { return GatewayProgram(); }
 
 // A configuration for a gateway on the simulator's line, with the relay on an
 // ephemeral port so tests never collide over a fixed one.

@@ -117,7 +117,9 @@ TEST(Layers, TheDeclaredModulesFormLayers) {
     for (const auto& [name, uses] : modules) {
         EXPECT_FALSE(uses.count("core")) << name << " reaches up into core";
         EXPECT_FALSE(uses.count("desktop")) << name << " uses the Qt view";
-        if (name != "platform") EXPECT_FALSE(uses.count("platform")) << name << " uses the OS";
+        if (name != "platform") {
+            EXPECT_FALSE(uses.count("platform")) << name << " uses the OS";
+        }
     }
 }
 

@@ -1,5 +1,6 @@
 // The mail bridge against an in-process stand-in for the mail library.
 #include "mail/MailBridge.h"
+#include "mail/PasswordCode.h"
 #include "toolkit/LogSettings.h"
 #include "platform/Paths.h"
 #include "toolkit/IniFile.h"
@@ -222,7 +223,7 @@ TEST_F(MailSettingsTest, ValuesAreCutToTheirFields) {
     bridge->LoadSettings(config, texts);
     const MailSettings& s = bridge->Block();
     EXPECT_EQ(s.User, std::string(100, 'u'));
-    EXPECT_EQ(s.Password, std::string(20, 'p'));
+    EXPECT_EQ(s.Password, DecodePassword(std::string(20, 'p')));
     EXPECT_EQ(s.DebugLevel, 31u);
     EXPECT_EQ(s.WorkDir, "/var/q9");
     EXPECT_EQ(s.TrapAddressType, 'Q');
@@ -265,12 +266,41 @@ TEST_F(MailSettingsTest, SavingWritesSectionsAndTheTypeAsOneCharacter) {
     EXPECT_EQ(s.TrapAddressType, '\0');
 }
 
+TEST_F(MailSettingsTest, HesloIsDecodedOnLoadAndEachSaveWritesTheSameEncodedCopy) {
+    // The plain password, as the stored value of another run would give it.
+    const std::pair<std::string, std::string> stored[] = {
+        {EncodePassword("Tajn\xE9 heslo 1"), "Tajn\xE9 heslo 1"},
+        {EncodePassword("a") + "\x01\x02" + EncodePassword("b"), std::string("a\x01\x02") + 'b'},
+        {EncodePassword("x") + "\xE4\xDF", "x\xE4\xDF"},              // other code pages
+        {EncodePassword(std::string(30, 'k')), std::string(20, 'k')}, // cut to its field
+        {"\"" + EncodePassword(" pad ") + "\"", " pad "},             // kept by the quotes
+    };
+    for (const auto& [value, plain] : stored) {
+        Write("[M602]\r\nHeslo=" + value + "\r\n");
+        auto bridge = Bridge({});
+        TIniFile config(path);
+        bridge->LoadSettings(config, texts);
+        EXPECT_EQ(bridge->Block().Password, plain);
+
+        ASSERT_TRUE(bridge->SaveMailSettings(config));
+        const std::string first = Read();
+        ASSERT_TRUE(bridge->SaveMailSettings(config));
+        EXPECT_EQ(Read(), first) << "a second save writes the same value";
+        EXPECT_EQ(config.ReadString("M602", "Heslo", "?"), EncodePassword(plain));
+        EXPECT_EQ(bridge->Block().Password, plain) << "held plain in memory";
+    }
+}
+
 TEST_F(MailSettingsTest, FailedSaveIsLogged) {
     auto bridge = Bridge({});
     TIniFile config((dir / "no-such-dir" / "x.INI").string());
     EXPECT_FALSE(bridge->SaveTrapSettings(config));
-    ASSERT_EQ(log.lines.size(), 1u);
-    EXPECT_EQ(log.lines[0].label, "!Err");
+    EXPECT_FALSE(bridge->SaveMailSettings(config));
+    ASSERT_EQ(log.lines.size(), 2u) << "one line per save, not per key";
+    for (const auto& [label, text] : log.lines) {
+        EXPECT_EQ(label, "!Err");
+        EXPECT_NE(text.find("x.INI"), std::string::npos) << text;
+    }
 }
 
 TEST_F(MailBridgeTest, TrapsUseTheirMessageAndLogOnlySuccess) {

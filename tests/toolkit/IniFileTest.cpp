@@ -123,6 +123,28 @@ TEST_F(IniFileTest, QuotedValuesLoseTheirQuotesOnly) {
     EXPECT_EQ(ini.ReadSectionValues("Prefix")[0].second, " 9");
 }
 
+TEST_F(IniFileTest, EveryWrittenValueReadsBackAsWritten) {
+    // Values a read would trim or unquote are written in quotes; the others
+    // are written as they are.
+    const std::pair<std::string, std::string> cases[] = {
+        {"plain", "plain"},
+        {"in the middle", "in the middle"},
+        {"ends in a blank ", "\"ends in a blank \""},
+        {" starts with one", "\" starts with one\""},
+        {"\ttab\x01", "\"\ttab\x01\""},
+        {"\"quoted\"", "\"\"quoted\"\""},
+        {"'single'", "\"'single'\""},
+        {"\"open", "\"open"},
+        {"", ""},
+    };
+    TIniFile ini(path);
+    for (const auto& [value, stored] : cases) {
+        ini.WriteString("M602", "Heslo", value);
+        EXPECT_EQ(ini.ReadString("M602", "Heslo", "?"), value);
+        EXPECT_EQ(Get(), "[M602]\r\nHeslo=" + stored + "\r\n") << value;
+    }
+}
+
 TEST_F(IniFileTest, WriteReplacesValueInPlaceAndKeepsEveryOtherByte) {
     const std::string before = "; hand-edited\r\n"
                                "[Set]\r\n"

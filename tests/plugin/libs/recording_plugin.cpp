@@ -7,10 +7,13 @@
 
 namespace {
 std::string calls;
+std::string users; // the last XAPI_Users call in full
 void* window = nullptr;
 } // namespace
 
 extern "C" VANTOR_XAPI_EXPORT const char* RecordingPluginCalls() { return calls.c_str(); }
+// "left,top,right,bottom" and each text line after a '|'.
+extern "C" VANTOR_XAPI_EXPORT const char* RecordingPluginUsers() { return users.c_str(); }
 extern "C" VANTOR_XAPI_EXPORT void RecordingPluginPost(long lParam) {
     XapiPostMessage(window, XapiCommandMessage, lParam);
 }
@@ -40,4 +43,7 @@ void XAPI_PutAccLine(char* record) { calls += std::string("PutAccLine(") + recor
 void XAPI_PutShorts(unsigned char*, unsigned short (*)[20]) { calls += "PutShorts;"; }
 void XAPI_Users(Windows::TRect rect, Classes::TStringList* texts) {
     calls += "Users(" + std::to_string(rect.Right) + "," + std::to_string(texts->Count) + ");";
+    users = std::to_string(rect.Left) + "," + std::to_string(rect.Top) + "," +
+            std::to_string(rect.Right) + "," + std::to_string(rect.Bottom);
+    for (int i = 0; i < texts->Count; ++i) users += std::string("|") + texts->Strings[i];
 }

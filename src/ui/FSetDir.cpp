@@ -1,0 +1,47 @@
+#include "ui/FSetDir.h"
+
+namespace vantor {
+
+TFSetDir::TFSetDir(TApplication& app, TComponent* owner, std::string& directory,
+                   DirectorySource& directories, const FormTranslator& translate)
+    : TForm(app, owner), directory_(directory) {
+    SetName("FSetDir");
+    SetTag(3000);
+    SetCaption(Cp1250FromUtf8("Výběr adresáře"));
+    SetBorderIcons(0);
+    SetPosition(poMainFormCenter);
+    SetClientWidth(320);
+    SetClientHeight(352);
+
+    LabelPath = &MakeControl<TLabel>(*this, *this, 0, "", 8, 8, 304, 16);
+    DirectoryListBox1 = &MakeControl<TDirectoryListBox>(*this, *this, 0, "", 8, 28, 304, 236);
+    DirectoryListBox1->SetName("DirectoryListBox1");
+    DriveComboBox1 = &MakeControl<TDriveComboBox>(*this, *this, 0, "", 8, 272, 304, 21);
+    DriveComboBox1->SetName("DriveComboBox1");
+    LabelProblem = &MakeControl<TLabel>(*this, *this, 0, "", 8, 298, 304, 16);
+    TFont warning = LabelProblem->Font();
+    warning.Color = clRed;
+    LabelProblem->SetFont(warning);
+    const OkCancelButtons buttons = MakeOkCancel(*this, *this, "Zrušit", 320, 76);
+    ButtonOK = buttons.ok;
+    ButtonCancel = buttons.cancel;
+
+    DirectoryListBox1->OnChange = [this](TObject*) { ShowDirectory(); };
+    DirectoryListBox1->SetSource(&directories);
+    DriveComboBox1->SetSource(&directories);
+    DriveComboBox1->SetDirList(DirectoryListBox1);
+    DirectoryListBox1->SetDirectory(directory_);
+
+    OnClose = [this](TObject*, TCloseAction&) {
+        if (ModalResult() == mrOk) directory_ = DirectoryListBox1->SelectedPath();
+    };
+    if (translate) translate(*this);
+    DoCreate();
+}
+
+void TFSetDir::ShowDirectory() {
+    LabelPath->SetCaption(Cp1250FromUtf8(DirectoryListBox1->Directory()));
+    LabelProblem->SetCaption(DirectoryListBox1->Problem());
+}
+
+} // namespace vantor
