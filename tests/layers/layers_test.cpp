@@ -1,5 +1,6 @@
 // The layers stay clean: Qt only in the desktop view, OS calls only in the
-// platform layer (and in the programs around the gateway: sim, tools, tests).
+// platform layer (and in the programs around the gateway: sim, tools, tests),
+// and the mail-bridge library sees nothing of the gateway but its public header.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -67,6 +68,14 @@ TEST(Layers, TheToolkitDependsOnNoFeatureModule) {
         R"(^\s*#\s*include\s*"(core|serial|exchange|relay|accounting|plugin|mail|service|nls|ui|platform|desktop)/)");
     std::vector<Hit> hits;
     for (const Hit& h : Find(Src / "toolkit", feature, {})) hits.push_back(h);
+    EXPECT_TRUE(hits.empty()) << Describe(hits);
+}
+
+TEST(Layers, TheMailBridgeLibraryKnowsOnlyThePublicMailHeaderOfTheGateway) {
+    // Its include path holds src/mail for MailAbi.h; nothing else of the
+    // gateway may come in that way.
+    const std::regex gateway(R"(^\s*#\s*include\s*"(MailBridge\.h|[a-z]+/))");
+    const auto hits = Find(fs::path(VANTOR_SOURCE_DIR) / "mailbridge", gateway, {});
     EXPECT_TRUE(hits.empty()) << Describe(hits);
 }
 

@@ -185,7 +185,9 @@ TEST_F(MailGateway, ARefusingOrSilentMailServerCostsTheTrapNotTheGateway) {
         EXPECT_TRUE(gateway->HasLine(url == silent.url ? "[status 1104]" : "[status 1106]",
                                      Process::Stream::Stderr));
         gateway->Signal(SIGTERM);
-        ASSERT_TRUE(gateway->WaitExit(10s));
+        const auto status = gateway->WaitExit(10s);
+        ASSERT_TRUE(status);
+        EXPECT_EQ(Process::ExitCode(*status), 0);
         gateway.reset();
         fs::remove(fs::path(home.Path()) / "libvantorq9.so");
         fs::remove_all(box101.Root() / "new");
