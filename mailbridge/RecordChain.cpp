@@ -59,10 +59,16 @@ void RecordChain::AddGroup(MailboxRecord* record, char kind, const std::vector<I
             g.firstItem = &m;
         previous = &m;
     }
-    // Groups keep the order they are added in.
-    MessageGroup** link = &record->firstGroup;
-    while (*link) link = &(*link)->next;
-    *link = &g;
+    // Groups keep the order they are added in.  (The packed fields are
+    // reached through their structs only: a pointer to one would be
+    // misaligned.)
+    if (!record->firstGroup) {
+        record->firstGroup = &g;
+        return;
+    }
+    MessageGroup* last = record->firstGroup;
+    while (last->next) last = last->next;
+    last->next = &g;
 }
 
 void RecordChain::FillWhole(MailboxRecord* record, const Snapshot& snapshot) {
