@@ -1,7 +1,8 @@
 // The layers stay clean: every module includes only the modules it declares
 // (the list src/CMakeLists.txt writes), Qt only in the desktop view, OS calls
 // only in the platform layer (and in the programs around the gateway: sim,
-// tools, tests).
+// tools, tests), and the mail-bridge library sees nothing of the gateway but
+// its public header.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -121,6 +122,15 @@ TEST(Layers, TheDeclaredModulesFormLayers) {
             EXPECT_FALSE(uses.count("platform")) << name << " uses the OS";
         }
     }
+}
+
+
+TEST(Layers, TheMailBridgeLibraryKnowsOnlyThePublicMailHeaderOfTheGateway) {
+    // Its include path holds src/mail for MailAbi.h; nothing else of the
+    // gateway may come in that way.
+    const std::regex gateway(R"(^\s*#\s*include\s*"(MailBridge\.h|[a-z]+/))");
+    const auto hits = Find(fs::path(VANTOR_SOURCE_DIR) / "mailbridge", gateway, {});
+    EXPECT_TRUE(hits.empty()) << Describe(hits);
 }
 
 } // namespace
