@@ -27,6 +27,7 @@
 #include "ui/FInfo.h"
 #include "ui/FSetPis.h"
 #include "ui/FSetPort.h"
+#include "ui/FSetServ.h"
 #include "ui/FSetUct.h"
 
 #include <filesystem>
@@ -144,7 +145,7 @@ void TMainForm::BuildMenus() {
     VpisuLogu1 = &Nastaven1->Add(Utf("Výpisu Lo&gu"), 204, guarded([this] { VpisuLogu1Click(); }));
     VpisuLogu1->SetHelpContext(102);
     tovn1 = &Nastaven1->Add(Utf("Účtování"), 205, guarded([this] { tovn1Click(); }));
-    StartItem = &Nastaven1->Add(Utf("Služby"), 212);
+    StartItem = &Nastaven1->Add(Utf("Služby"), 212, guarded([this] { StartItemClick(); }));
     XAPI1 = &Nastaven1->Add("XAPI", 231, guarded([this] { XAPI1Click(); }));
     Callcentrum1 = &Nastaven1->Add("Callcentrum", 230, guarded([this] { Callcentrum1Click(); }));
     Callcentrum1->SetVisible(false);
@@ -189,6 +190,7 @@ void TMainForm::BuildMenus() {
 void TMainForm::FormCreate() {
     log_->OnLine = env_.logMirror;
     log_->WriteLog("----", "Start Tarvo Vantor ----");
+    for (const std::string& note : env_.startNotes) log_->WriteLog("----", note);
     if (env_.serviceMode && env_.serviceEventLog) env_.serviceEventLog("Start", 4);
 
     bool hidden = false;
@@ -220,7 +222,8 @@ void TMainForm::FormCreate() {
     for (const std::string& warning : warnings) log_->WriteLog("!Err", warning);
 
     CreateComponents();
-    link_->SetHideToTrayRequested(hidden);
+    // As a service the window stays hidden and no tray icon is made.
+    link_->SetHideToTrayRequested(hidden && !env_.serviceMode);
 
     if (env_.serviceRunningElsewhere) {
         log_->WriteLog("----", "NT Service -----------");
@@ -591,6 +594,12 @@ void TMainForm::tovn1Click() {
         link_->TimerUR(), [this](TForm& form) { TranslateDialog(form); },
         [this](std::string_view key, std::string_view value) { WriteSetting("Set", key, value); },
         [this](TForm& form) { CentreDialog(form); }});
+}
+
+void TMainForm::StartItemClick() {
+    RunServicesDialog({Application(), env_.serviceManager.get(), *language_,
+                       env_.serviceCommandLine, [this](TForm& form) { TranslateDialog(form); },
+                       [this](TForm& form) { CentreDialog(form); }});
 }
 
 void TMainForm::Volbasriovhoportu1Click() {

@@ -36,6 +36,7 @@ class TIniFile;
 class TLanguageTable;
 class TMailBridge;
 class TServerSocket;
+class ServiceManager;
 class TXAPI;
 class XapiCommandHandler;
 struct GatewayGlue;
@@ -64,6 +65,13 @@ struct GatewayEnvironment {
     // Receives every traffic-log line as the list shows it (headless and
     // service mode print them on standard output).
     std::function<void(const std::string& line)> logMirror;
+    // Lines logged ("----") right after the start line, such as the folder
+    // in use.
+    std::vector<std::string> startNotes;
+    // The system's service manager for the services dialog (null: none) and
+    // the command line a service installed from the dialog runs.
+    std::shared_ptr<ServiceManager> serviceManager;
+    std::string serviceCommandLine;
 };
 
 class TMainForm : public TForm {
@@ -98,6 +106,7 @@ public:
     void Zastavit1Click();
     void VpisuLogu1Click();
     void tovn1Click();
+    void StartItemClick();
     void Volbasriovhoportu1Click();
     void COMBaudClick(TMenuItem& item);
     void Ulo6itdosouboru1Click();

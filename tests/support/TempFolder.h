@@ -3,6 +3,7 @@
 // everything in it when the object goes.
 #include <filesystem>
 #include <fstream>
+#include <stdexcept>
 #include <random>
 #include <string>
 #include <string_view>
@@ -16,7 +17,7 @@ public:
         auto base = std::filesystem::temp_directory_path();
         for (int attempt = 0; attempt < 100; ++attempt) {
             auto candidate =
-                base / ("vantor-nls-" + std::to_string(rd()) + std::to_string(attempt));
+                base / ("vantor-test-" + std::to_string(rd()) + std::to_string(attempt));
             std::error_code ec;
             if (std::filesystem::create_directory(candidate, ec)) {
                 path_ = candidate;
