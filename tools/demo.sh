@@ -53,12 +53,29 @@ if ! grep -q '^READY' "$SIM_OUT"; then
 fi
 
 # A configuration of its own for the demo (written once, then kept so that
-# changes made while trying the gateway stay).
+# changes made while trying the gateway stay).  The serial line and, when
+# VANTOR_DEMO_PORT is given, the TCP port are set on every run.
 INI="$HOME_DIR/vantor.INI"
-if [ ! -f "$INI" ] || ! grep -q "^Port=$LINK:" "$INI"; then
+if [ ! -f "$INI" ]; then
   printf '[Set]\r\nPort=%s:19200,N,8,1\r\nIPPort=%s\r\nSendUct=1\r\nUctFile=DATA.NEW\r\n[Log]\r\nCom_In=1\r\nTCP/IP_In=1\r\nTCP/IP_Out=1\r\nExtent=1\r\n' \
     "$LINK" "${VANTOR_DEMO_PORT:-1234}" > "$INI"
 fi
+# Sets key $1 of section [Set] to $2, keeping the rest of the file.
+set_key() {
+  awk -v key="$1" -v value="$2" '
+    BEGIN { IGNORECASE = 1 }
+    { line = $0; sub(/\r$/, "", line) }
+    line ~ /^\[/ { if (inset && !done) { printf "%s=%s\r\n", key, value; done = 1 }
+                   inset = (tolower(line) == "[set]") }
+    inset && tolower(line) ~ "^" tolower(key) "=" { if (!done) printf "%s=%s\r\n", key, value; done = 1; next }
+    { print }
+    END { if (!done) { if (!inset) printf "[Set]\r\n"; printf "%s=%s\r\n", key, value } }
+  ' "$INI" > "$INI.new" && mv "$INI.new" "$INI"
+}
+set_key Port "$LINK:19200,N,8,1"
+[ -n "${VANTOR_DEMO_PORT:-}" ] && set_key IPPort "$VANTOR_DEMO_PORT"
+PORT=$(tr -d '\r' < "$INI" | awk -F= 'tolower($0) ~ /^\[/ { s = (tolower($0) == "[set]") } s && tolower($1) == "ipport" { print $2; exit }')
+PORT=${PORT:-1234}
 
 # The mail bridge: the library beside the gateway, its configuration, one
 # Maildir per extension (101 Office, 102 Reception) and the gateway's mail and
@@ -127,8 +144,8 @@ story() {
 
 echo "demo: exchange simulator on $(sed -n 's/^READY //p' "$SIM_OUT") (linked at $LINK)"
 echo "demo: SMTP sink on 127.0.0.1:$SMTP_PORT (copies in $HOME_DIR/mail-out), Maildirs in $HOME_DIR/mail"
-echo "demo: gateway home $HOME_DIR, TCP port ${VANTOR_DEMO_PORT:-1234}; try:"
-echo "      $BUILD/vantor-client 127.0.0.1:${VANTOR_DEMO_PORT:-1234} 00 16 00"
+echo "demo: gateway home $HOME_DIR, TCP port $PORT; try:"
+echo "      $BUILD/vantor-client 127.0.0.1:$PORT 00 16 00"
 echo "demo: Ctrl-C stops everything"
 # The gateway runs in its folder, where the mail settings name the library's
 # files relative to it.

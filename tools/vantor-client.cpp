@@ -100,6 +100,7 @@ void Usage(std::ostream& out) {
            "                  beside the program, then in the installed data directory)\n"
            "  --no-text       print hex bytes only\n"
            "  --help          this text\n"
+           "  --version       the version\n"
            "Exit status: 0 success, 2 no connection, 3 no reply in time, 4 connection\n"
            "closed by the gateway, 64 usage error.\n";
 }
@@ -128,6 +129,9 @@ std::optional<Options> ParseArguments(int argc, char** argv) {
         long value = 0;
         if (arg == "--help" || arg == "-h") {
             Usage(std::cout);
+            std::exit(0);
+        } else if (arg == "--version") {
+            std::cout << "vantor-client (Tarvo Vantor) " << VANTOR_VERSION_TEXT << "\n";
             std::exit(0);
         } else if (arg == "--watch") {
             if (!needValue(1, 3600000, value)) return std::nullopt;
@@ -192,6 +196,12 @@ std::string DefaultLanguageFile() {
     if (!exe.empty()) {
         auto beside = std::filesystem::path(exe).parent_path() / "TVantor.Eng";
         if (std::filesystem::exists(beside)) return beside.string();
+#ifdef VANTOR_DATA_DIR_FROM_BIN
+        // An installed client: the data folder of its own installation.
+        auto data =
+            std::filesystem::path(exe).parent_path() / VANTOR_DATA_DIR_FROM_BIN / "TVantor.Eng";
+        if (std::filesystem::exists(data)) return data.string();
+#endif
     }
 #ifdef VANTOR_DATA_DIR
     auto installed = std::filesystem::path(VANTOR_DATA_DIR) / "TVantor.Eng";

@@ -10,10 +10,17 @@
 #include "platform/PosixSerialDevice.h"
 #include "platform/PosixServerSocket.h"
 #include "platform/Signals.h"
+#include "platform/Systemd.h"
+#include "service/ServiceControl.h"
+#include "service/ServiceProcess.h"
 #include "toolkit/Cp1250.h"
 #include "toolkit/Desktop.h"
 #include "toolkit/Forms.h"
+#include "toolkit/TextSource.h"
 
+#include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -32,15 +39,21 @@ const char* const Usage =
     "  --home DIR   use DIR as the gateway's folder: vantor.INI, the language\n"
     "               files TVantor.<code>, relative accounting files and the\n"
     "               outside libraries are taken from there (default: the\n"
-    "               folder of the executable)\n"
+    "               folder of the executable; for an installed program\n"
+    "               $XDG_DATA_HOME/tarvovantor, ~/.local/share/tarvovantor)\n"
     "  --headless   run without a window; every log line and message box goes\n"
-    "               to standard output\n"
-    "  /hide        start hidden in the notification area\n"
-    "  /service     run as the system service (started by the service manager)\n"
+    "               to standard output (this build has no window and always\n"
+    "               runs so)\n"
+    "  /hide        start hidden in the notification area (needs a window)\n"
+    "  /service     run as the system service; only systemd starts it so\n"
+    "               (systemctl start tarvovantor), by hand it ends at once\n"
     "  --help       show this text\n"
     "  --version    show the version\n"
     "\n"
-    "SIGTERM or SIGINT closes the gateway as closing its window does.\n";
+    "SIGTERM or SIGINT closes the gateway as closing its window does.  As a\n"
+    "service, SIGTERM stops it and SIGUSR1 makes it report its state again.\n"
+    "A start while the service tarvovantor runs only shows the log and opens\n"
+    "neither the serial port nor the TCP port.  See vantor(1).\n";
 
 struct CommandLine {
     std::vector<std::string> arguments;
@@ -96,6 +109,125 @@ void UseThePlatform(vantor::GatewayEnvironment& env, vantor::EventLoop& loop) {
     env.directories = std::make_shared<FileSystemDirectories>();
 }
 
+// The start-up check of the service shows no message box: it needs no texts.
+class NoTexts final : public vantor::TextSource {
+public:
+    std::string Msg(int) const override { return {}; }
+    std::string Text(int) override { return {}; }
+};
+
+// The gateway's folder: --home, else the folder of the executable, unless
+// that is an installed program's folder (with the data folder beside it) or
+// one this user cannot write; then the user's own data folder.
+struct HomeChoice {
+    std::string folder;
+    std::string error;
+};
+
+HomeChoice ChooseHome(const std::string& homeArgument, const std::string& exeDir) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (!homeArgument.empty()) {
+        if (!fs::is_directory(homeArgument, ec))
+            return {{}, "--home " + homeArgument + ": not a folder"};
+        fs::path folder = fs::absolute(homeArgument).lexically_normal();
+        // "dir/" and "dir/." name the folder itself.
+        if (!folder.has_filename() && folder != folder.root_path()) folder = folder.parent_path();
+        return {folder.string(), {}};
+    }
+    const bool installed =
+        !exeDir.empty() && fs::is_directory(fs::path(exeDir) / VANTOR_DATA_DIR_FROM_BIN, ec);
+    if (!exeDir.empty() && !installed && vantor::FolderWritable(exeDir)) return {exeDir, {}};
+    const std::string own = vantor::UserDataFolder("tarvovantor");
+    if (own.empty())
+        return {{},
+                "neither XDG_DATA_HOME nor HOME names a folder for the gateway's files; "
+                "give one with --home"};
+    fs::create_directories(own, ec);
+    if (!fs::is_directory(own, ec))
+        return {{}, "cannot create " + own + " (" + ec.message() + "); give a folder with --home"};
+    return {own, {}};
+}
+
+// The language files: the gateway's folder, beside the executable (a build
+// tree), the data folder of this installation, the configured data folder.
+std::vector<std::string> LanguageFolders(const std::string& home, const std::string& exeDir) {
+    std::vector<std::string> folders{home};
+    auto add = [&folders](const std::string& folder) {
+        if (!folder.empty() && std::find(folders.begin(), folders.end(), folder) == folders.end())
+            folders.push_back(folder);
+    };
+    if (!exeDir.empty()) {
+        add(exeDir);
+        add((std::filesystem::path(exeDir) / VANTOR_DATA_DIR_FROM_BIN).lexically_normal().string());
+    }
+    add(VANTOR_DATA_DIR);
+    return folders;
+}
+
+// Runs the gateway as the system service; returns the exit status.
+int RunAsService(vantor::TApplication& app, vantor::PollLoop& loop,
+                 vantor::GatewayEnvironment env) {
+    using namespace vantor;
+    SystemdNotifier notifier;
+    JournalEventLog eventLog(std::cerr);
+    ServiceProcess service(notifier, eventLog, loop);
+    env.serviceMode = true;
+    env.serviceRunningElsewhere = false;
+    env.serviceEventLog = [&service](const std::string& message, int type) {
+        service.LogServiceEvent(message, type);
+    };
+    std::unique_ptr<SignalWatcher> signals;
+    std::unique_ptr<TMainForm> mainForm;
+    ServiceHost host;
+    // SIGTERM (systemd's stop) and SIGINT stop; SIGUSR1 asks for the state
+    // again; SIGHUP is any other control and re-reports too.
+    host.registerControlHandler = [&](std::function<void(std::uint32_t)> handler) {
+        try {
+            signals = std::make_unique<SignalWatcher>(
+                loop,
+                [handler](int signalNumber) {
+                    if (signalNumber == SIGTERM || signalNumber == SIGINT)
+                        handler(SERVICE_CONTROL_STOP);
+                    else if (signalNumber == SIGUSR1)
+                        handler(SERVICE_CONTROL_INTERROGATE);
+                    else
+                        handler(SERVICE_CONTROL_PARAMCHANGE);
+                },
+                std::initializer_list<int>{SIGTERM, SIGINT, SIGHUP, SIGUSR1});
+            return true;
+        } catch (const std::exception& e) {
+            std::cerr << "vantor: " << e.what() << "\n";
+            return false;
+        }
+    };
+    host.createGateway = [&] {
+        try {
+            mainForm = std::make_unique<TMainForm>(app, env);
+        } catch (const std::exception& e) {
+            app.ShowException(e);
+            throw;
+        }
+    };
+    host.runGateway = [&] {
+        loop.setExceptionHandler([&](const std::exception& e) { app.ShowException(e); });
+        app.Run();
+    };
+    host.stopGateway = [&] {
+        if (mainForm) mainForm->Close();
+        app.Terminate();
+        app.ProcessMessages();
+    };
+    host.destroyGateway = [&] { mainForm.reset(); };
+    if (service.RunServiceDispatcher(std::move(host))) return 0;
+    if (!notifier.Connected())
+        std::cerr << "vantor: /service: this process was not started by systemd (NOTIFY_SOCKET "
+                     "is not set).\n"
+                     "        Start the service with: systemctl start tarvovantor\n"
+                     "        or run the gateway in the foreground without /service.\n";
+    return 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -113,40 +245,33 @@ int main(int argc, char** argv) {
         std::cout << "Tarvo Vantor " << VANTOR_VERSION_TEXT << "\n";
         return 0;
     }
-    // "/service" anywhere in the command line selects service mode, even
-    // inside another argument.
-    if (cl.raw.find("/service") != std::string::npos) {
-        std::cerr << "vantor: service mode is not available in this build\n";
-        return 3;
+    // "/service" anywhere in the arguments selects service mode, even inside
+    // another argument.  The program's own path is left out: on this system
+    // paths are written with '/', and a program installed under a folder
+    // such as /srv/service/ would otherwise never start as anything else.
+    const std::size_t programEnd = cl.arguments.empty() ? 0 : cl.arguments[0].size();
+    const bool serviceMode = cl.raw.find("/service", programEnd) != std::string::npos;
+
+    const std::string exePath = ExecutablePath();
+    const std::string exeDir =
+        exePath.empty() ? std::string() : std::filesystem::path(exePath).parent_path().string();
+    const HomeChoice home = ChooseHome(cl.home, exeDir);
+    if (!home.error.empty()) {
+        std::cerr << "vantor: " << home.error << "\n";
+        return 2;
     }
 
     GatewayEnvironment env;
     env.arguments = cl.arguments;
     env.commandLine = cl.raw;
-    if (!cl.home.empty()) {
-        std::error_code ec;
-        if (!std::filesystem::is_directory(cl.home, ec)) {
-            std::cerr << "vantor: --home " << cl.home << ": not a folder\n";
-            return 2;
-        }
-        env.programPath = (std::filesystem::absolute(cl.home) / "vantor").string();
-    } else {
-        env.programPath = ExecutablePath();
-        if (env.programPath.empty())
-            env.programPath = (std::filesystem::current_path() / "vantor").string();
-    }
-    // Language files: the gateway's folder, then beside the executable (a
-    // build tree), then the installed data directory.
-    {
-        const std::string home = std::filesystem::path(env.programPath).parent_path().string();
-        const std::string exeDir = std::filesystem::path(ExecutablePath()).parent_path().string();
-        env.languageFolders.push_back(home);
-        if (!exeDir.empty() && exeDir != home) env.languageFolders.push_back(exeDir);
-        env.languageFolders.push_back(VANTOR_DATA_DIR);
-    }
-    // This build has no desktop view yet: the gateway runs headless either way.
-    if (!cl.headless) std::cerr << "vantor: no desktop view in this build, running headless\n";
+    env.programPath = (std::filesystem::path(home.folder) / "vantor").string();
+    env.languageFolders = LanguageFolders(home.folder, exeDir);
+    env.startNotes.push_back(Cp1250FromUtf8("Gateway folder " + home.folder));
     env.logMirror = [](const std::string& line) { std::cout << Utf8FromCp1250(line) << std::endl; };
+    // The services dialog installs the program as it runs now, with its folder.
+    env.serviceCommandLine = SystemdQuote(exePath.empty() ? "vantor" : exePath) +
+                             " /service --home " + SystemdQuote(home.folder);
+    env.serviceManager = std::make_shared<SdBusServiceManager>(SdBusServiceManager::Options{});
 
     IgnoreSigPipe();
     PollLoop loop;
@@ -154,6 +279,25 @@ int main(int argc, char** argv) {
     HeadlessDesktop desktop(std::cout);
     TApplication app(loop, desktop);
     app.SetShowMainForm(false);
+
+    if (serviceMode) return RunAsService(app, loop, std::move(env));
+
+    {
+        // A short time-out: a manager that does not answer must not hold up
+        // the start for long.
+        SdBusServiceManager manager(SdBusServiceManager::Options{
+            .bus = SdBusServiceManager::Bus::System, .timeout = std::chrono::milliseconds(2000)});
+        const NoTexts noTexts;
+        ServiceControl control(ServiceControlParts{.manager = &manager, .texts = noTexts});
+        std::string why;
+        env.serviceRunningElsewhere = control.IsServiceRunning(&why);
+        if (!why.empty())
+            env.startNotes.push_back(
+                Cp1250FromUtf8("Not known whether the service runs elsewhere: " + why));
+    }
+    // This build has no desktop view yet: the gateway runs headless either way.
+    if (!cl.headless) std::cerr << "vantor: no desktop view in this build, running headless\n";
+
     std::unique_ptr<TMainForm> mainForm;
     // Watching from before the start: a stop request during start-up is
     // taken up as soon as the loop runs.

@@ -126,6 +126,7 @@ Gateway::~Gateway() {
 void Gateway::Start(bool hidden) {
     log_.OnLine = env_.logMirror;
     log_.WriteLog("----", "Start Tarvo Vantor ----");
+    for (const std::string& note : env_.startNotes) log_.WriteLog("----", note);
     if (env_.serviceMode && env_.serviceEventLog) env_.serviceEventLog("Start", 4);
 
     ReadConfiguration();
@@ -136,7 +137,8 @@ void Gateway::Start(bool hidden) {
     link_.ApplyTimerPeriods();
     cache_.Allocate(env_.serviceRunningElsewhere ? 0 : settings_.MaxCache);
     settings_.MaxCache = cache_.MaxCache();
-    link_.SetHideToTrayRequested(hidden);
+    // As a service the window stays hidden and no tray icon is made.
+    link_.SetHideToTrayRequested(hidden && !env_.serviceMode);
 
     if (env_.serviceRunningElsewhere) {
         log_.WriteLog("----", "NT Service -----------");

@@ -51,6 +51,7 @@ class TApplication;
 class TListBox;
 class TServerSocket;
 class TStatusBar;
+class ServiceManager;
 
 // What the program entry knows before the gateway exists, and the outer
 // edges it hands in: the program entry gives the platform's real devices,
@@ -88,6 +89,13 @@ struct GatewayEnvironment {
     // Receives every traffic-log line as the list shows it (headless and
     // service mode print them on standard output).
     std::function<void(const std::string& line)> logMirror;
+    // Lines logged ("----") right after the start line, such as the folder
+    // in use.
+    std::vector<std::string> startNotes;
+    // The system's service manager for the services dialog (null: none) and
+    // the command line a service installed from the dialog runs.
+    std::shared_ptr<ServiceManager> serviceManager;
+    std::string serviceCommandLine;
 };
 
 // What the gateway needs of its window.

@@ -10,6 +10,7 @@
 #include "ui/FSetM602.h"
 #include "ui/FSetPis.h"
 #include "ui/FSetPort.h"
+#include "ui/FSetServ.h"
 #include "ui/FSetTrap.h"
 #include "ui/FSetUct.h"
 
@@ -106,7 +107,7 @@ void TMainForm::BuildMenus() {
     VpisuLogu1 = &Nastaven1->Add(Utf("Výpisu Lo&gu"), 204, guarded([this] { VpisuLogu1Click(); }));
     VpisuLogu1->SetHelpContext(102);
     tovn1 = &Nastaven1->Add(Utf("Účtování"), 205, guarded([this] { tovn1Click(); }));
-    StartItem = &Nastaven1->Add(Utf("Služby"), 212);
+    StartItem = &Nastaven1->Add(Utf("Služby"), 212, guarded([this] { StartItemClick(); }));
     XAPI1 = &Nastaven1->Add("XAPI", 231, guarded([this] { XAPI1Click(); }));
     Callcentrum1 = &Nastaven1->Add("Callcentrum", 230, guarded([this] { Callcentrum1Click(); }));
     Callcentrum1->SetVisible(false);
@@ -329,6 +330,14 @@ void TMainForm::tovn1Click() {
         g.Link().TimerTick(), g.Link().TimerUR(), [&g](TForm& form) { g.TranslateDialog(form); },
         [&g](std::string_view key, std::string_view value) { g.WriteSetting("Set", key, value); },
         [this](TForm& form) { CentreDialog(form); }});
+}
+
+void TMainForm::StartItemClick() {
+    const GatewayEnvironment& env = gateway_->Environment();
+    RunServicesDialog({Application(), env.serviceManager.get(), gateway_->LanguageTable(),
+                       env.serviceCommandLine,
+                       [this](TForm& form) { gateway_->TranslateDialog(form); },
+                       [this](TForm& form) { CentreDialog(form); }});
 }
 
 void TMainForm::Volbasriovhoportu1Click() {

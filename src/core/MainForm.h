@@ -50,6 +50,7 @@ public:
     void Zastavit1Click();
     void VpisuLogu1Click();
     void tovn1Click();
+    void StartItemClick();
     void Volbasriovhoportu1Click();
     void COMBaudClick(TMenuItem& item);
     void Ulo6itdosouboru1Click();

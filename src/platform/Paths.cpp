@@ -36,6 +36,19 @@ std::string TempPath() {
     return path;
 }
 
+std::string UserDataFolder(const std::string& name) {
+    const char* xdg = std::getenv("XDG_DATA_HOME");
+    // The base directory specification ignores a relative XDG_DATA_HOME.
+    if (xdg && *xdg == '/') return std::string(xdg) + "/" + name;
+    const char* home = std::getenv("HOME");
+    if (home && *home == '/') return std::string(home) + "/.local/share/" + name;
+    return {};
+}
+
+bool FolderWritable(const std::string& folder) {
+    return ::access(folder.c_str(), W_OK | X_OK) == 0;
+}
+
 std::string SystemErrorMessage(int errorNumber) {
     char buffer[256] = {};
     const char* text = ErrorText(::strerror_r(errorNumber, buffer, sizeof buffer), buffer);

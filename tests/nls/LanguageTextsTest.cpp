@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "TempFolder.h"
+#include "support/TempFolder.h"
 #include "nls/LanguageTable.h"
 
 namespace vantor {

@@ -5,7 +5,7 @@
 #include <sstream>
 #include <string>
 
-#include "TempFolder.h"
+#include "support/TempFolder.h"
 #include "nls/LanguageTable.h"
 #include "toolkit/Controls.h"
 #include "toolkit/Desktop.h"

@@ -25,15 +25,15 @@
 namespace vantor::test {
 
 struct ProcessOptions {
-    std::vector<std::string> args;          // argv[1..]
-    std::string workingDirectory;           // empty: the test's own
-    bool inheritEnvironment = true;         // start from the test's environment
-    std::map<std::string, std::string> env; // set (or override) these
-    std::vector<std::string> unsetEnv;      // and remove these
+    std::vector<std::string> args = {};          // argv[1..]
+    std::string workingDirectory = {};           // empty: the test's own
+    bool inheritEnvironment = true;              // start from the test's environment
+    std::map<std::string, std::string> env = {}; // set (or override) these
+    std::vector<std::string> unsetEnv = {};      // and remove these
     // Copy every output line to the test's stderr with a prefix, for debugging
     // (also switched on by the environment variable VANTOR_TEST_ECHO=1).
     bool echo = false;
-    std::string echoPrefix; // default: program's file name
+    std::string echoPrefix = {}; // default: program's file name
 };
 
 class ProcessError : public std::runtime_error {
