@@ -15,16 +15,50 @@ std::string AccountingFile::PathFor(std::string_view programDir, std::string_vie
 }
 
 bool AccountingFile::Append(std::string_view fileName, std::string_view record) {
+    const std::string path = Path(fileName);
     std::string bytes(record);
     bytes.append("\r\n");
-    if (appender_ && appender_->Append(Path(fileName), bytes)) {
+    if (appender_ && appender_->Append(path, bytes)) {
         writeFailed_ = false;
         error_.clear();
+        lastPath_ = path;
+        lastRecord_ = std::string(record);
         return true;
     }
     writeFailed_ = true;
     error_ = appender_ ? appender_->errorText() : "no file appender";
     return false;
+}
+
+const std::optional<std::string>& AccountingFile::LastRecord(const std::string& path) {
+    if (path != lastPath_) {
+        lastPath_ = path;
+        lastRecord_ = appender_ ? appender_->LastLine(path) : std::nullopt;
+    }
+    return lastRecord_;
+}
+
+AccountingFile::Outcome AccountingFile::Store(std::string_view fileName, std::string_view record,
+                                              bool askedAgain) {
+    awaitingAnswer_ = false;
+    if (askedAgain && LastRecord(Path(fileName)) == record) {
+        repeat_ = false;
+        return Outcome::AlreadyStored;
+    }
+    if (!Append(fileName, record)) return Outcome::Failed;
+    repeat_ = false;
+    return Outcome::Appended;
+}
+
+void AccountingFile::Resume(std::string_view fileName) {
+    lastPath_.clear();
+    LastRecord(Path(fileName));
+    ExpectRepeat();
+}
+
+void AccountingFile::NothingToStore() {
+    awaitingAnswer_ = false;
+    repeat_ = false;
 }
 
 } // namespace vantor

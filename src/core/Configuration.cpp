@@ -12,9 +12,9 @@ constexpr std::int32_t AnyInt = std::numeric_limits<std::int32_t>::max();
 constexpr std::int32_t OneDayMs = 86400000;
 } // namespace
 
-std::string ConfigReader::ReadText(const char* section, const char* key,
-                                   const std::string& def) const {
-    return CutToField(file_.ReadString(section, key, def));
+std::string ConfigReader::ReadText(const char* section, const char* key, const std::string& def,
+                                   std::size_t capacity) const {
+    return CutToField(file_.ReadString(section, key, def), capacity);
 }
 
 std::uint8_t ConfigReader::ReadSwitch(const char* section, const char* key,
@@ -63,6 +63,7 @@ void ConfigReader::ReadSettings(Settings& s, PrefixTable& prefixes,
     s.MaxTick = ReadRanged("Timer", "MaxTick", d.MaxTick, 1, AnyInt, w);
     s.MaxError = ReadRanged("Timer", "MaxError", d.MaxError, 1, AnyInt, w);
     s.MaxErrorTick = ReadRanged("Timer", "MaxErrorTick", d.MaxErrorTick, 1, AnyInt, w);
+    s.PortRetry = ReadRanged("Timer", "PortRetry", d.PortRetry, 100, OneDayMs, w);
     // Each cache entry takes about a kilobyte; a million entries is far past
     // any real use and still allocatable.
     s.MaxCache = ReadRanged("Set", "MaxCache", d.MaxCache, 0, 1000000, w);
@@ -70,6 +71,9 @@ void ConfigReader::ReadSettings(Settings& s, PrefixTable& prefixes,
     s.SendUct = ReadSwitch("Set", "SendUct", d.SendUct);
     s.UctFile = ReadText("Set", "UctFile", d.UctFile);
     s.XAPI = ReadSwitch("Set", "XAPI", d.XAPI);
+    s.IPBind = ReadText("Set", "IPBind", d.IPBind);
+    // A list of addresses may be long; it is the gateway's own key.
+    s.IPAllow = ReadText("Set", "IPAllow", d.IPAllow, 2000);
     std::vector<PrefixTable::Entry> entries;
     for (auto& [name, value] : file_.ReadSectionValues("Prefix")) entries.emplace_back(name, value);
     prefixes = PrefixTable(std::move(entries));

@@ -27,7 +27,8 @@ public:
                       std::vector<std::string>& warnings) const;
 
 private:
-    std::string ReadText(const char* section, const char* key, const std::string& def) const;
+    std::string ReadText(const char* section, const char* key, const std::string& def,
+                         std::size_t capacity = SettingsTextCapacity) const;
     std::int32_t ReadRanged(const char* section, const char* key, std::int32_t def,
                             std::int32_t min, std::int32_t max,
                             std::vector<std::string>& warnings) const;

@@ -159,8 +159,7 @@ void ExchangeLink::TickIdle() {
 
     // Take the head out first: serving it may queue follow-ups, and a full
     // queue must not drop the next request in its place.
-    RequestQueue::Entry entry = std::move(queue_.Head());
-    queue_.PopHead();
+    RequestQueue::Entry entry = queue_.TakeNext();
     ServeHead(entry);
     tickCounter_ = 0;
 }
@@ -188,6 +187,8 @@ void ExchangeLink::TickLinkDown() {
     queue_.FillInitialSet();
     timeoutCount_ = 0;
     linkLost_ = true;
+    // A record the exchange handed out during the outage is asked for again.
+    accounting_.ExpectRepeat();
 }
 
 void ExchangeLink::ServeHead(RequestQueue::Entry& entry) {
@@ -206,7 +207,10 @@ void ExchangeLink::ServeHead(RequestQueue::Entry& entry) {
 void ExchangeLink::ServeOwn(RequestKind kind, std::int32_t argument) {
     // An accounting record that did not make it into the file is asked for
     // again (05) until it does.
-    if (kind == RequestKind::Accounting) argument = accounting_.AskAgain() ? 1 : 0;
+    if (kind == RequestKind::Accounting) {
+        argument = accounting_.AskAgain() ? 1 : 0;
+        accounting_.RequestSent();
+    }
     const std::vector<std::uint8_t> payload = store_.BuildRequest(kind, argument);
     // Without a payload nothing goes out; waiting would only end in a resend
     // of some earlier packet.
@@ -326,6 +330,19 @@ void ExchangeLink::ShortsTimerFired() {
 void ExchangeLink::RestartShortsTimer() {
     TimerShorts().SetEnabled(false);
     TimerShorts().SetEnabled(true);
+}
+
+void ExchangeLink::LineLost() {
+    if (!linkLost_) {
+        log_.WriteLog("!Err", Msg(msg::LinkLost));
+        mail_.SendTrap(MailPort::TrapLinkLost);
+    }
+    linkLost_ = true;
+}
+
+void ExchangeLink::LineReopened() {
+    RestartAfterPortChoice();
+    accounting_.ExpectRepeat();
 }
 
 void ExchangeLink::RestartAfterPortChoice() {

@@ -72,7 +72,7 @@ public:
         const Settings& settings;
         PacketPort& port;
         TDataStore& store;
-        const AccountingFile& accounting; // whether the last record is asked again
+        AccountingFile& accounting; // whether the last record is asked again
         MailPort& mail;
         LogWriter& log;
         TextSource& texts;
@@ -118,6 +118,12 @@ public:
     void RestartShortsTimer();
     // Frees everything queued and every sent-request record.
     void ClearQueues();
+    // The serial line went away (or could not be opened at start): a link
+    // failure, reported once like a dead link.
+    void LineLost();
+    // The serial line is open again: the link starts over, and the first
+    // reply reports the recovery.
+    void LineReopened();
 
     // Adds a request (see RequestQueue::Enqueue).
     bool Enqueue(RequestKind kind, std::int32_t argument, std::span<const std::uint8_t> bytes);
@@ -195,7 +201,7 @@ private:
     const Settings& settings_;
     PacketPort& port_;
     TDataStore& store_;
-    const AccountingFile& accounting_;
+    AccountingFile& accounting_;
     MailPort& mail_;
     LogWriter& log_;
     TextSource& texts_;

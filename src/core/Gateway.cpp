@@ -72,6 +72,7 @@ Gateway::Gateway(TApplication& application, const Window& window, GatewayEnviron
       plugin_(log_, application.Loop(), env_.libraryOpener),
       mail_(log_, language_, store_, settings_, env_.libraryOpener, env_.tempFolder),
       commPax_(window.owner, application.Loop(), env_.serialDeviceFactory),
+      portRetry_(window.owner, application.Loop()),
       cache_(0, [&application] { return application.Loop().now(); }),
       serverSocket_(MakeListener(env_, window.owner)),
       serverRelay_(*serverSocket_, log_, language_), relayStore_(store_),
@@ -101,10 +102,10 @@ Gateway::Gateway(TApplication& application, const Window& window, GatewayEnviron
         link_.HandleFrame(count, data);
     };
     commPax_.OnRxChr = [this](TObject*, std::uint8_t chr) { link_.HandleChar(chr); };
-    commPax_.OnDeviceLost = [this](TObject*, int error) {
-        log_.WriteLog("!Err", "Serial device lost: " + commPax_.DeviceName() +
-                                  " (Error: " + std::to_string(error) + ")");
-    };
+    commPax_.OnDeviceLost = [this](TObject*, int error) { SerialLineLost(error); };
+    portRetry_.SetName("TimerPortRetry");
+    portRetry_.SetEnabled(false);
+    portRetry_.OnTimer = [this](TObject*) { RetryPorts(); };
     store_.SetPluginFeed(&plugin_);
     dispatcher_.SetPluginFeed(&plugin_);
     plugin_.OnCommandMessage = [this](long lParam) { xapiCommands_.HandleMessage(lParam); };
@@ -117,6 +118,7 @@ Gateway::~Gateway() {
     commPax_.OnRxPacket = nullptr;
     commPax_.OnRxChr = nullptr;
     commPax_.OnDeviceLost = nullptr;
+    portRetry_.OnTimer = nullptr;
     store_.SetPluginFeed(nullptr);
 }
 
@@ -135,6 +137,7 @@ void Gateway::Start(bool hidden) {
     // only by an instance that serves clients; a failed allocation switches
     // it off.
     link_.ApplyTimerPeriods();
+    accountingFile_.Resume(settings_.UctFile);
     cache_.Allocate(env_.serviceRunningElsewhere ? 0 : settings_.MaxCache);
     settings_.MaxCache = cache_.MaxCache();
     // As a service the window stays hidden and no tray icon is made.
@@ -148,6 +151,9 @@ void Gateway::Start(bool hidden) {
         link_.InitialRequestSet();
     }
     StartMailBridge();
+    // A line that could not be opened is a dead link from the start (now that
+    // the trap can be mailed); it is tried again until it opens.
+    if (serialPending_) link_.LineLost();
     if (settings_.XAPI) StartPlugin();
     link_.TimerTick().SetEnabled(true);
 }
@@ -189,7 +195,14 @@ void Gateway::ServiceErrorEvent(const std::string& text) {
 }
 
 void Gateway::OpenListeningSocket() {
-    if (!serverRelay_.Open(settings_.IPPort)) ServiceErrorEvent(log_.StatusText());
+    std::vector<std::string> errors;
+    serverRelay_.SetAccess(ClientAccessList::Parse(settings_.IPAllow, errors),
+                           [this] { return app_.Loop().monotonicMs(); });
+    for (const std::string& error : errors) log_.WriteLog("!Err", "[Set] IPAllow: " + error);
+    serverSocket_->SetBindAddress(settings_.IPBind);
+    if (serverRelay_.Open(settings_.IPPort)) return;
+    ServiceErrorEvent(log_.StatusText());
+    RetryLater(listenPending_);
 }
 
 std::optional<std::string> Gateway::OpenSerialPort(const std::string& settingsText) {
@@ -208,9 +221,43 @@ void Gateway::OpenSerialPortAtStart() {
         // The reason follows the settings text, so a technician sees why.
         ReportStartupError(language_.Msg(msg::SerialPortOpenFailed) + settings_.Port + " (" +
                            *failure + ")");
+        RetryLater(serialPending_);
         return;
     }
     log_.WriteLog("-OK-", language_.Msg(msg::SerialPortOpened) + settings_.Port);
+}
+
+void Gateway::SerialLineLost(int error) {
+    log_.WriteLog("!Err", "Serial device lost: " + commPax_.DeviceName() +
+                              " (Error: " + std::to_string(error) + ")");
+    link_.LineLost();
+    RetryLater(serialPending_);
+}
+
+void Gateway::RetryLater(bool& pending) {
+    pending = true;
+    lastRetryReport_ = app_.Loop().monotonicMs();
+    portRetry_.SetInterval(static_cast<std::uint32_t>(settings_.PortRetry));
+    portRetry_.SetEnabled(true);
+}
+
+void Gateway::RetryPorts() {
+    if (serialPending_) {
+        if (const auto failure = OpenSerialPort(settings_.Port)) {
+            const std::int64_t now = app_.Loop().monotonicMs();
+            if (now - lastRetryReport_ >= 60000) {
+                lastRetryReport_ = now;
+                log_.WriteLog("!Err", language_.Msg(msg::SerialPortOpenFailed) + settings_.Port +
+                                          " (" + *failure + ")");
+            }
+        } else {
+            serialPending_ = false;
+            log_.WriteLog("-OK-", language_.Msg(msg::SerialPortOpened) + settings_.Port);
+            link_.LineReopened();
+        }
+    }
+    if (listenPending_ && serverRelay_.Open(settings_.IPPort, false)) listenPending_ = false;
+    if (!serialPending_ && !listenPending_) portRetry_.SetEnabled(false);
 }
 
 void Gateway::StartMailBridge() {
@@ -245,6 +292,7 @@ void Gateway::SwitchOffIndicators() {
 
 void Gateway::Stop() {
     link_.StopTimers();
+    portRetry_.SetEnabled(false);
     link_.ClearQueues();
     records_ = AccountingRecordList();
     if (commPax_.IsOpen()) commPax_.Close();
@@ -271,8 +319,10 @@ bool Gateway::ChoosePort(int index) {
     WriteSetting("Set", "Port", settings_.Port);
     if (OpenSerialPort(settings_.Port)) {
         log_.SetStatusText(language_.Msg(msg::SerialPortCannotOpen));
+        RetryLater(serialPending_);
         return false;
     }
+    serialPending_ = false;
     log_.SetStatusText("");
     link_.RestartAfterPortChoice();
     return true;
@@ -284,7 +334,12 @@ bool Gateway::ChangeBaudRate(std::string_view baud) {
     if (commPax_.IsOpen()) commPax_.Close();
     settings_.Port = next;
     // A text the port cannot take leaves it closed, like a failed open.
-    return !OpenSerialPort(next).has_value();
+    if (OpenSerialPort(next)) {
+        RetryLater(serialPending_);
+        return false;
+    }
+    serialPending_ = false;
+    return true;
 }
 
 void Gateway::SavePortSettings() { WriteSetting("Set", "Port", settings_.Port); }

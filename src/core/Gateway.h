@@ -171,6 +171,7 @@ public:
     const std::string& ProgramDirectory() const { return programDir_; }
     const GatewayEnvironment& Environment() const { return env_; }
     TrafficLog& Log() { return log_; }
+    TTimer& PortRetryTimer() { return portRetry_; }
     TLanguageTable& LanguageTable() { return language_; }
     ExchangeLink& Link() { return link_; }
     TDataStore& Store() { return store_; }
@@ -189,6 +190,11 @@ private:
     void OpenListeningSocket();
     void OpenSerialPortAtStart();
     void StartMailBridge();
+    // The serial device vanished (hang-up, I/O error): a link failure.
+    void SerialLineLost(int error);
+    // A port to open again: the retry timer runs.
+    void RetryLater(bool& pending);
+    void RetryPorts();
     void StartPlugin();
     // An "!Err" line, and in service mode an error event with the status line.
     void ReportStartupError(const std::string& line);
@@ -212,6 +218,12 @@ private:
     TXAPI plugin_;
     TMailBridge mail_;
     TCommPax commPax_;
+    // Opens a serial port or listening socket again that was lost or could
+    // not be opened, every PortRetry ms until both are open.
+    TTimer portRetry_;
+    bool serialPending_ = false;
+    bool listenPending_ = false;
+    std::int64_t lastRetryReport_ = 0; // ms; failed retries are logged once a minute
     ReplyCache cache_;
     std::unique_ptr<TServerSocket> serverSocket_;
     ServerSocketRelay serverRelay_;

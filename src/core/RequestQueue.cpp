@@ -41,7 +41,11 @@ bool RequestQueue::Enqueue(RequestKind kind, std::int32_t argument,
                 if (SameKey(e.key, entry.key)) return false;
         }
     }
-    if (entries_.size() >= Capacity) entries_.pop_front();
+    if (entries_.size() >= Capacity) {
+        auto client = std::find_if(entries_.begin(), entries_.end(),
+                                   [](const Entry& e) { return e.kind == RequestKind::Client; });
+        entries_.erase(client != entries_.end() ? client : entries_.begin());
+    }
     entries_.push_back(std::move(entry));
     return true;
 }
@@ -55,8 +59,17 @@ void RequestQueue::FillInitialSet() {
         Enqueue(kind, 0);
 }
 
-void RequestQueue::PopHead() {
-    if (!entries_.empty()) entries_.pop_front();
+RequestQueue::Entry RequestQueue::TakeNext() {
+    auto next = entries_.begin();
+    if (lastServedClient_) {
+        auto own = std::find_if(entries_.begin(), entries_.end(),
+                                [](const Entry& e) { return e.kind != RequestKind::Client; });
+        if (own != entries_.end()) next = own;
+    }
+    Entry entry = std::move(*next);
+    entries_.erase(next);
+    lastServedClient_ = entry.kind == RequestKind::Client;
+    return entry;
 }
 
 bool RequestQueue::Contains(const std::string& key) const {

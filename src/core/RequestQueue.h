@@ -6,8 +6,12 @@
 // Entries are keyed by their kind letter; a relayed client request is keyed
 // "T<socket handle>" and owns a copy of the client's bytes.  Periodic kinds
 // wait at most once (keys compared without regard to case), each client has
-// at most one waiting request (the newest), and a full queue drops its oldest
-// entry.
+// at most one waiting request (the newest).
+//
+// Clients must not starve the gateway's own polls: a full queue drops its
+// oldest client request (its oldest entry only when no client request
+// waits), and when own requests and client requests both wait they take
+// turns, so the accounting poll keeps at least half of the line.
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -55,16 +59,17 @@ public:
     bool Empty() const { return entries_.empty(); }
     std::size_t Count() const { return entries_.size(); }
     std::size_t Size() const { return entries_.size(); }
-    // Oldest entry; the queue must not be empty.
-    Entry& Head() { return entries_.front(); }
+    // Takes the entry to serve next off the queue: the oldest, except that
+    // after a client request an own request waiting goes first.  The queue
+    // must not be empty.
+    Entry TakeNext();
     const Entry& At(std::size_t i) const { return entries_.at(i); }
-    // Removes the oldest entry (and its relayed request, unless taken).
-    void PopHead();
     // Whether an entry with this exact key waits.
     bool Contains(const std::string& key) const;
 
 private:
     std::deque<Entry> entries_;
+    bool lastServedClient_ = false;
 };
 
 } // namespace vantor

@@ -31,6 +31,7 @@ struct TimerSettings {
     std::int32_t MaxTick = 9;             // ticks
     std::int32_t MaxError = 6;
     std::int32_t MaxErrorTick = 600; // ticks
+    std::int32_t PortRetry = 5000;   // ms between attempts to open a lost port again
 };
 
 struct Settings : LogSettings, AccountingSettings, RelaySettings, TimerSettings {

@@ -8,6 +8,7 @@
 #include "accounting/AccountingRecordList.h"
 #include "accounting/AccountingSettings.h"
 #include "exchange/DataStore.h"
+#include "exchange/ExchangeCommands.h"
 #include "exchange/MailPort.h"
 #include "exchange/PluginFeed.h"
 #include "nls/TextIds.h"
@@ -62,7 +63,7 @@ void ReplyDispatcher::HandleByKind(const SentRequest& record,
     case MessageCounters: HandleMessageCounters(payload); break;
     case MessageSlot: HandleMessage(payload); break;
     case Client: p_.relay.ReplyToClient(record.value, payload, record.firstByte); break;
-    case Accounting: HandleAccounting(payload); break;
+    case Accounting: HandleAccounting(record, payload); break;
     case PortList:
         HandlePortList(payload);
         if (PluginLoaded()) p_.link.StartPoll(Poll::LineStates);
@@ -203,17 +204,29 @@ void ReplyDispatcher::HandleMessage(std::span<const std::uint8_t> payload) {
     p_.link.SendUnawaited(Msg(msg::MessageAcknowledged), p_.store.BuildMessageAck(number));
 }
 
-void ReplyDispatcher::HandleAccounting(std::span<const std::uint8_t> payload) {
+void ReplyDispatcher::HandleAccounting(const SentRequest& request,
+                                       std::span<const std::uint8_t> payload) {
     const std::string record = TextFrom(payload, 1);
     if (record.empty()) {
+        p_.accountingFile.NothingToStore();
         if (p_.logSettings.Com_PureIn) p_.log.WriteLog("<COM", Msg(msg::NoAccountingRecord));
         p_.link.SetAccountingPace(false);
         return;
     }
-    if (PluginLoaded()) plugin_->PutAccLine(record);
     p_.link.SetAccountingPace(true);
+    const bool askedAgain = request.firstByte == exchange::CmdAccountingAgain;
     const bool failedBefore = p_.accountingFile.WriteFailed();
-    if (!p_.accountingFile.Append(p_.accountingSettings.UctFile, record)) {
+    const AccountingFile::Outcome outcome =
+        p_.accountingFile.Store(p_.accountingSettings.UctFile, record, askedAgain);
+    // The plug-in sees every attempt at a new record, as it comes.
+    if (PluginLoaded() && outcome != AccountingFile::Outcome::AlreadyStored)
+        plugin_->PutAccLine(record);
+    switch (outcome) {
+    case AccountingFile::Outcome::AlreadyStored:
+        // The record asked for again after a failure is in the file already.
+        if (p_.logSettings.Com_PureIn) p_.log.WriteLog("<COM", Msg(msg::NoAccountingRecord));
+        return;
+    case AccountingFile::Outcome::Failed:
         // The next request asks for the same record again; say why once,
         // not on every retry.
         if (!failedBefore)
@@ -221,6 +234,7 @@ void ReplyDispatcher::HandleAccounting(std::span<const std::uint8_t> payload) {
                                         p_.accountingFile.Path(p_.accountingSettings.UctFile) +
                                         ": " + p_.accountingFile.Error());
         return;
+    case AccountingFile::Outcome::Appended: break;
     }
     if (p_.logSettings.Com_In) p_.log.WriteLog("<COM", record);
     p_.accountingRecords.Add(record);

@@ -122,7 +122,7 @@ private:
     void HandleInfo(std::span<const std::uint8_t> payload);
     void HandleMessageCounters(std::span<const std::uint8_t> payload);
     void HandleMessage(std::span<const std::uint8_t> payload);
-    void HandleAccounting(std::span<const std::uint8_t> payload);
+    void HandleAccounting(const SentRequest& record, std::span<const std::uint8_t> payload);
     void HandlePortList(std::span<const std::uint8_t> payload);
     void HandleBlock(RequestKind kind, std::span<const std::uint8_t> payload);
     std::string InfoMessage(int closingText) const;

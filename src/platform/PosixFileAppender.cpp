@@ -3,6 +3,9 @@
 // A write that fails half way is cut back to the old end of the file, so a
 // reader never finds half a record followed by the retried whole one.
 #include "platform/PosixFileAppender.h"
+
+#include <algorithm>
+#include <fstream>
 #include "platform/Paths.h"
 
 #include <cerrno>
@@ -75,6 +78,24 @@ public:
     }
 
     std::string errorText() const override { return error_; }
+
+    std::optional<std::string> LastLine(const std::string& path) override {
+        std::ifstream in(path, std::ios::binary);
+        if (!in) return std::nullopt;
+        in.seekg(0, std::ios::end);
+        const std::streamoff size = in.tellg();
+        if (size <= 0) return std::nullopt;
+        // A record is a short line: the tail of the file holds the last one.
+        const std::streamoff tail = std::min<std::streamoff>(size, 64 * 1024);
+        std::string bytes(static_cast<std::size_t>(tail), '\0');
+        in.seekg(size - tail);
+        in.read(bytes.data(), tail);
+        bytes.resize(static_cast<std::size_t>(in.gcount()));
+        while (!bytes.empty() && (bytes.back() == '\n' || bytes.back() == '\r')) bytes.pop_back();
+        if (bytes.empty()) return std::nullopt;
+        const std::size_t start = bytes.find_last_of("\r\n");
+        return start == std::string::npos ? bytes : bytes.substr(start + 1);
+    }
 
 private:
     static void undo(int fd, off_t oldEnd) { [[maybe_unused]] int r = ::ftruncate(fd, oldEnd); }

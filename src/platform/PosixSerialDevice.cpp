@@ -248,6 +248,18 @@ public:
         return 0;
     }
 
+    int drainOutput(int timeoutMs) override {
+        // tcdrain could wait for ever on a line held by flow control: ask the
+        // driver how much is left instead, for at most the given time.
+        for (int waited = 0;; waited += 10) {
+            int left = 0;
+            if (ioctl(fd_, TIOCOUTQ, &left) != 0) return errno;
+            if (left <= 0) return 0;
+            if (waited >= timeoutMs) return ETIMEDOUT;
+            ::usleep(10 * 1000);
+        }
+    }
+
     int setDTR(bool on) override {
         int bits = TIOCM_DTR;
         if (ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bits) != 0) return errno;

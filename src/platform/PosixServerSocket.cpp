@@ -280,6 +280,11 @@ void PosixServerSocket::Open() {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_ANY);
+    if (!BindAddress().empty() &&
+        ::inet_pton(AF_INET, BindAddress().c_str(), &address.sin_addr) != 1) {
+        ::close(fd);
+        throw ESocketError("Socket error: " + BindAddress() + " is no IPv4 address", EINVAL);
+    }
     address.sin_port = htons(static_cast<std::uint16_t>(Port()));
     if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) fail("bind");
     if (::listen(fd, SOMAXCONN) != 0) fail("listen");

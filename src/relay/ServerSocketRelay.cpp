@@ -37,11 +37,12 @@ void ServerSocketRelay::Attach(ClientRelay& relay) {
     };
 }
 
-bool ServerSocketRelay::Open(int port) {
+bool ServerSocketRelay::Open(int port, bool reportFailure) {
     try {
         server_.SetPort(port);
         server_.Open();
     } catch (const std::exception& e) {
+        if (!reportFailure) return false;
         std::string text = texts_.Msg(msg::ListenFailed);
         text += " (port " + std::to_string(port) + ": " + e.what() + ")";
         log_.WriteLog("!Err", text);
@@ -79,8 +80,27 @@ void ServerSocketRelay::ServerSocket1Accept(TObject*, TCustomWinSocket*) {
 
 void ServerSocketRelay::ServerSocket1GetSocket(TObject*, int) { log_.SetStatusText("OnGetSocket"); }
 
+void ServerSocketRelay::SetAccess(ClientAccessList access, std::function<std::int64_t()> clockMs) {
+    access_ = std::move(access);
+    clockMs_ = std::move(clockMs);
+}
+
 void ServerSocketRelay::ServerSocket1ClientConnect(TObject*, TCustomWinSocket* socket) {
-    log_.SetStatusText("OnClientConnect " + (socket ? socket->RemoteAddress() : std::string()));
+    const std::string address = socket ? socket->RemoteAddress() : std::string();
+    if (socket && !access_.Allows(address)) {
+        // One line per address per minute: a client that keeps knocking must
+        // not flood the log.
+        const std::int64_t now = clockMs_ ? clockMs_() : 0;
+        auto [it, first] = refusedAt_.try_emplace(address, now);
+        if (first || now - it->second >= 60000) {
+            it->second = now;
+            log_.WriteLog("!Err", "Connection from " + address + " refused (not in IPAllow)");
+        }
+        if (refusedAt_.size() > 10000) refusedAt_.clear(); // bounded whatever knocks
+        socket->Close();
+        return;
+    }
+    log_.SetStatusText("OnClientConnect " + address);
 }
 
 void ServerSocketRelay::ServerSocket1ClientDisconnect(TObject*, TCustomWinSocket* socket) {

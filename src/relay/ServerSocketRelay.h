@@ -6,7 +6,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <string>
 
+#include "relay/ClientAccessList.h"
 #include "relay/RelayInterfaces.h"
 #include "toolkit/ServerSocket.h"
 
@@ -36,6 +39,11 @@ class ServerSocketRelay final : public RelayConnections {
 public:
     ServerSocketRelay(TServerSocket& server, LogWriter& log, const TextSource& texts);
 
+    // Serves only clients the list allows; a refused client is closed at
+    // once, with one log line per address per minute (clockMs: a monotonic
+    // clock in milliseconds).
+    void SetAccess(ClientAccessList access, std::function<std::int64_t()> clockMs);
+
     // Assigns every notification slot of the component.  Reads go to `relay`
     // (which must outlive the component's notifications).
     void Attach(ClientRelay& relay);
@@ -43,7 +51,7 @@ public:
     // Opens the listener on `port`: "-OK-" with text 119, or "!Err" with
     // text 121 (and the reason) when it cannot listen; false then, and the
     // gateway goes on without the relay.
-    bool Open(int port);
+    bool Open(int port, bool reportFailure = true);
     // Closes the listener and every client, if open.
     void Close();
 
@@ -66,6 +74,9 @@ private:
     LogWriter& log_;
     const TextSource& texts_;
     ClientRelay* relay_ = nullptr;
+    ClientAccessList access_;
+    std::function<std::int64_t()> clockMs_;
+    std::map<std::string, std::int64_t> refusedAt_; // address -> when last logged
 };
 
 } // namespace vantor

@@ -207,14 +207,18 @@ void TCustomComm::Close() {
         eventThread_.reset();
     }
     std::lock_guard lock(ioLock_);
-    // Whatever the driver still holds in either direction is dropped with the port.
-    device_->purge(PurgeFlag::TxAbort | PurgeFlag::RxAbort | PurgeFlag::TxClear |
-                   PurgeFlag::RxClear);
+    // What was written still leaves the line (the last packet at shut-down
+    // clears the message-waiting lamps); only what came in is dropped.  A
+    // device that went away has nothing to drain.
+    if (!deviceGone_) device_->drainOutput(DrainTimeoutMs);
+    device_->purge(PurgeFlag::RxAbort | PurgeFlag::RxClear);
     device_->close();
     device_.reset();
+    deviceGone_ = false;
 }
 
 void TCustomComm::DeviceLost(int error) {
+    deviceGone_ = true;
     Close();
     if (OnDeviceLost) OnDeviceLost(this, error);
 }

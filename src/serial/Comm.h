@@ -202,6 +202,8 @@ public:
     TCustomComm(TComponent* owner, EventLoop& loop, SerialDeviceFactory factory);
     ~TCustomComm() override;
     std::string ClassName() const override { return "TCustomComm"; }
+    // How long Close() waits for written bytes to leave the line.
+    static constexpr int DrainTimeoutMs = 2000;
 
     bool IsOpen() const { return device_ != nullptr; }
     void Open();
@@ -278,6 +280,7 @@ private:
     EventLoop& loop_;
     SerialDeviceFactory factory_;
     std::shared_ptr<SerialDevice> device_;
+    bool deviceGone_ = false; // the device vanished: nothing to drain on close
     std::unique_ptr<TCommEventThread> eventThread_;
     SerialLineSettings dcb_; // as last read from the driver
     std::mutex ioLock_;      // one read or write at a time

@@ -1,6 +1,7 @@
 #pragma once
 // Durable appends for the accounting file: an exchange record that the gateway
 // has taken over must be on disk before the next one is asked for.
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -15,6 +16,10 @@ public:
     // errorText() says why.
     virtual bool Append(const std::string& path, std::string_view bytes) = 0;
     virtual std::string errorText() const = 0;
+    // The file's last line without its line end (a final line end does not
+    // start a line of its own); none when the file is missing, unreadable or
+    // empty.
+    virtual std::optional<std::string> LastLine(const std::string& path) = 0;
 };
 
 } // namespace vantor

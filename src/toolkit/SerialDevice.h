@@ -137,6 +137,9 @@ public:
     virtual int clearErrors(std::uint32_t& errors, int& inputQueue) = 0;
     // Discards queued output and/or input (PurgeFlag bits).
     virtual int purge(unsigned flags) = 0;
+    // Waits until everything written has left the driver, at most timeoutMs;
+    // 0 when it has, ETIMEDOUT when the time ran out, or the error.
+    virtual int drainOutput(int timeoutMs) = 0;
     virtual int setDTR(bool on) = 0;
     // ModemLine bits; fails on a line without modem control (a pseudo-terminal).
     virtual int modemStatus(std::uint32_t& status) = 0;

@@ -92,6 +92,12 @@ public:
         if (Active()) throw ESocketError("Cannot change the port of an open socket");
         port_ = port;
     }
+    // The local IPv4 address to listen on, dotted; empty: every address.
+    const std::string& BindAddress() const { return bindAddress_; }
+    void SetBindAddress(std::string address) {
+        if (Active()) throw ESocketError("Cannot change the address of an open socket");
+        bindAddress_ = std::move(address);
+    }
     bool Active() const { return active_; }
     void SetActive(bool active) { active ? Open() : Close(); }
 
@@ -124,6 +130,7 @@ protected:
 
 private:
     int port_ = 0;
+    std::string bindAddress_;
     bool active_ = false;
     std::size_t backlogLimit_ = 64 * 1024;
 };

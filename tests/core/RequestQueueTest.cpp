@@ -95,8 +95,29 @@ TEST(RequestQueue, InitialSetReplacesEverythingWaiting) {
     q.Enqueue(K::Accounting, 0);
     q.FillInitialSet();
     EXPECT_EQ(Keys(q), (std::vector<std::string>{"C", "I", "x", "V"}));
-    q.PopHead();
-    EXPECT_EQ(q.Head().key, "I");
+    EXPECT_EQ(q.TakeNext().key, "C");
+    EXPECT_EQ(q.At(0).key, "I");
+}
+
+TEST(RequestQueue, ClientsNeitherPushOutNorStarveTheOwnPolls) {
+    RequestQueue q;
+    const std::uint8_t req[] = {0, 1, 2};
+    q.Enqueue(K::Accounting, 0);
+    for (int i = 0; i < 120; ++i) q.Enqueue(K::Client, i, req);
+    // Full: the oldest client requests went, the accounting poll stayed.
+    ASSERT_EQ(q.Count(), 100u);
+    EXPECT_EQ(q.At(0).key, "U");
+    EXPECT_EQ(q.At(1).key, "T21");
+    q.Enqueue(K::LineStates, 0);
+    EXPECT_EQ(q.At(1).key, "T22");
+    EXPECT_EQ(q.At(99).key, "A");
+
+    // Own and client requests take turns; clients keep their order.
+    std::vector<std::string> served;
+    for (int i = 0; i < 5; ++i) served.push_back(q.TakeNext().key);
+    EXPECT_EQ(served, (std::vector<std::string>{"U", "T22", "A", "T23", "T24"}));
+    q.Enqueue(K::Accounting, 0);
+    EXPECT_EQ(q.TakeNext().key, "U") << "a poll waits behind at most one client request";
 }
 
 TEST(RequestQueue, OverlongClientRequestIsCut) {

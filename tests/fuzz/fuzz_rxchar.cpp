@@ -51,6 +51,7 @@ public:
         return 0;
     }
     int purge(unsigned) override { return 0; }
+    int drainOutput(int) override { return 0; }
     int setDTR(bool) override { return 0; }
     int modemStatus(std::uint32_t&) override { return ENOTTY; }
     int setEventMask(std::uint32_t) override { return 0; }

@@ -240,3 +240,31 @@ TEST_F(RealSocketRelay, LocalAnswersAndAGoneClient) {
 
 } // namespace
 } // namespace vantor
+
+namespace vantor {
+namespace {
+
+using namespace vantor::test;
+
+TEST(ServerSocketRelay, ClientsOutsideTheAllowListAreClosedAndLoggedOncePerMinute) {
+    FakeServerSocket server;
+    RecordingLog log;
+    NumberTexts texts;
+    ServerSocketRelay binding(server, log, texts);
+    std::vector<std::string> errors;
+    std::int64_t now = 0;
+    binding.SetAccess(ClientAccessList::Parse("10.0.0.0/8", errors), [&now] { return now; });
+    server.OnClientConnect = [&](TObject* s, TCustomWinSocket* c) {
+        binding.ServerSocket1ClientConnect(s, c);
+    };
+    EXPECT_TRUE(server.Connect(1, "10.1.2.3").Connected());
+    EXPECT_FALSE(server.Connect(2, "192.168.1.20").Connected());
+    EXPECT_FALSE(server.Connect(3, "192.168.1.20").Connected());
+    EXPECT_EQ(log.CountLabel("!Err"), 1);
+    now = 60000;
+    EXPECT_FALSE(server.Connect(4, "192.168.1.20").Connected());
+    EXPECT_EQ(log.CountLabel("!Err"), 2);
+}
+
+} // namespace
+} // namespace vantor

@@ -3,6 +3,7 @@
 // demand.  AppendLog is shared with the test, the appender is owned by the
 // code under test.
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -13,6 +14,8 @@ namespace vantor::test {
 
 struct AppendLog {
     bool fail = false;
+    // The file's last line from before the test (none: a new file).
+    std::optional<std::string> existing;
     std::vector<std::pair<std::string, std::string>> appends; // path, bytes
 };
 
@@ -25,6 +28,15 @@ public:
         return true;
     }
     std::string errorText() const override { return log_.fail ? "locked" : ""; }
+    std::optional<std::string> LastLine(const std::string& path) override {
+        for (auto it = log_.appends.rbegin(); it != log_.appends.rend(); ++it) {
+            if (it->first != path) continue;
+            std::string line = it->second;
+            while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+            return line;
+        }
+        return log_.existing;
+    }
 
 private:
     AppendLog& log_;

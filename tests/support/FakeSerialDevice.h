@@ -34,6 +34,7 @@ struct FakeLine {
     std::uint32_t modemLines = 0;
     bool dtr = true;
     int purges = 0;
+    int drains = 0; // output drained before a close
     unsigned lastPurge = 0;
     bool closed = false;
     int waitCalls = 0;
@@ -136,6 +137,11 @@ public:
         std::lock_guard lock(line_->mutex);
         ++line_->purges;
         line_->lastPurge = flags;
+        return 0;
+    }
+    int drainOutput(int) override {
+        std::lock_guard lock(line_->mutex);
+        ++line_->drains;
         return 0;
     }
     int setDTR(bool on) override {

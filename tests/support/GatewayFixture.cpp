@@ -12,14 +12,16 @@ void WriteNumberedLanguageFile(const std::string& folder, const std::string& cod
     for (int n = 1; n <= 2100; ++n) out << n << "={" << n << "}\r\n";
 }
 
+void LogTap::Take(const std::string& line) {
+    const std::string rest = line.size() > 12 ? line.substr(12) : std::string();
+    const std::size_t blank = rest.find(' ');
+    lines.push_back({rest.substr(0, blank),
+                     blank == std::string::npos ? std::string() : rest.substr(blank + 1)});
+}
+
 void LogTap::Attach(TrafficLog& log, TStatusBar& statusBar) {
     // A list line is "HH:MM:SS.t  LABEL text"; labels hold no blank.
-    log.OnLine = [this](const std::string& line) {
-        const std::string rest = line.size() > 12 ? line.substr(12) : std::string();
-        const std::size_t blank = rest.find(' ');
-        lines.push_back({rest.substr(0, blank),
-                         blank == std::string::npos ? std::string() : rest.substr(blank + 1)});
-    };
+    log.OnLine = [this](const std::string& line) { Take(line); };
     statusBar.OnModelChanged = [this](TControl& control) {
         status = static_cast<TStatusBar&>(control).SimpleText();
     };
@@ -30,6 +32,8 @@ std::unique_ptr<Gateway> GatewayTest::MakeGateway(GatewayTest& test) {
     GatewayEnvironment env;
     env.arguments = {"vantor"};
     env.programPath = test.home.Path() + "/vantor";
+    // The start-up hands the log lines on here as headless mode prints them.
+    env.logMirror = [&test](const std::string& line) { test.log.Take(line); };
     env.languageFolders = {test.home.Path()};
     env.serialDeviceFactory = FakeFactory(test.line);
     env.serverSocketFactory = [&test](TComponent* owner) {

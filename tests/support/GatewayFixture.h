@@ -39,6 +39,8 @@ void WriteNumberedLanguageFile(const std::string& folder, const std::string& cod
 class LogTap : public RecordingLog {
 public:
     void Attach(TrafficLog& log, TStatusBar& statusBar);
+    // One list line, "HH:MM:SS.t  LABEL text".
+    void Take(const std::string& line);
 };
 
 class GatewayTest : public ::testing::Test, public GatewayWindow {

@@ -392,10 +392,17 @@ bool Process::Running() { return !reap(false); }
 std::optional<int> Process::WaitExit(Millis timeout) {
     const auto deadline = Clock::now() + timeout;
     for (;;) {
-        if (reap(false)) return status_;
+        if (reap(false)) break;
         if (Clock::now() >= deadline) return std::nullopt;
         std::this_thread::sleep_for(Millis(2));
     }
+    // What the process wrote before it ended may still be in the pipes: the
+    // caller reads its output next, so wait (briefly) for both to end.
+    std::unique_lock lock(mutex_);
+    changed_.wait_for(lock, Millis(2000), [this] {
+        return (out_.ended || stdoutFd_ < 0) && (err_.ended || stderrFd_ < 0);
+    });
+    return status_;
 }
 
 int Process::Kill() {
