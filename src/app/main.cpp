@@ -2,6 +2,9 @@
 // creates the main window (which starts the gateway) and runs until the
 // window closes or a stop signal arrives.
 #include "core/MainForm.h"
+#ifdef VANTOR_HAVE_DESKTOP
+#include "app/DesktopStart.h"
+#endif
 #include "platform/Paths.h"
 #include "platform/PollLoop.h"
 #include "platform/Signals.h"
@@ -29,7 +32,8 @@ const char* const Usage =
     "               outside libraries are taken from there (default: the\n"
     "               folder of the executable)\n"
     "  --headless   run without a window; every log line and message box goes\n"
-    "               to standard output\n"
+    "               to standard output (also the case when no display can be\n"
+    "               reached through DISPLAY or WAYLAND_DISPLAY)\n"
     "  /hide        start hidden in the notification area\n"
     "  /service     run as the system service (started by the service manager)\n"
     "  --help       show this text\n"
@@ -126,8 +130,15 @@ int main(int argc, char** argv) {
         if (!exeDir.empty() && exeDir != home) env.languageFolders.push_back(exeDir);
         env.languageFolders.push_back(VANTOR_DATA_DIR);
     }
-    // This build has no desktop view yet: the gateway runs headless either way.
-    if (!cl.headless) std::cerr << "vantor: no desktop view in this build, running headless\n";
+    if (!cl.headless) {
+#ifdef VANTOR_HAVE_DESKTOP
+        const DisplayChoice display = ChooseDisplay();
+        if (display.desktop) return RunDesktopGateway(argc, argv, std::move(env));
+        std::cerr << "vantor: " << display.note << ", running headless\n";
+#else
+        std::cerr << "vantor: no desktop view in this build, running headless\n";
+#endif
+    }
     env.logMirror = [](const std::string& line) { std::cout << Utf8FromCp1250(line) << std::endl; };
 
     IgnoreSigPipe();

@@ -13,6 +13,10 @@ TControl::TControl(TComponent* owner, TControl* parent) : TComponent(owner) {
 }
 
 TControl::~TControl() {
+    if (OnDestroying) {
+        auto handler = std::move(OnDestroying);
+        handler(*this);
+    }
     for (TControl* child : children_) child->parent_ = nullptr;
     children_.clear();
     if (parent_) {
@@ -211,6 +215,10 @@ void TItemsControl::SetItemIndex(int index) {
 }
 
 void TItemsControl::ItemsChanged(TStringList::Change change, int index) {
+    if (OnItemsChanged) {
+        auto handler = OnItemsChanged;
+        handler(*this, change, index);
+    }
     switch (change) {
     case TStringList::Change::Inserted:
         if (itemIndex_ >= 0 && index <= itemIndex_) ++itemIndex_;

@@ -1,0 +1,112 @@
+#include "app/DesktopStart.h"
+
+#include "desktop/DesktopSession.h"
+#include "platform/PollLoop.h"
+#include "platform/Signals.h"
+#include "toolkit/Forms.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <string_view>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+#include <xcb/xcb.h>
+
+namespace vantor {
+
+namespace {
+
+std::string Env(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+// Whether the X server named by DISPLAY takes a connection (authorisation
+// included): the whole handshake Qt would do, without Qt's abort on failure.
+bool XServerAnswers(const std::string& display, std::string& why) {
+    int screen = 0;
+    xcb_connection_t* connection = xcb_connect(display.c_str(), &screen);
+    const int error = connection ? xcb_connection_has_error(connection) : 1;
+    if (connection) xcb_disconnect(connection);
+    if (error) why = "the X display " + display + " cannot be reached";
+    return error == 0;
+}
+
+bool WaylandSocketThere(const std::string& name, std::string& why) {
+    std::filesystem::path path(name);
+    if (!path.is_absolute()) path = std::filesystem::path(Env("XDG_RUNTIME_DIR")) / path;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string text = path.string();
+    if (text.size() >= sizeof address.sun_path) {
+        why = "the Wayland socket path is too long";
+        return false;
+    }
+    text.copy(address.sun_path, text.size());
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        why = "no socket for the Wayland display";
+        return false;
+    }
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    if (!ok) why = "the Wayland display " + text + " cannot be reached";
+    return ok;
+}
+
+} // namespace
+
+DisplayChoice ChooseDisplay() {
+    const std::string platform = Env("QT_QPA_PLATFORM");
+    // A platform without a display server (offscreen, vnc, linuxfb) was
+    // chosen on purpose: Qt needs nothing more.
+    if (!platform.empty() && platform.rfind("xcb", 0) != 0 && platform.rfind("wayland", 0) != 0)
+        return {true, "Qt platform " + platform};
+    const std::string x = Env("DISPLAY"), wayland = Env("WAYLAND_DISPLAY");
+    if (x.empty() && wayland.empty())
+        return {false, "no display (DISPLAY and WAYLAND_DISPLAY unset)"};
+    std::string why;
+    if (!wayland.empty() && platform.rfind("xcb", 0) != 0 && WaylandSocketThere(wayland, why))
+        return {true, "Wayland display " + wayland};
+    if (!x.empty() && platform.rfind("wayland", 0) != 0 && XServerAnswers(x, why))
+        return {true, "X display " + x};
+    return {false, why};
+}
+
+int RunDesktopGateway(int argc, char** argv, GatewayEnvironment env) {
+    IgnoreSigPipe();
+    desktop::DesktopSession session(argc, argv, &PollLoop::Readiness);
+    desktop::QtLoop& loop = session.Loop();
+    desktop::QtDesktop& desktop = session.Desktop();
+    TApplication app(loop, desktop);
+    // The main window shows itself in its start-up, or stays hidden for /hide.
+    app.SetShowMainForm(false);
+    std::unique_ptr<TMainForm> mainForm;
+    SignalWatcher signals(loop, [&](int) {
+        if (mainForm) mainForm->Close();
+        app.Terminate();
+    });
+    desktop.SetTrayCallback([&](unsigned message) {
+        if (mainForm) mainForm->TrayCallback(message);
+    });
+    desktop.SetHelpSources(env.languageFolders, [&]() -> std::string {
+        return mainForm ? mainForm->Config().Lang : std::string("Eng");
+    });
+    try {
+        mainForm = std::make_unique<TMainForm>(app, std::move(env));
+    } catch (const std::exception& e) {
+        app.ShowException(e);
+        return 0;
+    }
+    // Anything that reaches the loop is shown and the gateway goes on.
+    loop.setExceptionHandler([&](const std::exception& e) { app.ShowException(e); });
+    app.Run();
+    mainForm.reset();
+    return 0;
+}
+
+} // namespace vantor

@@ -1,0 +1,42 @@
+#include "desktop/DesktopSession.h"
+
+#include <QApplication>
+#include <QFont>
+
+#include "desktop/Pictures.h"
+
+namespace vantor::desktop {
+
+void SetUpApplicationLook() {
+    QApplication::setApplicationName("Tarvo Vantor");
+    QApplication::setWindowIcon(ProgramIcon());
+    // The dialogs place their controls in pixels for an 11-pixel sans-serif;
+    // a metric-compatible face keeps every caption inside its control.
+    QFont font("Liberation Sans");
+    font.setStyleHint(QFont::SansSerif);
+    font.setPixelSize(11);
+    QApplication::setFont(font);
+    // Hidden in the tray is still running: closing the last window is not
+    // the end of the program, only the main form's close is.
+    QApplication::setQuitOnLastWindowClosed(false);
+}
+
+struct DesktopSession::Parts {
+    Parts(int& argc, char** argv, QtLoop::ReadinessProbe probe)
+        : application(argc, argv), loop(std::move(probe)), desktop(loop) {}
+    QApplication application;
+    QtLoop loop;
+    QtDesktop desktop;
+};
+
+DesktopSession::DesktopSession(int& argc, char** argv, QtLoop::ReadinessProbe probe)
+    : parts_(std::make_unique<Parts>(argc, argv, std::move(probe))) {
+    SetUpApplicationLook();
+}
+
+DesktopSession::~DesktopSession() = default;
+
+QtLoop& DesktopSession::Loop() { return parts_->loop; }
+QtDesktop& DesktopSession::Desktop() { return parts_->desktop; }
+
+} // namespace vantor::desktop
