@@ -77,7 +77,8 @@ DisplayChoice ChooseDisplay() {
     return {false, why};
 }
 
-int RunDesktopGateway(int argc, char** argv, GatewayEnvironment env) {
+int RunDesktopGateway(int argc, char** argv, GatewayEnvironment env,
+                      const DesktopStarted& started) {
     IgnoreSigPipe();
     desktop::DesktopSession session(argc, argv, &PollLoop::Readiness);
     desktop::QtLoop& loop = session.Loop();
@@ -104,6 +105,7 @@ int RunDesktopGateway(int argc, char** argv, GatewayEnvironment env) {
     }
     // Anything that reaches the loop is shown and the gateway goes on.
     loop.setExceptionHandler([&](const std::exception& e) { app.ShowException(e); });
+    if (started) started(desktop, app, *mainForm);
     app.Run();
     mainForm.reset();
     return 0;

@@ -2,11 +2,16 @@
 // The desktop start of the program entry: whether a display can be used,
 // and the gateway run in the Qt view.  Kept apart from main.cpp, which only
 // asks and hands over.
+#include <functional>
 #include <string>
 
 #include "core/MainForm.h"
 
 namespace vantor {
+
+namespace desktop {
+class QtDesktop;
+}
 
 struct DisplayChoice {
     bool desktop = false;
@@ -21,8 +26,13 @@ struct DisplayChoice {
 // open its display, so this is asked before Qt starts.
 DisplayChoice ChooseDisplay();
 
+// Called once the main window has been made, before the loop runs (the
+// screenshot tour starts there).
+using DesktopStarted = std::function<void(desktop::QtDesktop&, TApplication&, TMainForm&)>;
+
 // Runs the gateway with its window until the window closes or a stop signal
 // arrives; returns the exit status.
-int RunDesktopGateway(int argc, char** argv, GatewayEnvironment env);
+int RunDesktopGateway(int argc, char** argv, GatewayEnvironment env,
+                      const DesktopStarted& started = {});
 
 } // namespace vantor

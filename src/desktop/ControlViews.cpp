@@ -208,16 +208,16 @@ public:
         model_->Reset(list_);
         list_.OnItemsChanged =
             Guard(token_, [this](TItemsControl& c, TStringList::Change change, int index) {
-                model_->Apply(c, change, index);
+                model_->Record(c, change, index);
             });
         QObject::connect(View()->selectionModel(), &QItemSelectionModel::currentRowChanged, View(),
                          [this](const QModelIndex& current) {
                              if (Pulling()) return;
-                             const int row = current.isValid() ? current.row() : -1;
+                             const int row = ControlRow(current);
                              User([this, row] { list_.SetItemIndex(row); });
                          });
         QObject::connect(View(), &QListView::doubleClicked, View(), [this](const QModelIndex& at) {
-            User([this, row = at.row()] {
+            User([this, row = ControlRow(at)] {
                 list_.SetItemIndex(row);
                 list_.DblClick();
             });
@@ -226,7 +226,22 @@ public:
 
 private:
     QListView* View() const { return static_cast<QListView*>(Widget()); }
+    // The control's line for a row the user picked.  The view may be a few
+    // lines behind the control (it catches up on a timer): the same text
+    // near that row is the line the user saw.
+    int ControlRow(const QModelIndex& at) const {
+        if (!at.isValid()) return -1;
+        const int row = at.row();
+        if (!model_->HasRecorded()) return row;
+        const std::string text = FromQt(at.data().toString());
+        for (int delta = 0; delta < list_.Count(); ++delta)
+            for (int candidate : {row - delta, row + delta})
+                if (candidate >= 0 && candidate < list_.Count() && list_.Items()[candidate] == text)
+                    return candidate;
+        return std::min(row, list_.Count() - 1);
+    }
     void PullOwn() override {
+        model_->ApplyRecorded(list_);
         if (auto* box = dynamic_cast<TListBox*>(&list_)) {
             if (box->ItemHeight() != rowHeight_) {
                 rowHeight_ = box->ItemHeight();
@@ -236,6 +251,11 @@ private:
         }
         if (model_->rowCount() != list_.Count()) model_->Reset(list_);
         const int index = list_.ItemIndex();
+        // Lines came or went since the last look: a followed end or a kept
+        // older line has moved, and must be scrolled to again.
+        const bool moved = list_.Count() != lastCount_ || index != lastIndex_;
+        lastCount_ = list_.Count();
+        lastIndex_ = index;
         const QModelIndex current = View()->currentIndex();
         const bool selected = View()->selectionModel()->hasSelection();
         if (index < 0) {
@@ -244,9 +264,10 @@ private:
                 View()->selectionModel()->setCurrentIndex(QModelIndex(),
                                                           QItemSelectionModel::NoUpdate);
             }
-        } else if (!selected || current.row() != index) {
+        } else if (!selected || current.row() != index || moved) {
             const QModelIndex at = model_->index(index);
-            View()->selectionModel()->setCurrentIndex(at, QItemSelectionModel::ClearAndSelect);
+            if (!selected || current.row() != index)
+                View()->selectionModel()->setCurrentIndex(at, QItemSelectionModel::ClearAndSelect);
             // The selected line is kept in sight: that is how the log
             // follows its end, and how an older selected line stays put.
             View()->scrollTo(at);
@@ -256,6 +277,7 @@ private:
     TItemsControl& list_;
     ItemListModel* model_;
     int rowHeight_ = 0;
+    int lastCount_ = -1, lastIndex_ = -2;
 };
 
 class ComboBoxView final : public ControlView {
@@ -498,7 +520,8 @@ void ControlView::Pull() {
 void ControlView::PullCommon() {
     TControl& c = *control_;
     if (!DockedAtBottom() && !dynamic_cast<TTabSheet*>(&c)) {
-        const QSize hint = widget_->sizeHint();
+        const QSize hint =
+            c.Width() > 0 && c.Height() > 0 ? QSize(c.Width(), c.Height()) : widget_->sizeHint();
         const QRect bounds(c.Left(), c.Top(), c.Width() > 0 ? c.Width() : hint.width(),
                            c.Height() > 0 ? c.Height() : hint.height());
         if (widget_->geometry() != bounds) widget_->setGeometry(bounds);

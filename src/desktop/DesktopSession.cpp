@@ -21,9 +21,25 @@ void SetUpApplicationLook() {
     QApplication::setQuitOnLastWindowClosed(false);
 }
 
+namespace {
+
+// Qt's own Unix event dispatcher, not the GLib one: the serial event thread
+// hands every line event to the loop and waits for it, hundreds of times a
+// second, and each hand-off through GLib's main context costs enough
+// latency that the gateway fell a fifth behind the line (bench/README.md).
+// Set before the application object exists, which reads it.
+struct DispatcherChoice {
+    DispatcherChoice() {
+        if (qEnvironmentVariableIsEmpty("QT_NO_GLIB")) qputenv("QT_NO_GLIB", "1");
+    }
+};
+
+} // namespace
+
 struct DesktopSession::Parts {
     Parts(int& argc, char** argv, QtLoop::ReadinessProbe probe)
         : application(argc, argv), loop(std::move(probe)), desktop(loop) {}
+    DispatcherChoice dispatcher;
     QApplication application;
     QtLoop loop;
     QtDesktop desktop;

@@ -46,6 +46,9 @@ FormView::FormView(TForm& form, QtLoop& loop)
         menus_ = std::make_unique<MenuView>(menu->Items(), menuBar_, this,
                                             [this](const auto& action) { UserAction(action); });
     }
+    flushTimer_.setSingleShot(true);
+    flushTimer_.setInterval(FlushMs);
+    QObject::connect(&flushTimer_, &QTimer::timeout, this, [this] { Flush(); });
     std::weak_ptr<char> weak = token_;
     form_.OnModelChanged = [this, weak](TControl& control) {
         if (weak.lock()) ModelChanged(control);
@@ -84,6 +87,20 @@ QWidget* FormView::WidgetOf(const TControl& control) const {
 
 void FormView::UserAction(const std::function<void()>& action) {
     loop_.guarded(action);
+    Flush();
+}
+
+void FormView::ModelChanged(TControl& control) {
+    if (dirty_.insert(&control).second) dirtyOrder_.push_back(&control);
+    if (!flushTimer_.isActive()) flushTimer_.start();
+}
+
+void FormView::Flush() {
+    flushTimer_.stop();
+    std::vector<TControl*> order;
+    order.swap(dirtyOrder_);
+    dirty_.clear();
+    for (TControl* control : order) Catch(*control);
     CheckModalEnd();
 }
 
@@ -91,7 +108,7 @@ void FormView::CheckModalEnd() {
     if (modal_ && form_.ModalResult() != mrNone && isVisible()) done(form_.ModalResult());
 }
 
-void FormView::ModelChanged(TControl& control) {
+void FormView::Catch(TControl& control) {
     if (&control == &form_) {
         PullForm();
         Reconcile(form_);
@@ -120,7 +137,6 @@ void FormView::ModelChanged(TControl& control) {
         else
             ScheduleReconcile();
     }
-    CheckModalEnd();
 }
 
 void FormView::ScheduleReconcile() {
@@ -155,6 +171,10 @@ void FormView::AddView(TControl& control) {
 }
 
 void FormView::ControlDestroying(const TControl* control) {
+    auto* c = const_cast<TControl*>(control);
+    if (dirty_.erase(c))
+        dirtyOrder_.erase(std::remove(dirtyOrder_.begin(), dirtyOrder_.end(), c),
+                          dirtyOrder_.end());
     DropView(control);
     Layout();
 }
@@ -248,6 +268,7 @@ void FormView::Layout() {
 }
 
 void FormView::ShowWindow() {
+    Flush();
     PullForm();
     if (isHidden()) show();
     raise();
@@ -260,6 +281,7 @@ void FormView::HideWindow() {
 }
 
 void FormView::RunModal() {
+    Flush();
     PullForm();
     setWindowModality(Qt::ApplicationModal);
     modal_ = true;

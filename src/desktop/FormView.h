@@ -8,11 +8,20 @@
 //
 // Modal runs are QDialog::exec; the run ends as soon as the form's
 // ModalResult is set (a button with a modal result, a handler that sets it).
+//
+// The window catches up with its form at most every FlushMs, not on every
+// change: the traffic log changes the list and the status line several
+// times per line, hundreds of lines a second, and a person cannot read
+// faster than the screen refreshes anyway.  What the user does is handed to
+// the form at once, and Flush() brings the window up to date before it is
+// shown, before a modal run and after each user action.
 #include <QDialog>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "desktop/ControlViews.h"
 #include "toolkit/Forms.h"
@@ -30,6 +39,9 @@ public:
     ~FormView() override;
 
     TForm& Form() const { return form_; }
+    static constexpr int FlushMs = 25;
+    // Brings the window up to date with every change of the form so far.
+    void Flush();
     void ShowWindow();
     void HideWindow();
     // Runs the form modally; returns when its ModalResult is set or the loop
@@ -55,6 +67,7 @@ protected:
 
 private:
     void ModelChanged(TControl& control);
+    void Catch(TControl& control);
     void PullForm();
     void Reconcile(TControl& parent);
     void AddView(TControl& control);
@@ -79,6 +92,9 @@ private:
     bool applying_ = false; // the window is being set from the model
     bool modal_ = false;
     bool reconcilePending_ = false;
+    std::unordered_set<TControl*> dirty_;
+    std::vector<TControl*> dirtyOrder_;
+    QTimer flushTimer_;
     unsigned flagsFor_ = ~0u;
 };
 

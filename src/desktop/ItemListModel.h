@@ -3,10 +3,14 @@
 // copy of the lines, converted to Unicode once, and follows the control's
 // item changes one line at a time: the traffic log appends a line and drops
 // the oldest hundreds of times a second, and neither a repaint nor a change
-// may read or convert the whole list again.
+// may read or convert the whole list again.  The changes are recorded as
+// they happen and applied together when the view catches up, so the list
+// repaints once for a whole batch of lines.
 #include <QAbstractListModel>
 #include <QList>
 #include <QString>
+
+#include <vector>
 
 #include "toolkit/Controls.h"
 
@@ -19,8 +23,12 @@ public:
     // Copies the control's items (all of them; the view calls it at binding
     // time and whenever the list was replaced as a whole).
     void Reset(const TItemsControl& control);
-    // One change as the control reports it.
-    void Apply(const TItemsControl& control, TStringList::Change change, int index);
+    // Records one change as the control reports it (right after it).
+    void Record(const TItemsControl& control, TStringList::Change change, int index);
+    // Applies the recorded changes; a cleared list, or more changes than
+    // lines, is read again whole.
+    void ApplyRecorded(const TItemsControl& control);
+    bool HasRecorded() const { return !recorded_.empty(); }
     // Row height of every line (0: the font's).
     void SetRowHeight(int height) { rowHeight_ = height; }
 
@@ -28,7 +36,14 @@ public:
     QVariant data(const QModelIndex& index, int role) const override;
 
 private:
+    struct Recorded {
+        TStringList::Change change;
+        int index;
+        QString text;
+    };
     QList<QString> lines_;
+    std::vector<Recorded> recorded_;
+    bool resetNeeded_ = false;
     int rowHeight_ = 0;
 };
 

@@ -119,6 +119,10 @@ FormView* QtDesktop::ViewOf(const TForm& form) const {
     return it == views_.end() ? nullptr : it->second.get();
 }
 
+void QtDesktop::FlushViews() {
+    for (auto& [form, view] : views_) view->Flush();
+}
+
 void QtDesktop::ShowForm(TForm& form) { ViewFor(form).ShowWindow(); }
 
 void QtDesktop::HideForm(TForm& form) {
@@ -146,6 +150,7 @@ int QtDesktop::MessageBox(std::string_view text, std::string_view caption, unsig
     // Escape answers Cancel where the box has it, OK on a box with OK alone.
     for (const BoxButton& b : buttons)
         if (b.id == IDCANCEL || buttons.size() == 1) box.setEscapeButton(box.button(b.button));
+    FlushViews(); // the windows behind the box show what it is about
     if (BeforeBlockingWindow) BeforeBlockingWindow(box);
     box.exec();
     auto it = ids.find(box.clickedButton());

@@ -50,6 +50,9 @@ public:
     // Opens a URL (default: the user's browser); tests replace it.
     void SetUrlOpener(std::function<bool(const std::string& url)> open);
 
+    // Brings every window up to date with its form now (windows catch up
+    // with their forms on a short timer otherwise).
+    void FlushViews();
     // The window of a form (null until the form was first shown).
     FormView* ViewOf(const TForm& form) const;
     // How many times adding the tray icon was asked for, and whether it is shown.

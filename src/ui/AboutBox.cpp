@@ -32,6 +32,15 @@ TAboutBox::TAboutBox(TApplication& app, TComponent* owner, FormTranslator transl
     VersionLabel = &MakeControl<TLabel>(*this, *this, 1002, "Verze:", 56, 36, 60, 16);
     Version = &MakeControl<TLabel>(*this, *this, 0, "", 120, 36, 100, 16);
     Version->SetCaption(GatewayVersionText());
+    TFont name;
+    name.Bold = true;
+    name.Color = clNavy;
+    name.Height = 15;
+    ProductName->SetFont(name);
+    TFont version;
+    version.Bold = true;
+    version.Color = clMaroon;
+    Version->SetFont(version);
     Notice = &MakeControl<TLabel>(
         *this, *this, 0, "Gateway between the exchange, the network and mail", 8, 80, 284, 16);
     InfoLine = &MakeControl<TLabel>(*this, *this, 0, "", 8, 104, 284, 16);

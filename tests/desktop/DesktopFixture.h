@@ -48,12 +48,17 @@ protected:
             desktop.BeforeBlockingWindow = nullptr; // destroys this lambda: last
         };
     }
-    desktop::FormView* ViewOf(const TForm& form) const { return desktop.ViewOf(form); }
+    desktop::FormView* ViewOf(const TForm& form) {
+        desktop.FlushViews(); // what the window shows a moment later
+        return desktop.ViewOf(form);
+    }
     template <class W>
-    W* WidgetOf(const TForm& form, const TControl& control) const {
+    W* WidgetOf(const TForm& form, const TControl& control) {
         desktop::FormView* view = ViewOf(form);
         return view ? qobject_cast<W*>(view->WidgetOf(control)) : nullptr;
     }
+    // The windows as they are a moment after the model changed.
+    void Sync() { desktop.FlushViews(); }
     // Serves the loop for about `ms` of real time.
     void Pass(int ms) {
         const auto end = loop.monotonicMs() + ms;

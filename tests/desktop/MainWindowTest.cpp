@@ -52,6 +52,7 @@ TEST_F(MainWindow, TheLogListShowsTheNewest500LinesAndFollowsTheEnd) {
     EXPECT_TRUE(list->isVisible());
     for (int i = 0; i < 600; ++i) main->Log().WriteLog("TEST", "line " + std::to_string(i));
     Pass(20);
+    Sync();
     ASSERT_EQ(list->model()->rowCount(), 500);
     EXPECT_EQ(main->ListBox1->Count(), 500);
     const QModelIndex last = list->model()->index(499, 0);
@@ -71,6 +72,7 @@ TEST_F(MainWindow, TheLogListShowsTheNewest500LinesAndFollowsTheEnd) {
     const QString picked = older.data().toString();
     for (int i = 0; i < 10; ++i) main->Log().WriteLog("TEST", "more " + std::to_string(i));
     Pass(20);
+    Sync();
     EXPECT_EQ(main->ListBox1->ItemIndex(), 90);
     EXPECT_EQ(list->currentIndex().row(), 90);
     EXPECT_EQ(list->currentIndex().data().toString(), picked);

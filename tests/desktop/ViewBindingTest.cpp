@@ -139,9 +139,11 @@ TEST_F(ViewBinding, Windows1250TextsShowAsUnicodeAndTypedTextComesBack) {
     TypeText(line, U("čšžřýá")); // the edit takes five
     EXPECT_EQ(edit.Text(), Cp1250FromUtf8("čšžřý"));
     edit.SetReadOnly(true);
+    Sync();
     TypeText(line, U("x"));
     EXPECT_EQ(edit.Text(), Cp1250FromUtf8("čšžřý"));
     edit.SetText("abc"); // from the model's side
+    Sync();
     EXPECT_EQ(line->text(), "abc");
 }
 
@@ -160,13 +162,16 @@ TEST_F(ViewBinding, ControlsFollowTheModelAndComeAndGo) {
     QTest::mouseClick(widget, Qt::LeftButton);
     EXPECT_EQ(clicks, 1);
     button.SetBounds(20, 30, 90, 27);
+    Sync();
     EXPECT_EQ(widget->geometry(), QRect(20, 30, 90, 27));
     button.SetVisible(false);
+    Sync();
     EXPECT_TRUE(widget->isHidden());
     TFont bold;
     bold.Bold = true;
     bold.Color = clNavy;
     button.SetFont(bold);
+    Sync();
     EXPECT_TRUE(widget->font().bold());
     EXPECT_EQ(widget->palette().color(QPalette::ButtonText), QColor(0, 0, 0x80));
     // Resizing the window reaches the form (and its OnResize).

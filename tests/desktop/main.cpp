@@ -8,6 +8,7 @@
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("QT_NO_GLIB", "1"); // the dispatcher the gateway runs on (DesktopSession)
     QApplication application(argc, argv);
     vantor::desktop::SetUpApplicationLook();
     ::testing::InitGoogleTest(&argc, argv);
