@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # ./run demo: the gateway against the built-in exchange simulator.
-# vantor-sim plays the exchange on a pseudo-terminal; the gateway runs headless
-# in demo-home/ (its configuration points the serial port at the simulator's
-# device) with its traffic log on the terminal.  Ctrl-C stops both.
+# vantor-sim plays the exchange on a pseudo-terminal; the gateway runs in
+# demo-home/ (its configuration points the serial port at the simulator's
+# device): in its window when a display is there, headless with its traffic
+# log on the terminal otherwise.  Closing the window or Ctrl-C stops both.
 set -euo pipefail
 BUILD=${1:?build directory}
 shift || true
@@ -46,7 +47,14 @@ fi
 echo "demo: exchange simulator on $(sed -n 's/^READY //p' "$SIM_OUT") (linked at $LINK)"
 echo "demo: gateway home $HOME_DIR, TCP port ${VANTOR_DEMO_PORT:-1234}; try:"
 echo "      $BUILD/vantor-client 127.0.0.1:${VANTOR_DEMO_PORT:-1234} 00 16 00"
+MODE=(--headless)
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -x "$BUILD/vantor" ] && [ -z "${VANTOR_DEMO_HEADLESS:-}" ]; then
+  # The gateway checks the display itself and falls back to headless (and
+  # says so) when it cannot be reached.
+  MODE=()
+  echo "demo: the gateway's window opens on ${WAYLAND_DISPLAY:-$DISPLAY}; closing it stops the demo"
+fi
 echo "demo: Ctrl-C stops both"
-"$BUILD/vantor" --home "$HOME_DIR" --headless "$@" &
+"$BUILD/vantor" --home "$HOME_DIR" "${MODE[@]}" "$@" &
 GW_PID=$!
 wait "$GW_PID"

@@ -1,11 +1,15 @@
 #include "app/DesktopStart.h"
 
 #include "desktop/DesktopSession.h"
+#include "platform/Paths.h"
 #include "platform/PollLoop.h"
 #include "platform/Signals.h"
 #include "toolkit/Forms.h"
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <vector>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -58,6 +62,25 @@ bool WaylandSocketThere(const std::string& name, std::string& why) {
     return ok;
 }
 
+// The display went away under the running gateway (the X server died, the
+// session ended).  Qt is about to end the process; the gateway goes on
+// headless instead, as the same program started again with --headless.
+// Every descriptor is close-on-exec, so the serial port, the listening
+// socket and the accounting file are free for the new start; records already
+// written are on disk, and a record not yet answered is asked for again.
+[[noreturn]] void ContinueHeadless(const std::vector<std::string>& given) {
+    std::cerr << "vantor: the display went away; going on headless" << std::endl;
+    std::vector<std::string> args = given;
+    args.push_back("--headless");
+    std::vector<char*> raw;
+    for (std::string& a : args) raw.push_back(a.data());
+    raw.push_back(nullptr);
+    const std::string self = ExecutablePath();
+    ::execv(self.empty() ? raw[0] : self.c_str(), raw.data());
+    std::cerr << "vantor: cannot start again headless: " << std::strerror(errno) << std::endl;
+    std::_Exit(1);
+}
+
 } // namespace
 
 DisplayChoice ChooseDisplay() {
@@ -80,7 +103,11 @@ DisplayChoice ChooseDisplay() {
 int RunDesktopGateway(int argc, char** argv, GatewayEnvironment env,
                       const DesktopStarted& started) {
     IgnoreSigPipe();
+    // Qt may take its own options out of argv: the arguments as given are
+    // kept for a restart without the display.
+    std::vector<std::string> given(argv, argv + argc);
     desktop::DesktopSession session(argc, argv, &PollLoop::Readiness);
+    session.OnDisplayLost([given] { ContinueHeadless(given); });
     desktop::QtLoop& loop = session.Loop();
     desktop::QtDesktop& desktop = session.Desktop();
     TApplication app(loop, desktop);

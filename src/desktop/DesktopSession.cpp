@@ -23,6 +23,19 @@ void SetUpApplicationLook() {
 
 namespace {
 
+std::function<void()> displayLost;
+QtMessageHandler previousHandler = nullptr;
+
+void WatchForDisplayLoss(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    // "The X11 connection broke ..." and "The Wayland connection broke ...".
+    if (displayLost && text.contains(QLatin1String("connection broke"))) {
+        auto handler = std::move(displayLost);
+        displayLost = nullptr;
+        handler();
+    }
+    if (previousHandler) previousHandler(type, context, text);
+}
+
 // Qt's own Unix event dispatcher, not the GLib one: the serial event thread
 // hands every line event to the loop and waits for it, hundreds of times a
 // second, and each hand-off through GLib's main context costs enough
@@ -51,6 +64,12 @@ DesktopSession::DesktopSession(int& argc, char** argv, QtLoop::ReadinessProbe pr
 }
 
 DesktopSession::~DesktopSession() = default;
+
+void DesktopSession::OnDisplayLost(std::function<void()> handler) {
+    displayLost = std::move(handler);
+    QtMessageHandler before = qInstallMessageHandler(WatchForDisplayLoss);
+    if (before != WatchForDisplayLoss) previousHandler = before;
+}
 
 QtLoop& DesktopSession::Loop() { return parts_->loop; }
 QtDesktop& DesktopSession::Desktop() { return parts_->desktop; }

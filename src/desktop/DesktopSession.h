@@ -2,6 +2,7 @@
 // Everything the program entry needs to run the gateway in the desktop view,
 // without seeing Qt: the Qt application object, the loop on Qt's event loop
 // and the Qt desktop, made in that order and torn down in the reverse one.
+#include <functional>
 #include <memory>
 
 #include "desktop/QtDesktop.h"
@@ -21,6 +22,12 @@ public:
 
     QtLoop& Loop();
     QtDesktop& Desktop();
+
+    // Qt ends the process when the connection to the display breaks (the X
+    // server or the compositor went away), right after saying so; the
+    // handler runs at that moment, the last chance for the program to carry
+    // on without the display.  It must not return to Qt if it wants to.
+    void OnDisplayLost(std::function<void()> handler);
 
 private:
     struct Parts;

@@ -164,6 +164,12 @@ TEST_F(Dialogs, EachOpensModallyAndKeepsTheUsersChangeOnlyOnOk) {
                 played = true;
                 EXPECT_TRUE(window.isVisible());
                 EXPECT_EQ(QApplication::activeModalWidget(), &window);
+                // The title bar offers what the form's border icons say.
+                const Qt::WindowFlags flags = window.windowFlags();
+                const unsigned icons = form->BorderIcons();
+                EXPECT_EQ(bool(flags & Qt::WindowCloseButtonHint), bool(icons & biSystemMenu));
+                EXPECT_EQ(bool(flags & Qt::WindowMaximizeButtonHint), bool(icons & biMaximize));
+                EXPECT_EQ(bool(flags & Qt::WindowMinimizeButtonHint), bool(icons & biMinimize));
                 auto& view = static_cast<desktop::FormView&>(window);
                 c.edit(*form, view);
                 QPushButton* button = ButtonFor(*form, view, end);

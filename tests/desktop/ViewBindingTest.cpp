@@ -5,6 +5,10 @@
 #include <QAction>
 #include <QCoreApplication>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QPlainTextEdit>
+#include <QRadioButton>
+#include <QTabWidget>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -190,6 +194,64 @@ TEST_F(ViewBinding, ControlsFollowTheModelAndComeAndGo) {
     EXPECT_TRUE(gone.isNull() || gone->isHidden());
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(gone.isNull());
+}
+
+TEST_F(ViewBinding, PagesRadioGroupsCombosAndMemosGoBothWays) {
+    auto& pages = form.Create<TPageControl>(&form);
+    pages.SetBounds(0, 0, 300, 150);
+    auto& first = form.Create<TTabSheet>(&pages);
+    first.SetCaption("Instalace");
+    auto& second = form.Create<TTabSheet>(&pages);
+    second.SetCaption(Cp1250FromUtf8("Spuštění"));
+    auto& onSecond = form.Create<TCheckBox>(&second);
+    onSecond.SetCaption("x");
+    int pageChanges = 0;
+    pages.OnChange = [&](TObject*) { ++pageChanges; };
+    auto& radio = form.Create<TRadioGroup>(&form);
+    radio.SetBounds(0, 150, 200, 60);
+    radio.Items().Assign({"Windows 95/98", "Windows NT"});
+    auto& combo = form.Create<TComboBox>(&form);
+    combo.SetBounds(210, 150, 150, 21);
+    combo.Items().Assign({"COM 1", "COM 2"});
+    auto& memo = form.Create<TMemo>(&form);
+    memo.SetBounds(0, 220, 300, 40);
+    form.Show();
+
+    auto* tabs = WidgetOf<QTabWidget>(form, pages);
+    ASSERT_NE(tabs, nullptr);
+    ASSERT_EQ(tabs->count(), 2);
+    EXPECT_EQ(tabs->tabText(1), U("Spuštění"));
+    EXPECT_EQ(WidgetOf<QCheckBox>(form, onSecond)->parentWidget(), tabs->widget(1));
+    tabs->setCurrentIndex(1); // the user picks the tab
+    EXPECT_EQ(pages.ActivePage(), &second);
+    EXPECT_EQ(pageChanges, 1);
+    pages.SetActivePageIndex(0); // the program does
+    Sync();
+    EXPECT_EQ(tabs->currentIndex(), 0);
+    second.SetTabVisible(false);
+    Sync();
+    EXPECT_FALSE(tabs->isTabVisible(1));
+
+    auto* nt = WidgetOf<QWidget>(form, radio)->findChildren<QRadioButton*>().value(1);
+    ASSERT_NE(nt, nullptr);
+    QTest::mouseClick(nt, Qt::LeftButton, {}, QPoint(6, nt->height() / 2));
+    EXPECT_EQ(radio.ItemIndex(), 1);
+    radio.SetItemIndex(0);
+    Sync();
+    EXPECT_FALSE(nt->isChecked());
+
+    auto* box = WidgetOf<QComboBox>(form, combo);
+    box->setFocus();
+    QTest::keyClick(box, Qt::Key_Down);
+    EXPECT_EQ(combo.ItemIndex(), 1);
+    EXPECT_EQ(combo.Text(), "COM 2");
+
+    auto* text = WidgetOf<QPlainTextEdit>(form, memo);
+    TypeText(text, U("řádek"));
+    EXPECT_EQ(memo.Text(), Cp1250FromUtf8("řádek"));
+    memo.SetText("one\r\ntwo");
+    Sync();
+    EXPECT_EQ(text->toPlainText(), "one\ntwo");
 }
 
 } // namespace
