@@ -41,8 +41,9 @@ TAboutBox::TAboutBox(TApplication& app, TComponent* owner, FormTranslator transl
     version.Bold = true;
     version.Color = clMaroon;
     Version->SetFont(version);
-    Notice = &MakeControl<TLabel>(
-        *this, *this, 0, "Gateway between the exchange, the network and mail", 8, 80, 284, 16);
+    // The notice has no Tag, so no language file translates it: it says
+    // nothing that needs a language.
+    Notice = &MakeControl<TLabel>(*this, *this, 0, "© Tarvo", 8, 80, 284, 16);
     InfoLine = &MakeControl<TLabel>(*this, *this, 0, "", 8, 104, 284, 16);
     OKButton = &MakeControl<TButton>(*this, *this, 100, "Zrušit", 112, 160, 75, 25);
     OKButton->SetModalResult(mrCancel);

@@ -213,6 +213,7 @@ TEST_F(ViewBinding, PagesRadioGroupsCombosAndMemosGoBothWays) {
     auto& combo = form.Create<TComboBox>(&form);
     combo.SetBounds(210, 150, 150, 21);
     combo.Items().Assign({"COM 1", "COM 2"});
+    combo.SetItemIndex(0);
     auto& memo = form.Create<TMemo>(&form);
     memo.SetBounds(0, 220, 300, 40);
     form.Show();
