@@ -65,11 +65,16 @@ TEST(PollLoop, StopsSpinningOnADescriptorClosedBehindItsWatch) {
 TEST(PollLoop, APollThatKeepsFailingIsReportedInsteadOfSpun) {
     // More descriptors than the process may have open: poll() fails with
     // EINVAL every time, whatever the loop does.
-    rlimit saved{};
-    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
-    rlimit low = saved;
-    low.rlim_cur = 64;
-    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    struct LowLimit {
+        rlimit saved{};
+        LowLimit() {
+            EXPECT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+            rlimit low = saved;
+            low.rlim_cur = 64;
+            EXPECT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+        }
+        ~LowLimit() { ::setrlimit(RLIMIT_NOFILE, &saved); } // whatever the test did
+    } limit;
     {
         PollLoop loop;
         std::vector<EventLoop::Handle> watches;
@@ -82,14 +87,13 @@ TEST(PollLoop, APollThatKeepsFailingIsReportedInsteadOfSpun) {
             EXPECT_EQ(e.code().value(), EINVAL);
             EXPECT_NE(std::string(e.what()).find("poll"), std::string::npos) << e.what();
         }
-        bool quitAnyway = false;
-        loop.post([&] { quitAnyway = true; });
+        bool ranFirst = false;
+        loop.post([&] { ranFirst = true; });
         EXPECT_THROW(loop.run(), std::system_error);
-        EXPECT_TRUE(quitAnyway); // the tasks before the failing poll did run
+        EXPECT_TRUE(ranFirst); // the tasks before the failing poll did run
         for (auto w : watches) loop.unwatchFd(w);
         loop.processEvents(); // a sane set of watches polls again
     }
-    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
 }
 
 TEST(PollLoop, LocalDateTimeCountsDaysSince1899InTheLocalZone) {
