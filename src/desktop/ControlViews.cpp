@@ -16,6 +16,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalBlocker>
 #include <QStatusBar>
 #include <QTabWidget>
 
@@ -438,7 +439,12 @@ public:
             Widget()->setParent(parent);
     }
     ~TabSheetView() override {
-        if (tabs_ && Widget()) tabs_->removeTab(tabs_->indexOf(Widget()));
+        // Quietly: the page control's view must not tell a page control that
+        // may itself be going away about the tab that leaves.
+        if (tabs_ && Widget()) {
+            const QSignalBlocker quiet(tabs_.data());
+            tabs_->removeTab(tabs_->indexOf(Widget()));
+        }
     }
     bool DockedAtBottom() const override { return false; }
 

@@ -13,17 +13,20 @@ TControl::TControl(TComponent* owner, TControl* parent) : TComponent(owner) {
 }
 
 TControl::~TControl() {
+    // Out of its parent first: whoever is told of the end below and asks the
+    // parent about its children (a page control about its pages) no longer
+    // finds this half-destroyed control there.
+    if (parent_) {
+        auto& siblings = parent_->children_;
+        siblings.erase(std::remove(siblings.begin(), siblings.end(), this), siblings.end());
+        parent_ = nullptr;
+    }
     if (OnDestroying) {
         auto handler = std::move(OnDestroying);
         handler(*this);
     }
     for (TControl* child : children_) child->parent_ = nullptr;
     children_.clear();
-    if (parent_) {
-        auto& siblings = parent_->children_;
-        siblings.erase(std::remove(siblings.begin(), siblings.end(), this), siblings.end());
-        parent_ = nullptr;
-    }
 }
 
 void TControl::Changed() {
