@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # ./run demo: the gateway against the built-in exchange simulator.
-# vantor-sim plays the exchange on a pseudo-terminal; the gateway runs headless
-# in demo-home/ (its configuration points the serial port at the simulator's
-# device) with its traffic log on the terminal.  The mail bridge
-# (libvantorq9.so) mails to a local SMTP sink and counts the messages in a
-# Maildir per extension under demo-home/mail/; a short scripted story delivers
-# messages and silences the exchange for a while.  Ctrl-C stops everything.
+# vantor-sim plays the exchange on a pseudo-terminal; the gateway runs in
+# demo-home/ (its configuration points the serial port at the simulator's
+# device): in its window when a display is there, headless with its traffic
+# log on the terminal otherwise.  The mail bridge (libvantorq9.so) mails to a
+# local SMTP sink and counts the messages in a Maildir per extension under
+# demo-home/mail/; a short scripted story delivers messages and silences the
+# exchange for a while.  Closing the window or Ctrl-C stops everything.
 set -euo pipefail
 BUILD=$(cd "${1:?build directory}" && pwd)
 shift || true
@@ -146,10 +147,17 @@ echo "demo: exchange simulator on $(sed -n 's/^READY //p' "$SIM_OUT") (linked at
 echo "demo: SMTP sink on 127.0.0.1:$SMTP_PORT (copies in $HOME_DIR/mail-out), Maildirs in $HOME_DIR/mail"
 echo "demo: gateway home $HOME_DIR, TCP port $PORT; try:"
 echo "      $BUILD/vantor-client 127.0.0.1:$PORT 00 16 00"
+MODE=(--headless)
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -z "${VANTOR_DEMO_HEADLESS:-}" ]; then
+  # The gateway checks the display itself and falls back to headless (and
+  # says so) when it cannot be reached.
+  MODE=()
+  echo "demo: the gateway's window opens on ${WAYLAND_DISPLAY:-$DISPLAY}; closing it stops the demo"
+fi
 echo "demo: Ctrl-C stops everything"
 # The gateway runs in its folder, where the mail settings name the library's
 # files relative to it.
-(cd "$HOME_DIR" && exec "$BUILD/vantor" --home "$HOME_DIR" --headless "$@") &
+(cd "$HOME_DIR" && exec "$BUILD/vantor" --home "$HOME_DIR" "${MODE[@]}" "$@") &
 GW_PID=$!
 story &
 STORY_PID=$!

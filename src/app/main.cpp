@@ -2,8 +2,10 @@
 // creates the main window (which starts the gateway) and runs until the
 // window closes or a stop signal arrives.
 #include "core/MainForm.h"
-#include "platform/DynamicLibrary.h"
-#include "platform/FileSystemDirectories.h"
+#include "app/PlatformEdges.h"
+#ifdef VANTOR_HAVE_DESKTOP
+#include "app/DesktopStart.h"
+#endif
 #include "platform/Paths.h"
 #include "platform/PollLoop.h"
 #include "platform/PosixFileAppender.h"
@@ -42,9 +44,9 @@ const char* const Usage =
     "               folder of the executable; for an installed program\n"
     "               $XDG_DATA_HOME/tarvovantor, ~/.local/share/tarvovantor)\n"
     "  --headless   run without a window; every log line and message box goes\n"
-    "               to standard output (this build has no window and always\n"
-    "               runs so)\n"
-    "  /hide        start hidden in the notification area (needs a window)\n"
+    "               to standard output (also the case when no display can be\n"
+    "               reached through DISPLAY or WAYLAND_DISPLAY)\n"
+    "  /hide        start hidden in the notification area\n"
     "  /service     run as the system service; only systemd starts it so\n"
     "               (systemctl start tarvovantor), by hand it ends at once\n"
     "  --help       show this text\n"
@@ -96,18 +98,6 @@ CommandLine ParseCommandLine(int argc, char** argv) {
     return cl;
 }
 
-// The gateway's outer edges on this system: serial devices, the listening
-// socket, the outside libraries and the accounting file's appender.
-void UseThePlatform(vantor::GatewayEnvironment& env, vantor::EventLoop& loop) {
-    using namespace vantor;
-    env.serialDeviceFactory = OpenPosixSerialDevice;
-    env.serverSocketFactory = [&loop](TComponent* owner) { return MakeServerSocket(owner, loop); };
-    env.libraryOpener =
-        SystemLibraryOpener(std::filesystem::path(env.programPath).parent_path().string());
-    env.fileAppenderFactory = [] { return MakeFileAppender(); };
-    env.tempFolder = TempPath();
-    env.directories = std::make_shared<FileSystemDirectories>();
-}
 
 // The start-up check of the service shows no message box: it needs no texts.
 class NoTexts final : public vantor::TextSource {
@@ -295,8 +285,15 @@ int main(int argc, char** argv) {
             env.startNotes.push_back(
                 Cp1250FromUtf8("Not known whether the service runs elsewhere: " + why));
     }
-    // This build has no desktop view yet: the gateway runs headless either way.
-    if (!cl.headless) std::cerr << "vantor: no desktop view in this build, running headless\n";
+    if (!cl.headless) {
+#ifdef VANTOR_HAVE_DESKTOP
+        const DisplayChoice display = ChooseDisplay();
+        if (display.desktop) return RunDesktopGateway(argc, argv, std::move(env));
+        std::cerr << "vantor: " << display.note << ", running headless\n";
+#else
+        std::cerr << "vantor: no desktop view in this build, running headless\n";
+#endif
+    }
 
     std::unique_ptr<TMainForm> mainForm;
     // Watching from before the start: a stop request during start-up is

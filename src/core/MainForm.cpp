@@ -58,6 +58,9 @@ void TMainForm::BuildControls() {
     ListBox1 = &Create<TListBox>(this);
     ListBox1->SetName("ListBox1");
     ListBox1->SetItemHeight(17);
+    ListBox1->SetFont(TFont{"Courier New", 15});
+    // FormResize leaves 16 pixels of width: a margin on either side.
+    ListBox1->SetLeft(8);
     ListBox1->OnDblClick = [this](TObject*) { ListBox1DblClick(); };
     StatusBar1 = &Create<TStatusBar>(this);
     StatusBar1->SetName("StatusBar1");

@@ -11,6 +11,7 @@
 #include <ctime>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include <poll.h>
@@ -18,22 +19,6 @@
 #include <unistd.h>
 
 namespace vantor {
-
-struct PollLoop::InvokeState {
-    std::mutex mutex;
-    std::condition_variable done;
-    bool finished = false;
-    bool ran = false;
-
-    void finish(bool didRun) {
-        {
-            std::lock_guard lock(mutex);
-            finished = true;
-            ran = didRun;
-        }
-        done.notify_all();
-    }
-};
 
 namespace {
 
@@ -55,7 +40,7 @@ unsigned FromPollEvents(unsigned revents) {
 
 } // namespace
 
-PollLoop::PollLoop() : loopThread_(std::this_thread::get_id()) {
+PollLoop::PollLoop() : tasks_([this] { wakeLocked(); }) {
     wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (wakeFd_ < 0)
         throw std::runtime_error(std::string("event loop: cannot create its wake-up descriptor: ") +
@@ -64,18 +49,9 @@ PollLoop::PollLoop() : loopThread_(std::this_thread::get_id()) {
 }
 
 PollLoop::~PollLoop() {
-    std::deque<QueuedTask> leftover;
-    {
-        std::lock_guard lock(mutex_);
-        ended_ = true;
-        leftover.swap(tasks_);
-    }
-    for (auto& t : leftover)
-        if (t.waiter) t.waiter->finish(false);
+    tasks_.end();
     ::close(wakeFd_);
 }
-
-bool PollLoop::onLoopThread() const { return loopThread_.load() == std::this_thread::get_id(); }
 
 void PollLoop::wakeLocked() {
     const std::uint64_t one = 1;
@@ -88,30 +64,9 @@ void PollLoop::drainWake() {
     [[maybe_unused]] auto n = ::read(wakeFd_, &value, sizeof value);
 }
 
-void PollLoop::post(Task task) {
-    if (!task) return;
-    std::lock_guard lock(mutex_);
-    tasks_.push_back({std::move(task), nullptr});
-    wakeLocked();
-}
+void PollLoop::post(Task task) { tasks_.post(std::move(task)); }
 
-bool PollLoop::invoke(Task task) {
-    if (!task) return !ended();
-    if (onLoopThread()) {
-        guarded(task);
-        return true;
-    }
-    auto state = std::make_shared<InvokeState>();
-    {
-        std::lock_guard lock(mutex_);
-        if (ended_) return false;
-        tasks_.push_back({std::move(task), state});
-        wakeLocked();
-    }
-    std::unique_lock lock(state->mutex);
-    state->done.wait(lock, [&] { return state->finished; });
-    return state->ran;
-}
+bool PollLoop::invoke(Task task) { return tasks_.invoke(std::move(task)); }
 
 EventLoop::Handle PollLoop::startTimer(std::uint32_t intervalMs, Task onFire) {
     // A zero period would spin the loop; the shortest period is one millisecond.
@@ -135,57 +90,16 @@ void PollLoop::setWatchEvents(Handle watch, unsigned events) {
 
 void PollLoop::unwatchFd(Handle watch) { watches_.erase(watch); }
 
-void PollLoop::setExceptionHandler(ExceptionHandler handler) { onException_ = std::move(handler); }
-
-bool PollLoop::ended() const {
-    std::lock_guard lock(mutex_);
-    return ended_;
+void PollLoop::setExceptionHandler(ExceptionHandler handler) {
+    tasks_.setExceptionHandler(std::move(handler));
 }
 
-std::size_t PollLoop::pendingTasks() const {
-    std::lock_guard lock(mutex_);
-    return tasks_.size();
-}
+bool PollLoop::ended() const { return tasks_.ended(); }
 
-template <class F>
-void PollLoop::guarded(F&& f) {
-    try {
-        f();
-    } catch (const std::exception& e) {
-        if (onException_)
-            onException_(e);
-        else
-            std::fprintf(stderr, "Unhandled exception in the event loop: %s\n", e.what());
-    } catch (...) {
-        const std::runtime_error unknown("unknown exception");
-        if (onException_)
-            onException_(unknown);
-        else
-            std::fprintf(stderr, "Unhandled exception in the event loop: %s\n", unknown.what());
-    }
-}
+std::size_t PollLoop::pendingTasks() const { return tasks_.size(); }
 
 void PollLoop::runTasks() {
-    std::deque<QueuedTask> batch;
-    {
-        std::lock_guard lock(mutex_);
-        batch.swap(tasks_);
-    }
-    // Tasks posted while this batch runs wait for the next pass, so a task that
-    // reposts itself cannot starve timers and descriptors.
-    while (!batch.empty()) {
-        if (stopping()) {
-            // Put the rest back, ahead of anything posted since.
-            std::lock_guard lock(mutex_);
-            for (auto it = batch.rbegin(); it != batch.rend(); ++it)
-                tasks_.push_front(std::move(*it));
-            return;
-        }
-        QueuedTask item = std::move(batch.front());
-        batch.pop_front();
-        guarded(item.task);
-        if (item.waiter) item.waiter->finish(true);
-    }
+    tasks_.runBatch([this] { return stopping(); });
 }
 
 bool PollLoop::stopping() const { return running_ && quitRequested_.load(); }
@@ -209,15 +123,12 @@ void PollLoop::fireDueTimers() {
         t.dueMs += t.intervalMs;
         if (t.dueMs <= nowMs) t.dueMs = nowMs + t.intervalMs;
         std::shared_ptr<Task> keep = t.task; // the handler may stop its own timer
-        if (*keep) guarded(*keep);
+        if (*keep) tasks_.guarded(*keep);
     }
 }
 
 int PollLoop::pollTimeoutMs() const {
-    {
-        std::lock_guard lock(mutex_);
-        if (!tasks_.empty()) return 0;
-    }
+    if (!tasks_.empty()) return 0;
     if (quitRequested_.load()) return 0;
     if (timers_.empty()) return -1;
     std::int64_t next = INT64_MAX;
@@ -240,7 +151,18 @@ void PollLoop::pollOnce(int timeoutMs) {
         owners.push_back(h);
     }
     const int n = ::poll(fds.data(), fds.size(), timeoutMs);
-    if (n <= 0) return; // time-out, or EINTR: the next pass looks again
+    if (n < 0) {
+        // A signal: the next pass looks again.  Anything else (too many
+        // descriptors for the process limit, no kernel memory) would fail
+        // again at once, and retrying would spin the processor while the
+        // gateway did nothing: say so instead.
+        if (errno == EINTR) return;
+        const int error = errno;
+        throw std::system_error(error, std::generic_category(),
+                                "event loop: poll() on " + std::to_string(fds.size()) +
+                                    " descriptors failed");
+    }
+    if (n == 0) return; // time-out
     if (fds[0].revents & POLLIN) drainWake();
     for (std::size_t i = 1; i < fds.size(); ++i) {
         if (fds[i].revents == 0) continue;
@@ -256,7 +178,7 @@ void PollLoop::pollOnce(int timeoutMs) {
             w.events = 0;
         }
         std::shared_ptr<IoHandler> keep = w.handler;
-        if (*keep) guarded([&] { (*keep)(delivered); });
+        if (*keep) tasks_.guarded([&] { (*keep)(delivered); });
     }
 }
 
@@ -278,37 +200,24 @@ void PollLoop::iterate(bool mayBlock) {
 void PollLoop::processEvents() { iterate(false); }
 
 int PollLoop::run() {
-    loopThread_ = std::this_thread::get_id();
+    if (tasks_.ended()) return exitCode_.load();
+    tasks_.setLoopThread(std::this_thread::get_id());
     running_ = true;
-    while (!quitRequested_.load() && !ended()) iterate(true);
-    running_ = false;
-    endLoop();
-    return exitCode_.load();
-}
-
-void PollLoop::endLoop() {
-    std::vector<std::shared_ptr<InvokeState>> cancelled;
-    {
-        std::lock_guard lock(mutex_);
-        ended_ = true;
-        // Invocations that did not run will never run: release their callers.
-        std::deque<QueuedTask> keep;
-        for (auto& t : tasks_) {
-            if (t.waiter)
-                cancelled.push_back(std::move(t.waiter));
-            else
-                keep.push_back(std::move(t));
+    struct End {
+        PollLoop& loop;
+        ~End() {
+            loop.running_ = false;
+            loop.tasks_.end();
         }
-        tasks_.swap(keep);
-    }
-    for (auto& w : cancelled) w->finish(false);
+    } end{*this};
+    while (!quitRequested_.load()) iterate(true);
+    return exitCode_.load();
 }
 
 void PollLoop::quit(int code) {
     exitCode_ = code;
     quitRequested_ = true;
-    std::lock_guard lock(mutex_);
-    wakeLocked();
+    tasks_.wake();
 }
 
 std::int64_t PollLoop::monotonicMs() const {
@@ -320,6 +229,15 @@ double PollLoop::now() const {
     using namespace std::chrono;
     return LocalDateTime(
         duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count());
+}
+
+unsigned PollLoop::Readiness(int fd) {
+    pollfd p{fd, POLLIN | POLLOUT, 0};
+    int n = 0;
+    do {
+        n = ::poll(&p, 1, 0);
+    } while (n < 0 && errno == EINTR);
+    return n > 0 ? FromPollEvents(static_cast<unsigned>(p.revents)) : 0;
 }
 
 double PollLoop::LocalDateTime(std::int64_t unixMs) {

@@ -5,27 +5,24 @@
 // created it before run() starts).  Timers and fd watches belong to that
 // thread; post(), invoke() and quit() may come from any thread and wake the
 // loop through an eventfd.  Handlers run one at a time, so the gateway's state
-// needs no locks.  Any exception that escapes a task or handler is handed to
-// the exception handler and the loop goes on, as the desktop's message loop
-// does.
+// needs no locks.  Quit, the end of the loop and exceptions follow the rules
+// of EventLoop.h.  A poll() that fails for any reason but a signal is not
+// retried in a spin: processEvents() and run() throw std::system_error.
 #include "toolkit/EventLoop.h"
+#include "toolkit/TaskQueue.h"
 
 #include <atomic>
 #include <cstdint>
-#include <deque>
 #include <exception>
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <thread>
 
 namespace vantor {
 
 class PollLoop final : public EventLoop {
 public:
-    using ExceptionHandler = std::function<void(const std::exception&)>;
-
     PollLoop();
     ~PollLoop() override;
     PollLoop(const PollLoop&) = delete;
@@ -54,22 +51,22 @@ public:
     double now() const override;
 
     // Receives exceptions that escape tasks and handlers (default: stderr).
-    void setExceptionHandler(ExceptionHandler handler);
+    void setExceptionHandler(ExceptionHandler handler) override;
     // True once run() has returned or the loop is being destroyed.
     bool ended() const;
     // Posted and invoked tasks that have not run yet.
     std::size_t pendingTasks() const;
+
+    // The events poll(2) reports for one descriptor right now (0: none), in
+    // the loop's terms; other loops that see only readable or writable ask
+    // it for hang-up and error.
+    static unsigned Readiness(int fd);
 
     // The local date-time (days since 30 December 1899, local time zone) of a
     // moment given in milliseconds since the Unix epoch.
     static double LocalDateTime(std::int64_t unixMs);
 
 private:
-    struct InvokeState;
-    struct QueuedTask {
-        Task task;
-        std::shared_ptr<InvokeState> waiter; // set for invoke(), empty for post()
-    };
     struct Timer {
         std::uint32_t intervalMs = 0;
         std::int64_t dueMs = 0;
@@ -81,7 +78,6 @@ private:
         std::shared_ptr<IoHandler> handler;
     };
 
-    bool onLoopThread() const;
     void wakeLocked();
     void drainWake();
     bool stopping() const;
@@ -90,25 +86,17 @@ private:
     int pollTimeoutMs() const;
     void pollOnce(int timeoutMs);
     void iterate(bool mayBlock);
-    void endLoop();
-    template <class F>
-    void guarded(F&& f);
 
     int wakeFd_ = -1;
-    std::atomic<std::thread::id> loopThread_;
     std::atomic<bool> quitRequested_{false};
     std::atomic<int> exitCode_{0};
-
-    mutable std::mutex mutex_; // guards tasks_ and ended_
-    std::deque<QueuedTask> tasks_;
-    bool ended_ = false;
+    TaskQueue tasks_;
 
     // Loop thread only.
     std::map<Handle, Timer> timers_;
     std::map<Handle, Watch> watches_;
     Handle nextHandle_ = 1;
     bool running_ = false;
-    ExceptionHandler onException_;
 };
 
 } // namespace vantor

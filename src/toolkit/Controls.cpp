@@ -13,13 +13,20 @@ TControl::TControl(TComponent* owner, TControl* parent) : TComponent(owner) {
 }
 
 TControl::~TControl() {
-    for (TControl* child : children_) child->parent_ = nullptr;
-    children_.clear();
+    // Out of its parent first: whoever is told of the end below and asks the
+    // parent about its children (a page control about its pages) no longer
+    // finds this half-destroyed control there.
     if (parent_) {
         auto& siblings = parent_->children_;
         siblings.erase(std::remove(siblings.begin(), siblings.end(), this), siblings.end());
         parent_ = nullptr;
     }
+    if (OnDestroying) {
+        auto handler = std::move(OnDestroying);
+        handler(*this);
+    }
+    for (TControl* child : children_) child->parent_ = nullptr;
+    children_.clear();
 }
 
 void TControl::Changed() {
@@ -211,6 +218,10 @@ void TItemsControl::SetItemIndex(int index) {
 }
 
 void TItemsControl::ItemsChanged(TStringList::Change change, int index) {
+    if (OnItemsChanged) {
+        auto handler = OnItemsChanged;
+        handler(*this, change, index);
+    }
     switch (change) {
     case TStringList::Change::Inserted:
         if (itemIndex_ >= 0 && index <= itemIndex_) ++itemIndex_;

@@ -93,6 +93,9 @@ public:
     // handler reports to the nearest parent that has one, so a view can
     // watch a whole form with one handler.
     std::function<void(TControl&)> OnModelChanged;
+    // Called first thing when the control is destroyed (only its address
+    // may be used then), so a view drops the widget it shows for it.
+    std::function<void(TControl&)> OnDestroying;
 
 protected:
     void Changed();
@@ -221,6 +224,11 @@ public:
     // An index outside the items selects none.
     virtual void SetItemIndex(int index);
     int Count() const { return items_.Count(); }
+
+    // Told of each change of the items before OnModelChanged (Cleared also
+    // after a whole new list), so a view can mirror a long list line by line
+    // instead of reading it all again.
+    std::function<void(TItemsControl&, TStringList::Change, int index)> OnItemsChanged;
 
 protected:
     virtual void ItemsChanged(TStringList::Change change, int index);

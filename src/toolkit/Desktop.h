@@ -76,6 +76,12 @@ public:
     virtual void PopupMenu(TPopupMenu& menu, int x, int y) = 0;
     virtual void Help(unsigned command, unsigned long data, const std::string& helpFile) = 0;
     virtual std::optional<std::string> SaveFileDialog(const FileDialogOptions& options) = 0;
+    // The system's directory chooser; nullopt when cancelled or when there is
+    // no screen.
+    virtual std::optional<std::string> SelectDirectory(const std::string& title,
+                                                       const std::string& initialDir) {
+        return std::nullopt;
+    }
     virtual int ScreenWidth() const = 0;
     virtual int ScreenHeight() const = 0;
     // A form is going away: a view drops what it holds for it.

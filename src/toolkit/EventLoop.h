@@ -4,8 +4,27 @@
 // this loop, so they never overlap and the protocol state needs no locks.
 //
 // Implementations: PollLoop (platform/, real time), VirtualLoop (toolkit/,
-// virtual clock for tests), and later the Qt view's loop.
+// virtual clock for tests) and QtLoop (desktop/, Qt's event loop).  All three
+// keep their cross-thread tasks in one TaskQueue and follow the same rules
+// (tests/support/LoopContract.h checks them on each):
+//
+// - Exceptions: an exception that escapes a task, a timer or a descriptor
+//   handler goes to the exception handler (default: a line on standard error)
+//   and the loop goes on, as the desktop's message loop shows the exception
+//   box and carries on.  A thread blocked in invoke() is released all the same
+//   (invoke returns true: the task ran).  One faulty handler must never stop
+//   the gateway's traffic, and must never leave the serial event thread hanging.
+// - Quit: once quit() is asked for, run() starts no further task or handler
+//   and returns; a quit() before run() makes run() return at once.  The loop
+//   has then ended for good: invoke() from another thread returns false at
+//   once (and pending invocations are released with false) instead of waiting
+//   for a loop that no longer runs; a second run() returns at once.
+// - Post after the end: post() still queues the task, and processEvents() runs
+//   it, because the shut-down that follows run() (FormDestroy) may need it;
+//   tasks nobody runs are dropped with the loop.
+// - invoke() on the loop thread runs the task at once, before and after the end.
 #include <cstdint>
+#include <exception>
 #include <functional>
 
 namespace vantor {
@@ -16,6 +35,7 @@ public:
     using Handle = std::uint64_t; // 0 is never a valid handle
     enum IoEvents : unsigned { Readable = 1, Writable = 2, Error = 4, HangUp = 8 };
     using IoHandler = std::function<void(unsigned events)>;
+    using ExceptionHandler = std::function<void(const std::exception&)>;
 
     virtual ~EventLoop() = default;
 
@@ -43,6 +63,9 @@ public:
     virtual int run() = 0;
     // Ends run().  Safe from any thread.
     virtual void quit(int code = 0) = 0;
+
+    // Receives the exceptions that escape tasks and handlers (see above).
+    virtual void setExceptionHandler(ExceptionHandler handler) = 0;
 
     // Milliseconds of a monotonic clock (tick counts, time-outs).
     virtual std::int64_t monotonicMs() const = 0;

@@ -103,7 +103,11 @@ public:
     void SetTop(int top) override;
 
     int ModalResult() const { return modalResult_; }
-    void SetModalResult(int result) { modalResult_ = result; }
+    // Inside a modal run a result ends the run: the view is told.
+    void SetModalResult(int result) {
+        modalResult_ = result;
+        if (modal_ && result != mrNone) Changed();
+    }
     bool Modal() const { return modal_; }
     TPosition Position() const { return position_; }
     void SetPosition(TPosition position) { position_ = position; }

@@ -10,6 +10,10 @@ namespace vantor {
 TMenuItem::TMenuItem(TComponent* owner) : TComponent(owner) {}
 
 TMenuItem::~TMenuItem() {
+    if (OnDestroying) {
+        auto handler = std::move(OnDestroying);
+        handler(*this);
+    }
     // Sub-items made elsewhere outlive this item; they are only detached.
     for (TMenuItem* item : items_) item->parent_ = nullptr;
     items_.clear();

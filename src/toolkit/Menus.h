@@ -58,6 +58,10 @@ public:
     TNotifyEvent OnClick;
 
     std::function<void(TMenuItem&)> OnModelChanged;
+    // Called first thing when the item is destroyed, so a view that shows
+    // the menu lets go of it (menus often die as members of their window,
+    // before the window tells its view).
+    std::function<void(TMenuItem&)> OnDestroying;
 
 private:
     void Changed();

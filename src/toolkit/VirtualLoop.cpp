@@ -5,95 +5,26 @@
 
 namespace vantor {
 
-// What a thread blocked in invoke() waits on.  Shared with the queue entry,
-// so it outlives whichever of the two lets go last.
-struct VirtualLoop::Invocation {
-    std::mutex mutex;
-    std::condition_variable done;
-    bool finished = false;
-    bool ran = false;
+VirtualLoop::VirtualLoop() : wallBase_(EncodeDateTime(2026, 1, 1, 8, 0, 0)) {}
 
-    void Finish(bool didRun) {
-        {
-            std::lock_guard lock(mutex);
-            finished = true;
-            ran = didRun;
-        }
-        done.notify_all();
-    }
-};
+VirtualLoop::~VirtualLoop() = default;
 
-VirtualLoop::VirtualLoop()
-    : loopThread_(std::this_thread::get_id()), wallBase_(EncodeDateTime(2026, 1, 1, 8, 0, 0)) {}
+void VirtualLoop::post(Task task) { queue_.post(std::move(task)); }
 
-VirtualLoop::~VirtualLoop() {
-    std::deque<Queued> left;
-    {
-        std::lock_guard lock(mutex_);
-        ended_ = true;
-        left.swap(queue_);
-        wake_.notify_all();
-    }
-    for (Queued& q : left)
-        if (q.invocation) q.invocation->Finish(false);
-}
+bool VirtualLoop::invoke(Task task) { return queue_.invoke(std::move(task)); }
 
-bool VirtualLoop::onLoopThread() const {
-    std::lock_guard lock(mutex_);
-    return std::this_thread::get_id() == loopThread_;
-}
-
-void VirtualLoop::post(Task task) {
-    if (!task) return;
-    {
-        std::lock_guard lock(mutex_);
-        if (ended_) return;
-        queue_.push_back({std::move(task), nullptr});
-        // Notified under the lock: once it is released the test thread may
-        // run the task and destroy the loop.
-        wake_.notify_all();
-    }
-}
-
-bool VirtualLoop::invoke(Task task) {
-    if (!task) return true;
-    if (onLoopThread()) {
-        task();
-        return true;
-    }
-    auto invocation = std::make_shared<Invocation>();
-    {
-        std::lock_guard lock(mutex_);
-        if (ended_) return false;
-        queue_.push_back({std::move(task), invocation});
-        wake_.notify_all();
-    }
-    std::unique_lock lock(invocation->mutex);
-    invocation->done.wait(lock, [&] { return invocation->finished; });
-    return invocation->ran;
+void VirtualLoop::setExceptionHandler(ExceptionHandler handler) {
+    queue_.setExceptionHandler(std::move(handler));
 }
 
 int VirtualLoop::runPending() {
     int count = 0;
+    // Tasks queued by tasks run too: a test that calls runPending() wants
+    // the loop quiet afterwards.
     for (;;) {
-        Queued next;
-        {
-            std::lock_guard lock(mutex_);
-            if (queue_.empty()) break;
-            next = std::move(queue_.front());
-            queue_.pop_front();
-        }
-        ++count;
-        if (next.invocation) {
-            // The waiting thread is released even when the task throws.
-            struct Release {
-                Invocation& inv;
-                ~Release() { inv.Finish(true); }
-            } release{*next.invocation};
-            next.task();
-        } else {
-            next.task();
-        }
+        const int n = queue_.runBatch([this] { return stopping(); });
+        count += n;
+        if (n == 0 || stopping()) break;
     }
     return count;
 }
@@ -137,13 +68,13 @@ bool VirtualLoop::fireNextDue(std::int64_t limit) {
     t.due += t.interval;
     // The handler may stop (and so destroy) its own timer: keep it alive.
     std::shared_ptr<Task> fire = t.onFire;
-    if (*fire) (*fire)();
+    if (*fire) queue_.guarded(*fire);
     return true;
 }
 
 void VirtualLoop::processEvents() {
     runPending();
-    while (fireNextDue(nowMs_)) runPending();
+    while (!stopping() && fireNextDue(nowMs_)) runPending();
 }
 
 void VirtualLoop::advance(std::int64_t ms) {
@@ -156,32 +87,26 @@ void VirtualLoop::advance(std::int64_t ms) {
 }
 
 int VirtualLoop::run() {
-    std::thread::id previous;
-    {
-        std::lock_guard lock(mutex_);
-        previous = loopThread_;
-        loopThread_ = std::this_thread::get_id();
-    }
-    for (;;) {
+    if (queue_.ended()) return quitCode_.load();
+    const std::thread::id previous = queue_.loopThread();
+    queue_.setLoopThread(std::this_thread::get_id());
+    running_ = true;
+    while (!quit_.load()) {
         processEvents();
-        std::unique_lock lock(mutex_);
-        if (quit_ || ended_) {
-            quit_ = false;
-            // The thread that drove the loop before run() drives it again.
-            loopThread_ = previous;
-            return quitCode_;
-        }
-        wake_.wait(lock, [&] { return quit_ || ended_ || !queue_.empty(); });
+        if (quit_.load()) break;
+        queue_.waitForWork(std::chrono::hours(1));
     }
+    running_ = false;
+    queue_.end();
+    // The thread that drove the loop before run() drives it again.
+    queue_.setLoopThread(previous);
+    return quitCode_.load();
 }
 
 void VirtualLoop::quit(int code) {
-    {
-        std::lock_guard lock(mutex_);
-        quit_ = true;
-        quitCode_ = code;
-        wake_.notify_all();
-    }
+    quitCode_ = code;
+    quit_ = true;
+    queue_.wake();
 }
 
 std::int64_t VirtualLoop::monotonicMs() const { return nowMs_; }
@@ -208,7 +133,7 @@ int VirtualLoop::fireFd(int fd, unsigned events) {
         if (!delivered) continue;
         std::shared_ptr<IoHandler> handler = it->second.handler;
         ++count;
-        if (*handler) (*handler)(delivered);
+        if (*handler) queue_.guarded([&] { (*handler)(delivered); });
     }
     return count;
 }
@@ -236,14 +161,16 @@ std::int64_t VirtualLoop::msToNextTimer() const {
     return best;
 }
 
-std::size_t VirtualLoop::queuedTasks() const {
-    std::lock_guard lock(mutex_);
-    return queue_.size();
-}
+std::size_t VirtualLoop::queuedTasks() const { return queue_.size(); }
 
 bool VirtualLoop::waitForTask(std::chrono::milliseconds timeout) {
-    std::unique_lock lock(mutex_);
-    wake_.wait_for(lock, timeout, [&] { return ended_ || !queue_.empty(); });
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (queue_.empty() && !queue_.ended()) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) break;
+        queue_.waitForWork(left);
+    }
     return !queue_.empty();
 }
 

@@ -8,18 +8,18 @@
 // The loop thread is the thread that created the loop (or the one inside
 // run()).  post(), invoke() and quit() are safe from any thread; invoke() from
 // another thread blocks until the loop thread runs the task in runPending(),
-// processEvents(), advance() or run().
+// processEvents(), advance() or run().  Quit, the end of the loop and
+// exceptions follow the rules of EventLoop.h.
+#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <thread>
 
 #include "toolkit/DateTime.h"
 #include "toolkit/EventLoop.h"
+#include "toolkit/TaskQueue.h"
 
 namespace vantor {
 
@@ -42,6 +42,7 @@ public:
     // does not move, timers due at the current time do fire.
     int run() override;
     void quit(int code = 0) override;
+    void setExceptionHandler(ExceptionHandler handler) override;
     std::int64_t monotonicMs() const override;
     double now() const override;
 
@@ -73,8 +74,10 @@ public:
     // when a task is queued.
     bool waitForTask(std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
+    // True once run() has returned.
+    bool ended() const { return queue_.ended(); }
+
 private:
-    struct Invocation;
     struct Timer {
         std::uint32_t interval;
         std::int64_t due;
@@ -86,23 +89,17 @@ private:
         unsigned events;
         std::shared_ptr<IoHandler> handler;
     };
-    struct Queued {
-        Task task;
-        std::shared_ptr<Invocation> invocation; // set for invoke()
-    };
 
-    bool onLoopThread() const;
     bool hasWatch(int fd) const;
     // Fires the earliest timer due at or before `limit`; false when none is.
     bool fireNextDue(std::int64_t limit);
+    // Inside run() after quit(): nothing more starts.
+    bool stopping() const { return running_ && quit_.load(); }
 
-    mutable std::mutex mutex_;
-    std::condition_variable wake_;
-    std::deque<Queued> queue_;
-    bool quit_ = false;
-    int quitCode_ = 0;
-    bool ended_ = false;
-    std::thread::id loopThread_;
+    TaskQueue queue_;
+    std::atomic<bool> quit_{false};
+    std::atomic<int> quitCode_{0};
+    bool running_ = false;
 
     std::int64_t nowMs_ = 0;
     TDateTime wallBase_;

@@ -32,8 +32,18 @@ TAboutBox::TAboutBox(TApplication& app, TComponent* owner, FormTranslator transl
     VersionLabel = &MakeControl<TLabel>(*this, *this, 1002, "Verze:", 56, 36, 60, 16);
     Version = &MakeControl<TLabel>(*this, *this, 0, "", 120, 36, 100, 16);
     Version->SetCaption(GatewayVersionText());
-    Notice = &MakeControl<TLabel>(
-        *this, *this, 0, "Gateway between the exchange, the network and mail", 8, 80, 284, 16);
+    TFont name;
+    name.Bold = true;
+    name.Color = clNavy;
+    name.Height = 15;
+    ProductName->SetFont(name);
+    TFont version;
+    version.Bold = true;
+    version.Color = clMaroon;
+    Version->SetFont(version);
+    // The notice has no Tag, so no language file translates it: it says
+    // nothing that needs a language.
+    Notice = &MakeControl<TLabel>(*this, *this, 0, "© Tarvo", 8, 80, 284, 16);
     InfoLine = &MakeControl<TLabel>(*this, *this, 0, "", 8, 104, 284, 16);
     OKButton = &MakeControl<TButton>(*this, *this, 100, "Zrušit", 112, 160, 75, 25);
     OKButton->SetModalResult(mrCancel);

@@ -133,4 +133,12 @@ TEST(Layers, TheMailBridgeLibraryKnowsOnlyThePublicMailHeaderOfTheGateway) {
     EXPECT_TRUE(hits.empty()) << Describe(hits);
 }
 
+TEST(Layers, TheDesktopViewSeesOnlyTheToolkit) {
+    // The view renders the toolkit's forms; it knows no gateway part.
+    const std::regex gateway(
+        R"(^\s*#\s*include\s*"(core|serial|exchange|relay|accounting|plugin|mail|service|nls|ui|platform|app)/)");
+    const auto hits = Find(Src / "desktop", gateway, {});
+    EXPECT_TRUE(hits.empty()) << Describe(hits);
+}
+
 } // namespace

@@ -96,18 +96,6 @@ TEST(VirtualLoop, InvokeFromAnotherThreadBlocksUntilTheLoopRunsIt) {
     EXPECT_EQ(direct, 1);
 }
 
-TEST(VirtualLoop, DestroyingTheLoopReleasesBlockedInvokers) {
-    auto loop = std::make_unique<VirtualLoop>();
-    std::atomic<bool> ran{false};
-    bool result = true;
-    std::thread worker([&] { result = loop->invoke([&] { ran = true; }); });
-    ASSERT_TRUE(loop->waitForTask());
-    loop.reset();
-    worker.join();
-    EXPECT_FALSE(result);
-    EXPECT_FALSE(ran.load());
-}
-
 TEST(VirtualLoop, RunServesAnotherThreadUntilQuit) {
     VirtualLoop loop;
     int served = 0;

@@ -1,0 +1,82 @@
+// vantor-screenshots: the gateway in its desktop view, walked through the
+// windows that a tour file names; each window is saved as a PNG.  Run by
+// tools/screenshots.sh under a virtual X server against vantor-sim.
+//
+//   vantor-screenshots --home DIR --tour FILE --out DIR [--prefix P] [--settle-ms N]
+#include "app/DesktopStart.h"
+#include "desktop/ScreenshotTour.h"
+#include "platform/Paths.h"
+#include "toolkit/Forms.h"
+
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <string>
+
+int main(int argc, char** argv) {
+    using namespace vantor;
+    std::string home, tourFile, out, prefix;
+    int settleMs = 4000;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string key = argv[i], value = argv[i + 1];
+        if (key == "--home")
+            home = value;
+        else if (key == "--tour")
+            tourFile = value;
+        else if (key == "--out")
+            out = value;
+        else if (key == "--prefix")
+            prefix = value;
+        else if (key == "--settle-ms")
+            settleMs = std::stoi(value);
+        else {
+            std::cerr << "vantor-screenshots: unknown option " << key << "\n";
+            return 2;
+        }
+    }
+    if (home.empty() || tourFile.empty() || out.empty()) {
+        std::cerr << "usage: vantor-screenshots --home DIR --tour FILE --out DIR [--prefix P] "
+                     "[--settle-ms N]\n";
+        return 2;
+    }
+    std::vector<desktop::TourStep> steps;
+    try {
+        std::ifstream in(tourFile);
+        if (!in) throw std::runtime_error("cannot read " + tourFile);
+        steps = desktop::ParseTour(in);
+    } catch (const std::exception& e) {
+        std::cerr << "vantor-screenshots: " << e.what() << "\n";
+        return 2;
+    }
+    const DisplayChoice display = ChooseDisplay();
+    if (!display.desktop) {
+        std::cerr << "vantor-screenshots: " << display.note << "\n";
+        return 2;
+    }
+
+    GatewayEnvironment env;
+    env.arguments = {argv[0]};
+    env.commandLine = argv[0];
+    env.programPath = (std::filesystem::absolute(home) / "vantor").string();
+    const std::string exeDir = std::filesystem::path(ExecutablePath()).parent_path().string();
+    env.languageFolders = {std::filesystem::absolute(home).string(), exeDir, VANTOR_DATA_DIR};
+
+    bool ok = false;
+    int qtArgc = 1;
+    const int status = RunDesktopGateway(
+        qtArgc, argv, std::move(env),
+        [&](desktop::QtDesktop& desk, TApplication& app, TMainForm& main) {
+            desktop::TourOptions options;
+            options.outputDir = out;
+            options.prefix = prefix;
+            options.settleMs = settleMs;
+            desktop::StartScreenshotTour(desk, main, steps, options,
+                                         [&](bool allSaved, const std::string& problems) {
+                                             ok = allSaved;
+                                             if (!allSaved) std::cerr << problems;
+                                             main.Close();
+                                             app.Terminate();
+                                         });
+        });
+    return status != 0 ? status : (ok ? 0 : 1);
+}
