@@ -198,9 +198,14 @@ void TMainForm::FormCreate() {
 
     configFileName_ = ConfigPathFor(env_.programPath);
     config_ = std::make_unique<TIniFile>(configFileName_);
-    ConfigReader reader(*config_);
+    // Read once: every setting below is a lookup in this one parsed copy.
+    const IniSnapshot configText = config_->Snapshot();
+    if (!configText.refusal.empty())
+        log_->WriteLog("!Err", configText.refusal + "; the default settings are used");
+    ConfigReader reader(configText.document);
 
     language_ = std::make_unique<TLanguageTable>(env_.languageFolders);
+    language_->SetWarningSink([this](const std::string& w) { log_->WriteLog("!Err", w); });
     settings_.Lang = reader.ReadLanguage();
     language_->SetLanguage(settings_.Lang);
     language_->Close();
@@ -231,7 +236,7 @@ void TMainForm::FormCreate() {
     }
 
     mailBridge_->Create();
-    mailBridge_->LoadSettings(*config_, *language_);
+    mailBridge_->LoadSettings(configText.document, *language_);
     if (!env_.serviceRunningElsewhere) {
         if (mailBridge_->Initialise()) {
             log_->WriteLog("-OK-", language_->Msg(126));
@@ -392,8 +397,11 @@ void TMainForm::OpenSerialPort() {
             throw ECommError("Invalid port settings text \"" + settings_.Port + "\"", -1);
         commPax_->Open();
         log_->WriteLog("-OK-", language_->Msg(124) + settings_.Port);
-    } catch (const std::exception& e) {
+    } catch (const ECommError& e) {
         // The reason follows the settings text, so a technician sees why.
+        ReportStartupError(125, settings_.Port + " (" + TrimmedReason(e.what()) + ")" +
+                                    (e.Detail().empty() ? "" : ": " + e.Detail()));
+    } catch (const std::exception& e) {
         ReportStartupError(125, settings_.Port + " (" + TrimmedReason(e.what()) + ")");
     }
 }

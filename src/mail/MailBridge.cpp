@@ -116,7 +116,7 @@ void TMailBridge::Create() {
     bound_ = true;
 }
 
-void TMailBridge::LoadSettings(TIniFile& config, TextSource& texts) {
+void TMailBridge::LoadSettings(const IniReader& config, TextSource& texts) {
     const std::size_t cap = MailSettings::TextCapacity;
     block_.ConfigPath = Cut(config.ReadString("M602", "CestaKeKonfiguraciMail602", ""), cap);
     block_.User = Cut(config.ReadString("M602", "Uzivatel", ""), cap);

@@ -21,6 +21,7 @@ namespace vantor {
 
 class LogWriter;
 class TextSource;
+class IniReader;
 class TIniFile;
 
 // The mail library as the bridge sees it: named symbols (fakes in tests).
@@ -99,7 +100,7 @@ public:
     void Create();
     // Reads the settings block, in table order, the debug level last.  Always
     // fetches Text(200) and Text(299), in that order.
-    void LoadSettings(TIniFile& config, TextSource& texts);
+    void LoadSettings(const IniReader& config, TextSource& texts);
     // When bound: SetDebugLevel, then opens the connection; a non-zero status
     // unbinds the bridge for the rest of the run.  Returns Bound() afterwards
     // (the start-up logs "-OK-" text 126 or "!Err" text 127 from it).
