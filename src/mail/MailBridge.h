@@ -147,7 +147,9 @@ private:
         mailabi::ZastavAkciFn ZastavAkci = nullptr;
     };
 
-    void CountMailbox(const mailabi::MailboxRecord& record, std::uint32_t mode, int& sms, int& fax,
+    // Adds up one mailbox's groups; false when a chain in it was cut short
+    // (it looped or was too long).
+    bool CountMailbox(const mailabi::MailboxRecord& record, std::uint32_t mode, int& sms, int& fax,
                       int& voice);
 
     LogWriter& log_;
