@@ -303,7 +303,8 @@ int RunLoad(const Options& o) {
         const double limit = 1.0 / roundTripS;
         const double rate = static_cast<double>(replies) / o.seconds;
         std::vector<double> perClient;
-        for (const Client& c : clients) perClient.push_back(static_cast<double>(c.replies) / o.seconds);
+        for (const Client& c : clients)
+            perClient.push_back(static_cast<double>(c.replies) / o.seconds);
         std::sort(perClient.begin(), perClient.end());
         std::printf(" baud=%u line_limit=%.1f/s (request %.1f B + reply %.1f B on the wire, think "
                     "%.1f ms) of_limit=%.0f%% client_rate_min=%.2f/s p50=%.2f/s max=%.2f/s",

@@ -127,26 +127,38 @@ cp "$BUILD"/TVantor.* "$HOME_DIR"/ 2>/dev/null || true
 #   start_gateway DEVICE EXTRA_SET_LINES
 GATEWAY=
 start_gateway() {
-  PORT=$(( 20000 + RANDOM % 20000 ))
-  {
-    printf '[Set]\r\nLang=Eng\r\nPort=%s:19200,N,8,1\r\nIPPort=%s\r\n%b' "$1" "$PORT" "${2:-}"
-    [ "$SEND_ON_REPLY" = 1 ] && printf '[Timer]\r\nSendOnReply=1\r\n'
-    true
-  } > "$HOME_DIR/vantor.INI"
-  "$BUILD/vantor" --home "$HOME_DIR" --headless > "$WORK/gateway.log" 2>&1 &
-  GATEWAY=$!
-  PIDS+=($GATEWAY)
-  # Ready when the listener accepts and the exchange link has started.
-  for _ in $(seq 100); do
-    if (exec 3<>"/dev/tcp/127.0.0.1/$PORT") 2>/dev/null; then break; fi
-    sleep 0.1
+  local attempt
+  for attempt in 1 2 3 4 5; do
+    # Below the ephemeral range (32768 and up), where a thousand client
+    # connections of the run before may still hold the port.
+    PORT=$(( 20000 + RANDOM % 12000 ))
+    {
+      printf '[Set]\r\nLang=Eng\r\nPort=%s:19200,N,8,1\r\nIPPort=%s\r\n%b' "$1" "$PORT" "${2:-}"
+      [ "$SEND_ON_REPLY" = 1 ] && printf '[Timer]\r\nSendOnReply=1\r\n'
+      true
+    } > "$HOME_DIR/vantor.INI"
+    "$BUILD/vantor" --home "$HOME_DIR" --headless > "$WORK/gateway.log" 2>&1 &
+    GATEWAY=$!
+    PIDS+=($GATEWAY)
+    # Ready when the listener accepts and the exchange link has started.
+    for _ in $(seq 50); do
+      if (exec 3<>"/dev/tcp/127.0.0.1/$PORT") 2>/dev/null; then
+        sleep 2
+        if ! kill -0 "$GATEWAY" 2>/dev/null; then
+          echo "bench: the gateway stopped; its log:" >&2
+          tail -20 "$WORK/gateway.log" >&2
+          exit 1
+        fi
+        return 0
+      fi
+      sleep 0.1
+    done
+    # Not listening (the port was taken): another port.
+    stop_gateway
   done
-  sleep 2
-  if ! kill -0 "$GATEWAY" 2>/dev/null; then
-    echo "bench: the gateway stopped; its log:" >&2
-    tail -20 "$WORK/gateway.log" >&2
-    exit 1
-  fi
+  echo "bench: the gateway did not listen; its log:" >&2
+  tail -20 "$WORK/gateway.log" >&2
+  exit 1
 }
 stop_gateway() {
   kill "$GATEWAY" 2>/dev/null || true
