@@ -7,8 +7,16 @@
 // the measurement and its peak resident memory.
 //
 //   relay-bench --port P --clients N --mode cache|snapshot|relay [--seconds S]
+//               [--line-baud B --think-ms T]   the line the simulator plays
 //   relay-bench --direct /dev/pts/K     round trip to an exchange (simulator)
 //                                       without the gateway, for comparison
+//   relay-bench --idle S --gateway-pid P   the gateway's cost with no client
+//
+// With --line-baud the run also prints the line's physical limit for the
+// requests and replies it saw: the bytes of both frames on the wire (start
+// mark, length, sequence byte, payload, CRC, every 0xEE doubled) at ten bits
+// a byte, plus the exchange's think time, one request at a time; and the
+// spread of the rates the single clients got.
 //
 // Modes: "cache" asks a query that lives an hour in the reply cache (only the
 // very first goes to the exchange); "snapshot" alternates the line-state and
@@ -32,6 +40,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -53,6 +62,9 @@ struct Options {
     int gatewayPid = 0;
     std::string direct;
     int directCount = 300;
+    std::uint32_t lineBaud = 0; // the simulator's line speed, for the limit
+    double thinkMs = 0;
+    double idleSeconds = 0;
 };
 
 [[noreturn]] void Die(const std::string& text) {
@@ -86,8 +98,18 @@ Options Parse(int argc, char** argv) {
             o.direct = value();
         else if (a == "--count")
             o.directCount = std::atoi(value().c_str());
+        else if (a == "--line-baud")
+            o.lineBaud = static_cast<std::uint32_t>(std::atol(value().c_str()));
+        else if (a == "--think-ms")
+            o.thinkMs = std::atof(value().c_str());
+        else if (a == "--idle")
+            o.idleSeconds = std::atof(value().c_str());
         else
             Die("unknown argument " + a);
+    }
+    if (o.idleSeconds > 0) {
+        if (o.gatewayPid <= 0) Die("--idle needs --gateway-pid");
+        return o;
     }
     if (o.direct.empty() && (o.port <= 0 || o.clients <= 0)) Die("--port and --clients are needed");
     if (o.mode != "cache" && o.mode != "snapshot" && o.mode != "relay")
@@ -118,13 +140,24 @@ double CpuSeconds(int pid) {
     return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
-// Peak resident memory of a process in KiB.
-long PeakKiB(int pid) {
+// A field of /proc/PID/status in KiB (VmHWM peak, VmRSS now).
+long StatusKiB(int pid, const char* field) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/status");
     std::string line;
+    const std::string prefix = std::string(field) + ":";
     while (std::getline(in, line))
-        if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
+        if (line.rfind(prefix, 0) == 0) return std::atol(line.c_str() + prefix.size());
     return 0;
+}
+long PeakKiB(int pid) { return StatusKiB(pid, "VmHWM"); }
+
+// Bytes of a frame with this payload on the wire, averaged over the 256
+// sequence numbers (the sequence byte and the CRC are escaped when 0xEE).
+double MeanWireBytes(const Bytes& payload) {
+    std::size_t total = 0;
+    for (int seq = 0; seq < 256; ++seq)
+        total += vantor::EncodeFrame(static_cast<std::uint8_t>(seq), payload).size();
+    return static_cast<double>(total) / 256.0;
 }
 
 struct Client {
@@ -132,6 +165,7 @@ struct Client {
     bool waiting = false;
     Clock::time_point sent;
     unsigned turn = 0;
+    long replies = 0; // during the measurement
 };
 
 Bytes RequestFor(const std::string& mode, unsigned turn) {
@@ -199,6 +233,8 @@ int RunLoad(const Options& o) {
 
     std::vector<double> latencies;
     long replies = 0, losses = 0;
+    std::map<Bytes, double> wireBytes; // reply payload -> its mean frame size
+    double replyWire = 0;
     double cpuStart = 0;
     bool measuring = false;
     std::uint8_t buffer[4096];
@@ -223,6 +259,13 @@ int RunLoad(const Options& o) {
                         latencies.push_back(
                             std::chrono::duration<double, std::milli>(after - c.sent).count());
                         ++replies;
+                        ++c.replies;
+                        if (o.lineBaud) {
+                            const Bytes payload(buffer, buffer + n);
+                            auto [it, fresh] = wireBytes.try_emplace(payload, 0.0);
+                            if (fresh) it->second = MeanWireBytes(payload);
+                            replyWire += it->second;
+                        }
                     }
                     c.waiting = false;
                     SendRequest(c, o.mode);
@@ -249,7 +292,41 @@ int RunLoad(const Options& o) {
     if (o.gatewayPid)
         std::printf(" gateway_cpu=%.2fs (%.0f%%) gateway_peak_rss=%ldKiB", cpu,
                     100.0 * cpu / o.seconds, PeakKiB(o.gatewayPid));
-    std::printf(" bench_cpu=%.0f%%\n", 100.0 * selfCpu / o.seconds);
+    std::printf(" bench_cpu=%.0f%%", 100.0 * selfCpu / o.seconds);
+    if (o.lineBaud && replies > 0) {
+        // One request at a time: the request, the exchange's think time and
+        // the reply follow each other on the line.
+        const double requestWire = MeanWireBytes(RequestFor(o.mode, 0));
+        const double meanReplyWire = replyWire / static_cast<double>(replies);
+        const double roundTripS =
+            (requestWire + meanReplyWire) * 10.0 / o.lineBaud + o.thinkMs / 1000.0;
+        const double limit = 1.0 / roundTripS;
+        const double rate = static_cast<double>(replies) / o.seconds;
+        std::vector<double> perClient;
+        for (const Client& c : clients)
+            perClient.push_back(static_cast<double>(c.replies) / o.seconds);
+        std::sort(perClient.begin(), perClient.end());
+        std::printf(" baud=%u line_limit=%.1f/s (request %.1f B + reply %.1f B on the wire, think "
+                    "%.1f ms) of_limit=%.0f%% client_rate_min=%.2f/s p50=%.2f/s max=%.2f/s",
+                    o.lineBaud, limit, requestWire, meanReplyWire, o.thinkMs, 100.0 * rate / limit,
+                    perClient.front(), perClient[perClient.size() / 2], perClient.back());
+    }
+    std::printf("\n");
+    return 0;
+}
+
+// The gateway's own cost while nobody uses it: CPU share over the period and
+// its resident memory.
+int RunIdle(const Options& o) {
+    const double before = CpuSeconds(o.gatewayPid);
+    const auto start = Clock::now();
+    ::usleep(static_cast<useconds_t>(o.idleSeconds * 1e6));
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const double cpu = CpuSeconds(o.gatewayPid) - before;
+    std::printf("idle seconds=%.0f gateway_cpu=%.2fs (%.2f%% of one CPU) gateway_rss=%ldKiB "
+                "gateway_peak_rss=%ldKiB\n",
+                seconds, cpu, 100.0 * cpu / seconds, StatusKiB(o.gatewayPid, "VmRSS"),
+                PeakKiB(o.gatewayPid));
     return 0;
 }
 
@@ -293,5 +370,6 @@ int RunDirect(const Options& o) {
 
 int main(int argc, char** argv) {
     const Options o = Parse(argc, argv);
+    if (o.idleSeconds > 0) return RunIdle(o);
     return o.direct.empty() ? RunLoad(o) : RunDirect(o);
 }

@@ -1,14 +1,40 @@
 #!/usr/bin/env bash
-# Relay benchmark: the real gateway (headless) against vantor-sim on a
-# pseudo-terminal, loaded by relay-bench with 1, 10, 100 and 1000 clients.
-#   bench/run.sh BUILD_DIR [CLIENT_COUNTS...]
+# Benchmarks (./run bench): configuration reading, then the real gateway
+# (headless) against vantor-sim on a pseudo-terminal, loaded by relay-bench.
+#   bench/run.sh BUILD_DIR [--send-on-reply] [CLIENT_COUNTS...]
 # Prints one line per run; see bench/README.md for how to read them.
+#
+#   --send-on-reply      write SendOnReply=1 into [Timer] of the gateway's
+#                        configuration (the reply-driven send; off by default)
+#   CLIENT_COUNTS        clients of the local-answer runs (default 1 10 100 1000)
+# Environment:
+#   BENCH_PARTS          which parts run (default "config local line idle")
+#   BENCH_SECONDS        measurement of a local-answer run (default 5)
+#   BENCH_LINE_CLIENTS   clients of the line-speed runs (default "1 4 16 100")
+#   BENCH_LINE_SECONDS   measurement of a line-speed run (default 10)
+#   BENCH_BAUDS          line speeds (default "19200 115200")
+#   BENCH_THINK_MS       the simulated exchange's time per request (default 2)
+#   BENCH_IDLE_SECONDS   the idle measurement (default 60)
 set -euo pipefail
-BUILD=${1:?usage: bench/run.sh BUILD_DIR [CLIENT_COUNTS...]}
+BUILD=${1:?usage: bench/run.sh BUILD_DIR [--send-on-reply] [CLIENT_COUNTS...]}
 shift || true
-COUNTS=("$@")
+SEND_ON_REPLY=0
+COUNTS=()
+for arg in "$@"; do
+  case "$arg" in
+    --send-on-reply) SEND_ON_REPLY=1 ;;
+    *) COUNTS+=("$arg") ;;
+  esac
+done
 [ ${#COUNTS[@]} -eq 0 ] && COUNTS=(1 10 100 1000)
+PARTS=${BENCH_PARTS:-config local line idle}
 SECONDS_PER_RUN=${BENCH_SECONDS:-5}
+LINE_CLIENTS=${BENCH_LINE_CLIENTS:-1 4 16 100}
+LINE_SECONDS=${BENCH_LINE_SECONDS:-10}
+BAUDS=${BENCH_BAUDS:-19200 115200}
+THINK_MS=${BENCH_THINK_MS:-2}
+IDLE_SECONDS=${BENCH_IDLE_SECONDS:-60}
+part() { [[ " $PARTS " == *" $1 "* ]]; }
 
 for program in vantor vantor-sim relay-bench; do
   if [ ! -x "$BUILD/$program" ]; then
@@ -28,17 +54,34 @@ trap cleanup EXIT
 
 ulimit -n "$(ulimit -Hn)" 2>/dev/null || true
 
-# Starts a simulator with its stdin held open and sets SIM_DEVICE.  (Not run
-# in a command substitution: the subshell would keep the process ids.)
+echo "# machine: $(uname -srm), $(nproc) CPUs, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
+echo "# date: $(date -u '+%Y-%m-%d %H:%M UTC'), load average $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "# SendOnReply=$SEND_ON_REPLY"
+
+if part config; then
+  if [ -x "$BUILD/config-bench" ]; then
+    "$BUILD/config-bench" --benchmark_format=console 2>/dev/null | sed -n '/^Benchmark/,$p'
+  else
+    echo "# config-bench was not built (Google Benchmark missing)"
+  fi
+fi
+
+# Starts a simulator with its stdin held open (SIM_IN, a descriptor) and sets
+# SIM_DEVICE, SIM_OUT and SIM_PID.  (Not run in a command substitution: the
+# subshell would keep the process ids.)
+SIM_COUNT=0
 start_sim() {
-  local name=$1 fd
+  SIM_COUNT=$((SIM_COUNT + 1))
+  local name=sim$SIM_COUNT
   mkfifo "$WORK/$name.in"
-  "$BUILD/vantor-sim" --message-every 0 < "$WORK/$name.in" > "$WORK/$name.out" 2>"$WORK/$name.err" &
-  PIDS+=($!)
-  exec {fd}> "$WORK/$name.in"   # keeps the simulator's stdin open
+  "$BUILD/vantor-sim" --message-every 0 "$@" < "$WORK/$name.in" > "$WORK/$name.out" 2>"$WORK/$name.err" &
+  SIM_PID=$!
+  PIDS+=("$SIM_PID")
+  exec {SIM_IN}> "$WORK/$name.in"   # keeps the simulator's stdin open
+  SIM_OUT="$WORK/$name.out"
   for _ in $(seq 100); do
-    if grep -q '^READY ' "$WORK/$name.out" 2>/dev/null; then
-      SIM_DEVICE=$(sed -n 's/^READY //p' "$WORK/$name.out" | head -1)
+    if grep -q '^READY ' "$SIM_OUT" 2>/dev/null; then
+      SIM_DEVICE=$(sed -n 's/^READY //p' "$SIM_OUT" | head -1)
       return 0
     fi
     sleep 0.1
@@ -46,53 +89,124 @@ start_sim() {
   echo "bench: vantor-sim did not get ready" >&2
   exit 1
 }
+stop_sim() {
+  echo quit >&"$SIM_IN" 2>/dev/null || true
+  exec {SIM_IN}>&-
+  wait "$SIM_PID" 2>/dev/null || true
+}
+# The simulator's count of requests by kind ("A:3,C:1,...").
+sim_kinds() {
+  local before
+  before=$(grep -c '^STATUS' "$SIM_OUT" || true)
+  echo status >&"$SIM_IN"
+  for _ in $(seq 50); do
+    [ "$(grep -c '^STATUS' "$SIM_OUT" || true)" -gt "$before" ] && break
+    sleep 0.05
+  done
+  grep '^STATUS' "$SIM_OUT" | tail -1 | sed -n 's/.* kinds=\([^ ]*\).*/\1/p'
+}
+# The requests of each kind between two sim_kinds answers, the relayed kind first.
+kinds_between() {
+  awk -v a="$1" -v b="$2" 'BEGIN {
+    n = split(a, pa, ","); for (i = 1; i <= n; i++) { split(pa[i], kv, ":"); before[kv[1]] = kv[2] }
+    n = split(b, pb, ","); out = ""
+    for (i = 1; i <= n; i++) {
+      split(pb[i], kv, ":"); d = kv[2] - before[kv[1]]
+      if (d != 0) out = out (out == "" ? "" : ",") kv[1] ":" d
+    }
+    print (out == "" ? "none" : out)
+  }'
+}
 
-echo "# machine: $(uname -srm), $(nproc) CPUs, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
-echo "# date: $(date -u '+%Y-%m-%d %H:%M UTC')"
-
-# Baseline: the simulator's own round trip over the pseudo-terminal.
-start_sim direct
-DIRECT_DEV=$SIM_DEVICE
-echo "# exchange without the gateway: $("$BUILD/relay-bench" --direct "$DIRECT_DEV" --count 300)"
-
-start_sim exchange
-DEV=$SIM_DEVICE
 HOME_DIR="$WORK/home"
 mkdir -p "$HOME_DIR"
 cp "$BUILD"/TVantor.* "$HOME_DIR"/ 2>/dev/null || true
 
 # A fresh gateway for every run, so that requests still queued from a
 # heavier run do not slow the next one down, and the peak memory is the run's.
+#   start_gateway DEVICE EXTRA_SET_LINES
 GATEWAY=
 start_gateway() {
-  PORT=$(( 20000 + RANDOM % 20000 ))
-  printf '[Set]\r\nLang=Eng\r\nPort=%s:19200,N,8,1\r\nIPPort=%s\r\nReadUct=0\r\n' "$DEV" "$PORT" \
-    > "$HOME_DIR/vantor.INI"
-  "$BUILD/vantor" --home "$HOME_DIR" --headless > "$WORK/gateway.log" 2>&1 &
-  GATEWAY=$!
-  PIDS+=($GATEWAY)
-  # Ready when the listener accepts and the exchange link has started.
-  for _ in $(seq 100); do
-    if (exec 3<>"/dev/tcp/127.0.0.1/$PORT") 2>/dev/null; then break; fi
-    sleep 0.1
+  local attempt
+  for attempt in 1 2 3 4 5; do
+    # Below the ephemeral range (32768 and up), where a thousand client
+    # connections of the run before may still hold the port.
+    PORT=$(( 20000 + RANDOM % 12000 ))
+    {
+      printf '[Set]\r\nLang=Eng\r\nPort=%s:19200,N,8,1\r\nIPPort=%s\r\n%b' "$1" "$PORT" "${2:-}"
+      [ "$SEND_ON_REPLY" = 1 ] && printf '[Timer]\r\nSendOnReply=1\r\n'
+      true
+    } > "$HOME_DIR/vantor.INI"
+    "$BUILD/vantor" --home "$HOME_DIR" --headless > "$WORK/gateway.log" 2>&1 &
+    GATEWAY=$!
+    PIDS+=($GATEWAY)
+    # Ready when the listener accepts and the exchange link has started.
+    for _ in $(seq 50); do
+      if (exec 3<>"/dev/tcp/127.0.0.1/$PORT") 2>/dev/null; then
+        sleep 2
+        if ! kill -0 "$GATEWAY" 2>/dev/null; then
+          echo "bench: the gateway stopped; its log:" >&2
+          tail -20 "$WORK/gateway.log" >&2
+          exit 1
+        fi
+        return 0
+      fi
+      sleep 0.1
+    done
+    # Not listening (the port was taken): another port.
+    stop_gateway
   done
-  sleep 2
-  if ! kill -0 "$GATEWAY" 2>/dev/null; then
-    echo "bench: the gateway stopped; its log:" >&2
-    tail -20 "$WORK/gateway.log" >&2
-    exit 1
-  fi
+  echo "bench: the gateway did not listen; its log:" >&2
+  tail -20 "$WORK/gateway.log" >&2
+  exit 1
 }
 stop_gateway() {
   kill "$GATEWAY" 2>/dev/null || true
   wait "$GATEWAY" 2>/dev/null || true
 }
 
-for mode in cache snapshot relay; do
-  for n in "${COUNTS[@]}"; do
-    start_gateway
-    "$BUILD/relay-bench" --port "$PORT" --clients "$n" --mode "$mode" \
-      --seconds "$SECONDS_PER_RUN" --gateway-pid "$GATEWAY"
-    stop_gateway
+if part local; then
+  # Baseline: the simulator's own round trip over the pseudo-terminal.
+  start_sim
+  echo "# exchange without the gateway: $("$BUILD/relay-bench" --direct "$SIM_DEVICE" --count 300)"
+  stop_sim
+  start_sim
+  for mode in cache snapshot relay; do
+    for n in "${COUNTS[@]}"; do
+      start_gateway "$SIM_DEVICE" 'ReadUct=0\r\n'
+      "$BUILD/relay-bench" --port "$PORT" --clients "$n" --mode "$mode" \
+        --seconds "$SECONDS_PER_RUN" --gateway-pid "$GATEWAY"
+      stop_gateway
+    done
   done
-done
+  stop_sim
+fi
+
+if part line; then
+  # Relayed requests on a line with the speed of a real one: the waiting-queue
+  # request 21, which the gateway forwards every time.
+  for baud in $BAUDS; do
+    start_sim --baud "$baud" --think "$THINK_MS"
+    echo "# line: $baud baud, 8N1, the exchange thinks ${THINK_MS} ms per request"
+    for n in $LINE_CLIENTS; do
+      start_gateway "$SIM_DEVICE" 'ReadUct=0\r\n'
+      before=$(sim_kinds)
+      "$BUILD/relay-bench" --port "$PORT" --clients "$n" --mode relay \
+        --seconds "$LINE_SECONDS" --timeout-ms 30000 --gateway-pid "$GATEWAY" \
+        --line-baud "$baud" --think-ms "$THINK_MS"
+      echo "#   exchange requests during that run (F relayed, the rest the gateway's own): $(kinds_between "$before" "$(sim_kinds)")"
+      stop_gateway
+    done
+    stop_sim
+  done
+fi
+
+if part idle; then
+  # No client, the default timers (the accounting poll included, with no
+  # record waiting), on a 19200 baud line.
+  start_sim --baud 19200 --think "$THINK_MS" --records 0
+  start_gateway "$SIM_DEVICE"
+  "$BUILD/relay-bench" --idle "$IDLE_SECONDS" --gateway-pid "$GATEWAY"
+  stop_gateway
+  stop_sim
+fi

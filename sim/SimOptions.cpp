@@ -32,8 +32,8 @@ std::string Usage(std::string_view program) {
 Plays a telephone exchange on a pseudo-terminal.  Prints "READY <device>" when
 the line is ready; the gateway opens that device.  Reads commands on stdin, one
 per line: silent on|off, nak once, crc once, nak every N, crc every N,
-delay MS, split on|off, records N (N more records from now on), message,
-status, help, quit.
+delay MS, split on|off, baud N, think MS, records N (N more records from now
+on), message, status, help, quit.
 
 Exchange:
   --ports N            extensions in the port list (0..63, default 8)
@@ -47,6 +47,11 @@ Exchange:
   --message-every N    every Nth message-slot poll finds a message (default 8, 0 never)
   --line-step-ms MS    line states move on every MS milliseconds (default 1000)
   --seed N             seed for line states and generated data (default 1)
+Line:
+  --baud N             pace every byte both ways as a real 8N1 line at N baud
+                       would (ten bit times a byte); default 0: no pacing
+  --think MS           the exchange's own time per request, before it answers
+                       (default 0)
 Faults:
   --silent             never answer
   --crc-error-every N  every Nth reply with a wrong CRC
@@ -90,6 +95,8 @@ ParsedOptions ParseCommandLine(std::span<const std::string_view> args) {
         {"--crc-error-every", number(o.faults.crcErrorEvery, 0, 1000000)},
         {"--nak-every", number(o.faults.nakEvery, 0, 1000000)},
         {"--delay-ms", number(o.faults.delayMs, 0, 600000)},
+        {"--baud", number(o.line.baud, 0, MaxBaud)},
+        {"--think", number(o.line.thinkMs, 0, MaxThinkMs)},
         {"--split-gap-ms", number(o.faults.splitGapMs, 0, 1000)},
         {"--link", Setter([&o](std::string_view v) {
              o.link = std::string(v);

@@ -14,6 +14,7 @@ namespace vantor::sim {
 struct SimOptions {
     ModelConfig model;
     FaultConfig faults;
+    LineConfig line;
     std::string link;    // symlink to the line's device, made at start and removed at exit
     std::string logPath; // one line per request and reply; "-" is stderr
     bool help = false;

@@ -61,21 +61,41 @@ std::string Hex(std::span<const std::uint8_t> bytes) {
     return out;
 }
 
-SimSession::SimSession(ModelConfig model, FaultConfig faults, LogFn log, LogFn event)
+constexpr std::uint64_t UsPerMs = 1000;
+
+SimSession::SimSession(ModelConfig model, FaultConfig faults, LogFn log, LogFn event,
+                       LineConfig line)
     : model_(model), faults_(faults), log_(std::move(log)), event_(std::move(event)) {
+    SetLine(line);
     ResetReceiver();
 }
 
-void SimSession::Receive(std::span<const std::uint8_t> bytes, std::uint64_t nowMs) {
-    receiveNowMs_ = nowMs;
-    decoder_.feed(bytes);
+void SimSession::SetLine(LineConfig line) {
+    line_ = line;
+    in_.SetBaud(line.baud);
+    out_.SetBaud(line.baud);
+}
+
+void SimSession::Receive(std::span<const std::uint8_t> bytes, std::uint64_t nowUs) {
+    if (!in_.Paced()) {
+        receiveNowUs_ = nowUs;
+        decoder_.feed(bytes);
+        return;
+    }
+    // Each byte is there when the line has carried it: a frame is complete
+    // when its last byte would have come in, however fast it was written.
+    for (std::uint8_t b : bytes) {
+        receiveNowUs_ = in_.Pass(nowUs);
+        decoder_.feed(b);
+    }
 }
 
 void SimSession::ResetReceiver() {
     // A fresh decoder: the old one may sit in the middle of a frame.
     decoder_ = FrameDecoder(512);
+    in_.Reset();
     decoder_.onPacket = [this](int count, const std::uint8_t* data) {
-        onFrame(count, data, receiveNowMs_);
+        onFrame(count, data, receiveNowUs_);
     };
     decoder_.onStray = [this](std::uint8_t chr) {
         ++strays_;
@@ -85,7 +105,7 @@ void SimSession::ResetReceiver() {
     };
 }
 
-void SimSession::onFrame(int count, const std::uint8_t* data, std::uint64_t nowMs) {
+void SimSession::onFrame(int count, const std::uint8_t* data, std::uint64_t nowUs) {
     if (count < 1) {
         log("RX frame without a header byte, ignored");
         return;
@@ -98,7 +118,7 @@ void SimSession::onFrame(int count, const std::uint8_t* data, std::uint64_t nowM
     std::snprintf(head, sizeof head, "#%02X %c %s", seq, kind, KindName(kind));
     log(std::string("RX ") + head + ": " + Hex(request));
 
-    Reply reply = model_.Handle(seq, request, nowMs);
+    Reply reply = model_.Handle(seq, request, nowUs / UsPerMs);
     if (reply.repeated) log(std::string("   ") + head + ": resend, answered as before");
     if (model_.recordsHanded() != lastHanded_) {
         lastHanded_ = model_.recordsHanded();
@@ -112,6 +132,9 @@ void SimSession::onFrame(int count, const std::uint8_t* data, std::uint64_t nowM
         event("EVENT message acknowledged " + std::to_string(lastAcked_));
     }
 
+    // The exchange takes its time, and the fault delay comes on top.
+    const std::uint64_t readyUs =
+        nowUs + (std::uint64_t{line_.thinkMs} + faults_.delayMs) * UsPerMs;
     if (faults_.silent) {
         ++silenced_;
         log(std::string("-- ") + head + ": silent, no reply");
@@ -125,7 +148,7 @@ void SimSession::onFrame(int count, const std::uint8_t* data, std::uint64_t nowM
         nakOnce_ = false;
         ++naks_;
         log(std::string("TX ") + head + ": E0 instead of the reply");
-        queueOutput({NakByte}, nowMs);
+        queueOutput({NakByte}, readyUs);
         return;
     }
     std::vector<std::uint8_t> frame = EncodeFrame(seq, reply.payload);
@@ -135,39 +158,61 @@ void SimSession::onFrame(int count, const std::uint8_t* data, std::uint64_t nowM
         SpoilCrc(frame);
     }
     log(std::string("TX ") + head + (spoil ? " (CRC spoiled)" : "") + ": " + Hex(reply.payload));
-    queueOutput(std::move(frame), nowMs);
+    queueOutput(std::move(frame), readyUs);
 }
 
-void SimSession::queueOutput(std::vector<std::uint8_t> bytes, std::uint64_t nowMs) {
+void SimSession::queueOutput(std::vector<std::uint8_t> bytes, std::uint64_t readyUs) {
     // Replies keep their order even when the delay is shortened meanwhile.
-    std::uint64_t due = std::max(nowMs + faults_.delayMs, lastDueMs_);
+    std::uint64_t due = std::max(readyUs, lastDueUs_);
+    const std::uint64_t gapUs = std::uint64_t{faults_.splitGapMs} * UsPerMs;
+    if (out_.Paced()) {
+        // Each byte is written when the line would have carried it whole, so
+        // the gateway sees the reply come in at the line's pace.
+        const bool split = faults_.split && bytes.size() > 1;
+        for (std::size_t i = 0; i < bytes.size(); ++i) {
+            const std::uint64_t done = out_.Pass(split ? due + i * gapUs : due);
+            output_.push_back({done, {bytes[i]}, !split});
+            lastDueUs_ = done;
+        }
+        return;
+    }
     if (faults_.split && bytes.size() > 1) {
         for (std::size_t i = 0; i < bytes.size(); ++i) {
             output_.push_back({due, {bytes[i]}});
-            if (i + 1 < bytes.size()) due += faults_.splitGapMs;
+            if (i + 1 < bytes.size()) due += gapUs;
         }
     } else {
         output_.push_back({due, std::move(bytes)});
     }
-    lastDueMs_ = due;
+    lastDueUs_ = due;
 }
 
-std::optional<std::uint64_t> SimSession::NextDueMs() const {
+std::optional<std::uint64_t> SimSession::NextDueUs() const {
     if (output_.empty()) return std::nullopt;
-    return output_.front().dueMs;
+    return output_.front().dueUs;
 }
 
-std::optional<std::vector<std::uint8_t>> SimSession::PopDue(std::uint64_t nowMs) {
-    if (output_.empty() || output_.front().dueMs > nowMs) return std::nullopt;
-    std::vector<std::uint8_t> bytes = std::move(output_.front().bytes);
+std::optional<std::vector<std::uint8_t>> SimSession::PopDue(std::uint64_t nowUs) {
+    if (output_.empty() || output_.front().dueUs > nowUs) return std::nullopt;
+    Chunk chunk = std::move(output_.front());
     output_.pop_front();
-    return bytes;
+    // Paced bytes that are all due go out in one write: what a driver would
+    // hand over after that much time on the line.
+    while (chunk.mergeable && !output_.empty() && output_.front().mergeable &&
+           output_.front().dueUs <= nowUs) {
+        chunk.bytes.insert(chunk.bytes.end(), output_.front().bytes.begin(),
+                           output_.front().bytes.end());
+        output_.pop_front();
+    }
+    return std::move(chunk.bytes);
 }
 
 void SimSession::DropOutput() {
     if (!output_.empty())
         log("-- line closed, " + std::to_string(output_.size()) + " pending writes dropped");
     output_.clear();
+    out_.Reset();
+    lastDueUs_ = 0;
 }
 
 std::string SimSession::StatusLine() const {
@@ -182,17 +227,19 @@ std::string SimSession::StatusLine() const {
         text, sizeof text,
         "STATUS requests=%llu replies=%llu naks=%llu crc_errors=%llu silenced=%llu resends=%llu "
         "strays=%llu records_handed=%llu records_generated=%llu messages_offered=%llu "
-        "messages_acked=%llu silent=%s delay=%u split=%s",
+        "messages_acked=%llu silent=%s delay=%u split=%s baud=%u think=%u",
         (unsigned long long)requests_, (unsigned long long)replies_, (unsigned long long)naks_,
         (unsigned long long)crcErrors_, (unsigned long long)silenced_,
         (unsigned long long)model_.resends(), (unsigned long long)strays_,
         (unsigned long long)model_.recordsHanded(), (unsigned long long)model_.recordsGenerated(),
         (unsigned long long)model_.messagesOffered(), (unsigned long long)model_.messagesAcked(),
-        faults_.silent ? "on" : "off", faults_.delayMs, faults_.split ? "on" : "off");
+        faults_.silent ? "on" : "off", faults_.delayMs, faults_.split ? "on" : "off", line_.baud,
+        line_.thinkMs);
     return std::string(text) + " kinds=" + kinds + " counters=" + Hex(model_.messageCounters());
 }
 
-SimSession::CommandResult SimSession::Command(std::string_view line, std::uint64_t nowMs) {
+SimSession::CommandResult SimSession::Command(std::string_view line, std::uint64_t nowUs) {
+    const std::uint64_t nowMs = nowUs / UsPerMs;
     auto w = Words(line);
     if (w.empty()) return {"", false};
     auto ok = [&] {
@@ -236,6 +283,18 @@ SimSession::CommandResult SimSession::Command(std::string_view line, std::uint64
             return ok();
         }
     }
+    if (cmd == "baud" && w.size() == 2) {
+        if (auto n = Number(w[1]); n && *n <= MaxBaud) {
+            SetLine({static_cast<std::uint32_t>(*n), line_.thinkMs});
+            return ok();
+        }
+    }
+    if (cmd == "think" && w.size() == 2) {
+        if (auto n = Number(w[1]); n && *n <= MaxThinkMs) {
+            line_.thinkMs = static_cast<std::uint32_t>(*n);
+            return ok();
+        }
+    }
     if (cmd == "records" && w.size() == 2) {
         if (auto n = Number(w[1])) {
             model_.AdvanceTo(nowMs);
@@ -250,7 +309,7 @@ SimSession::CommandResult SimSession::Command(std::string_view line, std::uint64
     if (cmd == "help" && w.size() == 1)
         return {
             "OK commands: silent on|off, nak once, crc once, nak every N, crc every N, delay MS, "
-            "split on|off, records N, message, status, quit",
+            "split on|off, baud N, think MS, records N, message, status, quit",
             false};
     return {"ERR unknown command: " + std::string(line), false};
 }

@@ -29,8 +29,8 @@ using vantor::sim::SimSession;
 
 class Clock {
 public:
-    std::uint64_t nowMs() const {
-        return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+    std::uint64_t nowUs() const {
+        return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
                                               std::chrono::steady_clock::now() - start_)
                                               .count());
     }
@@ -286,11 +286,13 @@ int Run(const vantor::sim::SimOptions& opt) {
     Clock clock;
     SimSession session(
         opt.model, opt.faults, [&log](const std::string& line) { log.write(line); },
-        [](const std::string& line) { PrintLine(line); });
+        [](const std::string& line) { PrintLine(line); }, opt.line);
 
-    log.write("-- exchange on " + pty.slave() +
-              (opt.link.empty() ? "" : " (link " + opt.link + ")") + ", " +
-              std::to_string(opt.model.ports) + " ports");
+    log.write(
+        "-- exchange on " + pty.slave() + (opt.link.empty() ? "" : " (link " + opt.link + ")") +
+        ", " + std::to_string(opt.model.ports) + " ports" +
+        (opt.line.baud ? ", line " + std::to_string(opt.line.baud) + " baud" : "") +
+        (opt.line.thinkMs ? ", " + std::to_string(opt.line.thinkMs) + " ms per request" : ""));
     if (!opt.link.empty()) PrintLine("LINK " + opt.link + " -> " + pty.slave());
     PrintLine("READY " + pty.slave());
 
@@ -319,7 +321,7 @@ int Run(const vantor::sim::SimOptions& opt) {
     };
 
     for (bool quit = false; !quit;) {
-        const std::uint64_t now = clock.nowMs();
+        const std::uint64_t now = clock.nowUs();
         // Write every chunk that is due, one write call each (split mode
         // relies on that); stop when the line pushes back.
         while (lineOpen) {
@@ -339,10 +341,14 @@ int Run(const vantor::sim::SimOptions& opt) {
             if (!writing.empty()) break;
         }
 
-        int timeout = 1000;
-        if (auto due = session.NextDueMs(); due && writing.empty())
-            timeout = static_cast<int>(std::min<std::uint64_t>(*due > now ? *due - now : 0, 1000));
-        if (!lineOpen && !watch.active()) timeout = std::min(timeout, 20); // look for a new opener
+        // Microseconds: a line at speed has a byte due every few dozen of them.
+        std::uint64_t timeoutUs = 1000000;
+        if (auto due = session.NextDueUs(); due && writing.empty())
+            timeoutUs = std::min<std::uint64_t>(*due > now ? *due - now : 0, timeoutUs);
+        if (!lineOpen && !watch.active())
+            timeoutUs = std::min<std::uint64_t>(timeoutUs, 20000); // look for a new opener
+        const timespec timeout{static_cast<time_t>(timeoutUs / 1000000),
+                               static_cast<long>(timeoutUs % 1000000) * 1000};
 
         pollfd fds[4];
         int n = 0;
@@ -360,7 +366,7 @@ int Run(const vantor::sim::SimOptions& opt) {
             masterIndex = n;
             fds[n++] = {master, static_cast<short>(POLLIN | (writing.empty() ? 0 : POLLOUT)), 0};
         }
-        if (::poll(fds, n, timeout) < 0 && errno != EINTR) {
+        if (::ppoll(fds, static_cast<nfds_t>(n), &timeout, nullptr) < 0 && errno != EINTR) {
             std::fprintf(stderr, "vantor-sim: poll: %s\n", std::strerror(errno));
             exitCode = 1;
             break;
@@ -386,7 +392,7 @@ int Run(const vantor::sim::SimOptions& opt) {
                 ssize_t got = ::read(master, buf, sizeof buf);
                 if (got > 0) {
                     gotData = true;
-                    session.Receive(std::span(buf, static_cast<std::size_t>(got)), clock.nowMs());
+                    session.Receive(std::span(buf, static_cast<std::size_t>(got)), clock.nowUs());
                     continue;
                 }
                 if (got < 0 && errno == EINTR) continue;
@@ -411,7 +417,7 @@ int Run(const vantor::sim::SimOptions& opt) {
                 std::size_t nl;
                 while (!quit && (nl = stdinLine.find('\n')) != std::string::npos) {
                     auto result =
-                        session.Command(std::string_view(stdinLine).substr(0, nl), clock.nowMs());
+                        session.Command(std::string_view(stdinLine).substr(0, nl), clock.nowUs());
                     stdinLine.erase(0, nl + 1);
                     if (!result.reply.empty()) PrintLine(result.reply);
                     quit = result.quit;

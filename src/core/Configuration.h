@@ -11,12 +11,15 @@
 
 namespace vantor {
 
+class IniReader;
 class TIniFile;
 class LogWriter;
 
+// Reads from a profile parsed once (TIniFile::Snapshot), so each key costs
+// one lookup however long the file is.
 class ConfigReader {
 public:
-    explicit ConfigReader(const TIniFile& file) : file_(file) {}
+    explicit ConfigReader(const IniReader& file) : file_(file) {}
 
     // [Set] Lang, read before the language file is loaded.
     std::string ReadLanguage() const;
@@ -34,7 +37,7 @@ private:
                             std::vector<std::string>& warnings) const;
     std::uint8_t ReadSwitch(const char* section, const char* key, std::uint8_t def) const;
 
-    const TIniFile& file_;
+    const IniReader& file_;
 };
 
 // Writes one value and reports a failure on the log instead of stopping the

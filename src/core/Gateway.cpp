@@ -102,6 +102,8 @@ Gateway::Gateway(TApplication& application, const Window& window, GatewayEnviron
         link_.HandleFrame(count, data);
     };
     commPax_.OnRxChr = [this](TObject*, std::uint8_t chr) { link_.HandleChar(chr); };
+    language_.SetWarningSink(
+        [this](const std::string& warning) { log_.WriteLog("!Err", warning); });
     commPax_.OnDeviceLost = [this](TObject*, int error) { SerialLineLost(error); };
     portRetry_.SetName("TimerPortRetry");
     portRetry_.SetEnabled(false);
@@ -159,7 +161,11 @@ void Gateway::Start(bool hidden) {
 }
 
 void Gateway::ReadConfiguration() {
-    ConfigReader reader(config_);
+    // Read once: every setting below is a lookup in this one parsed copy.
+    configText_ = config_.Snapshot();
+    if (!configText_.refusal.empty())
+        log_.WriteLog("!Err", configText_.refusal + "; the default settings are used");
+    ConfigReader reader(configText_.document);
 
     settings_.Lang = reader.ReadLanguage();
     language_.SetLanguage(settings_.Lang);
@@ -211,16 +217,18 @@ std::optional<std::string> Gateway::OpenSerialPort(const std::string& settingsTe
             throw ECommError("Invalid port settings text \"" + settingsText + "\"", -1);
         commPax_.Open();
         return std::nullopt;
+    } catch (const ECommError& e) {
+        // The system's reason and the device path follow the framework's text.
+        return " (" + TrimmedReason(e.what()) + ")" + (e.Detail().empty() ? "" : ": " + e.Detail());
     } catch (const std::exception& e) {
-        return TrimmedReason(e.what());
+        return " (" + TrimmedReason(e.what()) + ")";
     }
 }
 
 void Gateway::OpenSerialPortAtStart() {
     if (const auto failure = OpenSerialPort(settings_.Port)) {
         // The reason follows the settings text, so a technician sees why.
-        ReportStartupError(language_.Msg(msg::SerialPortOpenFailed) + settings_.Port + " (" +
-                           *failure + ")");
+        ReportStartupError(language_.Msg(msg::SerialPortOpenFailed) + settings_.Port + *failure);
         RetryLater(serialPending_);
         return;
     }
@@ -247,8 +255,8 @@ void Gateway::RetryPorts() {
             const std::int64_t now = app_.Loop().monotonicMs();
             if (now - lastRetryReport_ >= 60000) {
                 lastRetryReport_ = now;
-                log_.WriteLog("!Err", language_.Msg(msg::SerialPortOpenFailed) + settings_.Port +
-                                          " (" + *failure + ")");
+                log_.WriteLog("!Err",
+                              language_.Msg(msg::SerialPortOpenFailed) + settings_.Port + *failure);
             }
         } else {
             serialPending_ = false;
@@ -262,7 +270,8 @@ void Gateway::RetryPorts() {
 
 void Gateway::StartMailBridge() {
     mail_.Create();
-    mail_.LoadSettings(config_, language_);
+    mail_.LoadSettings(configText_.document, language_);
+    configText_ = IniSnapshot(); // read: it is not kept
     if (env_.serviceRunningElsewhere) return;
     if (mail_.Initialise()) {
         log_.WriteLog("-OK-", language_.Msg(msg::MailConnected));

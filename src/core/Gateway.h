@@ -139,7 +139,8 @@ public:
     [[nodiscard]] TimerPause PauseTick() { return TimerPause(link_.TimerTick()); }
     // "Zastavit": switches the tick; returns whether it runs now.
     bool TogglePolling();
-    // Opens the serial port on a settings text; the reason when it cannot.
+    // Opens the serial port on a settings text; when it cannot, the reason as
+    // it follows the settings text in a log line: " (text): device: reason".
     std::optional<std::string> OpenSerialPort(const std::string& settingsText);
     // The port choice: the n-th COM port (0 = COM1) replaces the device of
     // the settings text, which is written; the port is opened anew and the
@@ -209,6 +210,7 @@ private:
     Settings settings_;
     PrefixTable prefixes_;
     TIniFile config_;
+    IniSnapshot configText_; // the configuration as read at start, until the start is done
     TLanguageTable language_;
     TrafficLog log_;
     CommandFormatter formatter_;

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <unordered_set>
 
 namespace vantor {
 
@@ -18,9 +19,30 @@ namespace {
 using namespace mailabi;
 
 constexpr std::size_t MaxTempPath = 260;
-// A chain handed back by the library is followed at most this far, so a
-// broken (circular) chain cannot hang the gateway.
+// A chain handed back by the library is followed at most this far.
 constexpr std::size_t MaxChainLength = 1u << 20;
+
+// The nodes met on one chain of the library's answer.  A broken library can
+// hand back a chain that loops (a next pointer back to an earlier record,
+// group or item): each node is taken once, and the walk stops where the
+// chain comes round again or grows past MaxChainLength, so such an answer
+// costs one pass over what is really there instead of hanging the gateway.
+class ChainGuard {
+public:
+    // False when the node was met before on this chain or the chain is too long.
+    bool Enter(const void* node) {
+        if (seen_.size() >= MaxChainLength || !seen_.insert(node).second) {
+            broken_ = true;
+            return false;
+        }
+        return true;
+    }
+    bool Broken() const { return broken_; }
+
+private:
+    std::unordered_set<const void*> seen_;
+    bool broken_ = false;
+};
 
 std::string Cut(std::string text, std::size_t capacity) {
     if (text.size() > capacity) text.resize(capacity);
@@ -121,7 +143,7 @@ void TMailBridge::Create() {
     bound_ = true;
 }
 
-void TMailBridge::LoadSettings(TIniFile& config, TextSource& texts) {
+void TMailBridge::LoadSettings(const IniReader& config, TextSource& texts) {
     const std::size_t cap = MailSettings::TextCapacity;
     block_.ConfigPath = Cut(config.ReadString("M602", "CestaKeKonfiguraciMail602", ""), cap);
     block_.User = Cut(config.ReadString("M602", "Uzivatel", ""), cap);
@@ -216,16 +238,18 @@ bool TMailBridge::SaveTrapSettings(TIniFile& config) const {
 
 // ---------------------------------------------------------------- mailbox poll
 
-void TMailBridge::CountMailbox(const MailboxRecord& record, std::uint32_t mode, int& sms, int& fax,
+bool TMailBridge::CountMailbox(const MailboxRecord& record, std::uint32_t mode, int& sms, int& fax,
                                int& voice) {
-    std::size_t hops = 0;
-    for (const MessageGroup* group = record.firstGroup; group != nullptr && hops < MaxChainLength;
-         group = group->next, ++hops) {
+    bool intact = true;
+    ChainGuard groups;
+    for (const MessageGroup* group = record.firstGroup; group != nullptr && groups.Enter(group);
+         group = group->next) {
         char kind = group->kind;
         int delta = 0;
+        ChainGuard items;
         if (mode == ReadChanges) {
-            for (const MessageItem* item = group->firstItem;
-                 item != nullptr && hops < MaxChainLength; item = item->next, ++hops) {
+            for (const MessageItem* item = group->firstItem; item != nullptr && items.Enter(item);
+                 item = item->next) {
                 const std::uint32_t id = item->id;
                 if ((item->flags & 6u) != 0) {
                     // Removed: only a message counted before is taken off,
@@ -244,10 +268,11 @@ void TMailBridge::CountMailbox(const MailboxRecord& record, std::uint32_t mode, 
             }
         } else {
             delta = group->count;
-            for (const MessageItem* item = group->firstItem;
-                 item != nullptr && hops < MaxChainLength; item = item->next, ++hops)
+            for (const MessageItem* item = group->firstItem; item != nullptr && items.Enter(item);
+                 item = item->next)
                 known_.push_back({kind, item->id});
         }
+        intact = intact && !items.Broken();
         if (kind == 'F')
             fax += delta;
         else if (kind == 'H')
@@ -255,6 +280,7 @@ void TMailBridge::CountMailbox(const MailboxRecord& record, std::uint32_t mode, 
         else
             sms += delta;
     }
+    return intact && !groups.Broken();
 }
 
 bool TMailBridge::PollMailboxes() {
@@ -282,12 +308,10 @@ bool TMailBridge::PollMailboxes() {
 
     if (mode == ReadFull) counters_.ClearCounters();
 
-    std::size_t hops = 0;
-    for (MailboxRecord* record = first; record != nullptr; record = record->next) {
-        if (++hops > MaxChainLength) {
-            log_.WriteLog("!Err", readError + "chain too long");
-            break;
-        }
+    ChainGuard records;
+    bool intact = true;
+    for (MailboxRecord* record = first; record != nullptr && records.Enter(record);
+         record = record->next) {
         // Each mailbox starts clean: the confirmation of an earlier re-read
         // mailbox does not make the following ones count as failed.
         std::int32_t latest = 0;
@@ -305,7 +329,7 @@ bool TMailBridge::PollMailboxes() {
             log_.WriteLog("!Err", mailboxError + std::to_string(latest));
         } else {
             int sms = 0, fax = 0, voice = 0;
-            CountMailbox(*current, mode, sms, fax, voice);
+            intact = CountMailbox(*current, mode, sms, fax, voice) && intact;
             const std::string telephone = FixedText(current->telephone, sizeof current->telephone);
             if (settings_.Extent)
                 log_.WriteLog("Name:" + FixedText(current->name, sizeof current->name),
@@ -325,6 +349,10 @@ bool TMailBridge::PollMailboxes() {
             params.mode = mode;
         }
     }
+
+    if (!intact || records.Broken())
+        log_.WriteLog("!Err", "The mail library's list of mailboxes loops back on itself or is "
+                              "too long; each entry was counted once");
 
     MailboxRecord* confirmed = first;
     fn_.PotvrdPreneseniZmenVeSchrankach(&confirmed);

@@ -21,6 +21,7 @@ namespace vantor {
 
 class LogWriter;
 class TextSource;
+class IniReader;
 class TIniFile;
 struct LogSettings;
 
@@ -82,7 +83,7 @@ public:
     void Create();
     // Reads the settings block, in table order, the debug level last.  Always
     // fetches Text(200) and Text(299), in that order.
-    void LoadSettings(TIniFile& config, TextSource& texts);
+    void LoadSettings(const IniReader& config, TextSource& texts);
     // When bound: SetDebugLevel, then opens the connection; a non-zero status
     // unbinds the bridge for the rest of the run.  Returns Bound() afterwards
     // (the start-up logs "-OK-" text 126 or "!Err" text 127 from it).
@@ -129,7 +130,9 @@ private:
         mailabi::ZastavAkciFn ZastavAkci = nullptr;
     };
 
-    void CountMailbox(const mailabi::MailboxRecord& record, std::uint32_t mode, int& sms, int& fax,
+    // Adds up one mailbox's groups; false when a chain in it was cut short
+    // (it looped or was too long).
+    bool CountMailbox(const mailabi::MailboxRecord& record, std::uint32_t mode, int& sms, int& fax,
                       int& voice);
 
     LogWriter& log_;

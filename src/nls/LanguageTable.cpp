@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <system_error>
 #include <utility>
 
@@ -49,23 +48,20 @@ bool TranslatedClass(const std::string& name) {
            name == "TCheckBox";
 }
 
-// Reads at most `limit` bytes of a regular file; nullopt when it cannot be read.
-std::optional<std::string> ReadLimited(const std::filesystem::path& path, std::size_t limit) {
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec)) return std::nullopt;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::string text;
-    char chunk[16384];
-    while (text.size() < limit) {
-        std::size_t want = std::min(sizeof chunk, limit - text.size());
-        in.read(chunk, static_cast<std::streamsize>(want));
-        std::streamsize got = in.gcount();
-        if (got > 0) text.append(chunk, static_cast<std::size_t>(got));
-        if (!in) break;
+// Whether a file has anything for the log lines and message boxes.
+bool HasTexts(const IniDocument& doc) {
+    for (const auto& [key, value] : doc.Values(kTexty))
+        if (!value.empty()) return true;
+    return false;
+}
+
+std::string Joined(const std::vector<std::string>& parts, std::string_view separator) {
+    std::string out;
+    for (const std::string& p : parts) {
+        if (!out.empty()) out += separator;
+        out += p;
     }
-    if (in.bad()) return std::nullopt;
-    return text;
+    return out;
 }
 
 } // namespace
@@ -103,16 +99,63 @@ void TLanguageTable::SetLanguage(std::string code) {
 
 std::string TLanguageTable::FileName() const { return "TVantor." + code_; }
 
+void TLanguageTable::Warn(const std::string& warning) {
+    if (warned_.insert(warning).second && warningSink_) warningSink_(warning);
+}
+
 IniDocument TLanguageTable::ReadFile() {
     path_.clear();
-    if (!UsableCode(code_)) return {};
-    for (const std::string& folder : folders_) {
-        std::filesystem::path path = folder.empty() ? std::filesystem::path(FileName())
-                                                    : std::filesystem::path(folder) / FileName();
-        if (auto text = ReadLimited(path, MaxFileSize)) {
-            path_ = path.string();
-            return IniDocument::Parse(*text);
+    std::vector<std::string> problems;                           // files skipped, and why
+    std::optional<std::pair<std::string, IniDocument>> textless; // the wanted language's, if any
+    // The first file of `code` in folder order that holds texts.
+    auto find = [&](const std::string& code) -> std::optional<std::pair<std::string, IniDocument>> {
+        for (const std::string& folder : folders_) {
+            const std::string name = "TVantor." + code;
+            const std::string path = (folder.empty() ? std::filesystem::path(name)
+                                                     : std::filesystem::path(folder) / name)
+                                         .string();
+            ProfileFileText read = ReadProfileFile(path, MaxFileSize);
+            if (!read.text) {
+                if (!read.refusal.empty()) problems.push_back(read.refusal);
+                continue; // missing here: the next folder may have it
+            }
+            IniDocument doc = IniDocument::Parse(*read.text);
+            if (HasTexts(doc)) return std::make_pair(path, std::move(doc));
+            problems.push_back(path + " holds no texts (no [Texty] section with values)");
+            if (code == code_ && !textless) textless = std::make_pair(path, std::move(doc));
         }
+        return std::nullopt;
+    };
+
+    std::optional<std::pair<std::string, IniDocument>> found;
+    if (UsableCode(code_)) {
+        found = find(code_);
+    } else {
+        problems.push_back("the language code \"" + code_ + "\" names no language file");
+    }
+    const bool fellBack = !found && code_ != FallbackLanguage;
+    if (fellBack) found = find(FallbackLanguage);
+
+    const std::string wanted = FileName();
+    if (found) {
+        if (fellBack || !problems.empty())
+            Warn("Language file " + wanted + ": " +
+                 (problems.empty() ? "not found in " + Joined(folders_, ", ")
+                                   : Joined(problems, "; ")) +
+                 "; using " + found->first);
+        path_ = found->first;
+        return std::move(found->second);
+    }
+    // No file with texts anywhere: a text-less file of the language still
+    // has its captions; the log lines will lack their texts either way.
+    const std::string missing =
+        problems.empty() ? "not found in " + Joined(folders_, ", ") : Joined(problems, "; ");
+    Warn("Language file " + wanted + ": " + missing + "; no language file with texts (not even " +
+         "TVantor." + FallbackLanguage + ") was found, so log lines and messages carry no texts" +
+         (textless ? "; using " + textless->first + " for its captions" : std::string()));
+    if (textless) {
+        path_ = textless->first;
+        return std::move(textless->second);
     }
     return {};
 }

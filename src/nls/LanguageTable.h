@@ -7,14 +7,20 @@
 //   [Menu]    Tag of a menu item        -> caption
 //   [Texty]   text number               -> text, cached whole by LoadTexts()
 //   [Text]    text number               -> text, read one at a time by Text()
-// A missing file, section or key is not an error: captions keep what they
-// have and texts are empty.
+// A missing section or key is not an error: captions keep what they have
+// and texts are empty.  A file, though, is only taken when it holds texts:
+// one that is missing, unreadable, larger than MaxFileSize or without any
+// "Texty" text would leave every log line blank, so the same language is
+// looked for in the following folders (the installed files), then English,
+// and a warning in English says what was skipped and what is used instead.
 //
 // The file is read once by Open() and stays "open" (held in memory) until
 // Close(), so one translation or one run of Text() numbers sees one file.
 #include <cstddef>
+#include <functional>
 #include <initializer_list>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,9 +40,11 @@ public:
     // A value longer than this is cut, as a profile read into the
     // framework's fixed read buffer cuts it.
     static constexpr std::size_t MaxValueLength = 2047;
-    // Bytes of a language file that are read at most; a real one is a few
-    // kilobytes, so anything beyond this is not a language file's content.
+    // A real language file is a few kilobytes; a larger one is refused.
     static constexpr std::size_t MaxFileSize = 1024 * 1024;
+    // The language every gateway ships, the last resort for texts.
+    static constexpr const char* FallbackLanguage = "Eng";
+    using WarningSink = std::function<void(const std::string& warning)>;
 
     // folders: where the language file is looked for, in this order.
     explicit TLanguageTable(std::vector<std::string> folders);
@@ -52,6 +60,9 @@ public:
     std::string FileName() const;
     // Path of the file the last Open() read; empty when none was found.
     const std::string& FilePath() const { return path_; }
+    // Where the warnings about skipped files go (the traffic log); each
+    // distinct warning is given once per run.
+    void SetWarningSink(WarningSink sink) { warningSink_ = std::move(sink); }
 
     // Reads the current language's file (again, when one is open already).
     void Open();
@@ -96,6 +107,7 @@ private:
     class Reading;
 
     IniDocument ReadFile();
+    void Warn(const std::string& warning);
     std::optional<std::string> Lookup(const IniDocument& doc, std::string_view section,
                                       long long key) const;
     void TranslateCaption(const IniDocument& doc, TControl& control, long long key);
@@ -108,6 +120,8 @@ private:
     bool open_ = false;
     IniDocument file_;
     TStringList texts_;
+    WarningSink warningSink_;
+    std::set<std::string> warned_;
 };
 
 } // namespace vantor

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include "platform/FileDescriptor.h"
 #include "platform/Paths.h"
 
 #include <cerrno>
@@ -27,53 +28,47 @@ class PosixFileAppender final : public FileAppender {
 public:
     bool Append(const std::string& path, std::string_view bytes) override {
         error_.clear();
-        int fd;
+        FileDescriptor fd;
         do {
-            fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-        } while (fd < 0 && errno == EINTR);
-        if (fd < 0) return fail("could not be opened", path, errno);
+            fd.reset(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+        } while (!fd && errno == EINTR);
+        if (!fd) return fail("could not be opened", path, errno);
 
         struct flock lock {};
         lock.l_type = F_WRLCK;
         lock.l_whence = SEEK_SET;
         lock.l_start = 0;
         lock.l_len = 0; // the whole file, however long it grows
-        if (::fcntl(fd, F_SETLK, &lock) != 0) {
+        if (::fcntl(fd.get(), F_SETLK, &lock) != 0) {
             const int e = errno;
-            ::close(fd);
             if (e == EACCES || e == EAGAIN) return fail("is locked by another program", path, e);
             return fail("could not be locked", path, e);
         }
 
         struct stat st {};
-        if (::fstat(fd, &st) != 0) {
-            const int e = errno;
-            ::close(fd);
-            return fail("could not be inspected", path, e);
-        }
+        if (::fstat(fd.get(), &st) != 0) return fail("could not be inspected", path, errno);
         const off_t oldEnd = st.st_size;
 
         const char* data = bytes.data();
         std::size_t left = bytes.size();
         while (left > 0) {
-            const ssize_t n = ::write(fd, data, left);
+            const ssize_t n = ::write(fd.get(), data, left);
             if (n < 0) {
                 if (errno == EINTR) continue;
                 const int e = errno;
-                undo(fd, oldEnd);
-                ::close(fd);
+                undo(fd.get(), oldEnd);
                 return fail("could not be written", path, e);
             }
             data += n;
             left -= static_cast<std::size_t>(n);
         }
-        if (::fsync(fd) != 0 && errno != EINVAL) { // EINVAL: a device that cannot sync
+        if (::fsync(fd.get()) != 0 && errno != EINVAL) { // EINVAL: a device that cannot sync
             const int e = errno;
-            undo(fd, oldEnd);
-            ::close(fd);
+            undo(fd.get(), oldEnd);
             return fail("could not be flushed to disk", path, e);
         }
-        if (::close(fd) != 0 && errno != EINTR) return fail("could not be closed", path, errno);
+        if (const int e = fd.close(); e != 0 && e != EINTR)
+            return fail("could not be closed", path, e);
         return true;
     }
 

@@ -1,4 +1,5 @@
 #include "platform/PosixSerialDevice.h"
+#include "platform/FileDescriptor.h"
 
 // termios2 comes from the kernel headers; glibc's <termios.h> must not be
 // included beside them (both define struct termios), so everything here goes
@@ -8,6 +9,8 @@
 #include <sys/ioctl.h>
 
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/stat.h>
@@ -18,6 +21,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <vector>
 
 namespace vantor {
 
@@ -65,18 +69,15 @@ constexpr int kRecheckMs = 100;
 
 class PosixSerialDevice final : public SerialDevice {
 public:
-    PosixSerialDevice(int fd, int wakeFd, bool charDevice)
-        : fd_(fd), wakeFd_(wakeFd), charDevice_(charDevice) {}
-    ~PosixSerialDevice() override {
-        close();
-        if (wakeFd_ >= 0) ::close(wakeFd_);
-    }
+    PosixSerialDevice(FileDescriptor fd, FileDescriptor wakeFd, bool charDevice)
+        : fd_(std::move(fd)), wakeFd_(std::move(wakeFd)), charDevice_(charDevice) {}
+    ~PosixSerialDevice() override { close(); }
 
     bool isCharacterDevice() const override { return charDevice_; }
 
     int getState(SerialLineSettings& s) override {
         termios2 t{};
-        if (ioctl(fd_, TCGETS2, &t) != 0) return errno;
+        if (ioctl(fd_.get(), TCGETS2, &t) != 0) return errno;
         s.baudRate = t.c_ospeed;
         switch (t.c_cflag & CSIZE) {
         case CS5: s.byteSize = 5; break;
@@ -115,7 +116,7 @@ public:
 
     int setState(const SerialLineSettings& s) override {
         termios2 t{};
-        if (ioctl(fd_, TCGETS2, &t) != 0) return errno;
+        if (ioctl(fd_.get(), TCGETS2, &t) != 0) return errno;
         if (s.baudRate == 0 || s.byteSize < 5 || s.byteSize > 8 || s.parity > 4 || s.stopBits > 2)
             return EINVAL;
 
@@ -156,7 +157,7 @@ public:
         t.c_ispeed = s.baudRate;
         t.c_ospeed = s.baudRate;
 
-        if (ioctl(fd_, TCSETS2, &t) != 0) return errno;
+        if (ioctl(fd_.get(), TCSETS2, &t) != 0) return errno;
         rememberedFlags_ = s.flags;
         rememberedStopBits_ = s.stopBits;
         rememberedXonLim_ = s.xonLim;
@@ -169,24 +170,24 @@ public:
 
     int setImmediateReads() override {
         termios2 t{};
-        if (ioctl(fd_, TCGETS2, &t) != 0) return errno;
+        if (ioctl(fd_.get(), TCGETS2, &t) != 0) return errno;
         t.c_cc[VMIN] = 0;
         t.c_cc[VTIME] = 0;
-        if (ioctl(fd_, TCSETS2, &t) != 0) return errno;
+        if (ioctl(fd_.get(), TCSETS2, &t) != 0) return errno;
         return 0;
     }
 
     int setQueueSizes(int inputBytes, int outputBytes) override {
         // The kernel sizes its tty buffers itself; a valid descriptor is all
         // that can be checked.
-        if (fd_ < 0) return EBADF;
+        if (!fd_) return EBADF;
         return (inputBytes < 0 || outputBytes < 0) ? EINVAL : 0;
     }
 
     SerialIoResult read(std::span<std::uint8_t> into) override {
         if (into.empty()) return {};
         for (;;) {
-            const ssize_t n = ::read(fd_, into.data(), into.size());
+            const ssize_t n = ::read(fd_.get(), into.data(), into.size());
             if (n >= 0) {
                 if (n > 0) readSinceReport_.store(true);
                 return {static_cast<long>(n), 0};
@@ -203,7 +204,7 @@ public:
             Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
         std::size_t done = 0;
         while (done < bytes.size()) {
-            const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
+            const ssize_t n = ::write(fd_.get(), bytes.data() + done, bytes.size() - done);
             if (n > 0) {
                 done += static_cast<std::size_t>(n);
                 txPending_.store(true);
@@ -217,7 +218,7 @@ public:
                 std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now())
                     .count();
             if (left <= 0) return {-1, 0};
-            pollfd p{fd_, POLLOUT, 0};
+            pollfd p{fd_.get(), POLLOUT, 0};
             const int r = ::poll(&p, 1, static_cast<int>(left));
             if (r < 0 && errno != EINTR) return {static_cast<long>(done), errno};
             if (r > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL)) && !(p.revents & POLLOUT))
@@ -228,11 +229,11 @@ public:
 
     int clearErrors(std::uint32_t& errors, int& inputQueue) override {
         int waiting = 0;
-        if (ioctl(fd_, FIONREAD, &waiting) != 0) return errno;
+        if (ioctl(fd_.get(), FIONREAD, &waiting) != 0) return errno;
         inputQueue = waiting;
         errors = 0;
         serial_icounter_struct now{};
-        if (ioctl(fd_, TIOCGICOUNT, &now) == 0) {
+        if (ioctl(fd_.get(), TIOCGICOUNT, &now) == 0) {
             errors = ErrorBits(mainCounters_, now);
             mainCounters_ = now;
         }
@@ -244,7 +245,7 @@ public:
         const bool rx = flags & (PurgeFlag::RxAbort | PurgeFlag::RxClear);
         if (!tx && !rx) return 0;
         const int which = tx && rx ? TCIOFLUSH : tx ? TCOFLUSH : TCIFLUSH;
-        if (ioctl(fd_, TCFLSH, which) != 0) return errno;
+        if (ioctl(fd_.get(), TCFLSH, which) != 0) return errno;
         return 0;
     }
 
@@ -253,7 +254,7 @@ public:
         // driver how much is left instead, for at most the given time.
         for (int waited = 0;; waited += 10) {
             int left = 0;
-            if (ioctl(fd_, TIOCOUTQ, &left) != 0) return errno;
+            if (ioctl(fd_.get(), TIOCOUTQ, &left) != 0) return errno;
             if (left <= 0) return 0;
             if (waited >= timeoutMs) return ETIMEDOUT;
             ::usleep(10 * 1000);
@@ -262,34 +263,34 @@ public:
 
     int setDTR(bool on) override {
         int bits = TIOCM_DTR;
-        if (ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bits) != 0) return errno;
+        if (ioctl(fd_.get(), on ? TIOCMBIS : TIOCMBIC, &bits) != 0) return errno;
         return 0;
     }
 
     int modemStatus(std::uint32_t& status) override {
         int bits = 0;
-        if (ioctl(fd_, TIOCMGET, &bits) != 0) return errno;
+        if (ioctl(fd_.get(), TIOCMGET, &bits) != 0) return errno;
         status = ModemBits(bits);
         return 0;
     }
 
     int setEventMask(std::uint32_t mask) override {
-        if (fd_ < 0) return EBADF;
+        if (!fd_) return EBADF;
         mask_ = mask & CommEvent::All;
         int bits = 0;
         watchModem_ =
             (mask_ & (CommEvent::Cts | CommEvent::Dsr | CommEvent::Ring | CommEvent::Rlsd)) &&
-            ioctl(fd_, TIOCMGET, &bits) == 0;
+            ioctl(fd_.get(), TIOCMGET, &bits) == 0;
         lastModem_ = ModemBits(bits);
         watchCounters_ = (mask_ & (CommEvent::Err | CommEvent::Break)) &&
-                         ioctl(fd_, TIOCGICOUNT, &threadCounters_) == 0;
+                         ioctl(fd_.get(), TIOCGICOUNT, &threadCounters_) == 0;
         return 0;
     }
 
     SerialWaitResult waitEvents() override {
         for (;;) {
             int waiting = 0;
-            if (ioctl(fd_, FIONREAD, &waiting) != 0) waiting = 0;
+            if (ioctl(fd_.get(), FIONREAD, &waiting) != 0) waiting = 0;
             std::uint32_t events = pendingEvents(waiting);
             if (events) return {events, 0};
 
@@ -299,8 +300,9 @@ public:
             const bool rxWatched = mask_ & CommEvent::RxChar;
             const bool recheck = (rxWatched && waiting > 0) || watchModem_ || watchCounters_ ||
                                  ((mask_ & CommEvent::TxEmpty) && txPending_.load());
-            pollfd fds[2] = {{fd_, static_cast<short>(rxWatched && waiting == 0 ? POLLIN : 0), 0},
-                             {wakeFd_, POLLIN, 0}};
+            pollfd fds[2] = {
+                {fd_.get(), static_cast<short>(rxWatched && waiting == 0 ? POLLIN : 0), 0},
+                {wakeFd_.get(), POLLIN, 0}};
             const int r = ::poll(fds, 2, recheck ? kRecheckMs : -1);
             if (r < 0) {
                 if (errno == EINTR) continue;
@@ -308,14 +310,14 @@ public:
             }
             if (fds[1].revents & POLLIN) {
                 std::uint64_t drained = 0;
-                [[maybe_unused]] ssize_t n = ::read(wakeFd_, &drained, sizeof drained);
+                [[maybe_unused]] ssize_t n = ::read(wakeFd_.get(), &drained, sizeof drained);
                 return {};
             }
             if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
                 // The device is gone (a USB adapter pulled, the other end of a
                 // pseudo-terminal closed): hand over what is still waiting and stop.
                 int left = 0;
-                if (ioctl(fd_, FIONREAD, &left) != 0) left = 0;
+                if (ioctl(fd_.get(), FIONREAD, &left) != 0) left = 0;
                 const std::uint32_t last = (rxWatched && left > 0) ? CommEvent::RxChar : 0;
                 return {last, (fds[0].revents & POLLNVAL) ? EBADF : EIO};
             }
@@ -324,16 +326,15 @@ public:
 
     void interruptWait() override {
         const std::uint64_t one = 1;
-        [[maybe_unused]] ssize_t n = ::write(wakeFd_, &one, sizeof one);
+        [[maybe_unused]] ssize_t n = ::write(wakeFd_.get(), &one, sizeof one);
     }
 
     void close() override {
-        if (fd_ < 0) return;
+        if (!fd_) return;
         // Give up the exclusive claim first: a reopen must not fail while the
         // kernel still holds the file for a moment.
-        ioctl(fd_, TIOCNXCL);
-        ::close(fd_);
-        fd_ = -1;
+        ioctl(fd_.get(), TIOCNXCL);
+        fd_.reset();
     }
 
 private:
@@ -370,7 +371,7 @@ private:
         }
         if (watchModem_) {
             int bits = 0;
-            if (ioctl(fd_, TIOCMGET, &bits) == 0) {
+            if (ioctl(fd_.get(), TIOCMGET, &bits) == 0) {
                 const std::uint32_t now = ModemBits(bits);
                 const std::uint32_t changed = now ^ lastModem_;
                 if (changed & ModemLine::CtsOn) events |= CommEvent::Cts;
@@ -382,7 +383,7 @@ private:
         }
         if (watchCounters_) {
             serial_icounter_struct now{};
-            if (ioctl(fd_, TIOCGICOUNT, &now) == 0) {
+            if (ioctl(fd_.get(), TIOCGICOUNT, &now) == 0) {
                 const std::uint32_t e = ErrorBits(threadCounters_, now);
                 if (e & CommErrorFlag::Break) events |= CommEvent::Break;
                 if (e & ~CommErrorFlag::Break) events |= CommEvent::Err;
@@ -391,7 +392,7 @@ private:
         }
         if ((mask_ & CommEvent::TxEmpty) && txPending_.load()) {
             int queued = 0;
-            if (ioctl(fd_, TIOCOUTQ, &queued) == 0 && queued == 0) {
+            if (ioctl(fd_.get(), TIOCOUTQ, &queued) == 0 && queued == 0) {
                 txPending_.store(false);
                 events |= CommEvent::TxEmpty;
             }
@@ -399,8 +400,8 @@ private:
         return events & mask_;
     }
 
-    int fd_;
-    int wakeFd_;
+    FileDescriptor fd_;
+    FileDescriptor wakeFd_;
     bool charDevice_;
 
     // Settings termios has no place for, reported back as they were set.
@@ -428,31 +429,65 @@ private:
     std::atomic<bool> txPending_{false};
 };
 
+// The name of the account the gateway runs under, for the permission hint.
+std::string CurrentUserName() {
+    passwd entry{};
+    passwd* found = nullptr;
+    std::vector<char> buffer(4096);
+    if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
+        found->pw_name)
+        return found->pw_name;
+    return "uid " + std::to_string(::geteuid());
+}
+
+// The group that owns the device file; serial lines on Debian belong to
+// "dialout", which is also the answer when the file cannot be looked at
+// or belongs to root's group (no one should be added to that).
+std::string DeviceGroupName(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || st.st_gid == 0) return "dialout";
+    group entry{};
+    group* found = nullptr;
+    std::vector<char> buffer(4096);
+    if (::getgrgid_r(st.st_gid, &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
+        found->gr_name)
+        return found->gr_name;
+    return "dialout";
+}
+
 } // namespace
+
+std::string SerialOpenFailureReason(const std::string& path, int error) {
+    std::string text = path + ": " + std::strerror(error);
+    if (error == EACCES || error == EPERM) {
+        const std::string user = CurrentUserName(), group = DeviceGroupName(path);
+        text += "; the user " + user + " must be in the group " + group + " (sudo usermod -aG " +
+                group + " " + user + ", then log in again or restart the service)";
+    } else if (error == EBUSY) {
+        text += "; another program holds the line";
+    }
+    return text;
+}
 
 SerialOpenResult OpenPosixSerialDevice(const std::string& deviceName) {
     const std::string path = SerialDevicePath(deviceName);
-    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return {nullptr, errno};
+    auto failed = [&path](int error) {
+        return SerialOpenResult{nullptr, error, SerialOpenFailureReason(path, error)};
+    };
+    FileDescriptor fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd) return failed(errno);
     struct stat st {};
-    if (fstat(fd, &st) != 0) {
-        const int error = errno;
-        ::close(fd);
-        return {nullptr, error};
-    }
+    if (fstat(fd.get(), &st) != 0) return failed(errno);
     const bool charDevice = S_ISCHR(st.st_mode);
-    if (charDevice && ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY && errno != EINVAL) {
-        const int error = errno;
-        ::close(fd);
-        return {nullptr, error};
-    }
+    if (charDevice && ioctl(fd.get(), TIOCEXCL) != 0 && errno != ENOTTY && errno != EINVAL)
+        return failed(errno);
     if (charDevice) {
         // A Linux tty starts with software flow control and line editing on,
         // which would eat XON/XOFF bytes and rewrite CR/LF inside binary
         // frames.  Start from a raw line like a freshly opened serial port
         // elsewhere; hardware flow control set up by the administrator stays.
         termios2 t{};
-        if (ioctl(fd, TCGETS2, &t) == 0) {
+        if (ioctl(fd.get(), TCGETS2, &t) == 0) {
             t.c_iflag &= ~tcflag_t(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL |
                                    IXON | IXOFF | IXANY | IUCLC | IMAXBEL);
             t.c_oflag &= ~tcflag_t(OPOST);
@@ -460,16 +495,12 @@ SerialOpenResult OpenPosixSerialDevice(const std::string& deviceName) {
             t.c_cflag |= CREAD | CLOCAL;
             t.c_cc[VMIN] = 0;
             t.c_cc[VTIME] = 0;
-            ioctl(fd, TCSETS2, &t);
+            ioctl(fd.get(), TCSETS2, &t);
         }
     }
-    const int wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (wakeFd < 0) {
-        const int error = errno;
-        ::close(fd);
-        return {nullptr, error};
-    }
-    return {std::make_unique<PosixSerialDevice>(fd, wakeFd, charDevice), 0};
+    FileDescriptor wakeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (!wakeFd) return failed(errno);
+    return {std::make_unique<PosixSerialDevice>(std::move(fd), std::move(wakeFd), charDevice), 0};
 }
 
 } // namespace vantor

@@ -22,7 +22,13 @@ namespace vantor {
 std::string SerialDevicePath(std::string_view deviceName);
 
 // Opens the device exclusively for reading and writing (non-blocking, not as
-// the controlling terminal).  On failure the result holds errno.
+// the controlling terminal).  On failure the result holds errno and a reason
+// in words naming the file (SerialOpenFailureReason).
 SerialOpenResult OpenPosixSerialDevice(const std::string& deviceName);
+
+// "/dev/ttyS1: Permission denied", followed by what to do where the cause is
+// a usual one: the dialout group for a permission failure, another program
+// for a device that is busy.
+std::string SerialOpenFailureReason(const std::string& path, int error);
 
 } // namespace vantor

@@ -1,4 +1,5 @@
 #include "platform/PosixServerSocket.h"
+#include "platform/FileDescriptor.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -34,7 +35,7 @@ constexpr int kAcceptsPerPass = 64;
 class PosixServerSocket::Listener final : public TCustomWinSocket {
 public:
     explicit Listener(PosixServerSocket& server) : server_(server) {}
-    int SocketHandle() const override { return server_.listenFd_; }
+    int SocketHandle() const override { return server_.listenFd_.get(); }
     std::string RemoteAddress() const override { return {}; }
     int RemotePort() const override { return 0; }
     bool Connected() const override { return server_.Active(); }
@@ -49,20 +50,22 @@ private:
 
 class PosixServerSocket::Client final : public TCustomWinSocket {
 public:
-    Client(PosixServerSocket& server, int fd, int handle, std::string address, int port)
-        : server_(server), fd_(fd), handle_(handle), address_(std::move(address)), port_(port) {}
+    Client(PosixServerSocket& server, FileDescriptor fd, int handle, std::string address, int port)
+        : server_(server), fd_(std::move(fd)), handle_(handle), address_(std::move(address)),
+          port_(port) {}
     ~Client() override { release(); }
 
     int SocketHandle() const override { return handle_; }
     std::string RemoteAddress() const override { return address_; }
     int RemotePort() const override { return port_; }
-    bool Connected() const override { return fd_ >= 0 && !closing_; }
+    bool Connected() const override { return fd_.valid() && !closing_; }
+    int Descriptor() const { return fd_.get(); }
     std::size_t PendingSendBytes() const override { return out_.size() - outStart_; }
 
     int ReceiveLength() override {
-        if (fd_ < 0) return 0;
+        if (!fd_) return 0;
         int pending = 0;
-        if (::ioctl(fd_, FIONREAD, &pending) != 0 || pending < 0) return 0;
+        if (::ioctl(fd_.get(), FIONREAD, &pending) != 0 || pending < 0) return 0;
         return pending;
     }
 
@@ -70,7 +73,8 @@ public:
         if (!Connected() || !buffer || count <= 0) return 0;
         ++reads_;
         for (;;) {
-            const ssize_t n = ::recv(fd_, buffer, static_cast<std::size_t>(count), MSG_DONTWAIT);
+            const ssize_t n =
+                ::recv(fd_.get(), buffer, static_cast<std::size_t>(count), MSG_DONTWAIT);
             if (n > 0) return static_cast<int>(n);
             if (n == 0) {
                 server_.closeClient(*this, true); // the peer has gone
@@ -92,7 +96,7 @@ public:
         if (PendingSendBytes() == 0) {
             while (sent < total) {
                 const ssize_t n =
-                    ::send(fd_, bytes + sent, total - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+                    ::send(fd_.get(), bytes + sent, total - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
                 if (n > 0) {
                     sent += static_cast<std::size_t>(n);
                     continue;
@@ -127,7 +131,7 @@ public:
         if (events & EventLoop::Error) {
             int error = 0;
             socklen_t len = sizeof error;
-            if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &len) != 0 || error == 0)
+            if (::getsockopt(fd_.get(), SOL_SOCKET, SO_ERROR, &error, &len) != 0 || error == 0)
                 error = ECONNRESET;
             // Data that arrived before the failure is still handed out.
             if (ReceiveLength() > 0) notifyRead();
@@ -144,7 +148,7 @@ public:
     // Sends as much held-back data as the system takes now.
     void flush() {
         while (PendingSendBytes() > 0) {
-            const ssize_t n = ::send(fd_, out_.data() + outStart_, PendingSendBytes(),
+            const ssize_t n = ::send(fd_.get(), out_.data() + outStart_, PendingSendBytes(),
                                      MSG_NOSIGNAL | MSG_DONTWAIT);
             if (n > 0) {
                 outStart_ += static_cast<std::size_t>(n);
@@ -170,8 +174,8 @@ public:
 
     // The last chance for held-back bytes before the descriptor goes.
     void flushQuietly() {
-        while (fd_ >= 0 && PendingSendBytes() > 0) {
-            const ssize_t n = ::send(fd_, out_.data() + outStart_, PendingSendBytes(),
+        while (fd_ && PendingSendBytes() > 0) {
+            const ssize_t n = ::send(fd_.get(), out_.data() + outStart_, PendingSendBytes(),
                                      MSG_NOSIGNAL | MSG_DONTWAIT);
             if (n <= 0) break;
             outStart_ += static_cast<std::size_t>(n);
@@ -183,10 +187,7 @@ public:
             server_.loop_.unwatchFd(watch_);
             watch_ = 0;
         }
-        if (fd_ >= 0) {
-            ::close(fd_);
-            fd_ = -1;
-        }
+        fd_.reset();
         out_.clear();
         outStart_ = 0;
     }
@@ -202,7 +203,7 @@ private:
         }
         // Nothing waiting: either the peer closed, or the report was stale.
         char probe;
-        const ssize_t n = ::recv(fd_, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
+        const ssize_t n = ::recv(fd_.get(), &probe, 1, MSG_PEEK | MSG_DONTWAIT);
         if (n == 0) {
             server_.closeClient(*this, true);
         } else if (n < 0 && !WouldBlock(errno)) {
@@ -235,14 +236,14 @@ private:
         int left = ReceiveLength();
         while (left > 0) {
             const ssize_t n =
-                ::recv(fd_, sink, std::min<std::size_t>(sizeof sink, left), MSG_DONTWAIT);
+                ::recv(fd_.get(), sink, std::min<std::size_t>(sizeof sink, left), MSG_DONTWAIT);
             if (n <= 0) break;
             left -= static_cast<int>(n);
         }
     }
 
     PosixServerSocket& server_;
-    int fd_;
+    FileDescriptor fd_;
     int handle_;
     std::string address_;
     int port_;
@@ -268,31 +269,31 @@ void PosixServerSocket::Open() {
     if (Active()) return;
     if (Port() < 0 || Port() > 65535)
         throw ESocketError("Socket error: invalid port " + std::to_string(Port()), EINVAL);
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) throw ESocketError(Describe(errno, "socket"), errno);
-    auto fail = [fd](const char* api) {
+    FileDescriptor fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!fd) throw ESocketError(Describe(errno, "socket"), errno);
+    auto fail = [](const char* api) {
         const int e = errno;
-        ::close(fd);
         throw ESocketError(Describe(e, api), e);
     };
     const int one = 1;
-    if (::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0) fail("setsockopt");
+    if (::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0) fail("setsockopt");
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_ANY);
     if (!BindAddress().empty() &&
         ::inet_pton(AF_INET, BindAddress().c_str(), &address.sin_addr) != 1) {
-        ::close(fd);
         throw ESocketError("Socket error: " + BindAddress() + " is no IPv4 address", EINVAL);
     }
     address.sin_port = htons(static_cast<std::uint16_t>(Port()));
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) fail("bind");
-    if (::listen(fd, SOMAXCONN) != 0) fail("listen");
+    if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) fail("bind");
+    if (::listen(fd.get(), SOMAXCONN) != 0) fail("listen");
     socklen_t len = sizeof address;
-    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &len) != 0) fail("getsockname");
-    listenFd_ = fd;
+    if (::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&address), &len) != 0)
+        fail("getsockname");
+    listenFd_ = std::move(fd);
     localPort_ = ntohs(address.sin_port);
-    listenWatch_ = loop_.watchFd(fd, EventLoop::Readable, [this](unsigned) { onListenerReady(); });
+    listenWatch_ = loop_.watchFd(listenFd_.get(), EventLoop::Readable,
+                                 [this](unsigned) { onListenerReady(); });
     SetActiveFlag(true);
     if (OnListen) OnListen(this, listener_.get());
 }
@@ -317,8 +318,7 @@ void PosixServerSocket::Close() {
     resumeTimer_ = 0;
     if (listenWatch_ != 0) loop_.unwatchFd(listenWatch_);
     listenWatch_ = 0;
-    if (listenFd_ >= 0) ::close(listenFd_);
-    listenFd_ = -1;
+    listenFd_.reset();
     localPort_ = 0;
     if (first) std::rethrow_exception(first);
 }
@@ -330,9 +330,8 @@ void PosixServerSocket::closeSilently() {
     closed_.clear();
     if (resumeTimer_ != 0) loop_.stopTimer(resumeTimer_);
     if (listenWatch_ != 0) loop_.unwatchFd(listenWatch_);
-    if (listenFd_ >= 0) ::close(listenFd_);
+    listenFd_.reset();
     resumeTimer_ = listenWatch_ = 0;
-    listenFd_ = -1;
     localPort_ = 0;
     SetActiveFlag(false);
 }
@@ -361,9 +360,9 @@ void PosixServerSocket::onListenerReady() {
     for (int i = 0; i < kAcceptsPerPass && Active(); ++i) {
         sockaddr_in peer{};
         socklen_t len = sizeof peer;
-        const int fd = ::accept4(listenFd_, reinterpret_cast<sockaddr*>(&peer), &len,
-                                 SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (fd < 0) {
+        FileDescriptor fd(::accept4(listenFd_.get(), reinterpret_cast<sockaddr*>(&peer), &len,
+                                    SOCK_NONBLOCK | SOCK_CLOEXEC));
+        if (!fd) {
             const int e = errno;
             if (e == EINTR || e == ECONNABORTED || e == EPROTO) continue;
             if (e == EMFILE || e == ENFILE || e == ENOBUFS || e == ENOMEM) pauseAccepting();
@@ -372,14 +371,14 @@ void PosixServerSocket::onListenerReady() {
         char text[INET_ADDRSTRLEN] = {};
         if (!::inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text)) text[0] = '\0';
         // The object owns the descriptor from here on, whatever the handlers do.
-        auto client =
-            std::make_unique<Client>(*this, fd, allocateHandle(), text, ntohs(peer.sin_port));
+        auto client = std::make_unique<Client>(*this, std::move(fd), allocateHandle(), text,
+                                               ntohs(peer.sin_port));
         if (OnAccept) OnAccept(this, listener_.get());
         if (OnGetSocket) OnGetSocket(this, client->SocketHandle());
         if (!Active()) return; // a handler closed the listener
         Client* raw = client.get();
-        raw->watch_ =
-            loop_.watchFd(fd, EventLoop::Readable, [raw](unsigned ev) { raw->onEvents(ev); });
+        raw->watch_ = loop_.watchFd(raw->Descriptor(), EventLoop::Readable,
+                                    [raw](unsigned ev) { raw->onEvents(ev); });
         clients_.push_back(std::move(client));
         if (OnClientConnect) OnClientConnect(this, raw);
     }

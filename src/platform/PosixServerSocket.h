@@ -11,6 +11,7 @@
 // OnBacklogExceeded, then OnClientError (eeSend, ENOBUFS), then the
 // disconnect.  Connection handles are numbers of the component's own, not
 // descriptors, so a handle of a closed client is not reused at once.
+#include "platform/FileDescriptor.h"
 #include "toolkit/EventLoop.h"
 #include "toolkit/ServerSocket.h"
 
@@ -46,7 +47,7 @@ private:
     void closeSilently();
 
     EventLoop& loop_;
-    int listenFd_ = -1;
+    FileDescriptor listenFd_;
     EventLoop::Handle listenWatch_ = 0;
     EventLoop::Handle resumeTimer_ = 0;
     int localPort_ = 0;

@@ -42,14 +42,11 @@ SignalWatcher::SignalWatcher(EventLoop& loop, Handler handler, std::initializer_
     if (::pipe2(fds, O_NONBLOCK | O_CLOEXEC) != 0)
         throw std::runtime_error(std::string("signal watcher: cannot create its pipe: ") +
                                  std::strerror(errno));
+    readFd_.reset(fds[0]);
+    writeFd_.reset(fds[1]);
     int expected = -1;
-    if (!gSignalPipe.compare_exchange_strong(expected, fds[1])) {
-        ::close(fds[0]);
-        ::close(fds[1]);
+    if (!gSignalPipe.compare_exchange_strong(expected, writeFd_.get()))
         throw std::runtime_error("signal watcher: another watcher is already installed");
-    }
-    readFd_ = fds[0];
-    writeFd_ = fds[1];
     IgnoreSigPipe();
     for (int sig : signals) {
         struct sigaction action {};
@@ -59,7 +56,7 @@ SignalWatcher::SignalWatcher(EventLoop& loop, Handler handler, std::initializer_
         Saved saved{sig, {}};
         if (::sigaction(sig, &action, &saved.previous) == 0) saved_.push_back(saved);
     }
-    watch_ = loop_.watchFd(readFd_, EventLoop::Readable, [this](unsigned) { onReadable(); });
+    watch_ = loop_.watchFd(readFd_.get(), EventLoop::Readable, [this](unsigned) { onReadable(); });
 }
 
 SignalWatcher::~SignalWatcher() {
@@ -67,14 +64,12 @@ SignalWatcher::~SignalWatcher() {
         ::sigaction(it->signalNumber, &it->previous, nullptr);
     gSignalPipe = -1;
     loop_.unwatchFd(watch_);
-    ::close(readFd_);
-    ::close(writeFd_);
 }
 
 void SignalWatcher::onReadable() {
     unsigned char buffer[64];
     for (;;) {
-        const ssize_t n = ::read(readFd_, buffer, sizeof buffer);
+        const ssize_t n = ::read(readFd_.get(), buffer, sizeof buffer);
         if (n <= 0) break; // EAGAIN: drained
         for (ssize_t i = 0; i < n; ++i)
             if (handler_) handler_(buffer[i]);

@@ -5,6 +5,7 @@
 // loop thread, where closing the gateway is safe.  SIGPIPE is ignored, so a
 // client that vanished turns a send into an error code instead of killing the
 // process.  Only one watcher may exist at a time.
+#include "platform/FileDescriptor.h"
 #include "toolkit/EventLoop.h"
 
 #include <csignal>
@@ -39,8 +40,8 @@ private:
 
     EventLoop& loop_;
     Handler handler_;
-    int readFd_ = -1;
-    int writeFd_ = -1;
+    FileDescriptor readFd_;
+    FileDescriptor writeFd_;
     EventLoop::Handle watch_ = 0;
     std::vector<Saved> saved_;
 };

@@ -39,9 +39,9 @@ std::uint32_t EventMaskOf(TCommEventTypes events) {
     return mask;
 }
 
-ECommError::ECommError(std::string_view text, int errorCode)
+ECommError::ECommError(std::string_view text, int errorCode, std::string detail)
     : std::runtime_error(std::string(text) + " (Error: " + std::to_string(errorCode) + ") "),
-      text_(text), errorCode_(errorCode) {}
+      text_(text), errorCode_(errorCode), detail_(std::move(detail)) {}
 
 // ---------------------------------------------------------------------------
 
@@ -183,7 +183,8 @@ void TCustomComm::Open() {
     if (IsOpen()) throw ECommError(kAlreadyOpen, -1);
     SerialOpenResult opened = factory_ ? factory_(deviceName_) : SerialOpenResult{nullptr, ENODEV};
     if (!opened.device)
-        throw ECommError("Error accessing specified device", opened.error ? opened.error : ENODEV);
+        throw ECommError("Error accessing specified device", opened.error ? opened.error : ENODEV,
+                         std::move(opened.reason));
     if (!opened.device->isCharacterDevice()) {
         opened.device->close();
         throw ECommError("Invalid device handle, access denied", -1);

@@ -111,15 +111,19 @@ std::uint32_t EventMaskOf(TCommEventTypes events);
 
 class ECommError : public std::runtime_error {
 public:
-    // what() is the text followed by " (Error: <code>) ".
-    ECommError(std::string_view text, int errorCode);
+    // what() is the text followed by " (Error: <code>) ".  detail: what the
+    // system said, in words (the device file and the reason), for the log.
+    ECommError(std::string_view text, int errorCode, std::string detail = {});
     int ErrorCode() const { return errorCode_; }
     // The fixed text without the error number.
     const std::string& Text() const { return text_; }
+    // Empty when the failure has nothing to add to the fixed text.
+    const std::string& Detail() const { return detail_; }
 
 private:
     std::string text_;
     int errorCode_;
+    std::string detail_;
 };
 
 class TCustomComm;

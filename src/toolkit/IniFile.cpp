@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <sstream>
 #include <system_error>
 
 #include "toolkit/Strings.h"
@@ -14,6 +13,10 @@
 namespace vantor {
 
 namespace fs = std::filesystem;
+
+namespace {
+std::string ErrnoText(int err) { return std::strerror(err); }
+} // namespace
 
 // ------------------------------------------------------------- IniDocument
 
@@ -62,24 +65,46 @@ IniDocument IniDocument::Parse(std::string_view text) {
                                       std::string(text.substr(contentEnd, nl + 1 - contentEnd))));
         pos = nl + 1;
     }
+    doc.Reindex();
     return doc;
 }
 
-std::size_t IniDocument::FindSection(std::string_view section) const {
-    const std::string_view want = TrimView(section);
-    for (std::size_t i = 0; i < lines_.size(); ++i)
-        if (lines_[i].kind == Line::Section && SameText(lines_[i].name, want)) return i;
-    return std::string::npos;
+void IniDocument::Reindex() {
+    sections_.clear();
+    SectionIndex* current = nullptr; // the section being indexed; null in a repeat
+    auto close = [&](std::size_t end) {
+        if (current) current->end = end;
+    };
+    for (std::size_t i = 0; i < lines_.size(); ++i) {
+        const Line& l = lines_[i];
+        if (l.kind == Line::Section) {
+            close(i);
+            auto [it, fresh] = sections_.try_emplace(UpperCase(l.name));
+            // A later section of the same name is ignored, as profile reads
+            // ignore it: only the first one is indexed.
+            current = fresh ? &it->second : nullptr;
+            if (current) current->header = i;
+        } else if (l.kind == Line::Key && current) {
+            if (current->keys.try_emplace(UpperCase(l.name), i).second)
+                current->keyLines.push_back(i);
+        }
+    }
+    close(lines_.size());
 }
 
-std::size_t IniDocument::SectionEnd(std::size_t header) const {
-    std::size_t i = header + 1;
-    while (i < lines_.size() && lines_[i].kind != Line::Section) ++i;
-    return i;
+const IniDocument::SectionIndex* IniDocument::FindSection(std::string_view section) const {
+    const auto it = sections_.find(UpperCase(TrimView(section)));
+    return it == sections_.end() ? nullptr : &it->second;
+}
+
+std::optional<std::size_t> IniDocument::FindKey(const SectionIndex& s, std::string_view key) const {
+    const auto it = s.keys.find(UpperCase(TrimView(key)));
+    if (it == s.keys.end()) return std::nullopt;
+    return it->second;
 }
 
 bool IniDocument::HasSection(std::string_view section) const {
-    return FindSection(section) != std::string::npos;
+    return FindSection(section) != nullptr;
 }
 
 namespace {
@@ -93,43 +118,36 @@ std::string Unquoted(std::string value) {
 }
 } // namespace
 
+std::string IniDocument::ValueOf(std::size_t line) const {
+    const Line& l = lines_[line];
+    return Unquoted(l.text.substr(l.valueBegin, l.valueEnd - l.valueBegin));
+}
+
 std::optional<std::string> IniDocument::Value(std::string_view section,
                                               std::string_view key) const {
-    const std::size_t h = FindSection(section);
-    if (h == std::string::npos) return std::nullopt;
-    const std::string_view want = TrimView(key);
-    for (std::size_t i = h + 1, end = SectionEnd(h); i < end; ++i) {
-        const Line& l = lines_[i];
-        if (l.kind == Line::Key && SameText(l.name, want))
-            return Unquoted(l.text.substr(l.valueBegin, l.valueEnd - l.valueBegin));
-    }
-    return std::nullopt;
+    const SectionIndex* s = FindSection(section);
+    if (!s) return std::nullopt;
+    const auto line = FindKey(*s, key);
+    if (!line) return std::nullopt;
+    return ValueOf(*line);
 }
 
 std::vector<std::pair<std::string, std::string>>
 IniDocument::Values(std::string_view section) const {
     std::vector<std::pair<std::string, std::string>> out;
-    const std::size_t h = FindSection(section);
-    if (h == std::string::npos) return out;
-    for (std::size_t i = h + 1, end = SectionEnd(h); i < end; ++i) {
-        const Line& l = lines_[i];
-        if (l.kind != Line::Key) continue;
-        bool seen = false;
-        for (const auto& [name, value] : out)
-            if (SameText(name, l.name)) {
-                seen = true;
-                break;
-            }
-        if (!seen)
-            out.emplace_back(l.name,
-                             Unquoted(l.text.substr(l.valueBegin, l.valueEnd - l.valueBegin)));
-    }
+    const SectionIndex* s = FindSection(section);
+    if (!s) return out;
+    out.reserve(s->keyLines.size());
+    for (std::size_t line : s->keyLines) out.emplace_back(lines_[line].name, ValueOf(line));
     return out;
 }
 
 std::vector<std::string> IniDocument::Keys(std::string_view section) const {
     std::vector<std::string> out;
-    for (auto& [name, value] : Values(section)) out.push_back(std::move(name));
+    const SectionIndex* s = FindSection(section);
+    if (!s) return out;
+    out.reserve(s->keyLines.size());
+    for (std::size_t line : s->keyLines) out.push_back(lines_[line].name);
     return out;
 }
 
@@ -143,27 +161,28 @@ void IniDocument::Set(std::string_view section, std::string_view key, std::strin
     const std::string_view sec = TrimView(section);
     const std::string_view k = TrimView(key);
     const std::string eol = NewLineEnd();
-    const std::size_t h = FindSection(sec);
-    if (h != std::string::npos) {
-        std::size_t lastKey = h;
-        for (std::size_t i = h + 1, end = SectionEnd(h); i < end; ++i) {
-            Line& l = lines_[i];
-            if (l.kind != Line::Key) continue;
-            if (SameText(l.name, k)) {
-                l.text.replace(l.valueBegin, l.valueEnd - l.valueBegin, value);
-                l.valueEnd = l.valueBegin + value.size();
-                return;
-            }
-            lastKey = i;
+    if (const SectionIndex* s = FindSection(sec)) {
+        if (const auto line = FindKey(*s, k)) {
+            Line& l = lines_[*line];
+            l.text.replace(l.valueBegin, l.valueEnd - l.valueBegin, value);
+            l.valueEnd = l.valueBegin + value.size();
+            return; // names and positions are unchanged: the index holds
         }
+        // After the section's last key line (of any name, repeats included),
+        // or right after its header when it has none.
+        std::size_t lastKey = s->header;
+        for (std::size_t i = s->header + 1; i < s->end; ++i)
+            if (lines_[i].kind == Line::Key) lastKey = i;
         if (lines_[lastKey].end.empty()) lines_[lastKey].end = eol;
         lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(lastKey + 1),
                       Classify(std::string(k) + "=" + std::string(value), eol));
+        Reindex();
         return;
     }
     if (!lines_.empty() && lines_.back().end.empty()) lines_.back().end = eol;
     lines_.push_back(Classify("[" + std::string(sec) + "]", eol));
     lines_.push_back(Classify(std::string(k) + "=" + std::string(value), eol));
+    Reindex();
 }
 
 std::string IniDocument::Serialize() const {
@@ -175,38 +194,79 @@ std::string IniDocument::Serialize() const {
     return out;
 }
 
+// ---------------------------------------------------------------- IniReader
+
+std::string IniReader::ReadString(std::string_view section, std::string_view key,
+                                  std::string_view def) const {
+    if (auto v = Value(section, key)) return *v;
+    return std::string(def);
+}
+
+std::int32_t IniReader::ReadInteger(std::string_view section, std::string_view key,
+                                    std::int32_t def) const {
+    const auto v = Value(section, key);
+    if (!v) return def;
+    return ParseInt32(*v).value_or(def);
+}
+
+bool IniReader::ReadBool(std::string_view section, std::string_view key, bool def) const {
+    return ReadInteger(section, key, def ? 1 : 0) != 0;
+}
+
+std::vector<std::string> IniReader::ReadSection(std::string_view section) const {
+    std::vector<std::string> out;
+    for (auto& [name, value] : Values(section)) out.push_back(std::move(name));
+    return out;
+}
+
+// ------------------------------------------------------------ reading files
+
+ProfileFileText ReadProfileFile(const std::string& path, std::size_t limit) {
+    std::error_code ec;
+    const fs::file_status st = fs::status(path, ec);
+    if (ec || !fs::exists(st)) return {};
+    if (!fs::is_regular_file(st)) return {std::nullopt, path + " is not a regular file"};
+    // Read one byte past the limit: the size on disk may change under us, and
+    // what counts is what was read.
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return {std::nullopt, path + " cannot be read (" + ErrnoText(errno) + ")"};
+    std::string text;
+    char chunk[65536];
+    while (text.size() <= limit) {
+        in.read(chunk, sizeof chunk);
+        const std::streamsize got = in.gcount();
+        if (got > 0) text.append(chunk, static_cast<std::size_t>(got));
+        if (!in) break;
+    }
+    if (in.bad()) return {std::nullopt, path + " cannot be read (reading it failed)"};
+    if (text.size() > limit) {
+        const std::string most = limit % (1024 * 1024) == 0
+                                     ? std::to_string(limit / (1024 * 1024)) + " MiB"
+                                     : std::to_string(limit) + " bytes";
+        return {std::nullopt, path + " is larger than " + most +
+                                  ", far more than any profile file needs; it is not used"};
+    }
+    return {std::move(text), {}};
+}
+
 // ---------------------------------------------------------------- TIniFile
 
 namespace {
-
-std::string ErrnoText(int err) { return std::strerror(err); }
 
 [[noreturn]] void Fail(const std::string& path, const std::string& reason) {
     throw EIniFileError("Cannot write the profile file " + path + ": " + reason);
 }
 
-// Reads the whole file; nullopt when it does not exist.  Throws when it
-// exists but cannot be read, so that a write never replaces what it could
-// not see.
-std::optional<std::string> ReadWhole(const fs::path& path, bool forWrite) {
+// The text a write starts from; nullopt when the file does not exist.
+// Throws when it exists but cannot be used, so that a write never replaces
+// what it could not see (or a file too large to be a profile).
+std::optional<std::string> ReadForWrite(const fs::path& path) {
     std::error_code ec;
     if (!fs::exists(path, ec)) return std::nullopt;
-    if (fs::is_directory(path, ec)) {
-        if (forWrite) Fail(path.string(), "it is a directory");
-        return std::nullopt;
-    }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        if (forWrite) Fail(path.string(), "it cannot be read (" + ErrnoText(errno) + ")");
-        return std::nullopt;
-    }
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    if (in.bad()) {
-        if (forWrite) Fail(path.string(), "reading it failed");
-        return std::nullopt;
-    }
-    return std::move(ss).str();
+    if (fs::is_directory(path, ec)) Fail(path.string(), "it is a directory");
+    ProfileFileText read = ReadProfileFile(path.string());
+    if (!read.text) Fail(path.string(), read.refusal);
+    return std::move(read.text);
 }
 
 // The file a write must change: a symbolic link is followed to its target
@@ -304,38 +364,25 @@ bool TIniFile::Exists() const {
     return fs::is_regular_file(path_, ec);
 }
 
-IniDocument TIniFile::Load() const {
-    const auto text = ReadWhole(path_, false);
-    return text ? IniDocument::Parse(*text) : IniDocument{};
+IniSnapshot TIniFile::Snapshot() const {
+    ProfileFileText read = ReadProfileFile(path_);
+    IniSnapshot snapshot;
+    if (read.text) snapshot.document = IniDocument::Parse(*read.text);
+    snapshot.refusal = std::move(read.refusal);
+    return snapshot;
 }
 
-std::string TIniFile::ReadString(std::string_view section, std::string_view key,
-                                 std::string_view def) const {
-    if (auto v = Load().Value(section, key)) return *v;
-    return std::string(def);
+IniDocument TIniFile::Load() const { return Snapshot().document; }
+
+std::optional<std::string> TIniFile::Value(std::string_view section, std::string_view key) const {
+    return Load().Value(section, key);
 }
 
-std::int32_t TIniFile::ReadInteger(std::string_view section, std::string_view key,
-                                   std::int32_t def) const {
-    const auto v = Load().Value(section, key);
-    if (!v) return def;
-    return ParseInt32(*v).value_or(def);
-}
-
-bool TIniFile::ReadBool(std::string_view section, std::string_view key, bool def) const {
-    return ReadInteger(section, key, def ? 1 : 0) != 0;
-}
-
-std::vector<std::string> TIniFile::ReadSection(std::string_view section) const {
-    return Load().Keys(section);
-}
-
-std::vector<std::pair<std::string, std::string>>
-TIniFile::ReadSectionValues(std::string_view section) const {
+std::vector<std::pair<std::string, std::string>> TIniFile::Values(std::string_view section) const {
     return Load().Values(section);
 }
 
-bool TIniFile::SectionExists(std::string_view section) const { return Load().HasSection(section); }
+bool TIniFile::HasSection(std::string_view section) const { return Load().HasSection(section); }
 
 void TIniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
     // Names and values that would change the file's structure are refused
@@ -359,7 +406,7 @@ void TIniFile::WriteString(std::string_view section, std::string_view key, std::
     if (Unquoted(Trim(value)) != value) stored = '"' + stored + '"';
 
     const fs::path target = WriteTarget(path_);
-    const std::optional<std::string> old = ReadWhole(target, true);
+    const std::optional<std::string> old = ReadForWrite(target);
     IniDocument doc = old ? IniDocument::Parse(*old) : IniDocument{};
     doc.Set(sec, k, stored);
     const std::string bytes = doc.Serialize();

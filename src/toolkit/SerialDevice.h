@@ -17,6 +17,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace vantor {
 
@@ -160,8 +161,16 @@ public:
 };
 
 struct SerialOpenResult {
+    SerialOpenResult() = default;
+    SerialOpenResult(std::unique_ptr<SerialDevice> opened, int errorNumber, std::string why = {})
+        : device(std::move(opened)), error(errorNumber), reason(std::move(why)) {}
+
     std::unique_ptr<SerialDevice> device; // null on failure
     int error = 0;                        // system error number on failure
+    // On failure, what was tried and why it failed, in words a technician can
+    // act on: the file the name stands for, the system's reason and, where
+    // there is one, what to do about it.  Empty when there is nothing to add.
+    std::string reason;
 };
 
 // Opens a device by the name the port class was given ("COM2", "/dev/ttyUSB0").

@@ -96,6 +96,48 @@ TEST(GatewayHeadless, SigintClosesLikeTheWindow) {
     EXPECT_FALSE(gw->HasLine("MessageBox"));
 }
 
+// Bad files in the gateway's folder cost a clear line each, never the texts
+// of the log or the start-up: an oversized configuration is refused for the
+// defaults, a language file without texts gives way to the installed one,
+// and a port that cannot be opened says why in words.
+TEST(GatewayHeadless, BadFilesAndPortsAreNamedWithTheirReasons) {
+    {
+        GatewayHome home;
+        home.WriteIni("[Set]\r\nLang=De\r\n" + std::string(1024 * 1024, ';') + "\r\n");
+        auto gw = home.Start();
+        ASSERT_TRUE(gw->WaitForLine((home.path() / "vantor.INI").string() +
+                                        " is larger than 1 MiB, far more than any profile file "
+                                        "needs; it is not used; the default settings are used",
+                                    10s));
+        // The defaults: English texts and port COM2 (whether the machine has one or not).
+        const auto port = gw->WaitForLine("COM2:19200,N,8,1", 10s);
+        ASSERT_TRUE(port);
+        EXPECT_TRUE(port->find(EnglishText(124) + "COM2") != std::string::npos ||
+                    port->find(EnglishText(125) + "COM2") != std::string::npos)
+            << *port;
+        EXPECT_FALSE(gw->HasLine("MessageBox")) << "the file is there, only too large";
+        gw->Signal(SIGTERM);
+        ASSERT_TRUE(gw->WaitExit(10s));
+    }
+    {
+        GatewayHome home;
+        home.WriteIni("[Set]\r\nLang=De\r\nIPPort=0\r\nPort=/nonexistent/line:19200,N,8,1\r\n");
+        std::ofstream(home.path() / "TVantor.De", std::ios::binary) << "[Common]\r\n";
+        auto gw = home.Start();
+        ASSERT_TRUE(gw->WaitForLine((home.path() / "TVantor.De").string() +
+                                        " holds no texts (no [Texty] section with values); using " +
+                                        VANTOR_BUILD_DIR + "/TVantor.De",
+                                    10s));
+        ASSERT_TRUE(gw->WaitForLine("Serielle Schnittstelle kann nicht geöffnet werden: "
+                                    "/nonexistent/line:19200,N,8,1 (Error accessing specified "
+                                    "device (Error: 2)): /nonexistent/line: No such file or "
+                                    "directory",
+                                    10s));
+        gw->Signal(SIGTERM);
+        ASSERT_TRUE(gw->WaitExit(10s));
+    }
+}
+
 TEST(GatewayWithExchange, StartUpSequenceThenAccountingPollsWithoutLosingARecord) {
     SimProcess sim({"--records", "5"});
     GatewayHome home;

@@ -484,6 +484,37 @@ TEST_F(MailBridgeTest, CircularChainDoesNotHang) {
     EXPECT_TRUE(bridge->PollMailboxes());
 }
 
+// A chain that comes round again, at any of its three levels, is followed
+// once round: every entry counts once, and one line says the answer was broken.
+TEST_F(MailBridgeTest, LoopsAtEveryLevelCountEachEntryOnce) {
+    for (int level = 0; level < 3; ++level) {
+        SCOPED_TRACE(level);
+        mailLib = MailLibraryState{};
+        log.lines.clear();
+        counters.ports = {{"201", {0, 0, 0, 0}}, {"202", {0, 0, 0, 0}}};
+        Mailboxes m;
+        MailboxRecord* first = m.Box("Office", "201");
+        MailboxRecord* second = m.Box("Desk", "202");
+        Mailboxes::Chain({first, second});
+        m.Group(first, 'Q', 1, {{1, 0}});
+        MessageGroup* g = m.Group(second, 'F', 0, {{2, 0}, {3, 0}});
+        if (level == 0) second->next = first;
+        if (level == 1) g->next = second->firstGroup;
+        if (level == 2) g->firstItem->next->next = g->firstItem;
+        mailLib.chain = first;
+        auto bridge = BoundBridge();
+        bridge->PollMailboxes(); // the full read
+        mailLib.chain = first;
+        bridge->PollMailboxes(); // a change read walks the items
+        EXPECT_EQ(counters.ports["201"][0], 2) << "one SMS in each poll";
+        EXPECT_EQ(counters.ports["202"][2], 2) << "two faxes, once";
+        int broken = 0;
+        for (const auto& [label, text] : log.lines)
+            broken += text.find("loops back") != std::string::npos;
+        EXPECT_EQ(broken, 2) << "one line per poll";
+    }
+}
+
 } // namespace
 } // namespace vantor
 

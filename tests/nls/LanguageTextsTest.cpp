@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "support/TempFolder.h"
 #include "nls/LanguageTable.h"
@@ -75,10 +76,11 @@ TEST(LanguageTexts, TextOpensOnHundredsAndClosesOnNinetyNines) {
     EXPECT_EQ(table.Text(102), "");
 }
 
-TEST(LanguageTexts, MissingFileGivesEmptyTexts) {
+TEST(LanguageTexts, WithoutAnyFileTextsAreEmptyAndAWarningSaysSo) {
     TempFolder dir;
-    dir.Write("TVantor.Eng", "[Texty]\n100=Configuration\n[Text]\n200=Restored\n");
     TLanguageTable table({dir.Path()});
+    std::vector<std::string> warnings;
+    table.SetWarningSink([&](const std::string& w) { warnings.push_back(w); });
     table.SetLanguage("De");
     table.LoadTexts();
     table.Close();
@@ -86,6 +88,75 @@ TEST(LanguageTexts, MissingFileGivesEmptyTexts) {
     EXPECT_EQ(table.Text(200), "");
     EXPECT_EQ(table.Text(299), "");
     EXPECT_EQ(table.FilePath(), "");
+    ASSERT_EQ(warnings.size(), 1u) << "the same warning is given once";
+    EXPECT_NE(warnings[0].find("TVantor.De: not found in " + dir.Path()), std::string::npos)
+        << warnings[0];
+}
+
+// Which file a language is read from when files are missing or broken: the
+// same language further down the folder list (the installed files), then
+// English, so that log lines never go blank; each skip is a warning.
+TEST(LanguageTexts, MissingOrTextlessFilesFallBackToTheInstalledOnes) {
+    const std::string texts = "[Texty]\n100=";
+    struct Case {
+        const char* legend;
+        std::vector<std::pair<std::string, std::string>> files; // relative path, content
+        std::string used;                                       // relative path, or "" for none
+        std::string warning;                                    // part of it, or "" for none
+    };
+    const std::string huge = texts + std::string(TLanguageTable::MaxFileSize, 'x') + "\n";
+    const Case cases[] = {
+        {"the gateway's own file wins when it is good",
+         {{"gateway/TVantor.De", texts + "own"}, {"data/TVantor.De", texts + "installed"}},
+         "gateway/TVantor.De",
+         ""},
+        {"missing beside the gateway is normal: the installed one, silently",
+         {{"data/TVantor.De", texts + "installed"}},
+         "data/TVantor.De",
+         ""},
+        {"a file without texts does not hide the installed one",
+         {{"gateway/TVantor.De", "[Common]\n1=Ausblenden\n"}, {"data/TVantor.De", texts + "x"}},
+         "data/TVantor.De",
+         "gateway/TVantor.De holds no texts"},
+        {"a file above the size limit is refused",
+         {{"gateway/TVantor.De", huge}, {"data/TVantor.De", texts + "x"}},
+         "data/TVantor.De",
+         "gateway/TVantor.De is larger than 1 MiB"},
+        {"no file of the language anywhere: English",
+         {{"data/TVantor.Eng", texts + "english"}},
+         "data/TVantor.Eng",
+         "TVantor.De: not found in "},
+        {"only broken files of the language: English",
+         {{"gateway/TVantor.De", ""}, {"data/TVantor.Eng", texts + "english"}},
+         "data/TVantor.Eng",
+         "gateway/TVantor.De holds no texts"},
+        {"nothing with texts: the language's own file still gives its captions",
+         {{"gateway/TVantor.De", "[Common]\n1=Ausblenden\n"}},
+         "gateway/TVantor.De",
+         "no language file with texts"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.legend);
+        TempFolder dir;
+        const std::vector<std::string> folders{dir.Sub("gateway"), dir.Sub("data")};
+        for (const auto& [path, content] : c.files) dir.Write(path, content);
+        TLanguageTable table(folders);
+        std::vector<std::string> warnings;
+        table.SetWarningSink([&](const std::string& w) { warnings.push_back(w); });
+        table.SetLanguage("De");
+        table.Close();
+        table.SetLanguage("De"); // a second read warns no more
+        table.Close();
+        EXPECT_EQ(table.FilePath(), c.used.empty() ? "" : dir.Path() + "/" + c.used);
+        if (std::string(c.warning).empty()) {
+            EXPECT_TRUE(warnings.empty()) << warnings.front();
+        } else {
+            ASSERT_EQ(warnings.size(), 1u);
+            EXPECT_NE(warnings[0].find(c.warning), std::string::npos) << warnings[0];
+            EXPECT_NE(warnings[0].find("using " + dir.Path() + "/" + c.used), std::string::npos)
+                << warnings[0];
+        }
+    }
 }
 
 TEST(LanguageTexts, LineEndsAndMissingFinalNewlineReadAlike) {
@@ -174,8 +245,9 @@ TEST(LanguageTexts, CodeCannotReachOutsideTheFolders) {
         table.SetLanguage(code);
         table.LoadTexts();
         table.Close();
-        EXPECT_EQ(table.Msg(100), "");
-        EXPECT_EQ(table.FilePath(), "");
+        // Such a code names no file: the texts come from the English one.
+        EXPECT_EQ(table.Msg(100), "not this one either");
+        EXPECT_EQ(table.FilePath(), folder + "/TVantor.Eng");
     }
 }
 

@@ -1,5 +1,7 @@
-// Frames on the exchange line: what WritePacket puts on the wire and what the
-// receive machine of TCommPax makes of incoming bytes, however they are cut.
+// Frames on the exchange line through the port component: what WritePacket
+// puts on the wire, and how TCommPax reads incoming bytes into its decoder
+// however the notifications cut them.  The decoder's own rules are the rows
+// of FrameDecoderTest.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -26,21 +28,6 @@ struct Delivered {
 };
 
 Bytes Frame(std::uint8_t header, const Bytes& payload) { return EncodeFrame(header, payload); }
-
-// A frame with an arbitrary length field and the right CRC for `body`
-// (header byte + payload); the caller picks a length that may not match.
-Bytes RawFrame(std::uint16_t length, const Bytes& body, std::uint32_t crc) {
-    Bytes out{0xEE, 0x23};
-    auto put = [&](std::uint8_t b) {
-        out.push_back(b);
-        if (b == 0xEE) out.push_back(b);
-    };
-    put(length & 0xFF);
-    put(length >> 8);
-    for (auto b : body) put(b);
-    for (int i = 0; i < 4; ++i) put((crc >> (8 * i)) & 0xFF);
-    return out;
-}
 
 class Framing : public ::testing::Test {
 protected:
@@ -137,45 +124,6 @@ TEST_F(Framing, EeInLengthPayloadAndCrcTravelsDoubled) {
     EXPECT_TRUE(strays.empty());
 }
 
-TEST_F(Framing, LengthLimitFollowsMaxPacketSize) {
-    Deliver(Frame(1, Bytes(512, 0x11))); // L = 513
-    ASSERT_EQ(packets.size(), 1u);
-    EXPECT_EQ(packets[0].count, 513);
-
-    packets.clear();
-    Deliver(Frame(2, Bytes(513, 0x22))); // L = 514: dropped, the body is hunted through
-    EXPECT_TRUE(packets.empty());
-    Deliver(Frame(3, Bytes{0x33}));
-    ASSERT_EQ(packets.size(), 1u);
-    EXPECT_EQ(packets[0], (Delivered{2, {3, 0x33}}));
-
-    // The limit is clamped so that a frame always fits the receive buffer.
-    pax.SetMaxPacketSize(100000);
-    EXPECT_EQ(pax.MaxPacketSize(), 4092);
-    packets.clear();
-    Deliver(Frame(4, Bytes(4092, 0xEE)));
-    ASSERT_EQ(packets.size(), 1u);
-    EXPECT_EQ(packets[0].count, 4093);
-    Deliver(RawFrame(0xFFFF, Bytes(10, 1), 0));
-    EXPECT_EQ(packets.size(), 1u);
-}
-
-TEST_F(Framing, CrcTestAfterARefusedLengthStaysInTheBuffer) {
-    // After a refused length the CRC position lies beyond the buffer.
-    Deliver(Bytes{0xEE, 0x23, 0xFF, 0xFF});
-    EXPECT_FALSE(pax.TestCRC());
-    Deliver(Bytes{0xEE, 0x23, 0x01, 0x00}); // an acceptable length starts the body
-    EXPECT_EQ(pax.ReceiveState(), FrameDecoder::Body);
-}
-
-TEST_F(Framing, EmptyFrameNeedsOnlyTheCrcOfNothing) {
-    Deliver(Bytes{0xEE, 0x23, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00});
-    ASSERT_EQ(packets.size(), 1u);
-    EXPECT_EQ(packets[0].count, 0);
-    Deliver(Bytes{0xEE, 0x23, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00});
-    EXPECT_EQ(packets.size(), 1u);
-}
-
 TEST_F(Framing, AnySplitAssemblesTheSameFrame) {
     // Escaped bytes in every field, so some cuts fall between two doubled EEs.
     const Bytes payload{0xEE, 0x23, 0xEE, 0xEE, 0x00, 0x23};
@@ -199,57 +147,6 @@ TEST_F(Framing, AnySplitAssemblesTheSameFrame) {
     ASSERT_EQ(packets.size(), 1u);
     EXPECT_EQ(packets[0].data, expected);
     EXPECT_TRUE(strays.empty());
-}
-
-TEST_F(Framing, FramesInOneChunkArriveInOrder) {
-    Bytes wire = Frame(1, Bytes{0xA1});
-    const Bytes second = Frame(2, Bytes{0xEE});
-    wire.insert(wire.end(), second.begin(), second.end());
-    const Bytes third = Frame(3, Bytes{});
-    wire.insert(wire.end(), third.begin(), third.end());
-    Deliver(wire);
-    ASSERT_EQ(packets.size(), 3u);
-    EXPECT_EQ(packets[0], (Delivered{2, {1, 0xA1}}));
-    EXPECT_EQ(packets[1], (Delivered{2, {2, 0xEE}}));
-    EXPECT_EQ(packets[2], (Delivered{1, {3}}));
-}
-
-TEST_F(Framing, StartMarkInsideAFrameStartsAgain) {
-    const Bytes good = Frame(9, Bytes{1, 2, 3});
-    // An unpaired EE followed by '#' in the body, in the low and in the high
-    // length byte: each time the frame in progress is abandoned.
-    const std::vector<Bytes> cutOff = {
-        {0xEE, 0x23, 0x05, 0x00, 0x09, 0x01, 0xEE},
-        {0xEE, 0x23, 0xEE},
-        {0xEE, 0x23, 0x05, 0xEE},
-    };
-    for (const Bytes& prefix : cutOff) {
-        packets.clear();
-        Bytes wire = prefix;
-        wire.insert(wire.end(), good.begin() + 1, good.end()); // its EE is the pending one
-        Deliver(wire);
-        ASSERT_EQ(packets.size(), 1u);
-        EXPECT_EQ(packets[0], (Delivered{4, {9, 1, 2, 3}}));
-    }
-    EXPECT_TRUE(strays.empty());
-}
-
-TEST_F(Framing, BrokenFramesAreDroppedSilently) {
-    Bytes badCrc = Frame(1, Bytes{5, 6});
-    badCrc[7] ^= 0x01;
-    Deliver(badCrc);
-    // EE followed by neither EE nor '#'.
-    Deliver(Bytes{0xEE, 0x23, 0x03, 0x00, 0x01, 0xEE, 0x41});
-    Deliver(Bytes{0xEE, 0x23, 0xEE, 0x41});
-    EXPECT_TRUE(packets.empty());
-    strays.clear();
-    // A start mark is never escaped: EE EE 23 after hunting is a start.
-    Bytes wire{0xEE};
-    const Bytes good = Frame(2, Bytes{7});
-    wire.insert(wire.end(), good.begin(), good.end());
-    Deliver(wire);
-    ASSERT_EQ(packets.size(), 1u);
-    EXPECT_EQ(packets[0], (Delivered{2, {2, 7}}));
 }
 
 TEST_F(Framing, ByteOutsideAFrameDiscardsOutputThenReachesOwner) {

@@ -148,6 +148,29 @@ TEST(SerialDeviceOpen, MissingDevicesAndPlainFilesAreRefused) {
     ::unlink(path);
 }
 
+TEST(SerialDeviceOpen, FailureReasonsNameTheFileAndWhatToDo) {
+    // The classic name shows the Linux device it stands for.
+    const SerialOpenResult missing = OpenPosixSerialDevice("COM99");
+    EXPECT_EQ(missing.error, ENOENT);
+    EXPECT_EQ(missing.reason, "/dev/ttyS98: No such file or directory");
+    // The port class hands the words on beside its fixed text.
+    VirtualLoop loop;
+    TComm comm(nullptr, loop, OpenPosixSerialDevice);
+    comm.SetDeviceName("/dev/no-such-serial-device");
+    try {
+        comm.Open();
+        FAIL();
+    } catch (const ECommError& e) {
+        EXPECT_EQ(e.Detail(), "/dev/no-such-serial-device: No such file or directory");
+    }
+    // A permission failure says which group the gateway's user must join
+    // (built from the code: the test may well run with every right).
+    const std::string denied = SerialOpenFailureReason("/dev/ttyS0", EACCES);
+    EXPECT_EQ(denied.rfind("/dev/ttyS0: Permission denied; the user ", 0), 0u) << denied;
+    EXPECT_NE(denied.find(" must be in the group "), std::string::npos) << denied;
+    EXPECT_NE(denied.find("sudo usermod -aG "), std::string::npos) << denied;
+}
+
 TEST_F(OnPseudoTerminal, RawBytesBothWaysAndNothingWaitingReadsZero) {
     comm.SetMonitorEvents({});
     comm.Open();

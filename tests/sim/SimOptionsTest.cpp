@@ -21,6 +21,8 @@ TEST(SimOptions, DefaultsPlayAWellBehavedExchange) {
     EXPECT_FALSE(o.model.records.has_value());
     EXPECT_FALSE(o.faults.silent || o.faults.split || o.faults.nakEvery || o.faults.crcErrorEvery ||
                  o.faults.delayMs);
+    EXPECT_EQ(o.line.baud, 0u) << "no pacing unless asked for";
+    EXPECT_EQ(o.line.thinkMs, 0u);
 }
 
 TEST(SimOptions, EveryOptionReachesItsSetting) {
@@ -55,7 +57,10 @@ TEST(SimOptions, EveryOptionReachesItsSetting) {
                     "--log",
                     "sim.log",
                     "--seed",
-                    "42"});
+                    "42",
+                    "--baud",
+                    "19200",
+                    "--think=5"});
     ASSERT_TRUE(p.options) << p.error;
     const SimOptions& o = *p.options;
     EXPECT_EQ(o.link, "/tmp/ttyX");
@@ -76,6 +81,8 @@ TEST(SimOptions, EveryOptionReachesItsSetting) {
     EXPECT_EQ(o.model.lineStepMs, 10u);
     EXPECT_EQ(o.logPath, "sim.log");
     EXPECT_EQ(o.model.seed, 42u);
+    EXPECT_EQ(o.line.baud, 19200u);
+    EXPECT_EQ(o.line.thinkMs, 5u);
     EXPECT_TRUE(Parse({"--help"}).options->help);
 }
 
@@ -94,6 +101,8 @@ TEST(SimOptions, RefusesWhatItCannotPlay) {
              {{"--delay-ms", "10ms"}, "bad value for --delay-ms: 10ms"},
              {{"--line-step-ms", "0"}, "bad value for --line-step-ms: 0"},
              {{"--seed", "0x"}, "bad value for --seed: 0x"},
+             {{"--baud", "4000001"}, "bad value for --baud: 4000001"},
+             {{"--think", "-5"}, "bad value for --think: -5"},
              {{"--link", ""}, "bad value for --link: "},
              {{"--nak-every"}, "--nak-every needs a value"},
              {{"--frobnicate"}, "unknown option --frobnicate"},

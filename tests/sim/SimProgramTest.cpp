@@ -257,6 +257,34 @@ TEST(SimProgram, SplitFramesAndNegativeAcknowledgements) {
     EXPECT_EQ(sim.StatusValue("resends"), 1u);
 }
 
+// A loose check on the real program (the pacing itself is computed and tested
+// on the session's clock): a round trip takes at least the line's time.
+TEST(SimProgram, LineSpeedAndThinkTimeHoldOnThePty) {
+    SimProcess sim({"--baud", "2400", "--think", "20"});
+    Line line(sim.device());
+    ASSERT_TRUE(line.ok());
+    const Bytes request{0, 40, 0};
+    const std::size_t requestBytes = EncodeFrame(1, request).size();
+    auto timed = [&](std::uint8_t seq) {
+        const auto start = std::chrono::steady_clock::now();
+        auto reply = line.Ask(seq, request);
+        EXPECT_TRUE(reply);
+        const std::size_t bytes =
+            requestBytes + (reply ? EncodeFrame(seq, reply->payload).size() : 0);
+        return std::make_pair(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start), bytes);
+    };
+    const auto [paced, bytes] = timed(1);
+    const double lineSeconds = bytes * 10 / 2400.0 + 0.020;
+    EXPECT_GE(paced.count(), lineSeconds * 0.98) << bytes << " bytes";
+    EXPECT_LT(paced.count(), lineSeconds + 2.0);
+
+    EXPECT_EQ(sim.Command("baud 0"), "OK baud 0");
+    EXPECT_EQ(sim.Command("think 0"), "OK think 0");
+    const auto [unpaced, ignored] = timed(2);
+    EXPECT_LT(unpaced.count(), lineSeconds / 2) << "without a speed the line takes no time";
+}
+
 TEST(SimProgram, RecordsArriveWithoutGapsThroughCrcErrorsAndRepeats) {
     SimProcess sim({"--records", "12", "--crc-error-every", "3"});
     Line line(sim.device());

@@ -11,6 +11,9 @@ using Bytes = std::vector<std::uint8_t>;
 
 namespace {
 
+// The session's clock counts microseconds.
+constexpr std::uint64_t Ms(std::uint64_t ms) { return ms * 1000; }
+
 struct Frame {
     std::uint8_t seq;
     Bytes payload;
@@ -162,13 +165,13 @@ TEST(SimSession, SilentAnswersNothingUntilSwitchedOff) {
     SimSession s({}, f);
     Gateway g;
     Send(s, 1, {13});
-    g.drain(s, 1000);
+    g.drain(s, Ms(1000));
     EXPECT_TRUE(g.writes.empty());
-    EXPECT_FALSE(s.NextDueMs());
+    EXPECT_FALSE(s.NextDueUs());
     EXPECT_EQ(s.silenced(), 1u);
     EXPECT_EQ(s.Command("silent off", 0).reply, "OK silent off");
     Send(s, 2, {13});
-    g.drain(s, 1000);
+    g.drain(s, Ms(1000));
     ASSERT_EQ(g.frames.size(), 1u);
     EXPECT_EQ(g.frames[0].seq, 2);
 }
@@ -178,16 +181,16 @@ TEST(SimSession, DelayHoldsRepliesBackInOrder) {
     f.delayMs = 300;
     SimSession s({}, f);
     Gateway g;
-    Send(s, 1, {13}, 1000);
-    EXPECT_EQ(s.NextDueMs(), 1300u);
-    g.drain(s, 1299);
+    Send(s, 1, {13}, Ms(1000));
+    EXPECT_EQ(s.NextDueUs(), Ms(1300));
+    g.drain(s, Ms(1299));
     EXPECT_TRUE(g.writes.empty());
     // Shortening the delay does not let a later reply overtake.
-    s.Command("delay 0", 1100);
-    Send(s, 2, {2}, 1100);
-    g.drain(s, 1299);
+    s.Command("delay 0", Ms(1100));
+    Send(s, 2, {2}, Ms(1100));
+    g.drain(s, Ms(1299));
     EXPECT_TRUE(g.writes.empty());
-    g.drain(s, 1300);
+    g.drain(s, Ms(1300));
     ASSERT_EQ(g.frames.size(), 2u);
     EXPECT_EQ(g.frames[0].seq, 1);
     EXPECT_EQ(g.frames[1].seq, 2);
@@ -199,15 +202,15 @@ TEST(SimSession, SplitWritesOneBytePerWriteAtTheGap) {
     f.splitGapMs = 2;
     SimSession s({}, f);
     Gateway g;
-    Send(s, 1, {13}, 100);
+    Send(s, 1, {13}, Ms(100));
     const std::size_t frameSize =
         EncodeFrame(1, ExchangeModel({}).Handle(1, Bytes{13}, 0).payload).size();
-    g.drain(s, 100);
+    g.drain(s, Ms(100));
     EXPECT_EQ(g.writes.size(), 1u) << "only the first byte is due at once";
-    g.drain(s, 100 + 2 * (frameSize - 1) - 1);
+    g.drain(s, Ms(100 + 2 * (frameSize - 1)) - 1);
     EXPECT_EQ(g.writes.size(), frameSize - 1);
     EXPECT_TRUE(g.frames.empty());
-    g.drain(s, 100 + 2 * (frameSize - 1));
+    g.drain(s, Ms(100 + 2 * (frameSize - 1)));
     EXPECT_EQ(g.writes.size(), frameSize);
     for (auto& w : g.writes) EXPECT_EQ(w.size(), 1u);
     ASSERT_EQ(g.frames.size(), 1u);
@@ -221,14 +224,14 @@ TEST(SimSession, DroppedOutputAndAReopenedLineStartClean) {
     Gateway g;
     Send(s, 1, {13});
     s.DropOutput();
-    EXPECT_FALSE(s.NextDueMs());
+    EXPECT_FALSE(s.NextDueUs());
     // Half a frame from the old opener, then a whole one from the new.
     Bytes half = EncodeFrame(2, Bytes{0, 3, 3});
     half.resize(half.size() / 2);
     s.Receive(half, 0);
     s.ResetReceiver();
     Send(s, 3, {2});
-    g.drain(s, 100);
+    g.drain(s, Ms(100));
     ASSERT_EQ(g.frames.size(), 1u);
     EXPECT_EQ(g.frames[0].seq, 3);
 }
@@ -261,10 +264,69 @@ TEST(SimSession, CommandsChangeBehaviourAndReportStatus) {
     EXPECT_TRUE(s.faults().split);
     EXPECT_EQ(s.Command("nak every 3", 0).reply, "OK nak every 3");
     EXPECT_EQ(s.faults().nakEvery, 3u);
+    EXPECT_EQ(s.Command("baud 115200", 0).reply, "OK baud 115200");
+    EXPECT_EQ(s.Command("think 4", 0).reply, "OK think 4");
+    EXPECT_EQ(s.line().baud, 115200u);
+    EXPECT_EQ(s.line().thinkMs, 4u);
+    EXPECT_NE(s.StatusLine().find(" baud=115200 think=4"), std::string::npos);
     for (const char* bad : {"silent maybe", "records -1", "records", "delay 1e3", "nak twice",
-                            "frobnicate", "quit now"})
+                            "frobnicate", "quit now", "baud fast", "baud 4000001", "think 60001"})
         EXPECT_EQ(s.Command(bad, 0).reply.rfind("ERR ", 0), 0u) << bad;
     EXPECT_EQ(s.Command("", 0).reply, "");
+}
+
+// At a line speed, a request is complete when its last byte has come in at
+// that speed; the reply starts after the think time and each of its bytes
+// is written when the line would have carried it.
+TEST(SimSession, LineSpeedPacesBothDirectionsAndThinkTimeComesBetween) {
+    SimSession s({}, {}, {}, {}, LineConfig{19200, 5});
+    Gateway g;
+    const Bytes request = EncodeFrame(1, Bytes{13});
+    const Bytes reply = EncodeFrame(1, ExchangeModel({}).Handle(1, Bytes{13}, 0).payload);
+    LinePacer line(19200);
+    const std::uint64_t requestIn = line.Pass(Ms(1000), request.size());
+    s.Receive(request, Ms(1000)); // written at once, as a program writes
+    const std::uint64_t firstOut =
+        requestIn + Ms(5) + static_cast<std::uint64_t>(line.DurationUs(1));
+    EXPECT_NEAR(static_cast<double>(*s.NextDueUs()), static_cast<double>(firstOut), 1.0);
+
+    const std::uint64_t lastOut =
+        requestIn + Ms(5) + static_cast<std::uint64_t>(line.DurationUs(reply.size()));
+    g.drain(s, lastOut - 2);
+    EXPECT_TRUE(g.frames.empty()) << "the reply's last byte is still on the line";
+    EXPECT_EQ(g.writes.size(), 1u) << "what is due so far goes out in one write";
+    g.drain(s, lastOut + 1);
+    ASSERT_EQ(g.frames.size(), 1u);
+    EXPECT_EQ(g.writes.size(), 2u);
+
+    // Without a speed (and after "baud 0") a reply is due the moment its request is in.
+    s.Command("baud 0", 0);
+    s.Command("think 0", 0);
+    Send(s, 2, {13}, Ms(2000));
+    EXPECT_EQ(s.NextDueUs(), Ms(2000));
+}
+
+TEST(LinePacer, EachByteTakesTenBitTimesOneAfterTheOther) {
+    struct Row {
+        std::uint32_t baud;
+        std::size_t bytes;
+        std::uint64_t startUs;
+        std::uint64_t doneUs; // when the last byte is through, rounded up
+    };
+    for (const Row& r : {Row{19200, 1, 0, 521}, Row{19200, 10, 0, 5209}, Row{19200, 10, 7, 5216},
+                         Row{115200, 1, 0, 87}, Row{115200, 100, 0, 8681}, Row{9600, 3, 0, 3125},
+                         Row{0, 1000, 42, 42}}) {
+        SCOPED_TRACE(r.baud);
+        LinePacer line(r.baud);
+        EXPECT_EQ(line.Pass(r.startUs, r.bytes), r.doneUs);
+    }
+    // Bytes queue behind those still on the line, and an idle line starts afresh.
+    LinePacer line(19200);
+    EXPECT_EQ(line.Pass(0, 2), 1042u);
+    EXPECT_EQ(line.Pass(100, 1), 1563u) << "waits for the line";
+    EXPECT_EQ(line.Pass(10000, 1), 10521u) << "the line was idle meanwhile";
+    line.Reset();
+    EXPECT_EQ(line.Pass(0, 1), 521u);
 }
 
 TEST(SimSession, LogsEveryRequestAndReplyWithKindAndHex) {

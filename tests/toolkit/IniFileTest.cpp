@@ -272,5 +272,36 @@ TEST(IniDocument, ParseSerializeRoundTripAndSet) {
     EXPECT_EQ(empty.Serialize(), "[S]\r\nk=v\r\n");
 }
 
+TEST(IniDocument, LookupsHoldAfterLinesAreInsertedBeforeThem) {
+    IniDocument doc = IniDocument::Parse("[A]\nk=1\n[B]\nx=2\n[a]\nk=3\nlate=4\n");
+    doc.Set("a", "new", "5"); // into the first [A], which moves everything after it
+    doc.Set("C", "z", "6");   // a new section at the end
+    EXPECT_EQ(doc.Value("B", "x").value_or("?"), "2");
+    EXPECT_EQ(doc.Value("A", "new").value_or("?"), "5");
+    EXPECT_EQ(doc.Value("A", "k").value_or("?"), "1");
+    EXPECT_FALSE(doc.Value("A", "late")) << "a repeated section stays ignored";
+    EXPECT_EQ(doc.Value("c", "Z").value_or("?"), "6");
+    EXPECT_EQ(doc.Keys("A"), (std::vector<std::string>{"k", "new"}));
+    EXPECT_EQ(doc.Serialize(), "[A]\nk=1\nnew=5\n[B]\nx=2\n[a]\nk=3\nlate=4\n[C]\nz=6\n");
+}
+
+TEST_F(IniFileTest, FilesAboveTheSizeLimitAreNeitherReadNorRewritten) {
+    const std::string head = "[Set]\r\nLang=De\r\n";
+    const std::string big = head + std::string(MaxProfileFileSize + 1 - head.size(), ';');
+    Put(big);
+    TIniFile ini(path);
+    const IniSnapshot snapshot = ini.Snapshot();
+    EXPECT_FALSE(snapshot.document.HasSection("Set"));
+    EXPECT_EQ(snapshot.refusal, path + " is larger than 1 MiB, far more than any profile file "
+                                       "needs; it is not used");
+    EXPECT_EQ(ini.ReadString("Set", "Lang", "Eng"), "Eng");
+    EXPECT_THROW(ini.WriteString("Set", "Lang", "Cz"), EIniFileError);
+    EXPECT_EQ(Get(), big);
+
+    Put(head + std::string(MaxProfileFileSize - head.size(), ';')); // exactly the limit
+    EXPECT_TRUE(ini.Snapshot().refusal.empty());
+    EXPECT_EQ(ini.ReadString("Set", "Lang", "Eng"), "De");
+}
+
 } // namespace
 } // namespace vantor

@@ -1,18 +1,13 @@
 // Fuzz target for everything that decodes exchange payloads: the data store's
 // reply decoders (with the plug-in feed active) and the command text
 // formatter.  First input byte: the transaction kind; second: the block
-// counter; the rest: the payload.  Builds with libFuzzer
-// (-fsanitize=fuzzer) or, without it, as a program that runs the files given
-// on its command line.
+// counter; the rest: the payload.
 #include "exchange/CommandFormatter.h"
 #include "exchange/DataStore.h"
 #include "exchange/PluginFeed.h"
 #include "toolkit/LogWriter.h"
 #include "toolkit/TextSource.h"
 
-#include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -80,15 +75,3 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     formatter.format(Direction::Reply, payload, data[1], true);
     return 0;
 }
-
-#ifndef VANTOR_LIBFUZZER
-int main(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        std::ifstream in(argv[i], std::ios::binary);
-        const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
-        LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
-        std::printf("%s: ok\n", argv[i]);
-    }
-    return 0;
-}
-#endif
