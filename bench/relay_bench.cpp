@@ -310,6 +310,9 @@ int RunLoad(const Options& o) {
                     "%.1f ms) of_limit=%.0f%% client_rate_min=%.2f/s p50=%.2f/s max=%.2f/s",
                     o.lineBaud, limit, requestWire, meanReplyWire, o.thinkMs, 100.0 * rate / limit,
                     perClient.front(), perClient[perClient.size() / 2], perClient.back());
+        // What a client may expect at worst when the line is shared fairly:
+        // every other client's round trip before its own, plus one tick.
+        std::printf(" p99_goal=%.0fms", (o.clients * roundTripS + 0.1) * 1000.0);
     }
     std::printf("\n");
     return 0;

@@ -5,7 +5,8 @@
 # Prints one line per run; see bench/README.md for how to read them.
 #
 #   --send-on-reply      write SendOnReply=1 into [Timer] of the gateway's
-#                        configuration (the reply-driven send; off by default)
+#                        configuration in every run (the reply-driven send);
+#                        without it the line-speed runs try both settings
 #   CLIENT_COUNTS        clients of the local-answer runs (default 1 10 100 1000)
 # Environment:
 #   BENCH_PARTS          which parts run (default "config local line idle")
@@ -14,6 +15,9 @@
 #   BENCH_LINE_SECONDS   measurement of a line-speed run (default 10)
 #   BENCH_BAUDS          line speeds (default "19200 115200")
 #   BENCH_THINK_MS       the simulated exchange's time per request (default 2)
+#   BENCH_LINE_KEYS      SendOnReply values of the line-speed runs (default "0 1")
+#   BENCH_OWN_POLLS      line-speed runs without and with the gateway's own
+#                        accounting poll sharing the line (default "off on")
 #   BENCH_IDLE_SECONDS   the idle measurement (default 60)
 set -euo pipefail
 BUILD=${1:?usage: bench/run.sh BUILD_DIR [--send-on-reply] [CLIENT_COUNTS...]}
@@ -34,6 +38,9 @@ LINE_SECONDS=${BENCH_LINE_SECONDS:-10}
 BAUDS=${BENCH_BAUDS:-19200 115200}
 THINK_MS=${BENCH_THINK_MS:-2}
 IDLE_SECONDS=${BENCH_IDLE_SECONDS:-60}
+LINE_KEYS=${BENCH_LINE_KEYS:-0 1}
+[ "$SEND_ON_REPLY" = 1 ] && LINE_KEYS=1
+OWN_POLLS=${BENCH_OWN_POLLS:-off on}
 part() { [[ " $PARTS " == *" $1 "* ]]; }
 
 for program in vantor vantor-sim relay-bench; do
@@ -56,7 +63,7 @@ ulimit -n "$(ulimit -Hn)" 2>/dev/null || true
 
 echo "# machine: $(uname -srm), $(nproc) CPUs, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
 echo "# date: $(date -u '+%Y-%m-%d %H:%M UTC'), load average $(cut -d' ' -f1-3 /proc/loadavg)"
-echo "# SendOnReply=$SEND_ON_REPLY"
+echo "# SendOnReply=$SEND_ON_REPLY (the line-speed runs: ${LINE_KEYS// /, then })"
 
 if part config; then
   if [ -x "$BUILD/config-bench" ]; then
@@ -126,6 +133,7 @@ cp "$BUILD"/TVantor.* "$HOME_DIR"/ 2>/dev/null || true
 # heavier run do not slow the next one down, and the peak memory is the run's.
 #   start_gateway DEVICE EXTRA_SET_LINES
 GATEWAY=
+KEY=$SEND_ON_REPLY
 start_gateway() {
   local attempt
   for attempt in 1 2 3 4 5; do
@@ -134,7 +142,7 @@ start_gateway() {
     PORT=$(( 20000 + RANDOM % 12000 ))
     {
       printf '[Set]\r\nLang=Eng\r\nPort=%s:19200,N,8,1\r\nIPPort=%s\r\n%b' "$1" "$PORT" "${2:-}"
-      [ "$SEND_ON_REPLY" = 1 ] && printf '[Timer]\r\nSendOnReply=1\r\n'
+      [ "$KEY" = 1 ] && printf '[Timer]\r\nSendOnReply=1\r\n'
       true
     } > "$HOME_DIR/vantor.INI"
     "$BUILD/vantor" --home "$HOME_DIR" --headless > "$WORK/gateway.log" 2>&1 &
@@ -185,18 +193,31 @@ fi
 if part line; then
   # Relayed requests on a line with the speed of a real one: the waiting-queue
   # request 21, which the gateway forwards every time.
+  # With own polls on, the accounting poll runs as in service (the simulator
+  # always has a record waiting, so it asks every URInterval) beside the
+  # trap poll; without them only the relayed requests use the line.
   for baud in $BAUDS; do
     start_sim --baud "$baud" --think "$THINK_MS"
-    echo "# line: $baud baud, 8N1, the exchange thinks ${THINK_MS} ms per request"
-    for n in $LINE_CLIENTS; do
-      start_gateway "$SIM_DEVICE" 'ReadUct=0\r\n'
-      before=$(sim_kinds)
-      "$BUILD/relay-bench" --port "$PORT" --clients "$n" --mode relay \
-        --seconds "$LINE_SECONDS" --timeout-ms 30000 --gateway-pid "$GATEWAY" \
-        --line-baud "$baud" --think-ms "$THINK_MS"
-      echo "#   exchange requests during that run (F relayed, the rest the gateway's own): $(kinds_between "$before" "$(sim_kinds)")"
-      stop_gateway
+    for KEY in $LINE_KEYS; do
+      for own in $OWN_POLLS; do
+        echo "# line: $baud baud, 8N1, the exchange thinks ${THINK_MS} ms per request; SendOnReply=$KEY; own accounting poll $own"
+        for n in $LINE_CLIENTS; do
+          if [ "$own" = on ]; then
+            rm -f "$HOME_DIR"/DATA.*
+            start_gateway "$SIM_DEVICE" 'ReadUct=1\r\n'
+          else
+            start_gateway "$SIM_DEVICE" 'ReadUct=0\r\n'
+          fi
+          before=$(sim_kinds)
+          "$BUILD/relay-bench" --port "$PORT" --clients "$n" --mode relay \
+            --seconds "$LINE_SECONDS" --timeout-ms 30000 --gateway-pid "$GATEWAY" \
+            --line-baud "$baud" --think-ms "$THINK_MS"
+          echo "#   exchange requests during that run (F relayed, the rest the gateway's own): $(kinds_between "$before" "$(sim_kinds)")"
+          stop_gateway
+        done
+      done
     done
+    KEY=$SEND_ON_REPLY
     stop_sim
   done
 fi

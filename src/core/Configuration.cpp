@@ -2,6 +2,7 @@
 
 #include "toolkit/IniFile.h"
 #include "toolkit/LogWriter.h"
+#include "toolkit/Strings.h"
 
 #include <limits>
 
@@ -25,11 +26,20 @@ std::uint8_t ConfigReader::ReadSwitch(const char* section, const char* key,
 std::int32_t ConfigReader::ReadRanged(const char* section, const char* key, std::int32_t def,
                                       std::int32_t min, std::int32_t max,
                                       std::vector<std::string>& warnings) const {
-    const std::int32_t value = file_.ReadInteger(section, key, def);
-    if (value >= min && value <= max) return value;
-    warnings.push_back("[" + std::string(section) + "] " + key + "=" + std::to_string(value) +
-                       " is out of range " + std::to_string(min) + ".." + std::to_string(max) +
-                       ", using " + std::to_string(def));
+    const std::optional<std::string> text = file_.Value(section, key);
+    if (!text) return def;
+    const std::optional<std::int32_t> value = ParseInt32(*text);
+    const std::string where = "[" + std::string(section) + "] " + key + "=";
+    // A value that is not a number reads as the default, but a technician
+    // who typed it wants to know it was not taken.
+    if (!value) {
+        warnings.push_back(where + *text + " is not a number, using " + std::to_string(def));
+        return def;
+    }
+    if (*value >= min && *value <= max) return *value;
+    warnings.push_back(where + std::to_string(*value) + " is out of range " +
+                       std::to_string(min) + ".." + std::to_string(max) + ", using " +
+                       std::to_string(def));
     return def;
 }
 
@@ -64,6 +74,7 @@ void ConfigReader::ReadSettings(Settings& s, PrefixTable& prefixes,
     s.MaxError = ReadRanged("Timer", "MaxError", d.MaxError, 1, AnyInt, w);
     s.MaxErrorTick = ReadRanged("Timer", "MaxErrorTick", d.MaxErrorTick, 1, AnyInt, w);
     s.PortRetry = ReadRanged("Timer", "PortRetry", d.PortRetry, 100, OneDayMs, w);
+    s.SendOnReply = ReadRanged("Timer", "SendOnReply", d.SendOnReply, 0, 1, w);
     // Each cache entry takes about a kilobyte; a million entries is far past
     // any real use and still allocatable.
     s.MaxCache = ReadRanged("Set", "MaxCache", d.MaxCache, 0, 1000000, w);

@@ -155,8 +155,11 @@ void ExchangeLink::TickIdle() {
     if (!PluginIsLoaded() && now - lastClientAN_ > settings_.ANTimeOut / 86400.0)
         TimerAN().SetEnabled(false);
     if (now - lastClientSW_ > settings_.SWTimeOut / 86400.0) TimerSW().SetEnabled(false);
-    if (queue_.Empty()) return;
+    ServeNext();
+}
 
+void ExchangeLink::ServeNext() {
+    if (queue_.Empty()) return;
     // Take the head out first: serving it may queue follow-ups, and a full
     // queue must not drop the next request in its place.
     RequestQueue::Entry entry = queue_.TakeNext();
@@ -285,6 +288,11 @@ void ExchangeLink::HandleFrame(int count, const std::uint8_t* data) {
 
     replies_.Dispatch(*record, std::span(data + 1, static_cast<std::size_t>(count - 1)));
     state_ = LinkState::Idle;
+    // Waiting for the next tick would cap the relay at one request per tick
+    // whatever the line could carry.  Only a reply that matched the one
+    // outstanding request gets here, and the state is Idle, so a stale or
+    // repeated reply can never put a second request on the line.
+    if (settings_.SendOnReply && port_.IsOpen()) ServeNext();
 }
 
 void ExchangeLink::HandleChar(std::uint8_t chr) {

@@ -184,6 +184,8 @@ private:
     void TickIdle();
     void TickAwaitingReply();
     void TickLinkDown();
+    // Takes the queue head (if any) and sends it, as a tick in Idle does.
+    void ServeNext();
     void ServeHead(RequestQueue::Entry& entry);
     // Records the request under the next sequence number, sends it and waits
     // for its reply in `awaiting`.

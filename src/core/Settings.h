@@ -32,6 +32,9 @@ struct TimerSettings {
     std::int32_t MaxError = 6;
     std::int32_t MaxErrorTick = 600; // ticks
     std::int32_t PortRetry = 5000;   // ms between attempts to open a lost port again
+    // 1: a reply that ends a wait serves the queue head at once instead of
+    // on the next tick, so relayed requests follow each other at line speed.
+    std::int32_t SendOnReply = 0;
 };
 
 struct Settings : LogSettings, AccountingSettings, RelaySettings, TimerSettings {

@@ -56,7 +56,7 @@ TEST_F(ConfigTest, MissingFileGivesEveryDefault) {
 
 TEST_F(ConfigTest, GarbageAndHandWrittenValues) {
     Write("garbage line\n[log]\ncom_in=0\nCOM_LOCOUT=2\nTCP/IP_In=yes\n[Timer]\nMaxTick=$10\n"
-          "ANInterval=12abc\n[Set]\nUctFile=" +
+          "ANInterval=12abc\nSendOnReply=-1\n[Set]\nUctFile=" +
           std::string(150, 'u') + "\nIPPort=70000");
     std::vector<std::string> warnings;
     const Settings s = Read(&warnings);
@@ -67,8 +67,12 @@ TEST_F(ConfigTest, GarbageAndHandWrittenValues) {
     EXPECT_EQ(s.ANInterval, 600);
     EXPECT_EQ(s.UctFile.size(), SettingsTextCapacity);
     EXPECT_EQ(s.IPPort, 1234);
-    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_EQ(s.SendOnReply, 0);
+    // Each refused value is named, in key order, so the log says what to fix.
+    ASSERT_EQ(warnings.size(), 3u);
     EXPECT_NE(warnings[0].find("IPPort"), std::string::npos);
+    EXPECT_EQ(warnings[1], "[Timer] ANInterval=12abc is not a number, using 600");
+    EXPECT_EQ(warnings[2], "[Timer] SendOnReply=-1 is out of range 0..1, using 0");
 }
 
 TEST_F(ConfigTest, PrefixLinesKeepFileOrderAndTheFirstMatchWins) {

@@ -593,3 +593,80 @@ TEST_F(LinkTest, ClientRequestGoesAtOnceWhenIdleAndWaitsOnePerClientOtherwise) {
     link.SubmitClientRequest(7, Bytes{0, 30, 1});
     EXPECT_EQ(log.CountLabel(">COM"), 1);
 }
+
+// With SendOnReply each matched reply serves the queue head on the same turn,
+// exactly as the next tick would have: same packets, numbers, records and log.
+TEST_F(LinkTest, ReplyDrivenSendIsTheTickSendBroughtForward) {
+    settings.Com_Out = 1;
+    link.TimerTick().SetEnabled(true);
+    auto run = [this](int sendOnReply) -> std::vector<std::string> {
+        settings.SendOnReply = sendOnReply;
+        log.lines.clear();
+        const std::size_t first = Packets().size();
+        for (std::uint8_t client = 1; client <= 4; ++client)
+            link.SubmitClientRequest(client, Bytes{0, 30, client});
+        for (int i = 0; i < 3; ++i) {
+            ReplyLast({0});
+            if (!sendOnReply) {
+                EXPECT_EQ(Packets().size(), first + 1 + i);
+                Ticks(1);
+            }
+            EXPECT_EQ(Packets().size(), first + 2 + i);
+            EXPECT_EQ(link.State(), LinkState::AwaitingClientReply);
+            EXPECT_EQ(link.Sent().Count(), 1u);
+            const SentRequest* record = link.Sent().Find(Packets().back().first);
+            if (record == nullptr) {
+                ADD_FAILURE() << "no record of the request just sent";
+                return {};
+            }
+            EXPECT_EQ(record->value, i + 2);
+        }
+        ReplyLast({0});
+        EXPECT_EQ(link.State(), LinkState::Idle);
+        std::vector<std::string> transcript;
+        for (std::size_t i = first; i < Packets().size(); ++i)
+            transcript.push_back(std::to_string(Packets()[i].first - Packets()[first].first) +
+                                 ":" + std::to_string(Packets()[i].second.back()));
+        for (const auto& line : log.lines) transcript.push_back(line.label + line.text);
+        return transcript;
+    };
+    const std::vector<std::string> byTick = run(0);
+    EXPECT_EQ(run(1), byTick);
+    EXPECT_EQ(byTick[3], "3:4");
+}
+
+// Time-outs and resends count from the reply-driven send as from a tick's;
+// duplicate and stale replies never put a second request on the line.
+TEST_F(LinkTest, ReplyDrivenSendKeepsTimeoutsAndOneRequestOutstanding) {
+    settings.SendOnReply = 1;
+    link.TimerTick().SetEnabled(true);
+    link.Enqueue(RequestKind::SWState, 0);
+    link.Enqueue(RequestKind::LineStates, 0);
+    link.Enqueue(RequestKind::PortList, 0);
+    Ticks(1);
+    ASSERT_EQ(Packets().size(), 1u);
+    const std::uint8_t firstNumber = Packets()[0].first;
+    ReplyLast({0, 1, 2});
+    ASSERT_EQ(Packets().size(), 2u);
+    for (int storm = 0; storm < 5; ++storm) {
+        Reply(firstNumber, {0, 1, 2});                       // repeated
+        Reply(static_cast<std::uint8_t>(firstNumber - 1), {}); // stale
+        Reply(static_cast<std::uint8_t>(Packets().back().first + 1), {0}); // not sent yet
+    }
+    EXPECT_EQ(Packets().size(), 2u);
+    EXPECT_EQ(link.Sent().Count(), 1u);
+
+    Ticks(8);
+    EXPECT_EQ(link.State(), LinkState::AwaitingReply);
+    Ticks(1);
+    EXPECT_EQ(link.State(), LinkState::Resend);
+    Ticks(1);
+    ASSERT_EQ(Packets().size(), 3u);
+    EXPECT_EQ(Packets()[2].first, Packets()[1].first);
+    EXPECT_EQ(link.TimeoutCount(), 1);
+    ReplyLast({0});
+    EXPECT_EQ(Packets().size(), 4u); // the last one, at once
+    ReplyLast({0});
+    EXPECT_EQ(Packets().size(), 4u);
+    EXPECT_EQ(link.State(), LinkState::Idle);
+}
