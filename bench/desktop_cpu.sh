@@ -15,33 +15,12 @@ for program in vantor vantor-sim; do
 done
 command -v xvfb-run >/dev/null || { echo "bench: xvfb-run is missing (Debian xvfb)" >&2; exit 1; }
 
-WORK=$(mktemp -d "${TMPDIR:-/tmp}/vantor-dbench.XXXXXX")
-PIDS=()
-cleanup() {
-  for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
+source "$(dirname "$0")/common.sh"
+bench_work vantor-dbench
+start_sim
+DEV=$SIM_DEVICE
 
-mkfifo "$WORK/sim.in"
-"$BUILD/vantor-sim" --message-every 0 < "$WORK/sim.in" > "$WORK/sim.out" 2>&1 &
-PIDS+=($!)
-exec {SIMIN}> "$WORK/sim.in"
-for _ in $(seq 100); do grep -q '^READY ' "$WORK/sim.out" && break; sleep 0.1; done
-DEV=$(sed -n 's/^READY //p' "$WORK/sim.out" | head -1)
-[ -n "$DEV" ] || { echo "bench: vantor-sim did not get ready" >&2; exit 1; }
-
-sim_requests() {
-  local before
-  before=$(grep -c '^STATUS' "$WORK/sim.out" || true)
-  echo status >&$SIMIN
-  for _ in $(seq 50); do
-    [ "$(grep -c '^STATUS' "$WORK/sim.out" || true)" -gt "$before" ] && break
-    sleep 0.05
-  done
-  grep '^STATUS' "$WORK/sim.out" | tail -1 | sed 's/.* requests=\([0-9]*\).*/\1/'
-}
+sim_requests() { sim_status requests; }
 cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
 # The process that runs vantor (xvfb-run starts it as a child of its own).
 gateway_pid() {
@@ -57,7 +36,7 @@ gateway_pid() {
 }
 
 HZ=$(getconf CLK_TCK)
-echo "# machine: $(uname -srm), $(nproc) CPUs, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
+bench_machine
 echo "# date: $(date -u '+%Y-%m-%d %H:%M UTC'), ${SECONDS_PER_RUN} s per mode"
 for mode in headless desktop; do
   HOME_DIR="$WORK/home-$mode"

@@ -50,18 +50,12 @@ for program in vantor vantor-sim relay-bench; do
   fi
 done
 
-WORK=$(mktemp -d "${TMPDIR:-/tmp}/vantor-bench.XXXXXX")
-PIDS=()
-cleanup() {
-  for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
+source "$(dirname "$0")/common.sh"
+bench_work vantor-bench
 
 ulimit -n "$(ulimit -Hn)" 2>/dev/null || true
 
-echo "# machine: $(uname -srm), $(nproc) CPUs, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
+bench_machine
 echo "# date: $(date -u '+%Y-%m-%d %H:%M UTC'), load average $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "# SendOnReply=$SEND_ON_REPLY (the line-speed runs: ${LINE_KEYS// /, then })"
 
@@ -73,45 +67,8 @@ if part config; then
   fi
 fi
 
-# Starts a simulator with its stdin held open (SIM_IN, a descriptor) and sets
-# SIM_DEVICE, SIM_OUT and SIM_PID.  (Not run in a command substitution: the
-# subshell would keep the process ids.)
-SIM_COUNT=0
-start_sim() {
-  SIM_COUNT=$((SIM_COUNT + 1))
-  local name=sim$SIM_COUNT
-  mkfifo "$WORK/$name.in"
-  "$BUILD/vantor-sim" --message-every 0 "$@" < "$WORK/$name.in" > "$WORK/$name.out" 2>"$WORK/$name.err" &
-  SIM_PID=$!
-  PIDS+=("$SIM_PID")
-  exec {SIM_IN}> "$WORK/$name.in"   # keeps the simulator's stdin open
-  SIM_OUT="$WORK/$name.out"
-  for _ in $(seq 100); do
-    if grep -q '^READY ' "$SIM_OUT" 2>/dev/null; then
-      SIM_DEVICE=$(sed -n 's/^READY //p' "$SIM_OUT" | head -1)
-      return 0
-    fi
-    sleep 0.1
-  done
-  echo "bench: vantor-sim did not get ready" >&2
-  exit 1
-}
-stop_sim() {
-  echo quit >&"$SIM_IN" 2>/dev/null || true
-  exec {SIM_IN}>&-
-  wait "$SIM_PID" 2>/dev/null || true
-}
 # The simulator's count of requests by kind ("A:3,C:1,...").
-sim_kinds() {
-  local before
-  before=$(grep -c '^STATUS' "$SIM_OUT" || true)
-  echo status >&"$SIM_IN"
-  for _ in $(seq 50); do
-    [ "$(grep -c '^STATUS' "$SIM_OUT" || true)" -gt "$before" ] && break
-    sleep 0.05
-  done
-  grep '^STATUS' "$SIM_OUT" | tail -1 | sed -n 's/.* kinds=\([^ ]*\).*/\1/p'
-}
+sim_kinds() { sim_status kinds; }
 # The requests of each kind between two sim_kinds answers, the relayed kind first.
 kinds_between() {
   awk -v a="$1" -v b="$2" 'BEGIN {

@@ -28,6 +28,15 @@ constexpr std::array<std::uint16_t, 128> kHigh = {
     0x0159, 0x016F, 0x00FA, 0x0171, 0x00FC, 0x00FD, 0x0163, 0x02D9, // F8
 };
 
+char EncodeCodePoint(std::uint32_t cp) {
+    if (cp < 0x80) return static_cast<char>(cp);
+    for (std::size_t i = 0; i < kHigh.size(); ++i)
+        if (kHigh[i] == cp) return static_cast<char>(0x80 + i);
+    return '?';
+}
+
+} // namespace
+
 void AppendUtf8(std::string& out, std::uint32_t cp) {
     if (cp < 0x80) {
         out += static_cast<char>(cp);
@@ -40,15 +49,6 @@ void AppendUtf8(std::string& out, std::uint32_t cp) {
         out += static_cast<char>(0x80 | (cp & 0x3F));
     }
 }
-
-char EncodeCodePoint(std::uint32_t cp) {
-    if (cp < 0x80) return static_cast<char>(cp);
-    for (std::size_t i = 0; i < kHigh.size(); ++i)
-        if (kHigh[i] == cp) return static_cast<char>(0x80 + i);
-    return '?';
-}
-
-} // namespace
 
 std::string Cp1250FromUtf8(std::string_view utf8) {
     std::string out;

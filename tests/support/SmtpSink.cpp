@@ -1,6 +1,7 @@
 #include "SmtpSink.h"
 
 #include "EndToEnd.h"
+#include "toolkit/Cp1250.h"
 
 #include <cstdlib>
 
@@ -11,19 +12,6 @@ namespace {
 using namespace std::chrono_literals;
 
 std::string SinkScript() { return std::string(VANTOR_SOURCE_DIR) + "/tools/smtp-sink.py"; }
-
-void AppendUtf8(std::string& out, unsigned cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
 
 // Reads the JSON string that starts at `at` (its opening quote); moves `at`
 // past the closing quote.
@@ -43,7 +31,7 @@ std::string ReadString(std::string_view json, std::size_t& at) {
         case 'f': out += '\f'; break;
         case 'u':
             if (at + 4 < json.size()) {
-                AppendUtf8(out, static_cast<unsigned>(std::strtoul(
+                AppendUtf8(out, static_cast<std::uint32_t>(std::strtoul(
                                     std::string(json.substr(at + 1, 4)).c_str(), nullptr, 16)));
                 at += 4;
             }
