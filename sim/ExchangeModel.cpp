@@ -58,6 +58,7 @@ ExchangeModel::ExchangeModel(ModelConfig config) : config_(config), rng_(config.
     if (config_.lineStepMs == 0) config_.lineStepMs = 1;
     lines_.resize(static_cast<std::size_t>(config_.ports));
     budget_ = config_.records;
+    generated_ = handed_ = config_.recordsHanded;
     nextRecordAtMs_ = config_.recordEveryMs;
 }
 
@@ -131,7 +132,7 @@ Bytes ExchangeModel::answer(char kind, std::span<const std::uint8_t> req) {
     case 'p': return personal(At(req, 2));
     case 's': return shortNumbers(At(req, 2));
     case '#': return command(req);
-    case 'q': return genericQuery(req);
+    case 'q': return QueryReply(req);
     case 'w':
         if (req.size() < 2) return {ErrBadParameter};
         return {0, req[1]};
@@ -467,7 +468,7 @@ Bytes ExchangeModel::command(std::span<const std::uint8_t> req) {
     return {0};
 }
 
-Bytes ExchangeModel::genericQuery(std::span<const std::uint8_t> req) {
+Bytes ExchangeModel::QueryReply(std::span<const std::uint8_t> req) {
     // Derived from the sub-command and the index, so that a reply handed to
     // the wrong client, or to the wrong question, shows.
     const std::uint8_t sub = At(req, 1), index = At(req, 2);
@@ -475,6 +476,7 @@ Bytes ExchangeModel::genericQuery(std::span<const std::uint8_t> req) {
     const int n = 4 + (sub * 3 + index) % 29;
     for (int i = 0; i < n; ++i)
         r.push_back(static_cast<std::uint8_t>(sub * 31 + index * 7 + i * 13 + 0x5B));
+    if (req.size() > 3) r.insert(r.end(), req.begin() + 3, req.end());
     return r;
 }
 

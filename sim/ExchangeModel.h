@@ -28,6 +28,10 @@ struct ModelConfig {
     std::uint32_t messageEvery = 8;       // every Nth slot poll finds a new message; 0 = never
     std::uint32_t lineStepMs = 1000;      // line states move on once per step
     std::uint32_t seed = 1;
+    // Records this exchange handed out before (a simulator started again on
+    // the same line after a device loss): 05 repeats this one, 04 goes on
+    // with the next number.
+    std::uint64_t recordsHanded = 0;
 };
 
 // Result codes this exchange uses besides 0 (success).
@@ -75,6 +79,11 @@ public:
 
     // Which kind a request payload is, without answering it.
     static char Classify(std::span<const std::uint8_t> request);
+    // The reply to a query of kind 'q' ("00 s i ..."): "00 s i", bytes derived
+    // from s and i, then the request's bytes after the index as they came.
+    // The echo lets a test give every relayed request a tag of its own and
+    // tell from the reply which request it answers.
+    static std::vector<std::uint8_t> QueryReply(std::span<const std::uint8_t> request);
 
     // From now on exactly n more records are generated (those already waiting stay).
     void SetRecordBudget(std::uint64_t n);
@@ -129,7 +138,6 @@ private:
     std::vector<std::uint8_t> personal(std::uint8_t page) const;
     std::vector<std::uint8_t> shortNumbers(std::uint8_t page) const;
     std::vector<std::uint8_t> command(std::span<const std::uint8_t> req);
-    static std::vector<std::uint8_t> genericQuery(std::span<const std::uint8_t> req);
     void stepLines();
     bool recordWaiting() const;
 

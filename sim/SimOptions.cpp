@@ -40,6 +40,8 @@ Exchange:
   --records N          accounting records to hand out (default: no end);
                        records are numbered "REC 000001 ..." without gaps
   --record-every MS    a new record every MS milliseconds (default: always one waiting)
+  --records-handed N   N records were handed out before (the same exchange on a
+                       line that came back): 05 repeats record N, 04 gives N+1
   --config-byte4 V     configuration byte 4 (default 2)
   --config-byte5 V     configuration byte 5 (default 0)
   --info-blocks N      info byte 3, personal-data blocks (0..30, default 3)
@@ -85,6 +87,7 @@ ParsedOptions ParseCommandLine(std::span<const std::string_view> args) {
              return n.has_value();
          })},
         {"--record-every", number(o.model.recordEveryMs, 0, 86400000)},
+        {"--records-handed", number(o.model.recordsHanded, 0, 999999)},
         {"--config-byte4", number(o.model.configByte4, 0, 255)},
         {"--config-byte5", number(o.model.configByte5, 0, 255)},
         {"--info-blocks", number(o.model.infoBlocks, 0, MaxPersonalBlocks)},

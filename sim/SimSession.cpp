@@ -65,7 +65,8 @@ constexpr std::uint64_t UsPerMs = 1000;
 
 SimSession::SimSession(ModelConfig model, FaultConfig faults, LogFn log, LogFn event,
                        LineConfig line)
-    : model_(model), faults_(faults), log_(std::move(log)), event_(std::move(event)) {
+    : model_(model), faults_(faults), log_(std::move(log)), event_(std::move(event)),
+      lastHanded_(model_.recordsHanded()) {
     SetLine(line);
     ResetReceiver();
 }

@@ -368,6 +368,12 @@ void PosixServerSocket::onListenerReady() {
             if (e == EMFILE || e == ENFILE || e == ENOBUFS || e == ENOMEM) pauseAccepting();
             return; // EAGAIN: all taken
         }
+        // Left to itself the system grows a socket's send buffer up to
+        // megabytes for a client that never reads, and the backlog limit
+        // would act only after that: a fixed buffer of the limit's size keeps
+        // what one client can cost small.
+        const int sendBuffer = static_cast<int>(std::min<std::size_t>(SendBacklogLimit(), INT_MAX));
+        ::setsockopt(fd.get(), SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
         char text[INET_ADDRSTRLEN] = {};
         if (!::inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text)) text[0] = '\0';
         // The object owns the descriptor from here on, whatever the handlers do.

@@ -4,14 +4,9 @@
 #include "support/Process.h"
 #include "support/EndToEnd.h"
 #include "support/SimProcess.h"
+#include "support/TcpClient.h"
 
 #include <gtest/gtest.h>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <csignal>
 #include <filesystem>
@@ -24,52 +19,7 @@ namespace {
 using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;
 
-// One TCP client: the relay has no framing, so a reply is what arrives until
-// the line stays quiet for a moment.
-class Client {
-public:
-    explicit Client(int port) {
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(static_cast<std::uint16_t>(port));
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    }
-    ~Client() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Client(const Client&) = delete;
-    Client& operator=(const Client&) = delete;
-    bool connected() const { return connected_; }
-    bool Send(const Bytes& bytes) {
-        return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
-               static_cast<ssize_t>(bytes.size());
-    }
-    Bytes Receive(std::chrono::milliseconds firstByte = 5000ms,
-                  std::chrono::milliseconds quiet = 150ms) {
-        Bytes out;
-        auto wait = firstByte;
-        for (;;) {
-            pollfd p{fd_, POLLIN, 0};
-            if (::poll(&p, 1, static_cast<int>(wait.count())) <= 0) break;
-            std::uint8_t buf[4096];
-            const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
-            if (n <= 0) break;
-            out.insert(out.end(), buf, buf + n);
-            wait = quiet;
-        }
-        return out;
-    }
-    Bytes Ask(const Bytes& request) {
-        if (!Send(request)) return {};
-        return Receive();
-    }
-
-private:
-    int fd_ = -1;
-    bool connected_ = false;
-};
+using Client = TcpClient;
 
 class RelayEndToEnd : public ::testing::Test {
 protected:

@@ -298,8 +298,13 @@ TEST(ExchangeModel, QueriesEchoAndDependOnTheirQuestion) {
             replies.insert(r);
         }
     EXPECT_EQ(replies.size(), 32u);
-    // A short query still gets its echo.
+    // A short query still gets its echo; bytes after the index come back
+    // at the end, so every request can carry a tag of its own.
     EXPECT_EQ((Bytes{ask({0, 3})[1], ask({0, 3})[2]}), (Bytes{3, 0}));
+    Bytes tagged = ask({0, 200, 5});
+    tagged.insert(tagged.end(), {0xEE, 7, 0});
+    EXPECT_EQ(ask({0, 200, 5, 0xEE, 7, 0}), tagged);
+    EXPECT_EQ(ExchangeModel::QueryReply(Bytes{0, 200, 5, 0xEE, 7, 0}), tagged);
     EXPECT_EQ(ask({99}), Bytes{ErrUnknownCommand});
     EXPECT_EQ(ask({}), Bytes{ErrUnknownCommand});
     EXPECT_EQ(ask({1, 13, 4, 4}), (Bytes{0, 13}));

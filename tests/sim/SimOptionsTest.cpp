@@ -33,6 +33,8 @@ TEST(SimOptions, EveryOptionReachesItsSetting) {
                     "--records=0",
                     "--record-every",
                     "250",
+                    "--records-handed",
+                    "41",
                     "--silent",
                     "--crc-error-every",
                     "5",
@@ -67,6 +69,7 @@ TEST(SimOptions, EveryOptionReachesItsSetting) {
     EXPECT_EQ(o.model.ports, 12);
     EXPECT_EQ(o.model.records, std::optional<std::uint64_t>(0));
     EXPECT_EQ(o.model.recordEveryMs, 250u);
+    EXPECT_EQ(o.model.recordsHanded, 41u);
     EXPECT_TRUE(o.faults.silent);
     EXPECT_EQ(o.faults.crcErrorEvery, 5u);
     EXPECT_EQ(o.faults.nakEvery, 7u);
@@ -98,6 +101,8 @@ TEST(SimOptions, RefusesWhatItCannotPlay) {
              {{"--info-blocks", "31"}, "bad value for --info-blocks: 31"},
              {{"--config-byte4", "256"}, "bad value for --config-byte4: 256"},
              {{"--records", "many"}, "bad value for --records: many"},
+             // Record numbers have six digits.
+             {{"--records-handed", "1000000"}, "bad value for --records-handed: 1000000"},
              {{"--delay-ms", "10ms"}, "bad value for --delay-ms: 10ms"},
              {{"--line-step-ms", "0"}, "bad value for --line-step-ms: 0"},
              {{"--seed", "0x"}, "bad value for --seed: 0x"},

@@ -345,3 +345,20 @@ TEST(SimSession, LogsEveryRequestAndReplyWithKindAndHex) {
     EXPECT_EQ(log[3], "TX #02 U accounting: E0 instead of the reply");
     EXPECT_EQ(events, std::vector<std::string>{"EVENT record 000001"});
 }
+
+TEST(SimSession, ARestartedExchangeGoesOnWithItsNumberingAndReportsOnlyNewRecords) {
+    std::vector<std::string> events;
+    ModelConfig m;
+    m.recordsHanded = 41;
+    SimSession s(m, {}, {}, [&](const std::string& l) { events.push_back(l); });
+    Gateway g;
+    Send(s, 1, {13});
+    Send(s, 2, {5});
+    EXPECT_TRUE(events.empty()) << "record 41 was handed out before";
+    Send(s, 3, {4});
+    g.drain(s, 0);
+    ASSERT_EQ(g.frames.size(), 3u);
+    EXPECT_EQ(std::string(g.frames[1].payload.begin() + 1, g.frames[1].payload.end()),
+              ExchangeModel::RecordText(41));
+    EXPECT_EQ(events, std::vector<std::string>{"EVENT record 000042"});
+}

@@ -88,6 +88,17 @@ bool SimProcess::HasEvent(std::string_view text) const {
     return process_.HasLine("EVENT " + std::string(text));
 }
 
+std::uint64_t SimProcess::LastRecordEvent() const {
+    const auto lines = process_.Lines();
+    for (auto line = lines.rbegin(); line != lines.rend(); ++line) {
+        if (line->rfind("EVENT record ", 0) != 0) continue;
+        std::uint64_t n = 0;
+        std::from_chars(line->data() + 13, line->data() + line->size(), n);
+        return n;
+    }
+    return 0;
+}
+
 int SimProcess::Quit(Millis timeout) {
     process_.WriteLine("quit");
     auto status = process_.WaitExit(timeout);

@@ -46,6 +46,9 @@ public:
     // "message acknowledged 1", "line closed", "line opened").
     bool WaitForEvent(std::string_view text, Millis timeout);
     bool HasEvent(std::string_view text) const; // any time so far
+    // The number of the last "EVENT record" line so far, 0 when none: after
+    // the simulator has ended (WaitExit), the last record it handed out.
+    std::uint64_t LastRecordEvent() const;
 
     // Asks the simulator to quit and waits for it; returns its exit code, -1 on time-out.
     int Quit(Millis timeout = Millis(5000));
