@@ -6,8 +6,10 @@
 #include "app/DesktopStart.h"
 #include "desktop/ScreenshotTour.h"
 #include "platform/Paths.h"
+#include "platform/Systemd.h"
 #include "toolkit/Forms.h"
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -60,6 +62,11 @@ int main(int argc, char** argv) {
     env.programPath = (std::filesystem::absolute(home) / "vantor").string();
     const std::string exeDir = std::filesystem::path(ExecutablePath()).parent_path().string();
     env.languageFolders = {std::filesystem::absolute(home).string(), exeDir, VANTOR_DATA_DIR};
+    // The services dialog asks the system's manager, as the gateway does; a
+    // machine without one (a build box, a container) shows the dialog with
+    // the service unknown after the manager's error box.
+    env.serviceManager = std::make_shared<SdBusServiceManager>(SdBusServiceManager::Options{
+        .bus = SdBusServiceManager::Bus::System, .timeout = std::chrono::milliseconds(2000)});
 
     bool ok = false;
     int qtArgc = 1;

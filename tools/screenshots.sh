@@ -25,10 +25,14 @@ grep -q '^READY' "$WORK/sim.out" || { echo "screenshots: the simulator did not s
 status=0
 for lang in Cz Eng; do
   HOME_DIR="$WORK/home-$lang"
-  mkdir -p "$HOME_DIR"
-  # Every log switch on and quick polls: a busy log, as on a loaded exchange.
-  printf '[Set]\r\nLang=%s\r\nPort=%s:19200,N,8,1\r\nIPPort=0\r\n[Log]\r\nCom_In=1\r\nCom_PureIn=1\r\nCom_Out=1\r\nCom_LocOut=1\r\nTCP/IP_In=1\r\nTCP/IP_Out=1\r\n[Timer]\r\nANInterval=300\r\nSWInterval=400\r\nURInterval=300\r\n' \
-    "$lang" "$LINK" > "$HOME_DIR/vantor.INI"
+  # The mail settings name folders with Czech letters, so the directory
+  # chooser shows how such names come through.
+  MAIL_DIR="$HOME_DIR/Mail602"
+  mkdir -p "$MAIL_DIR/pošta/Příchozí" "$MAIL_DIR/pošta/Odeslané" "$MAIL_DIR/archiv" "$MAIL_DIR/spool"
+  # Every log switch on and quick polls: a busy log, as on a loaded exchange;
+  # the mail and trap settings filled in.  The file is Windows-1250.
+  printf '[Set]\r\nLang=%s\r\nPort=%s:19200,N,8,1\r\nIPPort=0\r\n[Log]\r\nCom_In=1\r\nCom_PureIn=1\r\nCom_Out=1\r\nCom_LocOut=1\r\nTCP/IP_In=1\r\nTCP/IP_Out=1\r\n[Timer]\r\nANInterval=300\r\nSWInterval=400\r\nURInterval=300\r\n[M602]\r\nCestaKeKonfiguraciMail602=%s/m602.ini\r\nCestaKPracovnimuAdresari=%s/pošta\r\nUzivatel=ústředna\r\nHeslo=x7Kp2mQ9\r\n[Trapy]\r\nAdresaPrijemce=dispecink@example.cz\r\nTypAdresyPrijemce=I\r\nSubject=Tarvo Vantor: stav spojení s ústřednou\r\n' \
+    "$lang" "$LINK" "$MAIL_DIR" "$MAIL_DIR" | iconv -f UTF-8 -t CP1250 > "$HOME_DIR/vantor.INI"
   prefix=$(echo "$lang" | tr 'A-Z' 'a-z')-
   echo "screenshots: $lang"
   # A window manager draws the title bars, so the captions are in the pictures.

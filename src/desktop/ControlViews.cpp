@@ -164,9 +164,18 @@ private:
         if (Edit()->text() != text) Edit()->setText(text);
         Edit()->setMaxLength(edit_.MaxLength() > 0 ? edit_.MaxLength() : 32767);
         Edit()->setEchoMode(edit_.PasswordChar() ? QLineEdit::Password : QLineEdit::Normal);
+        if (edit_.PasswordChar() && edit_.PasswordChar() != shownMask_) {
+            // The style's own mask (a dot) is not the character the form
+            // asks for; only a style sheet sets it for one edit alone.
+            shownMask_ = edit_.PasswordChar();
+            const QChar mask = ToQt(std::string(1, shownMask_)).front();
+            Edit()->setStyleSheet(
+                QStringLiteral("lineedit-password-character: %1").arg(mask.unicode()));
+        }
         Edit()->setReadOnly(edit_.ReadOnly());
     }
     TEdit& edit_;
+    char shownMask_ = '\0';
 };
 
 class MemoView final : public ControlView {
@@ -422,7 +431,8 @@ private:
     QTabWidget* Tabs() const { return static_cast<QTabWidget*>(Widget()); }
     void PullOwn() override {
         const int index = pages_.ActivePageIndex();
-        if (index >= 0 && index < Tabs()->count() && Tabs()->currentIndex() != index)
+        if (index >= 0 && index < Tabs()->count() && Tabs()->currentIndex() != index &&
+            Tabs()->isTabVisible(index))
             Tabs()->setCurrentIndex(index);
     }
     TPageControl& pages_;
@@ -433,10 +443,16 @@ public:
     TabSheetView(TTabSheet& sheet, QWidget* parent, ControlHost& host)
         : ControlView(sheet, new QWidget(), host), sheet_(sheet),
           tabs_(qobject_cast<QTabWidget*>(parent)) {
-        if (tabs_)
+        if (tabs_) {
+            // The tab widget makes the first tab it gets current and tells
+            // so: that is not the user choosing a page, and must not move
+            // the page control off the page the form chose.
+            const QSignalBlocker quiet(tabs_.data());
             tabs_->insertTab(std::max(0, sheet_.PageIndex()), Widget(), ToQt(sheet_.Caption()));
-        else
+            FollowActivePage();
+        } else {
             Widget()->setParent(parent);
+        }
     }
     ~TabSheetView() override {
         // Quietly: the page control's view must not tell a page control that
@@ -453,8 +469,19 @@ private:
         if (!tabs_) return;
         const int at = tabs_->indexOf(Widget());
         if (at < 0) return;
+        // Hiding the current tab makes another one current: the form's
+        // doing, not the user's.
+        const QSignalBlocker quiet(tabs_.data());
         tabs_->setTabText(at, ToQt(sheet_.Caption()));
         tabs_->setTabVisible(at, sheet_.TabVisible());
+        FollowActivePage();
+    }
+    // Shows the page control's active page once its tab is there.
+    void FollowActivePage() {
+        const TPageControl* pages = sheet_.PageControl();
+        const int index = pages ? pages->ActivePageIndex() : -1;
+        if (index >= 0 && index < tabs_->count() && tabs_->isTabVisible(index))
+            tabs_->setCurrentIndex(index);
     }
     TTabSheet& sheet_;
     QPointer<QTabWidget> tabs_;
@@ -541,8 +568,11 @@ void ControlView::PullCommon() {
         widget_->setFont(ToQFont(c.Font(), QApplication::font()));
         QPalette palette = widget_->palette();
         const QColor text = ToQColor(c.Font().Color);
-        for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
-            palette.setColor(role, text);
+        // The disabled group keeps the style's grey: a disabled control must
+        // look disabled whatever colour its font has.
+        for (auto group : {QPalette::Active, QPalette::Inactive})
+            for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+                palette.setColor(group, role, text);
         widget_->setPalette(palette);
     }
     if (!color_ || *color_ != c.Color()) {

@@ -2,6 +2,10 @@
 
 namespace vantor {
 
+namespace {
+bool Storable(const std::string& path) { return Utf8FromCp1250(Cp1250FromUtf8(path)) == path; }
+} // namespace
+
 TFSetDir::TFSetDir(TApplication& app, TComponent* owner, std::string& directory,
                    DirectorySource& directories, const FormTranslator& translate)
     : TForm(app, owner), directory_(directory) {
@@ -30,10 +34,26 @@ TFSetDir::TFSetDir(TApplication& app, TComponent* owner, std::string& directory,
     DirectoryListBox1->SetSource(&directories);
     DriveComboBox1->SetSource(&directories);
     DriveComboBox1->SetDirList(DirectoryListBox1);
-    DirectoryListBox1->SetDirectory(directory_);
+    // The text is the gateway's (Windows-1250); the file system spells its
+    // names in UTF-8.
+    DirectoryListBox1->SetDirectory(Utf8FromCp1250(directory_));
 
+    // A path with a character that Windows-1250 does not have would be
+    // stored as another path: OK says so and the chooser stays open.
+    ButtonOK->SetModalResult(mrNone);
+    ButtonOK->OnClick = [this](TObject*) {
+        if (!Storable(DirectoryListBox1->SelectedPath())) {
+            Application().MessageBox(
+                "The path " + Cp1250FromUtf8(DirectoryListBox1->SelectedPath()) +
+                    " has characters that the settings cannot hold; choose another directory.",
+                Caption(), MB_OK | MB_ICONWARNING);
+            return;
+        }
+        SetModalResult(mrOk);
+    };
     OnClose = [this](TObject*, TCloseAction&) {
-        if (ModalResult() == mrOk) directory_ = DirectoryListBox1->SelectedPath();
+        const std::string chosen = DirectoryListBox1->SelectedPath();
+        if (ModalResult() == mrOk && Storable(chosen)) directory_ = Cp1250FromUtf8(chosen);
     };
     if (translate) translate(*this);
     DoCreate();

@@ -2,7 +2,9 @@
 // The directory chooser: a directory list with the drive (starting point)
 // list below it.  It opens on the directory named by the text it is given,
 // or on the nearest existing parent when that is no directory; OK puts the
-// selected entry's path into the text, "Zrušit" leaves the text alone.
+// selected entry's path into the text, "Zrušit" leaves the text alone.  The
+// text is Windows-1250 like every text of the gateway: a path that cannot be
+// written so is refused at OK.
 #include "toolkit/DirectorySource.h"
 #include "toolkit/FileControls.h"
 #include "ui/Dialog.h"

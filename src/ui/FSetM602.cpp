@@ -44,6 +44,8 @@ TFSetM602::TFSetM602(TApplication& app, TComponent* owner, MailLoginSettings set
     EditWorkDir->SetName("EditWorkDir");
     EditUser->SetName("EditUser");
     EditPassword->SetName("EditPassword");
+    ButtonConfigPath->SetName("ButtonConfigPath");
+    ButtonWorkDir->SetName("ButtonWorkDir");
     for (TEdit* edit : {EditConfigPath, EditWorkDir, EditUser})
         edit->SetMaxLength(static_cast<int>(TextCapacity));
     EditPassword->SetMaxLength(static_cast<int>(PasswordCapacity));

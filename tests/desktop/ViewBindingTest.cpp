@@ -177,7 +177,9 @@ TEST_F(ViewBinding, ControlsFollowTheModelAndComeAndGo) {
     button.SetFont(bold);
     Sync();
     EXPECT_TRUE(widget->font().bold());
-    EXPECT_EQ(widget->palette().color(QPalette::ButtonText), QColor(0, 0, 0x80));
+    EXPECT_EQ(widget->palette().color(QPalette::Active, QPalette::ButtonText), QColor(0, 0, 0x80));
+    // The button is disabled: its text stays the style's grey.
+    EXPECT_NE(widget->palette().color(QPalette::ButtonText), QColor(0, 0, 0x80));
     // Resizing the window reaches the form (and its OnResize).
     int resized = 0;
     form.OnResize = [&](TObject*) { ++resized; };
@@ -216,6 +218,7 @@ TEST_F(ViewBinding, PagesRadioGroupsCombosAndMemosGoBothWays) {
     combo.SetItemIndex(0);
     auto& memo = form.Create<TMemo>(&form);
     memo.SetBounds(0, 220, 300, 40);
+    pages.SetActivePage(&second);
     form.Show();
 
     auto* tabs = WidgetOf<QTabWidget>(form, pages);
@@ -223,15 +226,19 @@ TEST_F(ViewBinding, PagesRadioGroupsCombosAndMemosGoBothWays) {
     ASSERT_EQ(tabs->count(), 2);
     EXPECT_EQ(tabs->tabText(1), U("Spuštění"));
     EXPECT_EQ(WidgetOf<QCheckBox>(form, onSecond)->parentWidget(), tabs->widget(1));
-    tabs->setCurrentIndex(1); // the user picks the tab
+    EXPECT_EQ(tabs->currentIndex(), 1) << "the page the form chose";
     EXPECT_EQ(pages.ActivePage(), &second);
+    EXPECT_EQ(pageChanges, 0) << "showing the window is no page change";
+    tabs->setCurrentIndex(0); // the user picks the tab
+    EXPECT_EQ(pages.ActivePage(), &first);
     EXPECT_EQ(pageChanges, 1);
-    pages.SetActivePageIndex(0); // the program does
+    pages.SetActivePageIndex(1); // the program does
     Sync();
-    EXPECT_EQ(tabs->currentIndex(), 0);
+    EXPECT_EQ(tabs->currentIndex(), 1);
     second.SetTabVisible(false);
     Sync();
     EXPECT_FALSE(tabs->isTabVisible(1));
+    EXPECT_EQ(pageChanges, 1);
 
     auto* nt = WidgetOf<QWidget>(form, radio)->findChildren<QRadioButton*>().value(1);
     ASSERT_NE(nt, nullptr);

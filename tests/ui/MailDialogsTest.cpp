@@ -100,6 +100,25 @@ TEST_F(MailDialogsTest, ChooserOpensNearTheTextAndStoresTheSelectedEntryOnOkOnly
     EXPECT_EQ(text, "/home/u/b");
 }
 
+TEST_F(MailDialogsTest, ChooserTakesAndGivesWindows1250AndRefusesAPathItCannotHold) {
+    fs.Add("/home/u/pošta");
+    fs.Add("/home/u/почта");
+    std::string text = Cp1250FromUtf8("/home/u/pošta");
+    TFSetDir chooser(app, nullptr, text, fs, Translator());
+    EXPECT_EQ(chooser.DirectoryListBox1->Directory(), "/home/u/pošta");
+    desktop.OnModal("TFSetDir", [&](TForm&) {
+        chooser.DirectoryListBox1->SetDirectory("/home/u/почта");
+        chooser.ButtonOK->Click();
+        EXPECT_EQ(chooser.ModalResult(), mrNone) << "the chooser stays open";
+        chooser.DirectoryListBox1->SetDirectory("/home/u/pošta");
+        chooser.ButtonOK->Click();
+        return mrNone;
+    });
+    EXPECT_EQ(chooser.ShowModal(), mrOk);
+    EXPECT_EQ(desktop.messageBoxes.size(), 1u);
+    EXPECT_EQ(text, Cp1250FromUtf8("/home/u/pošta"));
+}
+
 // ----------------------------------------------------------- TFSetM602
 
 class MailLoginTest : public MailDialogsTest {
