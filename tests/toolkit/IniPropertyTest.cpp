@@ -50,9 +50,10 @@ TEST(IniProperties, ParseKeepsEveryByteAndSetChangesOnlyItsKey) {
         std::size_t i = 0;
         for (const auto& s : sections)
             for (const auto& k : keys) {
-                if (!(s == sec && k == key))
+                if (!(s == sec && k == key)) {
                     ASSERT_EQ(again.Value(s, k), before[i])
                         << "text: " << text << " set " << sec << "/" << key;
+                }
                 ++i;
             }
         // An existing value is replaced in place; otherwise lines are only added.
