@@ -287,6 +287,9 @@ public:
         std::printf("  %-6s %s\n", ok ? "ok" : "FAILED", what.c_str());
         failed_ |= !ok;
     }
+    void Skip(const std::string& what, const std::string& why) {
+        std::printf("  %-6s %s: %s\n", "skip", what.c_str(), why.c_str());
+    }
     bool failed() const { return failed_; }
 
 private:
@@ -413,11 +416,19 @@ int Run(const Options& o) {
                       std::to_string(end.descriptors) + " (after the warm-up " +
                       std::to_string(base.descriptors) + ", peak " +
                       std::to_string(peakDescriptors) + ")");
-    verdict.Check(end.residentKb <= base.residentKb + RssGrowthLimitKb,
-                  "resident memory within " + std::to_string(RssGrowthLimitKb) +
-                      " KiB of its level after the warm-up: " + std::to_string(end.residentKb) +
-                      " KiB (after the warm-up " + std::to_string(base.residentKb) + " KiB, peak " +
-                      std::to_string(peakKb) + " KiB)");
+    const std::string memory =
+        "resident memory within " + std::to_string(RssGrowthLimitKb) +
+        " KiB of its level after the warm-up: " + std::to_string(end.residentKb) +
+        " KiB (after the warm-up " + std::to_string(base.residentKb) + " KiB, peak " +
+        std::to_string(peakKb) + " KiB)";
+#if defined(__SANITIZE_ADDRESS__)
+    // AddressSanitizer holds freed memory back (its quarantine) and so grows
+    // the resident size by design; its leak check at the gateway's exit, seen
+    // in the clean-stop check below, stands in for this one.
+    verdict.Skip(memory, "the sanitizer's quarantine keeps freed memory");
+#else
+    verdict.Check(end.residentKb <= base.residentKb + RssGrowthLimitKb, memory);
+#endif
     verdict.Check(violations == 0, "no client received a reply meant for another, a wrong or a "
                                    "doubled one: " +
                                        std::to_string(violations) + " violations");
