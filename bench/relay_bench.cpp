@@ -199,7 +199,6 @@ void SendRequest(Client& c, const std::string& mode) {
     c.sent = Clock::now();
 }
 
-
 int RunLoad(const Options& o) {
     rlimit limit{};
     ::getrlimit(RLIMIT_NOFILE, &limit);
