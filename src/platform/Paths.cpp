@@ -38,7 +38,7 @@ std::string TempPath() {
 
 std::string UserDataFolder(const std::string& name) {
     const char* xdg = std::getenv("XDG_DATA_HOME");
-    // The base directory specification ignores a relative XDG_DATA_HOME.
+    // XDG base directory rules: a relative XDG_DATA_HOME is ignored.
     if (xdg && *xdg == '/') return std::string(xdg) + "/" + name;
     const char* home = std::getenv("HOME");
     if (home && *home == '/') return std::string(home) + "/.local/share/" + name;

@@ -14,18 +14,10 @@ namespace {
 
 using desktop::QtLoop;
 
-struct QtLoopTraits {
-    using Loop = QtLoop;
-    static std::unique_ptr<Loop> Make() { return std::make_unique<QtLoop>(&PollLoop::Readiness); }
-    static void Pass(Loop& loop, int ms) {
-        const auto end = loop.monotonicMs() + ms;
-        do {
-            loop.processEvents();
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        } while (loop.monotonicMs() < end);
+struct QtLoopTraits : RealLoopTraits<QtLoop> {
+    static std::unique_ptr<QtLoop> Make() {
+        return std::make_unique<QtLoop>(&PollLoop::Readiness);
     }
-    static void ServeFds(Loop& loop, std::initializer_list<int>) { loop.processEvents(); }
-    static std::size_t Queued(Loop& loop) { return loop.pendingTasks(); }
 };
 
 INSTANTIATE_TYPED_TEST_SUITE_P(QtLoop, LoopContract, QtLoopTraits);

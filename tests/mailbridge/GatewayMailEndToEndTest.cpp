@@ -9,9 +9,6 @@
 #include "support/SmtpSink.h"
 #include "toolkit/Cp1250.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -158,23 +155,9 @@ TEST_F(MailGateway, MessageWaitingCountsFollowTheMaildirs) {
 }
 
 TEST_F(MailGateway, ARefusingOrSilentMailServerCostsTheTrapNotTheGateway) {
-    struct SilentServer {
-        SilentServer() : fd(::socket(AF_INET, SOCK_STREAM, 0)) {
-            sockaddr_in a{};
-            a.sin_family = AF_INET;
-            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            socklen_t length = sizeof a;
-            ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-            ::listen(fd, 8);
-            ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
-            url = "smtp://127.0.0.1:" + std::to_string(ntohs(a.sin_port));
-        }
-        ~SilentServer() { ::close(fd); }
-        int fd;
-        std::string url;
-    } silent;
+    SilentServer silent;
     SmtpSink refusing({"--refuse", "data"});
-    for (const std::string& url : {refusing.Url(), silent.url}) {
+    for (const std::string& url : {refusing.Url(), silent.Url()}) {
         SCOPED_TRACE(url);
         Start(url, "CheckAtStart=no\n");
         LoseTheLinkForAWhile();
@@ -182,7 +165,7 @@ TEST_F(MailGateway, ARefusingOrSilentMailServerCostsTheTrapNotTheGateway) {
         box101.Deliver("voice");
         EXPECT_TRUE(WaitForCounters(0, "00 01 00 00")) << Counters(0);
         EXPECT_FALSE(gateway->HasLine("Mail technik@firma.test"));
-        EXPECT_TRUE(gateway->HasLine(url == silent.url ? "[status 1104]" : "[status 1106]",
+        EXPECT_TRUE(gateway->HasLine(url == silent.Url() ? "[status 1104]" : "[status 1106]",
                                      Process::Stream::Stderr));
         gateway->Signal(SIGTERM);
         const auto status = gateway->WaitExit(10s);

@@ -7,10 +7,7 @@
 #include "support/EndToEnd.h"
 #include "support/SmtpSink.h"
 
-#include <arpa/inet.h>
 #include <dlfcn.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -28,27 +25,6 @@ using namespace std::chrono_literals;
 namespace abi = vantor::mailabi;
 
 const std::string LibraryPath = std::string(VANTOR_BUILD_DIR) + "/libvantorq9.so";
-
-// A server that takes connections into its backlog and never says a word.
-class SilentServer {
-public:
-    SilentServer() : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof a;
-        ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(fd_, 8);
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &length);
-        port_ = ntohs(a.sin_port);
-    }
-    ~SilentServer() { ::close(fd_); }
-    std::string Url() const { return "smtp://127.0.0.1:" + std::to_string(port_); }
-
-private:
-    int fd_;
-    int port_ = 0;
-};
 
 class MailLibrary : public ::testing::Test {
 protected:

@@ -36,6 +36,22 @@
 
 namespace vantor::test {
 
+// What the traits of a loop on the real clock have in common: time passes by
+// serving the loop, and the loop polls its descriptors itself.
+template <class L>
+struct RealLoopTraits {
+    using Loop = L;
+    static void Pass(Loop& loop, int ms) {
+        const auto end = loop.monotonicMs() + ms;
+        do {
+            loop.processEvents();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        } while (loop.monotonicMs() < end);
+    }
+    static void ServeFds(Loop& loop, std::initializer_list<int>) { loop.processEvents(); }
+    static std::size_t Queued(Loop& loop) { return loop.pendingTasks(); }
+};
+
 // A non-blocking pipe for the descriptor-watch rules.
 struct LoopPipe {
     int r = -1, w = -1;

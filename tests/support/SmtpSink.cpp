@@ -3,6 +3,11 @@
 #include "EndToEnd.h"
 #include "toolkit/Cp1250.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <cstdlib>
 
 namespace vantor::test {
@@ -113,5 +118,18 @@ std::size_t SmtpSink::Accepted() const {
         if (l.rfind("MESSAGE ", 0) == 0) ++n;
     return n;
 }
+
+SilentServer::SilentServer() : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof a;
+    ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::listen(fd_, 8);
+    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &length);
+    port_ = ntohs(a.sin_port);
+}
+
+SilentServer::~SilentServer() { ::close(fd_); }
 
 } // namespace vantor::test

@@ -51,6 +51,21 @@ private:
     std::size_t cursor_ = 0;
 };
 
+// A server that takes connections into its backlog and never says a word:
+// a mail server that hangs.
+class SilentServer {
+public:
+    SilentServer();
+    ~SilentServer();
+    SilentServer(const SilentServer&) = delete;
+    SilentServer& operator=(const SilentServer&) = delete;
+    std::string Url() const { return "smtp://127.0.0.1:" + std::to_string(port_); }
+
+private:
+    int fd_;
+    int port_ = 0;
+};
+
 // The value of a JSON string field in a one-line object ("" when missing);
 // enough for the sink's lines.
 std::string JsonString(std::string_view json, std::string_view field);
