@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -633,6 +634,46 @@ TEST_F(LinkTest, ReplyDrivenSendIsTheTickSendBroughtForward) {
     const std::vector<std::string> byTick = run(0);
     EXPECT_EQ(run(1), byTick);
     EXPECT_EQ(byTick[3], "3:4");
+}
+
+// The reply-driven send stands in for a tick, so it waits while the tick is
+// stopped: by the answer of an exchange this gateway cannot serve, by
+// "Zastavit", by a modal dialog.
+TEST_F(LinkTest, ReplyDrivenSendWaitsWhileTheTickIsStopped) {
+    using Around = std::function<void(const std::function<void()>&)>;
+    const Around plain = [](const std::function<void()>& reply) { reply(); };
+    const Bytes served{0, 0, 0, 0, 0, 2, 0};
+    struct Row {
+        const char* legend;
+        Bytes configuration;
+        Around around; // how the identification's answer meets the tick
+    } rows[] = {
+        {"an exchange it cannot serve", {0, 0, 0, 0, 0, 1, 0}, plain},
+        {"Zastavit", served,
+         [this](const std::function<void()>& reply) {
+             EXPECT_FALSE(gateway->TogglePolling());
+             reply();
+         }},
+        {"a modal dialog", served,
+         [this](const std::function<void()>& reply) {
+             const TimerPause pause = gateway->PauseTick();
+             reply();
+         }},
+    };
+    settings.SendOnReply = 1;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.legend);
+        link.RestartAfterPortChoice();
+        link.TimerTick().SetEnabled(true);
+        Ticks(1);
+        ReplyLast(row.configuration);
+        ASSERT_EQ(LastPayload(), Bytes{2}); // the identification, sent on the reply
+        const std::size_t sent = Packets().size();
+        row.around([this] { ReplyLast({0, 0xB, 0x05, 0, 3, 0, 0, 0}); });
+        EXPECT_EQ(Packets().size(), sent);
+        EXPECT_EQ(link.State(), LinkState::Idle);
+        EXPECT_EQ(Keys(link.Queue()), (std::vector<std::string>{"x", "V"}));
+    }
 }
 
 // Time-outs and resends count from the reply-driven send as from a tick's;
