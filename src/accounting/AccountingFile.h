@@ -31,8 +31,8 @@
 // right even when a state write failed); a missing or empty file falls back to
 // a "stored" mark; a "pending" mark without the file means the append may not
 // have happened, and the repeated record is taken (stored twice rather than
-// lost, if the file was collected in the moment between the append and the
-// state write).
+// lost, should the gateway have died between the append and the "stored" mark
+// and the file have been collected before the next start).
 #include <memory>
 #include <optional>
 #include <string>

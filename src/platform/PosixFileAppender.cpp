@@ -118,8 +118,11 @@ public:
             return discard(temporary, "could not be flushed to disk", errno);
         if (const int e = fd.close(); e != 0 && e != EINTR)
             return discard(temporary, "could not be closed", e);
-        if (::rename(temporary.c_str(), path.c_str()) != 0)
-            return discard(temporary, "could not replace its target", errno);
+        if (::rename(temporary.c_str(), path.c_str()) != 0) {
+            const int e = errno;
+            ::unlink(temporary.c_str());
+            return fail("could not be replaced", path, e);
+        }
         const std::size_t slash = path.find_last_of('/');
         const std::string folder = slash == std::string::npos ? std::string(".")
                                    : slash == 0               ? std::string("/")
