@@ -636,42 +636,37 @@ TEST_F(LinkTest, ReplyDrivenSendIsTheTickSendBroughtForward) {
     EXPECT_EQ(byTick[3], "3:4");
 }
 
-// The reply-driven send stands in for a tick, so it waits while the tick is
-// stopped: by the answer of an exchange this gateway cannot serve, by
-// "Zastavit", by a modal dialog.
+// The reply-driven send stands in for a tick: none while the tick is stopped.
 TEST_F(LinkTest, ReplyDrivenSendWaitsWhileTheTickIsStopped) {
-    using Around = std::function<void(const std::function<void()>&)>;
-    const Around plain = [](const std::function<void()>& reply) { reply(); };
-    const Bytes served{0, 0, 0, 0, 0, 2, 0};
-    struct Row {
+    settings.SendOnReply = 1;
+    const auto answerInfo = [this] { ReplyLast({0, 0xB, 0x05, 0, 3, 0, 0, 0}); };
+    const struct {
         const char* legend;
-        Bytes configuration;
-        Around around; // how the identification's answer meets the tick
+        std::uint8_t byte4; // configuration byte 4: 2 for an exchange the gateway serves
+        std::function<void()> answer;
     } rows[] = {
-        {"an exchange it cannot serve", {0, 0, 0, 0, 0, 1, 0}, plain},
-        {"Zastavit", served,
-         [this](const std::function<void()>& reply) {
-             EXPECT_FALSE(gateway->TogglePolling());
-             reply();
+        {"an exchange it cannot serve (130)", 1, answerInfo},
+        {"Zastavit", 2,
+         [&] {
+             gateway->TogglePolling();
+             answerInfo();
          }},
-        {"a modal dialog", served,
-         [this](const std::function<void()>& reply) {
+        {"a modal dialog", 2,
+         [&] {
              const TimerPause pause = gateway->PauseTick();
-             reply();
+             answerInfo();
          }},
     };
-    settings.SendOnReply = 1;
-    for (const Row& row : rows) {
+    for (const auto& row : rows) {
         SCOPED_TRACE(row.legend);
         link.RestartAfterPortChoice();
         link.TimerTick().SetEnabled(true);
         Ticks(1);
-        ReplyLast(row.configuration);
+        ReplyLast({0, 0, 0, 0, 0, row.byte4, 0});
         ASSERT_EQ(LastPayload(), Bytes{2}); // the identification, sent on the reply
         const std::size_t sent = Packets().size();
-        row.around([this] { ReplyLast({0, 0xB, 0x05, 0, 3, 0, 0, 0}); });
+        row.answer();
         EXPECT_EQ(Packets().size(), sent);
-        EXPECT_EQ(link.State(), LinkState::Idle);
         EXPECT_EQ(Keys(link.Queue()), (std::vector<std::string>{"x", "V"}));
     }
 }
