@@ -291,8 +291,11 @@ void ExchangeLink::HandleFrame(int count, const std::uint8_t* data) {
     // Waiting for the next tick would cap the relay at one request per tick
     // whatever the line could carry.  Only a reply that matched the one
     // outstanding request gets here, and the state is Idle, so a stale or
-    // repeated reply can never put a second request on the line.
-    if (settings_.SendOnReply && port_.IsOpen()) ServeNext();
+    // repeated reply can never put a second request on the line.  The send
+    // stands in for a tick, so none goes out while the tick is stopped (an
+    // exchange this gateway cannot serve, "Zastavit", a modal dialog, and
+    // this very reply may have stopped it).
+    if (settings_.SendOnReply && port_.IsOpen() && TimerTick().Enabled()) ServeNext();
 }
 
 void ExchangeLink::HandleChar(std::uint8_t chr) {

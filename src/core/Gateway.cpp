@@ -140,6 +140,7 @@ void Gateway::Start(bool hidden) {
     // it off.
     link_.ApplyTimerPeriods();
     accountingFile_.Resume(settings_.UctFile);
+    if (auto warning = accountingFile_.TakeStateWarning()) log_.WriteLog("!Err", *warning);
     cache_.Allocate(env_.serviceRunningElsewhere ? 0 : settings_.MaxCache);
     settings_.MaxCache = cache_.MaxCache();
     // As a service the window stays hidden and no tray icon is made.
