@@ -33,17 +33,26 @@ constexpr std::uint32_t kAcceptPauseMs = 250;
 // Connections taken per readiness report, so a flood cannot starve the rest.
 constexpr int kAcceptsPerPass = 64;
 
-// Descriptors the process may still open, newest being the one just taken; no
-// value when the process has no limit.  The count comes from /proc/self/fd:
-// descriptor numbers alone do not tell, since clients that left make holes
-// below others that stay.  Where /proc cannot be read, the lowest free number
-// (which the system hands out, so every number below newest is taken) stands
-// in; when the directory cannot be opened for want of descriptors, none are
-// free.
-std::optional<long long> FreeDescriptors(int newest) {
+// How often the descriptors are counted while the process is far from its
+// limit, and how long a count that refused a connection stands for the next.
+constexpr std::int64_t kRecountMs = 1000;
+constexpr std::int64_t kRefusalStandsMs = 100;
+
+// The process's descriptor limit (RLIMIT_NOFILE), or none.
+std::optional<long long> DescriptorLimit() {
     rlimit limit{};
     if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
         return std::nullopt;
+    return static_cast<long long>(limit.rlim_cur);
+}
+
+// Descriptors the process has open, newest being the one just taken.  The
+// count comes from /proc/self/fd: descriptor numbers alone do not tell, since
+// clients that left make holes below others that stay.  Where /proc cannot be
+// read, the lowest free number (which the system hands out, so every number
+// below newest is taken) stands in; when the directory cannot be opened for
+// want of descriptors, all of `limit` are taken.
+long long OpenDescriptors(int newest, long long limit) {
     long long open = static_cast<long long>(newest) + 1;
     if (DIR* dir = ::opendir("/proc/self/fd")) {
         long long entries = 0;
@@ -52,9 +61,9 @@ std::optional<long long> FreeDescriptors(int newest) {
         ::closedir(dir);
         open = std::max(open, entries - 1); // less the directory's own descriptor
     } else if (errno == EMFILE || errno == ENFILE) {
-        return 0;
+        open = limit;
     }
-    return static_cast<long long>(limit.rlim_cur) - open;
+    return open;
 }
 
 } // namespace
@@ -425,11 +434,30 @@ void PosixServerSocket::onListenerReady() {
     }
 }
 
-std::optional<TRefusal> PosixServerSocket::refusalFor(int descriptor) const {
-    if (MaxConnections() > 0 && ActiveConnections() >= MaxConnections()) return TRefusal::Limit;
-    const auto free = FreeDescriptors(descriptor);
-    if (free && *free < DescriptorReserve) return TRefusal::Descriptors;
-    return std::nullopt;
+std::optional<TRefusal> PosixServerSocket::refusalFor(int descriptor) {
+    const int clients = ActiveConnections();
+    if (MaxConnections() > 0 && clients >= MaxConnections()) return TRefusal::Limit;
+    const auto limit = DescriptorLimit();
+    if (!limit) return std::nullopt;
+    // Walking /proc/self/fd on every accept would make each connection of a
+    // flood cost a walk over a thousand entries.  What the rest of the program
+    // holds (everything but the clients) is counted once a second, and afresh
+    // whenever the estimate comes near the reserve, except right after a count
+    // that refused while no client has left since.
+    const std::int64_t now = loop_.monotonicMs();
+    const auto freeAfter = [&] { return *limit - (othersOpen_ + clients + 1); };
+    const bool refusalStands = refusedWithClients_ >= 0 && clients >= refusedWithClients_ &&
+                               now - countedAt_ < kRefusalStandsMs;
+    if (now - countedAt_ >= kRecountMs || (freeAfter() < 2 * DescriptorReserve && !refusalStands)) {
+        othersOpen_ = OpenDescriptors(descriptor, *limit) - (clients + 1);
+        countedAt_ = now;
+    }
+    if (freeAfter() >= DescriptorReserve) {
+        refusedWithClients_ = -1;
+        return std::nullopt;
+    }
+    refusedWithClients_ = clients;
+    return TRefusal::Descriptors;
 }
 
 void PosixServerSocket::closeClient(Client& client, bool notify) {

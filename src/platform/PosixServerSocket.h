@@ -23,6 +23,7 @@
 #include "toolkit/EventLoop.h"
 #include "toolkit/ServerSocket.h"
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -51,7 +52,7 @@ private:
 
     void onListenerReady();
     // Why the connection just accepted on `descriptor` may not stay, if so.
-    std::optional<TRefusal> refusalFor(int descriptor) const;
+    std::optional<TRefusal> refusalFor(int descriptor);
     void pauseAccepting();
     void closeClient(Client& client, bool notify);
     void failClient(Client& client, TErrorEvent event, int errorCode);
@@ -66,6 +67,11 @@ private:
     int localPort_ = 0;
     int nextHandle_ = 1;
     bool reapPosted_ = false;
+    // Descriptors open besides the clients, when they were last counted, and
+    // the clients there were when that count refused one (-1: it did not).
+    long long othersOpen_ = 0;
+    std::int64_t countedAt_ = INT64_MIN / 2;
+    int refusedWithClients_ = -1;
     std::unique_ptr<Listener> listener_;
     std::vector<std::unique_ptr<Client>> clients_; // live, in accept order
     std::vector<std::unique_ptr<Client>> closed_;  // freed from the loop later
