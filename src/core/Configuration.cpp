@@ -78,6 +78,7 @@ void ConfigReader::ReadSettings(Settings& s, PrefixTable& prefixes,
     // Each cache entry takes about a kilobyte; a million entries is far past
     // any real use and still allocatable.
     s.MaxCache = ReadRanged("Set", "MaxCache", d.MaxCache, 0, 1000000, w);
+    s.MaxClients = ReadRanged("Set", "MaxClients", d.MaxClients, 1, 1000000, w);
     s.ReadUct = ReadSwitch("Set", "ReadUct", d.ReadUct);
     s.SendUct = ReadSwitch("Set", "SendUct", d.SendUct);
     s.UctFile = ReadText("Set", "UctFile", d.UctFile);

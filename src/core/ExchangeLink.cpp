@@ -263,6 +263,7 @@ void ExchangeLink::ServeClient(std::int32_t handle, std::span<const std::uint8_t
     const std::string text = formatter_.format(Direction::Request, request);
     if (store_.WriteWatch(request)) RestartShortsTimer();
     SendAwaited(RequestKind::Client, text, request, handle, LinkState::AwaitingClientReply);
+    replies_.ClientRequestSent(request);
     if (settings_.Com_Out == 1 && settings_.Com_LocOut == 0) log_.WriteLog(">COM", text);
     tickCounter_ = 0;
 }

@@ -206,7 +206,14 @@ void Gateway::OpenListeningSocket() {
     serverRelay_.SetAccess(ClientAccessList::Parse(settings_.IPAllow, errors),
                            [this] { return app_.Loop().monotonicMs(); });
     for (const std::string& error : errors) log_.WriteLog("!Err", "[Set] IPAllow: " + error);
+    // An address that is no IPv4 address can never be bound: it is named and
+    // every address is used, rather than retrying it for as long as we run.
+    const auto bind = ClientAccessList::ParseAddress(TrimView(settings_.IPBind));
+    if (!bind && !TrimView(settings_.IPBind).empty())
+        log_.WriteLog("!Err", language_.Msg(msg::IPBindInvalid) + settings_.IPBind);
+    settings_.IPBind = bind ? ClientAccessList::DottedAddress(*bind) : std::string();
     serverSocket_->SetBindAddress(settings_.IPBind);
+    serverSocket_->SetMaxConnections(settings_.MaxClients);
     if (serverRelay_.Open(settings_.IPPort)) return;
     ServiceErrorEvent(log_.StatusText());
     RetryLater(listenPending_);

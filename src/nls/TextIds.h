@@ -53,6 +53,13 @@ inline constexpr int ConfigurationUnverifiedNote = 144;
 inline constexpr int IdentificationOk = 145;
 inline constexpr int CannotCreateAccountingFile = 146;
 inline constexpr int Queue = 147;
+// The relay's limits and the snapshots it will not serve.
+inline constexpr int ClientRefusedLimit = 180; // followed by MaxClients
+inline constexpr int ClientRefusedDescriptors = 181;
+inline constexpr int RefusedSinceLastLine = 182;   // followed by the count
+inline constexpr int LineStatesReplyTooLong = 183; // followed by "reply > kept" bytes
+inline constexpr int SWReplyTooLong = 184;         // likewise
+inline constexpr int IPBindInvalid = 185;          // followed by the value
 inline constexpr int ServiceNeedsRights = 200;
 // The log names of exchange commands and sub-commands.
 inline constexpr int CommandNameBase = 1000;

@@ -6,11 +6,14 @@
 #include <climits>
 #include <cstring>
 #include <exception>
+#include <optional>
 #include <string>
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <netinet/in.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -29,6 +32,39 @@ bool WouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK || e
 constexpr std::uint32_t kAcceptPauseMs = 250;
 // Connections taken per readiness report, so a flood cannot starve the rest.
 constexpr int kAcceptsPerPass = 64;
+
+// How often the descriptors are counted while the process is far from its
+// limit, and how long a count that refused a connection stands for the next.
+constexpr std::int64_t kRecountMs = 1000;
+constexpr std::int64_t kRefusalStandsMs = 100;
+
+// The process's descriptor limit (RLIMIT_NOFILE), or none.
+std::optional<long long> DescriptorLimit() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return std::nullopt;
+    return static_cast<long long>(limit.rlim_cur);
+}
+
+// Descriptors the process has open, newest being the one just taken.  The
+// count comes from /proc/self/fd: descriptor numbers alone do not tell, since
+// clients that left make holes below others that stay.  Where /proc cannot be
+// read, the lowest free number (which the system hands out, so every number
+// below newest is taken) stands in; when the directory cannot be opened for
+// want of descriptors, all of `limit` are taken.
+long long OpenDescriptors(int newest, long long limit) {
+    long long open = static_cast<long long>(newest) + 1;
+    if (DIR* dir = ::opendir("/proc/self/fd")) {
+        long long entries = 0;
+        while (const dirent* entry = ::readdir(dir))
+            if (entry->d_name[0] != '.') ++entries;
+        ::closedir(dir);
+        open = std::max(open, entries - 1); // less the directory's own descriptor
+    } else if (errno == EMFILE || errno == ENFILE) {
+        open = limit;
+    }
+    return open;
+}
 
 } // namespace
 
@@ -368,14 +404,22 @@ void PosixServerSocket::onListenerReady() {
             if (e == EMFILE || e == ENFILE || e == ENOBUFS || e == ENOMEM) pauseAccepting();
             return; // EAGAIN: all taken
         }
+        char text[INET_ADDRSTRLEN] = {};
+        if (!::inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text)) text[0] = '\0';
+        if (const auto refusal = refusalFor(fd.get())) {
+            // Closed before anything else is done with it: the client sees
+            // the connection end, and the count of clients and descriptors
+            // stays where it was.
+            fd.reset();
+            if (OnClientRefused) OnClientRefused(this, text, *refusal);
+            continue;
+        }
         // Left to itself the system grows a socket's send buffer up to
         // megabytes for a client that never reads, and the backlog limit
         // would act only after that: a fixed buffer of the limit's size keeps
         // what one client can cost small.
         const int sendBuffer = static_cast<int>(std::min<std::size_t>(SendBacklogLimit(), INT_MAX));
         ::setsockopt(fd.get(), SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
-        char text[INET_ADDRSTRLEN] = {};
-        if (!::inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text)) text[0] = '\0';
         // The object owns the descriptor from here on, whatever the handlers do.
         auto client = std::make_unique<Client>(*this, std::move(fd), allocateHandle(), text,
                                                ntohs(peer.sin_port));
@@ -388,6 +432,32 @@ void PosixServerSocket::onListenerReady() {
         clients_.push_back(std::move(client));
         if (OnClientConnect) OnClientConnect(this, raw);
     }
+}
+
+std::optional<TRefusal> PosixServerSocket::refusalFor(int descriptor) {
+    const int clients = ActiveConnections();
+    if (MaxConnections() > 0 && clients >= MaxConnections()) return TRefusal::Limit;
+    const auto limit = DescriptorLimit();
+    if (!limit) return std::nullopt;
+    // Walking /proc/self/fd on every accept would make each connection of a
+    // flood cost a walk over a thousand entries.  What the rest of the program
+    // holds (everything but the clients) is counted once a second, and afresh
+    // whenever the estimate comes near the reserve, except right after a count
+    // that refused while no client has left since.
+    const std::int64_t now = loop_.monotonicMs();
+    const auto freeAfter = [&] { return *limit - (othersOpen_ + clients + 1); };
+    const bool refusalStands = refusedWithClients_ >= 0 && clients >= refusedWithClients_ &&
+                               now - countedAt_ < kRefusalStandsMs;
+    if (now - countedAt_ >= kRecountMs || (freeAfter() < 2 * DescriptorReserve && !refusalStands)) {
+        othersOpen_ = OpenDescriptors(descriptor, *limit) - (clients + 1);
+        countedAt_ = now;
+    }
+    if (freeAfter() >= DescriptorReserve) {
+        refusedWithClients_ = -1;
+        return std::nullopt;
+    }
+    refusedWithClients_ = clients;
+    return TRefusal::Descriptors;
 }
 
 void PosixServerSocket::closeClient(Client& client, bool notify) {

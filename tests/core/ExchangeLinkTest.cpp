@@ -180,6 +180,20 @@ TEST_F(LinkTest, ClientRequestIsNeverResent) {
     EXPECT_EQ(client.sent[0], (Bytes{0, 9}));
 }
 
+TEST_F(LinkTest, ClientWriteFlushesTheReplyCacheAsItGoesOut) {
+    server->Connect(12);
+    link.TimerTick().SetEnabled(true);
+    ReplyCache& cache = gateway->Cache();
+    cache.Allocate(10);
+    cache.Store(Bytes{0, 24, 3}, Bytes{0, 24, 3, 1});
+    link.Enqueue(RequestKind::Client, 12, Bytes{0, 24, 4});
+    Ticks(1 + 9);
+    EXPECT_EQ(cache.Count(), 1u) << "a query leaves it";
+    link.Enqueue(RequestKind::Client, 12, Bytes{1, 13, 0});
+    Ticks(1);
+    EXPECT_EQ(cache.Count(), 0u) << "before any reply, which may never come";
+}
+
 TEST_F(LinkTest, SequenceNumberWrapsFrom255ToZero) {
     const Bytes payload{14};
     for (int i = 0; i < 256; ++i) link.SendPacket(">COM", "x", payload);

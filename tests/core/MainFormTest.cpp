@@ -39,12 +39,15 @@ TEST_F(MainFormTest, StartWithoutConfigurationWarnsOnceAndUsesDefaults) {
 
 TEST_F(MainFormTest, ConfiguredValuesAreReadAndApplied) {
     WriteIni("[Set]\r\nLang=Cz\r\nPort=COM3:57600,N,8,1\r\nIPPort=0x10E1\r\nMaxCache=0\r\n"
-             "[Timer]\r\nInterval=50\r\nMaxTick=3\r\n[Prefix]\r\n0=\r\n00=9\r\n");
+             "IPBind=127.000.0.1\r\nMaxClients=5\r\n[Timer]\r\nInterval=50\r\nMaxTick=3\r\n[Prefix]"
+             "\r\n0=\r\n00=9\r\n");
     TMainForm& f = Start();
     EXPECT_TRUE(desktop.messageBoxes.empty());
     EXPECT_EQ(f.Core().Config().Lang, "Cz");
     EXPECT_EQ(f.Core().LanguageTable().Language(), "Cz");
     EXPECT_EQ(f.Core().ServerSocket1().Port(), 4321);
+    EXPECT_EQ(f.Core().ServerSocket1().BindAddress(), "127.0.0.1");
+    EXPECT_EQ(f.Core().ServerSocket1().MaxConnections(), 5);
     EXPECT_EQ(f.Core().Link().TimerTick().Interval(), 50u);
     EXPECT_EQ(f.Core().Config().MaxTick, 3);
     EXPECT_EQ(f.Core().Config().MaxCache, 0);
@@ -69,6 +72,15 @@ TEST_F(MainFormTest, OutOfRangeTimerValuesFallBackWithAnErrorLine) {
     for (const std::string& l : Labelled())
         if (l.rfind("!Err [Timer]", 0) == 0) ++warnings;
     EXPECT_EQ(warnings, 2);
+}
+
+TEST_F(MainFormTest, AnIPBindThatIsNoAddressIsNamedAndEveryAddressIsUsed) {
+    WriteIni("[Set]\r\nIPBind=localhost\r\n");
+    TMainForm& f = Start();
+    EXPECT_TRUE(Logged("!Err " + f.Core().LanguageTable().Msg(185) + "localhost"));
+    EXPECT_EQ(f.Core().ServerSocket1().BindAddress(), "");
+    EXPECT_EQ(server->opens, 1);
+    EXPECT_TRUE(Logged("-OK- " + f.Core().LanguageTable().Msg(119)));
 }
 
 TEST_F(MainFormTest, FailuresToOpenAreReportedAndTheGatewayRunsOn) {

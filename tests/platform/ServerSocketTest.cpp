@@ -411,6 +411,36 @@ TEST_F(ServerSocketTest, RunningOutOfDescriptorsKeepsWaitingClientsUntilSomeAreF
     EXPECT_TRUE(PumpUntil([&] { return server->ActiveConnections() == 2; }));
 }
 
+TEST_F(ServerSocketTest, ConnectionsBeyondTheLimitOrTheDescriptorReserveAreClosedAtOnce) {
+    std::vector<TRefusal> refused;
+    server->OnClientRefused = [&](TObject*, const std::string& address, TRefusal why) {
+        EXPECT_EQ(address, "127.0.0.1");
+        refused.push_back(why);
+    };
+    server->SetMaxConnections(2);
+    Connect();
+    Connect();
+    ASSERT_TRUE(PumpUntil([&] { return server->ActiveConnections() == 2; }));
+    EXPECT_TRUE(PeerClosed(Connect()));
+
+    // Under MaxConnections, but the client's socket and the accepted one
+    // leave fewer than the reserve free.
+    server->SetMaxConnections(0);
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit tight = saved;
+    tight.rlim_cur =
+        static_cast<rlim_t>(CountOpenDescriptors() - 1 + PosixServerSocket::DescriptorReserve);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+    const bool closed = PeerClosed(Connect());
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(refused, (std::vector<TRefusal>{TRefusal::Limit, TRefusal::Descriptors}));
+    Connect();
+    EXPECT_TRUE(PumpUntil([&] { return server->ActiveConnections() == 3; }));
+    EXPECT_EQ(std::count(events.begin(), events.end(), "accept"), 3) << "no other notification";
+}
+
 TEST_F(ServerSocketTest, HandlersThatThrowLeaveNoHalfOpenConnections) {
     std::vector<std::string> escaped;
     loop.setExceptionHandler([&](const std::exception& e) { escaped.push_back(e.what()); });
