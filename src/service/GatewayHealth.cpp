@@ -7,12 +7,14 @@ namespace vantor {
 namespace {
 
 // The units give the service a /tmp of its own, so a device link that a
-// simulator made under the system's /tmp is not there for it.
+// simulator made under the system's /tmp is not there for it.  Whether a
+// drop-in took that back cannot be seen from inside, hence the "unless".
 std::string SerialPhrase(const GatewayHealth& health) {
     std::string phrase = "serial port not open: " + health.serialPort;
     const std::string& device = health.serialDevice;
     if (device.starts_with("/tmp/") || device.starts_with("/var/tmp/"))
-        phrase += " (the service has a /tmp of its own, PrivateTmp=yes: see vantor(1))";
+        phrase += " (the service does not see the system's /tmp unless a drop-in sets "
+                  "PrivateTmp=no: see vantor(1))";
     return phrase;
 }
 

@@ -230,7 +230,8 @@ TEST_F(ServiceProcessTest, HealthIsInTheStatusTextAndItsChangesAreEvents) {
     // The first RUNNING report already carries what was wrong at the start,
     // with the hint for a device under the system's /tmp.
     EXPECT_NE(notifier.messages[2].find("STATUS=RUNNING, serial port not open: /tmp/pbx: No such "
-                                        "file or directory (the service has a /tmp of its own"),
+                                        "file or directory (the service does not see the system's /tmp unless a "
+                                        "drop-in sets PrivateTmp=no: see vantor(1))"),
               std::string::npos)
         << notifier.messages[2];
     for (const auto& e : events.entries)
