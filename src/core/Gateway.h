@@ -228,8 +228,8 @@ private:
     TTimer portRetry_;
     bool serialPending_ = false;
     bool listenPending_ = false;
-    std::string serialFailure_; // why the port is not open, in the system's words
-    std::string listenFailure_; // why the TCP port is not open
+    std::string serialFailure_;        // why the port is not open, in the system's words
+    std::string listenFailure_;        // why the TCP port is not open
     std::int64_t lastRetryReport_ = 0; // ms; failed retries are logged once a minute
     ReplyCache cache_;
     std::unique_ptr<TServerSocket> serverSocket_;

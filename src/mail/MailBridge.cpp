@@ -135,8 +135,8 @@ void TMailBridge::Create() {
         void* address = library_->Symbol(ExportNames[i]);
         if (address == nullptr) {
             fn_ = {}; // stays loaded, unbound
-            failure_ = std::string("the library ") + LibraryName + " has no entry point " +
-                       ExportNames[i];
+            failure_ =
+                std::string("the library ") + LibraryName + " has no entry point " + ExportNames[i];
             return;
         }
         *slots[i] = address;

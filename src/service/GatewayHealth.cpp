@@ -21,7 +21,8 @@ std::string SerialPhrase(const GatewayHealth& health) {
 std::string LinkPhrase(TDateTime since) { return "link lost since " + FormatLongTime(since); }
 
 std::string Capitalised(std::string text) {
-    if (!text.empty() && text[0] >= 'a' && text[0] <= 'z') text[0] = static_cast<char>(text[0] - 32);
+    if (!text.empty() && text[0] >= 'a' && text[0] <= 'z')
+        text[0] = static_cast<char>(text[0] - 32);
     return text;
 }
 

@@ -150,8 +150,7 @@ TEST_F(ServiceProcessTest, FailuresEndTheServiceWithAnEvent) {
         EXPECT_EQ(Reports(), c.reports) << c.name;
         EXPECT_EQ(steps, c.steps) << c.name;
         // systemctl status shows why the start failed beside the state.
-        if (c.createThrows)
-            EXPECT_EQ(n.messages.back(), "STATUS=STOPPED, start failed: no memory");
+        if (c.createThrows) EXPECT_EQ(n.messages.back(), "STATUS=STOPPED, start failed: no memory");
         if (c.event.empty()) {
             EXPECT_TRUE(log.entries.empty()) << c.name;
         } else {
@@ -211,8 +210,8 @@ TEST_F(ServiceProcessTest, HealthIsInTheStatusTextAndItsChangesAreEvents) {
           "keeps the record until it is written"}},
         {{.listeningPort = "port 1234: in use"},
          "RUNNING, TCP port not open: port 1234: in use",
-         {"I Link to the exchange restored (lost since 12:00:00)", "E TCP port not open: port 1234: in use",
-          "I Accounting file writable again"}},
+         {"I Link to the exchange restored (lost since 12:00:00)",
+          "E TCP port not open: port 1234: in use", "I Accounting file writable again"}},
         {{}, "RUNNING", {"I TCP port open again"}},
     };
     std::vector<std::string> statuses, seen;
@@ -229,9 +228,10 @@ TEST_F(ServiceProcessTest, HealthIsInTheStatusTextAndItsChangesAreEvents) {
     EXPECT_TRUE(service.RunServiceDispatcher(std::move(host)));
     // The first RUNNING report already carries what was wrong at the start,
     // with the hint for a device under the system's /tmp.
-    EXPECT_NE(notifier.messages[2].find("STATUS=RUNNING, serial port not open: /tmp/pbx: No such "
-                                        "file or directory (the service does not see the system's /tmp unless a "
-                                        "drop-in sets PrivateTmp=no: see vantor(1))"),
+    EXPECT_NE(notifier.messages[2].find(
+                  "STATUS=RUNNING, serial port not open: /tmp/pbx: No such "
+                  "file or directory (the service does not see the system's /tmp unless a "
+                  "drop-in sets PrivateTmp=no: see vantor(1))"),
               std::string::npos)
         << notifier.messages[2];
     for (const auto& e : events.entries)
