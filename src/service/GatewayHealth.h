@@ -16,13 +16,13 @@ struct GatewayHealth {
     TDateTime linkLostSince = 0;
     // Why the serial port is not open ("" while it is), and the device the
     // settings name.
-    std::string serialPort;
-    std::string serialDevice;
+    std::string serialPort = {};
+    std::string serialDevice = {};
     // Why the TCP port for clients is not open ("" while it is).
-    std::string listeningPort;
+    std::string listeningPort = {};
     // Why the last accounting record could not be written ("" while the
     // file takes them).
-    std::string accountingFile;
+    std::string accountingFile = {};
 
     bool operator==(const GatewayHealth&) const = default;
 };

@@ -150,7 +150,9 @@ TEST_F(ServiceProcessTest, FailuresEndTheServiceWithAnEvent) {
         EXPECT_EQ(Reports(), c.reports) << c.name;
         EXPECT_EQ(steps, c.steps) << c.name;
         // systemctl status shows why the start failed beside the state.
-        if (c.createThrows) EXPECT_EQ(n.messages.back(), "STATUS=STOPPED, start failed: no memory");
+        if (c.createThrows) {
+            EXPECT_EQ(n.messages.back(), "STATUS=STOPPED, start failed: no memory");
+        }
         if (c.event.empty()) {
             EXPECT_TRUE(log.entries.empty()) << c.name;
         } else {
