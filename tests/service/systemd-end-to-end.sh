@@ -100,7 +100,7 @@ mapfile -t DEPENDS < <(dpkg-deb -f "$RUN/pkg/old.deb" Depends | tr ',' '\n' |
     fi
 ) 9>"$BUILD/systemd-root.lock" || {
     status=$?
-    [ $status -eq $SKIP ] && skip "no Debian system: debootstrap from $MIRROR failed"
+    [ $status -eq $SKIP ] && skip "no Debian system: debootstrap or apt from $MIRROR failed"
     exit $status
 }
 
