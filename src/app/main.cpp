@@ -18,6 +18,7 @@
 #include "toolkit/Cp1250.h"
 #include "toolkit/Desktop.h"
 #include "toolkit/Forms.h"
+#include "toolkit/IniFile.h"
 #include "toolkit/TextSource.h"
 
 #include <algorithm>
@@ -155,6 +156,11 @@ std::vector<std::string> LanguageFolders(const std::string& home, const std::str
     return folders;
 }
 
+// A configuration that is there but cannot be used ends the service with
+// this status (EX_CONFIG); the units do not restart on it, since only a
+// technician can mend the file.
+constexpr int ExitConfigurationUnusable = 78;
+
 // Runs the gateway as the system service; returns the exit status.
 int RunAsService(vantor::TApplication& app, vantor::PollLoop& loop,
                  vantor::GatewayEnvironment env) {
@@ -162,6 +168,8 @@ int RunAsService(vantor::TApplication& app, vantor::PollLoop& loop,
     SystemdNotifier notifier;
     JournalEventLog eventLog(std::cerr);
     ServiceProcess service(notifier, eventLog, loop);
+    service.SetInstance(SystemdUnitInstance());
+    bool configurationUnusable = false;
     env.serviceMode = true;
     env.serviceRunningElsewhere = false;
     env.serviceEventLog = [&service](const std::string& message, int type) {
@@ -194,11 +202,16 @@ int RunAsService(vantor::TApplication& app, vantor::PollLoop& loop,
     host.createGateway = [&] {
         try {
             mainForm = std::make_unique<TMainForm>(app, env);
+        } catch (const EIniFileError& e) {
+            configurationUnusable = true;
+            app.ShowException(e);
+            throw;
         } catch (const std::exception& e) {
             app.ShowException(e);
             throw;
         }
     };
+    host.health = [&] { return mainForm ? mainForm->Core().Health() : GatewayHealth{}; };
     host.runGateway = [&] {
         loop.setExceptionHandler([&](const std::exception& e) { app.ShowException(e); });
         app.Run();
@@ -210,6 +223,7 @@ int RunAsService(vantor::TApplication& app, vantor::PollLoop& loop,
     };
     host.destroyGateway = [&] { mainForm.reset(); };
     if (service.RunServiceDispatcher(std::move(host))) return 0;
+    if (configurationUnusable) return ExitConfigurationUnusable;
     if (!notifier.Connected())
         std::cerr << "vantor: /service: this process was not started by systemd (NOTIFY_SOCKET "
                      "is not set).\n"

@@ -181,6 +181,7 @@ void ExchangeLink::TickAwaitingReply() {
         log_.WriteLog("!Err", Msg(msg::LinkLost));
         mail_.SendTrap(MailPort::TrapLinkLost);
     }
+    if (lostSince_ == 0) lostSince_ = loop_.now();
     tickCounter_ = 0;
 }
 
@@ -280,6 +281,7 @@ void ExchangeLink::HandleFrame(int count, const std::uint8_t* data) {
         mail_.SendTrap(MailPort::TrapLinkRestored);
         linkLost_ = false;
     }
+    lostSince_ = 0;
     if (count < 1) return; // not even a sequence number
 
     const std::uint8_t sequence = data[0];
@@ -350,6 +352,7 @@ void ExchangeLink::LineLost() {
         mail_.SendTrap(MailPort::TrapLinkLost);
     }
     linkLost_ = true;
+    if (lostSince_ == 0) lostSince_ = loop_.now();
 }
 
 void ExchangeLink::LineReopened() {

@@ -164,8 +164,16 @@ void Gateway::Start(bool hidden) {
 void Gateway::ReadConfiguration() {
     // Read once: every setting below is a lookup in this one parsed copy.
     configText_ = config_.Snapshot();
-    if (!configText_.refusal.empty())
+    if (!configText_.refusal.empty()) {
+        // A service that cannot read the configuration it was given must not
+        // run on the defaults: it would poll whatever line COM2 is.  A file
+        // that is missing is another matter (defaults and a warning).
+        if (env_.serviceMode) {
+            log_.WriteLog("!Err", configText_.refusal + "; the service does not start");
+            throw EIniFileError(configText_.refusal);
+        }
         log_.WriteLog("!Err", configText_.refusal + "; the default settings are used");
+    }
     ConfigReader reader(configText_.document);
 
     settings_.Lang = reader.ReadLanguage();
@@ -194,7 +202,7 @@ void Gateway::LoadLanguage() {
 
 void Gateway::ReportStartupError(const std::string& line) {
     log_.WriteLog("!Err", line);
-    ServiceErrorEvent(log_.StatusText());
+    ServiceErrorEvent(line);
 }
 
 void Gateway::ServiceErrorEvent(const std::string& text) {
@@ -215,7 +223,8 @@ void Gateway::OpenListeningSocket() {
     serverSocket_->SetBindAddress(settings_.IPBind);
     serverSocket_->SetMaxConnections(settings_.MaxClients);
     if (serverRelay_.Open(settings_.IPPort)) return;
-    ServiceErrorEvent(log_.StatusText());
+    listenFailure_ = log_.LastText();
+    ServiceErrorEvent(listenFailure_);
     RetryLater(listenPending_);
 }
 
@@ -226,9 +235,11 @@ std::optional<std::string> Gateway::OpenSerialPort(const std::string& settingsTe
         commPax_.Open();
         return std::nullopt;
     } catch (const ECommError& e) {
+        serialFailure_ = e.Detail().empty() ? TrimmedReason(e.what()) : e.Detail();
         // The system's reason and the device path follow the framework's text.
         return " (" + TrimmedReason(e.what()) + ")" + (e.Detail().empty() ? "" : ": " + e.Detail());
     } catch (const std::exception& e) {
+        serialFailure_ = TrimmedReason(e.what());
         return " (" + TrimmedReason(e.what()) + ")";
     }
 }
@@ -246,6 +257,7 @@ void Gateway::OpenSerialPortAtStart() {
 void Gateway::SerialLineLost(int error) {
     log_.WriteLog("!Err", "Serial device lost: " + commPax_.DeviceName() +
                               " (Error: " + std::to_string(error) + ")");
+    serialFailure_ = log_.LastText();
     link_.LineLost();
     RetryLater(serialPending_);
 }
@@ -285,8 +297,22 @@ void Gateway::StartMailBridge() {
         log_.WriteLog("-OK-", language_.Msg(msg::MailConnected));
     } else {
         log_.WriteLog("!Err", language_.Msg(msg::MailConnectFailed));
-        ServiceErrorEvent(language_.Msg(msg::MailConnectFailed));
+        // The text names every possible cause; the event says which it was.
+        const std::string& why = mail_.FailureReason();
+        ServiceErrorEvent(language_.Msg(msg::MailConnectFailed) + (why.empty() ? "" : ": " + why));
     }
+}
+
+GatewayHealth Gateway::Health() const {
+    GatewayHealth health;
+    health.linkLostSince = link_.LinkLostSince();
+    if (serialPending_) {
+        health.serialPort = serialFailure_;
+        health.serialDevice = settings_.Port.substr(0, settings_.Port.find(':'));
+    }
+    if (listenPending_) health.listeningPort = listenFailure_;
+    if (accountingFile_.WriteFailed()) health.accountingFile = accountingFile_.Error();
+    return health;
 }
 
 void Gateway::StartPlugin() {

@@ -38,6 +38,7 @@
 #include "relay/ReplyCache.h"
 #include "relay/ServerSocketRelay.h"
 #include "serial/CommPax.h"
+#include "service/GatewayHealth.h"
 #include "toolkit/DirectorySource.h"
 #include "toolkit/FileAppender.h"
 #include "toolkit/IniFile.h"
@@ -163,6 +164,8 @@ public:
     bool WriteSetting(std::string_view section, std::string_view key, std::string_view value);
     // Translates a dialog by its Tags from its own language file.
     void TranslateDialog(TForm& form) { language_.TranslateForm(form, true); }
+    // What keeps the gateway from its work now (the service shows it).
+    GatewayHealth Health() const;
 
     // ---- the parts ----
     Settings& Config() { return settings_; }
@@ -197,7 +200,7 @@ private:
     void RetryLater(bool& pending);
     void RetryPorts();
     void StartPlugin();
-    // An "!Err" line, and in service mode an error event with the status line.
+    // An "!Err" line, and in service mode an error event with its text.
     void ReportStartupError(const std::string& line);
     void ServiceErrorEvent(const std::string& text);
 
@@ -225,6 +228,8 @@ private:
     TTimer portRetry_;
     bool serialPending_ = false;
     bool listenPending_ = false;
+    std::string serialFailure_;        // why the port is not open, in the system's words
+    std::string listenFailure_;        // why the TCP port is not open
     std::int64_t lastRetryReport_ = 0; // ms; failed retries are logged once a minute
     ReplyCache cache_;
     std::unique_ptr<TServerSocket> serverSocket_;

@@ -48,7 +48,15 @@ TMainForm::TMainForm(TApplication& app, GatewayEnvironment environment)
     // Runs before the form frees its controls.
     OnDestroy = [this](TObject*) { FormDestroy(); };
     app.SetMainForm(this);
-    FormCreate();
+    try {
+        FormCreate();
+    } catch (...) {
+        // A start that throws (a configuration a service cannot use): the
+        // stop order runs now, while the gateway is there; the base class
+        // would run it only after the members are gone.
+        DoDestroy();
+        throw;
+    }
     DoCreate();
 }
 

@@ -53,13 +53,14 @@ public:
     }
     // The next report that carries a status, "STATE n" plus READY/STOPPING.
     std::optional<std::string> NextStatus(std::chrono::milliseconds timeout = 10s) {
-        const std::regex status(R"(STATUS=(\w+) \(check point (\d+))");
+        // A state that waits for nothing shows no check point: it is 0.
+        const std::regex status(R"(STATUS=(\w+)(?: \(check point (\d+))?)");
         for (;;) {
             auto message = Receive(timeout);
             if (!message) return std::nullopt;
             std::smatch match;
             if (!std::regex_search(*message, match, status)) continue;
-            std::string line = match[1].str() + " " + match[2].str();
+            std::string line = match[1].str() + " " + (match[2].matched ? match[2].str() : "0");
             if (message->find("READY=1") != std::string::npos) line += " READY";
             if (message->find("STOPPING=1") != std::string::npos) line += " STOPPING";
             return line;
