@@ -16,8 +16,11 @@
 
 #include <csignal>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <optional>
 #include <regex>
+#include <thread>
 
 namespace vantor::test {
 namespace {
@@ -143,7 +146,7 @@ TEST(ServiceBinary, WatchdogIsPingedSeveralTimesPerPeriod) {
 TEST(ServiceBinary, StartedByHandItWritesTheErrorEventAndEnds) {
     ServiceHome home;
     const std::vector<std::vector<std::string>> commandLines = {
-        {"/service"}, {"--headless", "/service", "/hide"}, {"/opt/x/service/y"}};
+        {"/service"}, {"--headless", "/service", "/hide"}};
     for (const auto& args : commandLines) {
         Process gw(Gateway(), home.Options(args, {}));
         EXPECT_TRUE(gw.WaitForLine("error event: TarvoVantor error: 107 - "
@@ -156,6 +159,72 @@ TEST(ServiceBinary, StartedByHandItWritesTheErrorEventAndEnds) {
         EXPECT_EQ(Process::ExitCode(*status), 1);
         EXPECT_FALSE(gw.HasLine("Start Tarvo Vantor"));
     }
+}
+
+// "/service" counts only as a whole argument: a folder whose path holds it
+// starts the ordinary gateway.
+TEST(ServiceBinary, AServicePathInAnotherArgumentIsNoServiceStart) {
+    ServiceHome home;
+    const std::string folder = home.folder.Path() + "/srv/services/pbx";
+    std::filesystem::create_directories(folder);
+    std::filesystem::copy_file(home.folder.Path() + "/vantor.INI", folder + "/vantor.INI");
+    Process gw(Gateway(), home.Options({"--headless", "--home", folder, "/opt/x/service/y"}, {}));
+    EXPECT_TRUE(gw.WaitForLine("---- Start Tarvo Vantor ----", 10s));
+    EXPECT_FALSE(gw.HasLine("StartServiceCtrlDispatcher", Process::Stream::Stderr));
+}
+
+// Whether the process holds (blocks) SIGTERM, and whether it has a handler
+// for it: one of the two from the program's first instruction on.  Before
+// that only the dynamic loader runs, which no program can cover.
+struct SigtermInHand {
+    bool held = false, caught = false;
+};
+SigtermInHand SigtermState(pid_t pid) {
+    SigtermInHand state;
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    const auto bit = [](const std::string& line) {
+        return ((std::stoull(line.substr(7), nullptr, 16) >> (SIGTERM - 1)) & 1) != 0;
+    };
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("SigBlk:", 0) == 0) state.held = bit(line);
+        if (line.rfind("SigCgt:", 0) == 0) state.caught = bit(line);
+    }
+    return state;
+}
+
+// A stop at any moment of the start-up ends the gateway as an orderly close.
+// On a service manager that answers slowly the start of the window and of
+// the headless gateway lasts long enough to be seen holding the signal.
+TEST(ServiceBinary, SigtermAtAnyMomentOfTheStartEndsWithStatusZero) {
+    FakeSystemdBus bus;
+    bus.SetDelay(50ms);
+    ServiceHome home;
+    struct Mode {
+        std::vector<std::string> args;
+        bool service, slowStart;
+    };
+    const Mode modes[] = {{{"--headless"}, false, true}, {{}, false, true}, {{"/service"}, true, false}};
+    for (const Mode& mode : modes)
+        for (int delayUs : {0, 0, 0, 1000, 10000, 100000}) {
+            NotifySocket notify(home.folder.Path() + "/notify");
+            std::map<std::string, std::string> env{{"QT_QPA_PLATFORM", "offscreen"}};
+            env[mode.service ? "NOTIFY_SOCKET" : "DBUS_SYSTEM_BUS_ADDRESS"] =
+                mode.service ? notify.Path() : bus.Address();
+            Process gw(Gateway(), home.Options(mode.args, env));
+            const std::string row =
+                (mode.args.empty() ? "window" : mode.args[0]) + ", " + std::to_string(delayUs);
+            const auto until = std::chrono::steady_clock::now() + 5s;
+            SigtermInHand state;
+            while (!(state = SigtermState(gw.pid())).held && !state.caught &&
+                   std::chrono::steady_clock::now() < until)
+                std::this_thread::sleep_for(50us);
+            if (mode.slowStart) EXPECT_TRUE(state.held) << row;
+            std::this_thread::sleep_for(std::chrono::microseconds(delayUs));
+            gw.Signal(SIGTERM);
+            const auto status = gw.WaitExit(10s);
+            ASSERT_TRUE(status) << row;
+            EXPECT_EQ(Process::ExitCode(*status), 0) << row;
+        }
 }
 
 TEST(ServiceBinary, BesideARunningServiceNothingIsOpened) {
