@@ -273,7 +273,7 @@ int main(int argc, char** argv) {
     env.commandLine = cl.raw;
     env.programPath = (std::filesystem::path(home.folder) / "vantor").string();
     env.languageFolders = LanguageFolders(home.folder, exeDir);
-    env.startNotes.push_back(Cp1250FromUtf8("Gateway folder " + home.folder));
+    env.gatewayFolder = Cp1250FromUtf8(home.folder);
     env.logMirror = [](const std::string& line) { std::cout << Utf8FromCp1250(line) << std::endl; };
     // The services dialog installs the program as it runs now, with its folder.
     env.serviceCommandLine = SystemdQuote(exePath.empty() ? "vantor" : exePath) +

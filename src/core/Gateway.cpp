@@ -10,6 +10,7 @@
 #include "toolkit/IniFile.h"
 #include "toolkit/ServerSocket.h"
 #include "toolkit/StringList.h"
+#include "toolkit/Strings.h"
 #include "ui/AboutBox.h"
 
 namespace vantor {
@@ -53,6 +54,21 @@ public:
         return {{}, true, "no file system to browse"};
     }
 };
+
+// The entries of an IPAllow list that are no address or range, each as
+// written (the list's own rules say what is valid).
+std::vector<std::string> RefusedAccessEntries(std::string_view list) {
+    std::vector<std::string> refused;
+    while (!list.empty()) {
+        const std::size_t comma = list.find(',');
+        const std::string_view entry = TrimView(list.substr(0, comma));
+        list = comma == std::string_view::npos ? std::string_view() : list.substr(comma + 1);
+        std::vector<std::string> errors;
+        ClientAccessList::Parse(entry, errors);
+        if (!errors.empty()) refused.emplace_back(entry);
+    }
+    return refused;
+}
 
 std::vector<std::string> LanguageFolders(const GatewayEnvironment& env) {
     return env.languageFolders.empty()
@@ -165,7 +181,7 @@ void Gateway::ReadConfiguration() {
     configText_ = config_.Snapshot();
     if (!configText_.refusal.empty())
         log_.WriteLog("!Err", configText_.refusal + "; the default settings are used");
-    ConfigReader reader(configText_.document);
+    ConfigReader reader(configText_.document, language_);
 
     settings_.Lang = reader.ReadLanguage();
     language_.SetLanguage(settings_.Lang);
@@ -178,6 +194,8 @@ void Gateway::ReadConfiguration() {
         language_.Close();
     }
     LoadLanguage();
+    if (!env_.gatewayFolder.empty())
+        log_.WriteLog("----", FormatText(language_.Msg(msg::GatewayFolder), {env_.gatewayFolder}));
 
     std::vector<std::string> warnings;
     reader.ReadSettings(settings_, prefixes_, warnings);
@@ -204,7 +222,8 @@ void Gateway::OpenListeningSocket() {
     std::vector<std::string> errors;
     serverRelay_.SetAccess(ClientAccessList::Parse(settings_.IPAllow, errors),
                            [this] { return app_.Loop().monotonicMs(); });
-    for (const std::string& error : errors) log_.WriteLog("!Err", "[Set] IPAllow: " + error);
+    for (const std::string& entry : RefusedAccessEntries(settings_.IPAllow))
+        log_.WriteLog("!Err", FormatText(language_.Msg(msg::IPAllowEntryRefused), {entry}));
     serverSocket_->SetBindAddress(settings_.IPBind);
     if (serverRelay_.Open(settings_.IPPort)) return;
     ServiceErrorEvent(log_.StatusText());
@@ -236,8 +255,8 @@ void Gateway::OpenSerialPortAtStart() {
 }
 
 void Gateway::SerialLineLost(int error) {
-    log_.WriteLog("!Err", "Serial device lost: " + commPax_.DeviceName() +
-                              " (Error: " + std::to_string(error) + ")");
+    log_.WriteLog("!Err", FormatText(language_.Msg(msg::SerialDeviceLost),
+                                     {commPax_.DeviceName(), std::to_string(error)}));
     link_.LineLost();
     RetryLater(serialPending_);
 }

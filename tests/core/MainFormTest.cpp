@@ -61,7 +61,7 @@ TEST_F(MainFormTest, ConfiguredValuesAreReadAndApplied) {
 }
 
 TEST_F(MainFormTest, OutOfRangeTimerValuesFallBackWithAnErrorLine) {
-    WriteIni("[Timer]\r\nInterval=0\r\nMaxError=-5\r\n");
+    WriteIni("[Timer]\r\nInterval=0\r\nMaxError=-5\r\n[Set]\r\nIPAllow=10.0.0.1, 10.0.0.300\r\n");
     TMainForm& f = Start();
     EXPECT_EQ(f.Core().Config().Interval, 100);
     EXPECT_EQ(f.Core().Config().MaxError, 6);
@@ -69,6 +69,8 @@ TEST_F(MainFormTest, OutOfRangeTimerValuesFallBackWithAnErrorLine) {
     for (const std::string& l : Labelled())
         if (l.rfind("!Err [Timer]", 0) == 0) ++warnings;
     EXPECT_EQ(warnings, 2);
+    EXPECT_TRUE(Logged("!Err [Set] IPAllow: \"10.0.0.300\" is no IPv4 address or range; it is "
+                       "left out"));
 }
 
 TEST_F(MainFormTest, FailuresToOpenAreReportedAndTheGatewayRunsOn) {
