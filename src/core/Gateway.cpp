@@ -186,6 +186,7 @@ void Gateway::ReadConfiguration() {
     settings_.Lang = reader.ReadLanguage();
     language_.SetLanguage(settings_.Lang);
     language_.Close();
+    settings_.Lang = language_.Language(); // as the file spells it ("cz" is "Cz")
     if (!config_.Exists()) {
         language_.Open();
         language_.LoadTexts();

@@ -38,7 +38,8 @@ TEST_F(MainFormTest, StartWithoutConfigurationWarnsOnceAndUsesDefaults) {
 }
 
 TEST_F(MainFormTest, ConfiguredValuesAreReadAndApplied) {
-    WriteIni("[Set]\r\nLang=Cz\r\nPort=COM3:57600,N,8,1\r\nIPPort=0x10E1\r\nMaxCache=0\r\n"
+    // The language code in any letter case: the file TVantor.Cz.
+    WriteIni("[Set]\r\nLang=cz\r\nPort=COM3:57600,N,8,1\r\nIPPort=0x10E1\r\nMaxCache=0\r\n"
              "[Timer]\r\nInterval=50\r\nMaxTick=3\r\n[Prefix]\r\n0=\r\n00=9\r\n");
     TMainForm& f = Start();
     EXPECT_TRUE(desktop.messageBoxes.empty());
