@@ -340,11 +340,11 @@ bool Gateway::TogglePolling() {
     return tick.Enabled();
 }
 
-bool Gateway::ChoosePort(int index) {
+bool Gateway::ChoosePort(const std::string& settingsText) {
     link_.TimerMSG().SetEnabled(false);
     link_.TimerSMS().SetEnabled(false);
     if (commPax_.IsOpen()) commPax_.Close();
-    settings_.Port = WithComPort(settings_.Port, index);
+    settings_.Port = settingsText;
     WriteSetting("Set", "Port", settings_.Port);
     if (OpenSerialPort(settings_.Port)) {
         log_.SetStatusText(language_.Msg(msg::SerialPortCannotOpen));

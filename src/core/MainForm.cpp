@@ -344,14 +344,15 @@ void TMainForm::StartItemClick() {
 }
 
 void TMainForm::Volbasriovhoportu1Click() {
-    const std::string& port = gateway_->Config().Port;
-    if (port.size() < 4)
-        throw std::out_of_range("The port setting \"" + port + "\" names no port COM1 to COM4");
-    int index = static_cast<unsigned char>(port[3]) - '1';
-    TFSetPort dialog(Application(), nullptr, index,
+    const GatewayEnvironment& env = gateway_->Environment();
+    std::string port = gateway_->Config().Port;
+    TFSetPort dialog(Application(), nullptr, port,
+                     env.serialDevices ? env.serialDevices() : std::vector<std::string>(),
+                     gateway_->LanguageTable(),
                      [this](TForm& form) { gateway_->TranslateDialog(form); });
-    if (RunDialog(dialog) != mrOk) return;
-    gateway_->ChoosePort(index);
+    // OK on the port in use changes nothing: the working line stays open.
+    if (RunDialog(dialog) != mrOk || port == gateway_->Config().Port) return;
+    gateway_->ChoosePort(port);
 }
 
 void TMainForm::COMBaudClick(TMenuItem& item) {
