@@ -276,9 +276,12 @@ void TMainForm::MenuStateRefresh() {
 
 void TMainForm::ShowOnTrayClickClick() {
     if (!trayIconPresent_ && !AddTrayIcon()) {
-        // Without a notification area the hidden window could not be
-        // brought back: keep trying from the tick, as a start with /hide does.
-        gateway_->Link().SetHideToTrayRequested(true);
+        // Without a notification area a hidden window could not be brought
+        // back (only a kill would end the program): it stays, and the status
+        // line says why (and the log keeps it, as traffic soon takes the
+        // status line over).
+        gateway_->Log().WriteLog("!Err", gateway_->LanguageTable().Msg(msg::NoNotificationArea));
+        return;
     }
     Hide();
 }

@@ -162,7 +162,8 @@ bool QtDesktop::TrayIcon(TrayOperation operation, const TrayIconData& data) {
     switch (operation) {
     case TrayOperation::Add:
         ++trayAddAttempts_;
-        if (!QSystemTrayIcon::isSystemTrayAvailable()) return false;
+        if (!(trayAvailable_ ? trayAvailable_() : QSystemTrayIcon::isSystemTrayAvailable()))
+            return false;
         if (!tray_) {
             tray_ = std::make_unique<QSystemTrayIcon>();
             QObject::connect(tray_.get(), &QSystemTrayIcon::activated, tray_.get(),
@@ -285,6 +286,10 @@ void QtDesktop::SetHelpSources(std::vector<std::string> folders,
 
 void QtDesktop::SetUrlOpener(std::function<bool(const std::string&)> open) {
     openUrl_ = std::move(open);
+}
+
+void QtDesktop::SetTrayAvailability(std::function<bool()> available) {
+    trayAvailable_ = std::move(available);
 }
 
 } // namespace vantor::desktop

@@ -49,6 +49,11 @@ public:
     void SetHelpSources(std::vector<std::string> folders, std::function<std::string()> language);
     // Opens a URL (default: the user's browser); tests replace it.
     void SetUrlOpener(std::function<bool(const std::string& url)> open);
+    // Whether a notification area takes the tray icon (default: Qt's
+    // answer); tests stand in for one where the platform has none.
+    void SetTrayAvailability(std::function<bool()> available);
+    // The tray icon while it is there (tests play its mouse on it).
+    QSystemTrayIcon* Tray() const { return tray_.get(); }
 
     // Brings every window up to date with its form now (windows catch up
     // with their forms on a short timer otherwise).
@@ -73,6 +78,7 @@ private:
     std::vector<std::string> helpFolders_;
     std::function<std::string()> language_;
     std::function<bool(const std::string&)> openUrl_;
+    std::function<bool()> trayAvailable_;
     int trayAddAttempts_ = 0;
 };
 

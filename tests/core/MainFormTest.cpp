@@ -128,6 +128,20 @@ TEST_F(MainFormTest, HiddenStartKeepsTryingTheTrayIconFromTheTick) {
     EXPECT_EQ(desktop.trayCalls.size(), calls);
 }
 
+TEST_F(MainFormTest, HideWithoutANotificationAreaKeepsTheWindowAndSaysWhy) {
+    WriteIni("[Set]\r\nLang=Eng\r\n");
+    desktop.SetTrayAvailable(false);
+    TMainForm& f = Start();
+    f.Button4->Click(); // the default button: Enter in the log list
+    EXPECT_TRUE(f.Visible());
+    EXPECT_TRUE(desktop.hiddenForms.empty());
+    EXPECT_EQ(f.StatusBar1->SimpleText(), "!Err     " + f.Core().LanguageTable().Msg(153));
+    desktop.SetTrayAvailable(true);
+    f.ShowOnTrayClick->Click();
+    EXPECT_FALSE(f.Visible());
+    EXPECT_TRUE(f.TrayIconPresent());
+}
+
 TEST_F(MainFormTest, UpperCaseHideAndServiceInsideAPathDoNotHide) {
     WriteIni("[Set]\r\nLang=Eng\r\n");
     TMainForm& f = Start({"/HIDE"});
