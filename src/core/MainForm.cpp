@@ -313,7 +313,7 @@ void TMainForm::Mail6021Click() {
     MailSettings& mail = gateway_->MailBridge().Block();
     TFSetM602 dialog(Application(), nullptr,
                      MailLoginSettings{mail.ConfigPath, mail.WorkDir, mail.User, mail.Password},
-                     gateway_->Directories(),
+                     gateway_->Directories(), gateway_->LanguageTable(),
                      [this](TForm& form) { gateway_->TranslateDialog(form); });
     if (RunDialog(dialog) == mrOk) gateway_->MailBridge().SaveMailSettings(gateway_->ConfigFile());
 }

@@ -165,7 +165,7 @@ const DialogCase Cases[] = {
      [](TApplication& app, Values& v, const std::string&) {
          return std::make_unique<TFSetM602>(
              app, nullptr, MailLoginSettings{v.configPath, v.workDir, v.user, v.password},
-             v.directories, FormTranslator());
+             v.directories, texts, FormTranslator());
      },
      [](TForm& form, desktop::FormView& view) {
          auto& d = static_cast<TFSetM602&>(form);
@@ -187,7 +187,7 @@ const DialogCase Cases[] = {
      }},
     {"TFSetDir",
      [](TApplication& app, Values& v, const std::string&) {
-         return std::make_unique<TFSetDir>(app, nullptr, v.directory, v.directories,
+         return std::make_unique<TFSetDir>(app, nullptr, v.directory, v.directories, texts,
                                            FormTranslator());
      },
      [](TForm& form, desktop::FormView& view) {

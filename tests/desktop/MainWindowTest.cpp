@@ -7,6 +7,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QMenu>
+#include <QMessageBox>
 #include <QScrollBar>
 #include <QSystemTrayIcon>
 #include <QtTest/QTest>
@@ -196,6 +197,28 @@ TEST_F(MainWindow, HelpOpensTheLanguagesPageAtTheContextsAnchor) {
                                    "index", "help-on-help", "contents"})
             EXPECT_NE(page.find("id=\"" + std::string(anchor) + "\""), std::string::npos)
                 << language << " " << anchor;
+    }
+}
+
+// Help that cannot be shown says so in the user's language: a file that is
+// nowhere (the folders looked in follow the text), a browser that does not start.
+TEST_F(MainWindow, HelpThatCannotBeShownSaysWhyInTheUsersLanguage) {
+    Start();
+    desktop.SetUrlOpener([](const std::string&) { return false; });
+    for (const std::string folder : {"/nonexistent", VANTOR_BUILD_DIR}) {
+        desktop.SetHelpSources({folder}, [] { return std::string("Cz"); }, [] {
+            return desktop::QtDesktop::HelpTexts{"Nenalezeno %1 (%2):", "Prohl\xED\x9E" "e\xE8:"};
+        });
+        QString shown;
+        WhenBlocked([&](QWidget& box) {
+            shown = static_cast<QMessageBox&>(box).text();
+            box.close();
+        });
+        app.HelpCommand(HELP_CONTENTS, 0);
+        EXPECT_EQ(shown, folder == "/nonexistent"
+                             ? QString("Nenalezeno VANTOR.HLP (VANTOR.*.html):\n/nonexistent")
+                             : QString::fromUtf8("Prohlížeč:\n") + VANTOR_BUILD_DIR +
+                                   "/VANTOR.Cz.html");
     }
 }
 
