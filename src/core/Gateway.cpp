@@ -184,19 +184,18 @@ void Gateway::ReadConfiguration() {
     ConfigReader reader(configText_.document, language_);
 
     settings_.Lang = reader.ReadLanguage();
+    // The texts first: the folder line and the box about a missing
+    // configuration file are in the user's language.
     language_.SetLanguage(settings_.Lang);
+    language_.LoadTexts();
     language_.Close();
     settings_.Lang = language_.Language(); // as the file spells it ("cz" is "Cz")
-    if (!config_.Exists()) {
-        language_.Open();
-        language_.LoadTexts();
-        app_.GetDesktop().MessageBox(language_.Msg(msg::NoConfigurationFile),
-                                     language_.Msg(msg::WarningCaption), MB_ICONWARNING);
-        language_.Close();
-    }
-    LoadLanguage();
     if (!env_.gatewayFolder.empty())
         log_.WriteLog("----", FormatText(language_.Msg(msg::GatewayFolder), {env_.gatewayFolder}));
+    if (!config_.Exists())
+        app_.GetDesktop().MessageBox(language_.Msg(msg::NoConfigurationFile),
+                                     language_.Msg(msg::WarningCaption), MB_ICONWARNING);
+    LoadLanguage();
 
     std::vector<std::string> warnings;
     reader.ReadSettings(settings_, prefixes_, warnings);

@@ -16,7 +16,6 @@
 
 #include <csignal>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <regex>
@@ -159,18 +158,6 @@ TEST(ServiceBinary, StartedByHandItWritesTheErrorEventAndEnds) {
         EXPECT_EQ(Process::ExitCode(*status), 1);
         EXPECT_FALSE(gw.HasLine("Start Tarvo Vantor"));
     }
-}
-
-// "/service" counts only as a whole argument: a folder whose path holds it
-// starts the ordinary gateway.
-TEST(ServiceBinary, AServicePathInAnotherArgumentIsNoServiceStart) {
-    ServiceHome home;
-    const std::string folder = home.folder.Path() + "/srv/services/pbx";
-    std::filesystem::create_directories(folder);
-    std::filesystem::copy_file(home.folder.Path() + "/vantor.INI", folder + "/vantor.INI");
-    Process gw(Gateway(), home.Options({"--headless", "--home", folder, "/opt/x/service/y"}, {}));
-    EXPECT_TRUE(gw.WaitForLine("---- Start Tarvo Vantor ----", 10s));
-    EXPECT_FALSE(gw.HasLine("StartServiceCtrlDispatcher", Process::Stream::Stderr));
 }
 
 // Whether the process holds (blocks) SIGTERM, and whether it has a handler
