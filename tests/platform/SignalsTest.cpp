@@ -8,7 +8,6 @@
 #include <vector>
 
 #include <fcntl.h>
-#include <pthread.h>
 #include <unistd.h>
 
 namespace vantor {
@@ -27,27 +26,6 @@ TEST(SignalWatcher, StopSignalsArriveAsLoopTasksInOrder) {
     ::raise(SIGTERM);
     EXPECT_EQ(loop.run(), 0);
     EXPECT_EQ(got, (std::vector<int>{SIGHUP, SIGINT, SIGTERM}));
-}
-
-TEST(SignalWatcher, TakesUpASignalHeldBeforeItAndHoldsItAgainWhenGone) {
-    HoldSignals({SIGTERM});
-    ::raise(SIGTERM); // held: the process goes on
-    {
-        PollLoop loop;
-        std::vector<int> got;
-        SignalWatcher watcher(loop, [&](int sig) {
-            got.push_back(sig);
-            loop.quit(0);
-        });
-        EXPECT_EQ(loop.run(), 0);
-        EXPECT_EQ(got, std::vector<int>{SIGTERM});
-    }
-    sigset_t mask;
-    ::pthread_sigmask(SIG_BLOCK, nullptr, &mask);
-    EXPECT_EQ(sigismember(&mask, SIGTERM), 1);
-    sigemptyset(&mask);
-    sigaddset(&mask, SIGTERM);
-    ::pthread_sigmask(SIG_UNBLOCK, &mask, nullptr);
 }
 
 TEST(SignalWatcher, RestoresThePreviousDispositionAndAllowsOnlyOneWatcher) {

@@ -13,7 +13,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -123,11 +122,10 @@ TEST(SerialDeviceNames, ClassicNamesMapToLinuxDevices) {
 
 TEST(SerialDeviceNames, TheDevicesPresentAreListedWithoutOpeningThem) {
     test::TempFolder root;
-    for (const char* name : {"dev/ttyUSB10", "dev/ttyUSB2", "dev/ttyACM0", "dev/ttyS0", "dev/ttyS1",
-                             "dev/ttyS2", "dev/tty1", "dev/serial/by-id/usb-FTDI-if00"}) {
-        std::filesystem::create_directories((std::filesystem::path(root.Path()) / name).parent_path());
-        root.Write(name, "");
-    }
+    root.Sub("dev/serial/by-id");
+    for (const char* name : {"ttyUSB10", "ttyUSB2", "ttyACM0", "ttyS0", "ttyS1", "ttyS2", "tty1",
+                             "serial/by-id/usb-FTDI-if00"})
+        root.Write(std::string("dev/") + name, "");
     // ttyS0 is a UART the kernel found, ttyS1 a node without hardware, ttyS2 unknown.
     root.Write((root.Sub("sys/ttyS0"), "sys/ttyS0/type"), "4\n");
     root.Write((root.Sub("sys/ttyS1"), "sys/ttyS1/type"), "0\n");
