@@ -1,8 +1,10 @@
 #include "core/Configuration.h"
 
+#include "nls/TextIds.h"
 #include "toolkit/IniFile.h"
 #include "toolkit/LogWriter.h"
 #include "toolkit/Strings.h"
+#include "toolkit/TextSource.h"
 
 #include <limits>
 
@@ -33,13 +35,14 @@ std::int32_t ConfigReader::ReadRanged(const char* section, const char* key, std:
     // A value that is not a number reads as the default, but a technician
     // who typed it wants to know it was not taken.
     if (!value) {
-        warnings.push_back(where + *text + " is not a number, using " + std::to_string(def));
+        warnings.push_back(
+            FormatText(texts_.Msg(msg::SettingNotANumber), {where + *text, std::to_string(def)}));
         return def;
     }
     if (*value >= min && *value <= max) return *value;
-    warnings.push_back(where + std::to_string(*value) + " is out of range " +
-                       std::to_string(min) + ".." + std::to_string(max) + ", using " +
-                       std::to_string(def));
+    warnings.push_back(FormatText(texts_.Msg(msg::SettingOutOfRange),
+                                  {where + std::to_string(*value), std::to_string(min),
+                                   std::to_string(max), std::to_string(def)}));
     return def;
 }
 

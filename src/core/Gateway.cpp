@@ -10,6 +10,7 @@
 #include "toolkit/IniFile.h"
 #include "toolkit/ServerSocket.h"
 #include "toolkit/StringList.h"
+#include "toolkit/Strings.h"
 #include "ui/AboutBox.h"
 
 namespace vantor {
@@ -53,6 +54,21 @@ public:
         return {{}, true, "no file system to browse"};
     }
 };
+
+// The entries of an IPAllow list that are no address or range, each as
+// written (the list's own rules say what is valid).
+std::vector<std::string> RefusedAccessEntries(std::string_view list) {
+    std::vector<std::string> refused;
+    while (!list.empty()) {
+        const std::size_t comma = list.find(',');
+        const std::string_view entry = TrimView(list.substr(0, comma));
+        list = comma == std::string_view::npos ? std::string_view() : list.substr(comma + 1);
+        std::vector<std::string> errors;
+        ClientAccessList::Parse(entry, errors);
+        if (!errors.empty()) refused.emplace_back(entry);
+    }
+    return refused;
+}
 
 std::vector<std::string> LanguageFolders(const GatewayEnvironment& env) {
     return env.languageFolders.empty()
@@ -174,18 +190,20 @@ void Gateway::ReadConfiguration() {
         }
         log_.WriteLog("!Err", configText_.refusal + "; the default settings are used");
     }
-    ConfigReader reader(configText_.document);
+    ConfigReader reader(configText_.document, language_);
 
     settings_.Lang = reader.ReadLanguage();
+    // The texts first: the folder line and the box about a missing
+    // configuration file are in the user's language.
     language_.SetLanguage(settings_.Lang);
+    language_.LoadTexts();
     language_.Close();
-    if (!config_.Exists()) {
-        language_.Open();
-        language_.LoadTexts();
+    settings_.Lang = language_.Language(); // as the file spells it ("cz" is "Cz")
+    if (!env_.gatewayFolder.empty())
+        log_.WriteLog("----", FormatText(language_.Msg(msg::GatewayFolder), {env_.gatewayFolder}));
+    if (!config_.Exists())
         app_.GetDesktop().MessageBox(language_.Msg(msg::NoConfigurationFile),
                                      language_.Msg(msg::WarningCaption), MB_ICONWARNING);
-        language_.Close();
-    }
     LoadLanguage();
 
     std::vector<std::string> warnings;
@@ -213,7 +231,8 @@ void Gateway::OpenListeningSocket() {
     std::vector<std::string> errors;
     serverRelay_.SetAccess(ClientAccessList::Parse(settings_.IPAllow, errors),
                            [this] { return app_.Loop().monotonicMs(); });
-    for (const std::string& error : errors) log_.WriteLog("!Err", "[Set] IPAllow: " + error);
+    for (const std::string& entry : RefusedAccessEntries(settings_.IPAllow))
+        log_.WriteLog("!Err", FormatText(language_.Msg(msg::IPAllowEntryRefused), {entry}));
     // An address that is no IPv4 address can never be bound: it is named and
     // every address is used, rather than retrying it for as long as we run.
     const auto bind = ClientAccessList::ParseAddress(TrimView(settings_.IPBind));
@@ -255,8 +274,8 @@ void Gateway::OpenSerialPortAtStart() {
 }
 
 void Gateway::SerialLineLost(int error) {
-    log_.WriteLog("!Err", "Serial device lost: " + commPax_.DeviceName() +
-                              " (Error: " + std::to_string(error) + ")");
+    log_.WriteLog("!Err", FormatText(language_.Msg(msg::SerialDeviceLost),
+                                     {commPax_.DeviceName(), std::to_string(error)}));
     serialFailure_ = log_.LastText();
     link_.LineLost();
     RetryLater(serialPending_);
@@ -354,11 +373,11 @@ bool Gateway::TogglePolling() {
     return tick.Enabled();
 }
 
-bool Gateway::ChoosePort(int index) {
+bool Gateway::ChoosePort(const std::string& settingsText) {
     link_.TimerMSG().SetEnabled(false);
     link_.TimerSMS().SetEnabled(false);
     if (commPax_.IsOpen()) commPax_.Close();
-    settings_.Port = WithComPort(settings_.Port, index);
+    settings_.Port = settingsText;
     WriteSetting("Set", "Port", settings_.Port);
     if (OpenSerialPort(settings_.Port)) {
         log_.SetStatusText(language_.Msg(msg::SerialPortCannotOpen));

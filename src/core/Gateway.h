@@ -78,6 +78,9 @@ struct GatewayEnvironment {
     std::function<void(const std::string& message, int type)> serviceEventLog;
     // Opens the serial device by name.
     SerialDeviceFactory serialDeviceFactory;
+    // The serial devices present, offered by the port choice (unset: only
+    // COM1 to COM4).
+    SerialDeviceList serialDevices;
     // Makes the listening socket component.
     std::function<std::unique_ptr<TServerSocket>(TComponent* owner)> serverSocketFactory;
     // Loads an outside library by its "X.dll" name (unset: none can load).
@@ -90,9 +93,11 @@ struct GatewayEnvironment {
     // Receives every traffic-log line as the list shows it (headless and
     // service mode print them on standard output).
     std::function<void(const std::string& line)> logMirror;
-    // Lines logged ("----") right after the start line, such as the folder
-    // in use.
+    // Lines logged ("----") right after the start line.
     std::vector<std::string> startNotes;
+    // The gateway's folder, named in the log (in the user's language, once
+    // the language is loaded); empty: not named.
+    std::string gatewayFolder;
     // The system's service manager for the services dialog (null: none) and
     // the command line a service installed from the dialog runs.
     std::shared_ptr<ServiceManager> serviceManager;
@@ -143,10 +148,10 @@ public:
     // Opens the serial port on a settings text; when it cannot, the reason as
     // it follows the settings text in a log line: " (text): device: reason".
     std::optional<std::string> OpenSerialPort(const std::string& settingsText);
-    // The port choice: the n-th COM port (0 = COM1) replaces the device of
-    // the settings text, which is written; the port is opened anew and the
-    // link starts over.  False when it cannot be opened.
-    bool ChoosePort(int index);
+    // The port choice: the settings text with the chosen device is taken and
+    // written; the port is opened anew and the link starts over.  False when
+    // it cannot be opened (it is then tried again).
+    bool ChoosePort(const std::string& settingsText);
     // A baud rate from the menu: applied at once (not written).  False when
     // the port could not be opened with it.
     bool ChangeBaudRate(std::string_view baud);

@@ -55,6 +55,24 @@ bool HasTexts(const IniDocument& doc) {
     return false;
 }
 
+// The name of the language file of `code` in `folder` when its code is
+// spelt in other letter case ("TVantor.Cz" for the code "cz"): the code is
+// the user's word, the file system tells letter cases apart.  Empty when
+// there is none; a folder of many files is looked through only so far.
+std::string FileNameIgnoringCase(const std::string& folder, const std::string& code) {
+    constexpr int MaxEntries = 10000;
+    const std::string prefix = "TVantor.";
+    std::error_code ec;
+    std::filesystem::directory_iterator it(folder.empty() ? "." : folder, ec), end;
+    for (int seen = 0; !ec && it != end && seen < MaxEntries; it.increment(ec), ++seen) {
+        const std::string name = it->path().filename().string();
+        if (name.size() == prefix.size() + code.size() && name.compare(0, prefix.size(), prefix) == 0 &&
+            SameText(std::string_view(name).substr(prefix.size()), code))
+            return name;
+    }
+    return {};
+}
+
 std::string Joined(const std::vector<std::string>& parts, std::string_view separator) {
     std::string out;
     for (const std::string& p : parts) {
@@ -110,11 +128,19 @@ IniDocument TLanguageTable::ReadFile() {
     // The first file of `code` in folder order that holds texts.
     auto find = [&](const std::string& code) -> std::optional<std::pair<std::string, IniDocument>> {
         for (const std::string& folder : folders_) {
-            const std::string name = "TVantor." + code;
-            const std::string path = (folder.empty() ? std::filesystem::path(name)
-                                                     : std::filesystem::path(folder) / name)
-                                         .string();
+            const auto pathOf = [&folder](const std::string& name) {
+                return (folder.empty() ? std::filesystem::path(name)
+                                       : std::filesystem::path(folder) / name)
+                    .string();
+            };
+            std::string path = pathOf("TVantor." + code);
             ProfileFileText read = ReadProfileFile(path, MaxFileSize);
+            if (!read.text && read.refusal.empty()) {
+                if (const std::string other = FileNameIgnoringCase(folder, code); !other.empty()) {
+                    path = pathOf(other);
+                    read = ReadProfileFile(path, MaxFileSize);
+                }
+            }
             if (!read.text) {
                 if (!read.refusal.empty()) problems.push_back(read.refusal);
                 continue; // missing here: the next folder may have it
@@ -144,6 +170,10 @@ IniDocument TLanguageTable::ReadFile() {
                                    : Joined(problems, "; ")) +
                  "; using " + found->first);
         path_ = found->first;
+        // "cz" found as TVantor.Cz: from now on the code is spelt as the
+        // file spells it, as the language menu and the help do.
+        const std::string name = std::filesystem::path(path_).filename().string();
+        if (!fellBack && SameText(name, wanted)) code_ = name.substr(wanted.size() - code_.size());
         return std::move(found->second);
     }
     // No file with texts anywhere: a text-less file of the language still

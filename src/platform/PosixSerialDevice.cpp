@@ -16,11 +16,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <vector>
 
 namespace vantor {
@@ -501,6 +504,38 @@ SerialOpenResult OpenPosixSerialDevice(const std::string& deviceName) {
     FileDescriptor wakeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     if (!wakeFd) return failed(errno);
     return {std::make_unique<PosixSerialDevice>(std::move(fd), std::move(wakeFd), charDevice), 0};
+}
+
+std::vector<std::string> ListSerialDevices(const std::string& dev, const std::string& sys) {
+    namespace fs = std::filesystem;
+    // A /dev with thousands of entries is looked through only so far.
+    constexpr int MaxEntries = 20000;
+    std::vector<std::string> found;
+    // Names of a folder that begin with `prefix`, "ttyUSB2" before "ttyUSB10".
+    const auto scan = [](const fs::path& folder, std::string_view prefix) {
+        std::vector<std::string> names;
+        std::error_code ec;
+        fs::directory_iterator it(folder, ec), end;
+        for (int seen = 0; !ec && it != end && seen < MaxEntries; it.increment(ec), ++seen) {
+            std::string name = it->path().filename().string();
+            if (name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0)
+                names.push_back(std::move(name));
+        }
+        std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+            return a.size() != b.size() ? a.size() < b.size() : a < b;
+        });
+        return names;
+    };
+    for (const std::string& name : scan(fs::path(dev) / "serial" / "by-id", ""))
+        found.push_back((fs::path(dev) / "serial" / "by-id" / name).string());
+    for (const char* prefix : {"ttyUSB", "ttyACM"})
+        for (const std::string& name : scan(dev, prefix)) found.push_back(dev + "/" + name);
+    for (const std::string& name : scan(dev, "ttyS")) {
+        std::ifstream type(fs::path(sys) / name / "type");
+        int uart = 0;
+        if (type >> uart && uart != 0) found.push_back(dev + "/" + name);
+    }
+    return found;
 }
 
 } // namespace vantor

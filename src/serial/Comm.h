@@ -164,7 +164,7 @@ private:
     };
     void Change(std::uint8_t& field, std::uint8_t value);
 
-    TCustomComm* owner_;
+    TCustomComm* owner_ = nullptr;
     Chars chars_;
 };
 

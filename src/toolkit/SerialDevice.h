@@ -18,6 +18,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace vantor {
 
@@ -175,5 +176,13 @@ struct SerialOpenResult {
 
 // Opens a device by the name the port class was given ("COM2", "/dev/ttyUSB0").
 using SerialDeviceFactory = std::function<SerialOpenResult(const std::string& deviceName)>;
+
+// The serial devices present on the system, by names a settings text can
+// hold ("/dev/ttyUSB0"), for the user to choose from.
+using SerialDeviceList = std::function<std::vector<std::string>()>;
+
+// The longest port settings text ("device:baud,parity,data,stop") the port
+// takes.
+inline constexpr std::size_t MaxPortSettingsText = 39;
 
 } // namespace vantor

@@ -3,6 +3,7 @@
 #include "core/Configuration.h"
 #include "core/PrefixTable.h"
 #include "core/Settings.h"
+#include "nls/LanguageTable.h"
 #include "toolkit/IniFile.h"
 
 #include <gtest/gtest.h>
@@ -20,18 +21,23 @@ using namespace vantor::test;
 
 class ConfigTest : public ::testing::Test {
 protected:
-    ConfigTest() : dir(folder.Path()), path((dir / "vantor.INI").string()) {}
+    ConfigTest() : dir(folder.Path()), path((dir / "vantor.INI").string()) {
+        english.SetLanguage("Eng");
+        english.LoadTexts();
+        english.Close();
+    }
     void Write(const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
     Settings Read(std::vector<std::string>* warningsOut = nullptr) {
         TIniFile ini(path);
         Settings s;
         PrefixTable p;
         std::vector<std::string> w;
-        ConfigReader(ini).ReadSettings(s, p, w);
+        ConfigReader(ini, english).ReadSettings(s, p, w);
         prefixes = p;
         if (warningsOut) *warningsOut = w;
         return s;
     }
+    TLanguageTable english{{VANTOR_BUILD_DIR}};
     TempFolder folder;
     std::filesystem::path dir;
     std::string path;
@@ -52,7 +58,7 @@ TEST_F(ConfigTest, MissingFileGivesEveryDefault) {
     EXPECT_EQ(s.MSGInterval, d.MSGInterval);
     EXPECT_TRUE(warnings.empty());
     EXPECT_TRUE(prefixes.entries().empty());
-    EXPECT_EQ(ConfigReader(TIniFile(path)).ReadLanguage(), "Eng");
+    EXPECT_EQ(ConfigReader(TIniFile(path), english).ReadLanguage(), "Eng");
 }
 
 TEST_F(ConfigTest, GarbageAndHandWrittenValues) {

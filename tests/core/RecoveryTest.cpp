@@ -173,6 +173,7 @@ TEST_F(RecoveryTest, AVanishedLineIsALinkFailureAndIsOpenedAgain) {
     loop.runPending();
     EXPECT_FALSE(gateway->CommPax1().IsOpen());
     EXPECT_EQ(log.Count("!Err", "[116]"), 1);
+    EXPECT_EQ(log.Count("!Err", "[149] COM2 5"), 1); // the device and the system's error
     EXPECT_EQ(Traps(), std::vector<int>{1});
 
     // The device is back: the next retry opens it.

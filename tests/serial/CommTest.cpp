@@ -173,6 +173,11 @@ TEST_F(Port, LineSettingsReachTheDriver) {
     EXPECT_EQ(line->state.errorChar, 3);
     EXPECT_EQ(line->state.eofChar, 4);
     EXPECT_EQ(line->state.evtChar, 5);
+    // A copy carries the characters, not the port: changing it leaves the line alone.
+    TCommEventChars copy(comm.EventChars());
+    copy.SetXonChar(9);
+    EXPECT_EQ(line->state.xonChar, 1);
+    EXPECT_EQ(line->setStateCalls, before + 2);
 }
 
 TEST_F(Port, SomePropertiesAreFixedWhileOpen) {

@@ -17,7 +17,7 @@ TEST_F(MainFormTest, AsAServiceHiddenWithoutTrayAndFailuresAreEvents) {
     env.serviceEventLog = [&](const std::string& message, int type) {
         events.emplace_back(type, message);
     };
-    env.startNotes = {"Gateway folder /srv/gw"};
+    env.gatewayFolder = "/srv/gw";
     form = std::make_unique<TMainForm>(app, env);
     loop.advance(1000);
 
