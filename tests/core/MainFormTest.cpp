@@ -317,9 +317,10 @@ TEST_F(MainFormTest, PortChoiceReplacesOnlyTheDevice) {
         EXPECT_EQ(TIniFile(IniPath()).ReadString("Set", "Port", ""), r.result);
         EXPECT_EQ(openedDevices.size() > opens, r.result != r.port);
         ASSERT_EQ(desktop.messageBoxes.size(), boxes + (r.refused ? 1 : 0));
-        if (r.refused)
+        if (r.refused) {
             EXPECT_NE(desktop.messageBoxes.back().text.find(longId + ":19200,N,8,1 would be 74"),
                       std::string::npos);
+        }
         form.reset();
     }
 }

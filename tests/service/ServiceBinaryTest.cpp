@@ -191,7 +191,9 @@ TEST(ServiceBinary, SigtermAtAnyMomentOfTheStartEndsWithStatusZero) {
             int state = 0;
             for (int i = 0; i < 50000 && !(state = SigtermState(gw.pid())); ++i)
                 std::this_thread::sleep_for(50us);
-            if (mode != "/service") EXPECT_EQ(state, 1) << mode << " is seen holding it";
+            if (mode != "/service") {
+                EXPECT_EQ(state, 1) << mode << " is seen holding it";
+            }
             std::this_thread::sleep_for(std::chrono::microseconds(delayUs));
             gw.Signal(SIGTERM);
             const auto status = gw.WaitExit(10s);
