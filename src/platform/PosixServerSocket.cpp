@@ -64,6 +64,10 @@ public:
 
     int ReceiveLength() override {
         if (!fd_) return 0;
+        // Inside a read notification the count it was raised with still
+        // holds until something is read: the handler's own question (the
+        // relay asks first thing) costs no second system call.
+        if (knownWaiting_ >= 0) return knownWaiting_;
         int pending = 0;
         if (::ioctl(fd_.get(), FIONREAD, &pending) != 0 || pending < 0) return 0;
         return pending;
@@ -72,6 +76,7 @@ public:
     int ReceiveBuf(void* buffer, int count) override {
         if (!Connected() || !buffer || count <= 0) return 0;
         ++reads_;
+        knownWaiting_ = -1;
         for (;;) {
             const ssize_t n =
                 ::recv(fd_.get(), buffer, static_cast<std::size_t>(count), MSG_DONTWAIT);
@@ -197,8 +202,8 @@ public:
 
 private:
     void onReadable(unsigned events) {
-        if (ReceiveLength() > 0) {
-            notifyRead();
+        if (const int waiting = ReceiveLength(); waiting > 0) {
+            notifyRead(waiting);
             return;
         }
         // Nothing waiting: either the peer closed, or the report was stale.
@@ -215,19 +220,23 @@ private:
         }
     }
 
-    void notifyRead() {
+    // waiting: the bytes just counted, -1 when not known.
+    void notifyRead(int waiting = -1) {
         // A handler that runs the loop itself must not be called again for
         // the same bytes from inside its own notification.
         if (inRead_) return;
         inRead_ = true;
+        knownWaiting_ = waiting;
         const int before = reads_;
         try {
             if (server_.OnClientRead) server_.OnClientRead(&server_, this);
         } catch (...) {
             inRead_ = false;
+            knownWaiting_ = -1;
             throw;
         }
         inRead_ = false;
+        knownWaiting_ = -1;
         if (Connected() && reads_ == before) discardWaiting();
     }
 
@@ -248,6 +257,7 @@ private:
     std::string address_;
     int port_;
     int reads_ = 0;
+    int knownWaiting_ = -1; // bytes waiting as counted for the running notification
     bool inRead_ = false;
     std::string out_;
     std::size_t outStart_ = 0;
