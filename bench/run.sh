@@ -173,9 +173,10 @@ if part lone; then
       --seconds "$LONE_SECONDS" --warmup 0.2 --gateway-pid "$GATEWAY")
     d=$(field p50 "$direct") r=$(field p50 "$relayed")
     echo "$d $r" >> "$WORK/lone"
-    printf 'lone round=%d direct_p50=%sms relayed_p50=%sms added=%.3fms relayed_p99=%sms gateway_cpu=%s\n' \
+    printf 'lone round=%d direct_p50=%sms relayed_p50=%sms added=%.3fms relayed_p99=%sms rate=%s/s gateway_cpu_per_request=%.0fus\n' \
       "$round" "$d" "$r" "$(awk -v a="$r" -v b="$d" 'BEGIN { print a - b }')" \
-      "$(field p99 "$relayed")" "$(sed -n 's/.*gateway_cpu=\([^ ]* [^ ]*\).*/\1/p' <<<"$relayed")"
+      "$(field p99 "$relayed")" "$(field rate "$relayed")" \
+      "$(awk -v c="$(field gateway_cpu "$relayed")" -v n="$(field replies "$relayed")" 'BEGIN { print n ? c / n * 1e6 : 0 }')"
   done
   printf 'lone rounds=%d median direct_p50=%sms relayed_p50=%sms added=%sms\n' "$LONE_ROUNDS" \
     "$(cut -d' ' -f1 "$WORK/lone" | median)" "$(cut -d' ' -f2 "$WORK/lone" | median)" \
@@ -207,30 +208,24 @@ if part syscalls; then
     sleep 1
     replies=$(per_request "$SYSCALL_SECONDS")
     if [ -s "$WORK/summary" ] && [ "${replies:-0}" -gt 0 ]; then
-      awk -v n="$replies" '
-        $NF == "total" { total = $(NF - 2) }
-        $1 ~ /^[0-9.]+$/ && NF >= 5 && $NF != "total" {
-          calls = $4; errors = (NF == 6 ? $5 : 0)
-          line = line sprintf(" %s=%.2f", $NF, calls / n)
-          if (errors > 0) line = line sprintf("(%.2f failing)", errors / n)
-        }
-        END { printf "syscalls per relayed request (strace -f -c, %d requests): %.2f;%s\n", n, total / n, line }
-      ' "$WORK/summary"
+      # "kind per-request" pairs, most frequent first, those under 0.005 left out.
+      kinds() { sort -k2 -g -r | awk '$2 >= 0.005 { printf " %s=%.2f", $1, $2 }'; }
+      total=$(awk -v n="$replies" '$NF == "total" { printf "%.2f", $(NF - 2) / n }' "$WORK/summary")
+      failing=$(awk -v n="$replies" '$NF == "total" { printf "%.2f", (NF == 6 ? $5 : 0) / n }' "$WORK/summary")
+      echo "syscalls per relayed request (strace -f -c, $replies requests): $total, failing $failing;$(
+        awk -v n="$replies" '$1 ~ /^[0-9.]+$/ && $NF != "total" { print $NF, $4 / n }' "$WORK/summary" | kinds)"
       strace -f -qq -o "$WORK/trace" -p "$GATEWAY" 2>/dev/null &
       TRACER=$!
       sleep 1
       replies=$(per_request 1)
-      awk -v n="$replies" -v pid="$GATEWAY" '
-        / resumed>/ || /^[0-9]+ \+\+\+/ || /^[0-9]+ ---/ { next }
-        { name = $2; sub(/\(.*/, "", name); who = ($1 == pid ? "loop" : "other")
-          count[who] += 1; kinds[who, name] += 1; names[name] = 1 }
-        END {
-          for (who in count) {
-            line = ""
-            for (name in names) if ((who, name) in kinds) line = line sprintf(" %s=%.2f", name, kinds[who, name] / n)
-            printf "  %s thread%s: %.2f;%s\n", who, (who == "loop" ? "" : "s (serial event thread)"), count[who] / n, line
-          }
-        }' "$WORK/trace" | sort
+      # The main thread runs the loop; the other one is the serial event thread.
+      for who in loop serial; do
+        awk -v n="$replies" -v pid="$GATEWAY" -v who="$who" '
+          / resumed>/ || / \+\+\+ / || / --- / { next }
+          (who == "loop") == ($1 == pid) { name = $2; sub(/\(.*/, "", name); count[name]++ }
+          END { for (name in count) print name, count[name] / n }' "$WORK/trace" > "$WORK/kinds"
+        echo "  $who thread ($replies requests traced in full): $(awk '{ t += $2 } END { printf "%.2f", t }' "$WORK/kinds");$(kinds < "$WORK/kinds")"
+      done
     else
       echo "# syscalls: strace could not attach to the gateway (ptrace not permitted?)"
     fi
