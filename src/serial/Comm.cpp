@@ -100,11 +100,14 @@ struct TCommEventThread::HandOver {
     }
 
     static void Queue(const std::shared_ptr<Shared>& s) {
+        std::shared_ptr<HandOver> handOver;
         try {
-            auto handOver = std::make_shared<HandOver>(s);
+            handOver = std::make_shared<HandOver>(s);
             s->loop.post([handOver] { handOver->Run(); });
         } catch (...) {
-            // Out of memory: the next event tries again.
+            // Out of memory: not dropped by the loop, so no reason to stop;
+            // the next event tries again.
+            if (handOver) handOver->ran = true;
             std::lock_guard lock(s->mutex);
             s->handOverActive = false;
         }
