@@ -535,8 +535,8 @@ private:
 
     // Shared between the threads.
     std::mutex inputLock_;
-    InputQueue input_;         // under inputLock_
-    bool readerPaused_ = false; // under inputLock_: the queue was full
+    InputQueue input_;                            // under inputLock_
+    bool readerPaused_ = false;                   // under inputLock_: the queue was full
     std::atomic<std::uint32_t> pendingErrors_{0}; // CommErrorFlag bits not yet reported
     std::atomic<bool> txPending_{false};
     std::atomic<bool> interrupted_{false};
