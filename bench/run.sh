@@ -199,7 +199,7 @@ if part syscalls; then
     per_request() {
       "$BUILD/relay-bench" --port "$PORT" --clients 1 --mode relay --seconds "$1" --warmup 0 \
         --gateway-pid "$GATEWAY" > "$WORK/traced"
-      kill -INT "$TRACER"
+      kill -INT "$TRACER" 2>/dev/null || true
       wait "$TRACER" 2>/dev/null || true
       field replies "$(cat "$WORK/traced")"
     }
