@@ -57,6 +57,9 @@ private:
     void closeClient(Client& client, bool notify);
     void failClient(Client& client, TErrorEvent event, int errorCode);
     void scheduleReap();
+    // A read notification for a client on a later pass, while bytes it left
+    // unread wait in its inbox.
+    void notifyAgain(int handle);
     int allocateHandle();
     void closeSilently();
 

@@ -149,7 +149,10 @@ public:
     // The events (CommEvent bits) that waitEvents() looks for.
     virtual int setEventMask(std::uint32_t mask) = 0;
     // Blocks until a monitored event happens, the device goes, or
-    // interruptWait() is called.  Event thread only.
+    // interruptWait() is called.  Event thread only.  The port calls it again
+    // at once, without waiting for the loop to handle what it reported, so an
+    // event is reported when it happens, not while its state lasts: received
+    // bytes count once, when they arrive (those left unread are not news).
     virtual SerialWaitResult waitEvents() = 0;
     // Makes the current (or else the next) waitEvents() return at once with
     // no events.  Any thread.

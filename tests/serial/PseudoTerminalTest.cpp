@@ -10,6 +10,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -297,6 +298,31 @@ TEST_F(OnPseudoTerminal, UnreadInputIsNotAnnouncedOverAndOver) {
     pty.Send(std::string("de"));
     RunUntil([&] { return counts.size() >= 2 && counts.back() == 5; });
     EXPECT_EQ(counts.back(), 5);
+}
+
+TEST_F(OnPseudoTerminal, AFullInputQueueLeavesTheRestWaitingUntilRead) {
+    std::string received;
+    int largest = 0;
+    comm.OnRxChar = [&](TObject*, int count) {
+        largest = std::max(largest, count);
+        std::vector<char> buffer(static_cast<std::size_t>(count));
+        received.append(buffer.data(), static_cast<std::size_t>(comm.Read(buffer.data(), count)));
+    };
+    comm.SetReadBufSize(8);
+    comm.Open();
+    pty.Send(std::string("abcdefghijklmnopqrstuvwxyz"));
+    RunUntil([&] { return received.size() >= 26; });
+    EXPECT_EQ(received, "abcdefghijklmnopqrstuvwxyz");
+    EXPECT_LE(largest, 8);
+}
+
+TEST_F(OnPseudoTerminal, EmptiedOutputIsReportedThoughNothingComesBack) {
+    int empties = 0;
+    comm.OnTxEmpty = [&](TObject*) { ++empties; };
+    comm.Open();
+    ASSERT_EQ(comm.Write("ping", 4), 4);
+    RunUntil([&] { return empties > 0; });
+    EXPECT_EQ(pty.Take(4), (Bytes{'p', 'i', 'n', 'g'}));
 }
 
 TEST_F(OnPseudoTerminal, ClosedPortCanBeOpenedAgainAtOnce) {
