@@ -99,7 +99,7 @@ bool ConfigWriter::Write(std::string_view section, std::string_view key, std::st
         file_.WriteString(std::string(section), std::string(key), std::string(value));
         return true;
     } catch (const std::exception& e) {
-        log_.WriteLog("!Err", e.what());
+        log_.WriteLog(labels::Error, e.what());
         return false;
     }
 }

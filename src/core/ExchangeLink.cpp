@@ -114,7 +114,7 @@ void ExchangeLink::Transmit() {
     } catch (const std::exception& e) {
         // A failed write is a lost packet: the wait runs out and the packet
         // is resent like any unanswered one.
-        log_.WriteLog("!Err", e.what());
+        log_.WriteLog(labels::Error, e.what());
     }
     tickCounter_ = 0;
 }
@@ -124,7 +124,7 @@ void ExchangeLink::SendAwaited(RequestKind kind, std::string_view text,
                                LinkState awaiting) {
     // Recorded under the number the packet sender is about to use.
     sent_.Record(sequence_, kind, payload, value);
-    SendPacket(">COM", text, payload);
+    SendPacket(labels::ToExchange, text, payload);
     state_ = awaiting;
 }
 
@@ -178,7 +178,7 @@ void ExchangeLink::TickAwaitingReply() {
     }
     state_ = LinkState::LinkDown;
     if (!linkLost_) {
-        log_.WriteLog("!Err", Msg(msg::LinkLost));
+        log_.WriteLog(labels::Error, Msg(msg::LinkLost));
         mail_.SendTrap(MailPort::TrapLinkLost);
     }
     if (lostSince_ == 0) lostSince_ = loop_.now();
@@ -223,8 +223,8 @@ void ExchangeLink::ServeOwn(RequestKind kind, std::int32_t argument) {
     const std::string text = info.text ? Msg(info.text) : std::string(info.name);
     if (info.style == SendStyle::Own) {
         if (info.startsLink && timeoutCount_ == 0 && settings_.Com_LocOut)
-            log_.WriteLog("<LOC", text);
-        log_.WriteStatus("<LOC", text);
+            log_.WriteLog(labels::Local, text);
+        log_.WriteStatus(labels::Local, text);
     }
     SendAwaited(kind, text, payload);
 }
@@ -233,7 +233,7 @@ void ExchangeLink::ServeBlock(RequestKind kind) {
     const std::vector<std::uint8_t> payload = store_.BuildRequest(kind, 0);
     if (!payload.empty()) {
         const std::string text = std::string(InfoOf(kind).name) + IntToStr(store_.BlockCounter());
-        log_.WriteStatus("<LOC", text);
+        log_.WriteStatus(labels::Local, text);
         SendAwaited(kind, text, payload);
         return;
     }
@@ -245,17 +245,18 @@ void ExchangeLink::ServeBlock(RequestKind kind) {
 }
 
 void ExchangeLink::ServeMessageCounters() {
-    log_.WriteStatus("<LOC", Msg(msg::MailboxCheck));
+    log_.WriteStatus(labels::Local, Msg(msg::MailboxCheck));
     if (!mail_.PollMailboxes()) {
-        if (settings_.Extent) log_.WriteLog("<602", Msg(msg::NoMailboxChange));
+        if (settings_.Extent) log_.WriteLog(labels::FromMail, Msg(msg::NoMailboxChange));
         return;
     }
     const std::vector<std::uint8_t> payload = store_.BuildRequest(RequestKind::MessageCounters);
     if (payload.empty()) return;
     if (settings_.Extent)
-        log_.WriteLog("<602", formatter_.format(Direction::Request, payload, payload[0], true));
+        log_.WriteLog(labels::FromMail,
+                      formatter_.format(Direction::Request, payload, payload[0], true));
     else
-        log_.WriteLog("<602", Msg(msg::CountersToExchange));
+        log_.WriteLog(labels::FromMail, Msg(msg::CountersToExchange));
     SendAwaited(RequestKind::MessageCounters, Msg(msg::CountersToExchange), payload);
 }
 
@@ -265,7 +266,8 @@ void ExchangeLink::ServeClient(std::int32_t handle, std::span<const std::uint8_t
     if (store_.WriteWatch(request)) RestartShortsTimer();
     SendAwaited(RequestKind::Client, text, request, handle, LinkState::AwaitingClientReply);
     replies_.ClientRequestSent(request);
-    if (settings_.Com_Out == 1 && settings_.Com_LocOut == 0) log_.WriteLog(">COM", text);
+    if (settings_.Com_Out == 1 && settings_.Com_LocOut == 0)
+        log_.WriteLog(labels::ToExchange, text);
     tickCounter_ = 0;
 }
 
@@ -277,7 +279,7 @@ void ExchangeLink::HandleFrame(int count, const std::uint8_t* data) {
 
     // Any frame while we wait proves the exchange is back, even a stale one.
     if (linkLost_) {
-        log_.WriteLog("-OK-", Msg(msg::LinkRestored));
+        log_.WriteLog(labels::Ok, Msg(msg::LinkRestored));
         mail_.SendTrap(MailPort::TrapLinkRestored);
         linkLost_ = false;
     }
@@ -308,7 +310,7 @@ void ExchangeLink::HandleChar(std::uint8_t chr) {
 // ---- what reply handling asks ----
 
 void ExchangeLink::SendUnawaited(std::string_view text, std::span<const std::uint8_t> payload) {
-    SendPacket(">COM", text, payload);
+    SendPacket(labels::ToExchange, text, payload);
 }
 
 void ExchangeLink::StartPoll(Poll poll) {
@@ -331,7 +333,7 @@ void ExchangeLink::SetPolling(bool on) { TimerTick().SetEnabled(on); }
 
 void ExchangeLink::PollTimerFired(RequestKind kind) {
     if (settings_.Com_LocOut && TimerTick().Enabled())
-        log_.WriteLog("<LOC", Msg(InfoOf(kind).text));
+        log_.WriteLog(labels::Local, Msg(InfoOf(kind).text));
     Enqueue(kind, 0);
 }
 
@@ -348,7 +350,7 @@ void ExchangeLink::RestartShortsTimer() {
 
 void ExchangeLink::LineLost() {
     if (!linkLost_) {
-        log_.WriteLog("!Err", Msg(msg::LinkLost));
+        log_.WriteLog(labels::Error, Msg(msg::LinkLost));
         mail_.SendTrap(MailPort::TrapLinkLost);
     }
     linkLost_ = true;

@@ -119,7 +119,7 @@ Gateway::Gateway(TApplication& application, const Window& window, GatewayEnviron
     };
     commPax_.OnRxChr = [this](TObject*, std::uint8_t chr) { link_.HandleChar(chr); };
     language_.SetWarningSink(
-        [this](const std::string& warning) { log_.WriteLog("!Err", warning); });
+        [this](const std::string& warning) { log_.WriteLog(labels::Error, warning); });
     commPax_.OnDeviceLost = [this](TObject*, int error) { SerialLineLost(error); };
     portRetry_.SetName("TimerPortRetry");
     portRetry_.SetEnabled(false);
@@ -145,8 +145,8 @@ Gateway::~Gateway() {
 
 void Gateway::Start(bool hidden) {
     log_.OnLine = env_.logMirror;
-    log_.WriteLog("----", "Start Tarvo Vantor ----");
-    for (const std::string& note : env_.startNotes) log_.WriteLog("----", note);
+    log_.WriteLog(labels::Note, "Start Tarvo Vantor ----");
+    for (const std::string& note : env_.startNotes) log_.WriteLog(labels::Note, note);
     if (env_.serviceMode && env_.serviceEventLog) env_.serviceEventLog("Start", 4);
 
     ReadConfiguration();
@@ -156,14 +156,14 @@ void Gateway::Start(bool hidden) {
     // it off.
     link_.ApplyTimerPeriods();
     accountingFile_.Resume(settings_.UctFile);
-    if (auto warning = accountingFile_.TakeStateWarning()) log_.WriteLog("!Err", *warning);
+    if (auto warning = accountingFile_.TakeStateWarning()) log_.WriteLog(labels::Error, *warning);
     cache_.Allocate(env_.serviceRunningElsewhere ? 0 : settings_.MaxCache);
     settings_.MaxCache = cache_.MaxCache();
     // As a service the window stays hidden and no tray icon is made.
     link_.SetHideToTrayRequested(hidden && !env_.serviceMode);
 
     if (env_.serviceRunningElsewhere) {
-        log_.WriteLog("----", "NT Service -----------");
+        log_.WriteLog(labels::Note, "NT Service -----------");
     } else {
         OpenListeningSocket();
         OpenSerialPortAtStart();
@@ -185,10 +185,10 @@ void Gateway::ReadConfiguration() {
         // run on the defaults: it would poll whatever line COM2 is.  A file
         // that is missing is another matter (defaults and a warning).
         if (env_.serviceMode) {
-            log_.WriteLog("!Err", configText_.refusal + "; the service does not start");
+            log_.WriteLog(labels::Error, configText_.refusal + "; the service does not start");
             throw EIniFileError(configText_.refusal);
         }
-        log_.WriteLog("!Err", configText_.refusal + "; the default settings are used");
+        log_.WriteLog(labels::Error, configText_.refusal + "; the default settings are used");
     }
     ConfigReader reader(configText_.document, language_);
 
@@ -200,7 +200,8 @@ void Gateway::ReadConfiguration() {
     language_.Close();
     settings_.Lang = language_.Language(); // as the file spells it ("cz" is "Cz")
     if (!env_.gatewayFolder.empty())
-        log_.WriteLog("----", FormatText(language_.Msg(msg::GatewayFolder), {env_.gatewayFolder}));
+        log_.WriteLog(labels::Note,
+                      FormatText(language_.Msg(msg::GatewayFolder), {env_.gatewayFolder}));
     if (!config_.Exists())
         app_.GetDesktop().MessageBox(language_.Msg(msg::NoConfigurationFile),
                                      language_.Msg(msg::WarningCaption), MB_ICONWARNING);
@@ -208,7 +209,7 @@ void Gateway::ReadConfiguration() {
 
     std::vector<std::string> warnings;
     reader.ReadSettings(settings_, prefixes_, warnings);
-    for (const std::string& warning : warnings) log_.WriteLog("!Err", warning);
+    for (const std::string& warning : warnings) log_.WriteLog(labels::Error, warning);
 }
 
 void Gateway::LoadLanguage() {
@@ -219,7 +220,7 @@ void Gateway::LoadLanguage() {
 }
 
 void Gateway::ReportStartupError(const std::string& line) {
-    log_.WriteLog("!Err", line);
+    log_.WriteLog(labels::Error, line);
     ServiceErrorEvent(line);
 }
 
@@ -232,12 +233,12 @@ void Gateway::OpenListeningSocket() {
     serverRelay_.SetAccess(ClientAccessList::Parse(settings_.IPAllow, errors),
                            [this] { return app_.Loop().monotonicMs(); });
     for (const std::string& entry : RefusedAccessEntries(settings_.IPAllow))
-        log_.WriteLog("!Err", FormatText(language_.Msg(msg::IPAllowEntryRefused), {entry}));
+        log_.WriteLog(labels::Error, FormatText(language_.Msg(msg::IPAllowEntryRefused), {entry}));
     // An address that is no IPv4 address can never be bound: it is named and
     // every address is used, rather than retrying it for as long as we run.
     const auto bind = ClientAccessList::ParseAddress(TrimView(settings_.IPBind));
     if (!bind && !TrimView(settings_.IPBind).empty())
-        log_.WriteLog("!Err", language_.Msg(msg::IPBindInvalid) + settings_.IPBind);
+        log_.WriteLog(labels::Error, language_.Msg(msg::IPBindInvalid) + settings_.IPBind);
     settings_.IPBind = bind ? ClientAccessList::DottedAddress(*bind) : std::string();
     serverSocket_->SetBindAddress(settings_.IPBind);
     serverSocket_->SetMaxConnections(settings_.MaxClients);
@@ -270,12 +271,12 @@ void Gateway::OpenSerialPortAtStart() {
         RetryLater(serialPending_);
         return;
     }
-    log_.WriteLog("-OK-", language_.Msg(msg::SerialPortOpened) + settings_.Port);
+    log_.WriteLog(labels::Ok, language_.Msg(msg::SerialPortOpened) + settings_.Port);
 }
 
 void Gateway::SerialLineLost(int error) {
-    log_.WriteLog("!Err", FormatText(language_.Msg(msg::SerialDeviceLost),
-                                     {commPax_.DeviceName(), std::to_string(error)}));
+    log_.WriteLog(labels::Error, FormatText(language_.Msg(msg::SerialDeviceLost),
+                                            {commPax_.DeviceName(), std::to_string(error)}));
     serialFailure_ = log_.LastText();
     link_.LineLost();
     RetryLater(serialPending_);
@@ -294,12 +295,12 @@ void Gateway::RetryPorts() {
             const std::int64_t now = app_.Loop().monotonicMs();
             if (now - lastRetryReport_ >= 60000) {
                 lastRetryReport_ = now;
-                log_.WriteLog("!Err",
+                log_.WriteLog(labels::Error,
                               language_.Msg(msg::SerialPortOpenFailed) + settings_.Port + *failure);
             }
         } else {
             serialPending_ = false;
-            log_.WriteLog("-OK-", language_.Msg(msg::SerialPortOpened) + settings_.Port);
+            log_.WriteLog(labels::Ok, language_.Msg(msg::SerialPortOpened) + settings_.Port);
             link_.LineReopened();
         }
     }
@@ -313,9 +314,9 @@ void Gateway::StartMailBridge() {
     configText_ = IniSnapshot(); // read: it is not kept
     if (env_.serviceRunningElsewhere) return;
     if (mail_.Initialise()) {
-        log_.WriteLog("-OK-", language_.Msg(msg::MailConnected));
+        log_.WriteLog(labels::Ok, language_.Msg(msg::MailConnected));
     } else {
-        log_.WriteLog("!Err", language_.Msg(msg::MailConnectFailed));
+        log_.WriteLog(labels::Error, language_.Msg(msg::MailConnectFailed));
         // The text names every possible cause; the event says which it was.
         const std::string& why = mail_.FailureReason();
         ServiceErrorEvent(language_.Msg(msg::MailConnectFailed) + (why.empty() ? "" : ": " + why));
@@ -348,7 +349,7 @@ void Gateway::StartPlugin() {
 
 void Gateway::SwitchOffIndicators() {
     store_.ClearCounters();
-    link_.SendPacket(">COM", language_.Msg(msg::ClearingIndicators),
+    link_.SendPacket(labels::ToExchange, language_.Msg(msg::ClearingIndicators),
                      store_.BuildRequest(RequestKind::MessageCounters));
 }
 

@@ -288,7 +288,8 @@ void TMainForm::ShowOnTrayClickClick() {
         // back (only a kill would end the program): it stays, and the status
         // line says why (and the log keeps it, as traffic soon takes the
         // status line over).
-        gateway_->Log().WriteLog("!Err", gateway_->LanguageTable().Msg(msg::NoNotificationArea));
+        gateway_->Log().WriteLog(labels::Error,
+                                 gateway_->LanguageTable().Msg(msg::NoNotificationArea));
         return;
     }
     Hide();
