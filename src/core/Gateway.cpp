@@ -55,21 +55,6 @@ public:
     }
 };
 
-// The entries of an IPAllow list that are no address or range, each as
-// written (the list's own rules say what is valid).
-std::vector<std::string> RefusedAccessEntries(std::string_view list) {
-    std::vector<std::string> refused;
-    while (!list.empty()) {
-        const std::size_t comma = list.find(',');
-        const std::string_view entry = TrimView(list.substr(0, comma));
-        list = comma == std::string_view::npos ? std::string_view() : list.substr(comma + 1);
-        std::vector<std::string> errors;
-        ClientAccessList::Parse(entry, errors);
-        if (!errors.empty()) refused.emplace_back(entry);
-    }
-    return refused;
-}
-
 std::vector<std::string> LanguageFolders(const GatewayEnvironment& env) {
     return env.languageFolders.empty()
                ? TLanguageTable::DefaultFolders(DirectoryOf(env.programPath))
@@ -146,7 +131,6 @@ Gateway::~Gateway() {
 void Gateway::Start(bool hidden) {
     log_.OnLine = env_.logMirror;
     log_.WriteLog(labels::Note, "Start Tarvo Vantor ----");
-    for (const std::string& note : env_.startNotes) log_.WriteLog(labels::Note, note);
     if (env_.serviceMode && env_.serviceEventLog) env_.serviceEventLog("Start", 4);
 
     ReadConfiguration();
@@ -202,6 +186,9 @@ void Gateway::ReadConfiguration() {
     if (!env_.gatewayFolder.empty())
         log_.WriteLog(labels::Note,
                       FormatText(language_.Msg(msg::GatewayFolder), {env_.gatewayFolder}));
+    if (!env_.serviceCheckFailure.empty())
+        log_.WriteLog(labels::Note, FormatText(language_.Msg(msg::ServiceStateUnknown),
+                                               {env_.serviceCheckFailure}));
     if (!config_.Exists())
         app_.GetDesktop().MessageBox(language_.Msg(msg::NoConfigurationFile),
                                      language_.Msg(msg::WarningCaption), MB_ICONWARNING);
@@ -229,10 +216,10 @@ void Gateway::ServiceErrorEvent(const std::string& text) {
 }
 
 void Gateway::OpenListeningSocket() {
-    std::vector<std::string> errors;
-    serverRelay_.SetAccess(ClientAccessList::Parse(settings_.IPAllow, errors),
+    std::vector<std::string> refused;
+    serverRelay_.SetAccess(ClientAccessList::Parse(settings_.IPAllow, refused),
                            [this] { return app_.Loop().monotonicMs(); });
-    for (const std::string& entry : RefusedAccessEntries(settings_.IPAllow))
+    for (const std::string& entry : refused)
         log_.WriteLog(labels::Error, FormatText(language_.Msg(msg::IPAllowEntryRefused), {entry}));
     // An address that is no IPv4 address can never be bound: it is named and
     // every address is used, rather than retrying it for as long as we run.

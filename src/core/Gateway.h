@@ -93,11 +93,12 @@ struct GatewayEnvironment {
     // Receives every traffic-log line as the list shows it (headless and
     // service mode print them on standard output).
     std::function<void(const std::string& line)> logMirror;
-    // Lines logged ("----") right after the start line.
-    std::vector<std::string> startNotes;
     // The gateway's folder, named in the log (in the user's language, once
     // the language is loaded); empty: not named.
     std::string gatewayFolder;
+    // Why the check for the service running elsewhere could not tell, named
+    // in the log after the folder; empty: it could.
+    std::string serviceCheckFailure;
     // The system's service manager for the services dialog (null: none) and
     // the command line a service installed from the dialog runs.
     std::shared_ptr<ServiceManager> serviceManager;

@@ -5,6 +5,7 @@
 #include "nls/TextIds.h"
 #include "relay/ClientRelay.h"
 #include "toolkit/LogWriter.h"
+#include "toolkit/Strings.h"
 #include "toolkit/TextSource.h"
 
 namespace vantor {
@@ -97,8 +98,7 @@ void ServerSocketRelay::ServerSocket1ClientConnect(TObject*, TCustomWinSocket* s
         auto [it, first] = refusedAt_.try_emplace(address, now);
         if (first || now - it->second >= 60000) {
             it->second = now;
-            log_.WriteLog(labels::Error,
-                          "Connection from " + address + " refused (not in IPAllow)");
+            log_.WriteLog(labels::Error, FormatText(texts_.Msg(msg::ClientNotAllowed), {address}));
         }
         if (refusedAt_.size() > 10000) refusedAt_.clear(); // bounded whatever knocks
         socket->Close();
