@@ -44,17 +44,6 @@ std::unique_ptr<FileAppender> MakeAppender(const GatewayEnvironment& env) {
     return env.fileAppenderFactory ? env.fileAppenderFactory() : nullptr;
 }
 
-// Without a file system to browse the chooser offers the root and nothing in it.
-class NoDirectories final : public DirectorySource {
-public:
-    std::vector<std::string> Roots() const override { return {"/"}; }
-    std::string Absolute(std::string_view path) const override { return std::string(path); }
-    bool IsDirectory(std::string_view) const override { return false; }
-    DirectoryListing Subdirectories(std::string_view, std::size_t) const override {
-        return {{}, true, "no file system to browse"};
-    }
-};
-
 std::vector<std::string> LanguageFolders(const GatewayEnvironment& env) {
     return env.languageFolders.empty()
                ? TLanguageTable::DefaultFolders(DirectoryOf(env.programPath))
@@ -65,7 +54,6 @@ std::vector<std::string> LanguageFolders(const GatewayEnvironment& env) {
 
 Gateway::Gateway(TApplication& application, const Window& window, GatewayEnvironment environment)
     : app_(application), window_(window.hooks), env_(std::move(environment)),
-      directories_(env_.directories ? env_.directories : std::make_shared<NoDirectories>()),
       programDir_(DirectoryOf(env_.programPath)), configFileName_(ConfigPathFor(env_.programPath)),
       config_(configFileName_), language_(LanguageFolders(env_)),
       log_(window.logList, window.statusBar, application.Loop()), formatter_(language_),
@@ -79,7 +67,7 @@ Gateway::Gateway(TApplication& application, const Window& window, GatewayEnviron
       serverRelay_(*serverSocket_, log_, language_), relayStore_(store_),
       link_(ExchangeLink::Parts{window.owner, application.Loop(), settings_, commPax_, store_,
                                 accountingFile_, mail_, log_, language_, formatter_, dispatcher_,
-                                window.hooks, &plugin_}),
+                                &plugin_}),
       relay_(ClientRelay::Parts{application.Loop(), settings_, settings_, log_, language_,
                                 formatter_, cache_, records_, link_, relayStore_, serverRelay_}),
       dispatcher_(ReplyDispatcher::Parts{
@@ -96,6 +84,7 @@ Gateway::Gateway(TApplication& application, const Window& window, GatewayEnviron
                         },
                         [this](int slot) { link_.Enqueue(RequestKind::PluginCommand, slot); },
                         [this](std::string_view number) { return prefixes_.Substitute(number); }}) {
+    link_.TimerTick().OnTimer = [this](TObject*) { Tick(); };
     commPax_.SetName("CommPax1");
     commPax_.SetMaxPacketSize(512);
     commPax_.SetDeviceName("Com2");
@@ -122,6 +111,7 @@ Gateway::~Gateway() {
     commPax_.OnRxChr = nullptr;
     commPax_.OnDeviceLost = nullptr;
     portRetry_.OnTimer = nullptr;
+    link_.TimerTick().OnTimer = nullptr;
     store_.SetPluginFeed(nullptr);
 }
 
@@ -144,7 +134,7 @@ void Gateway::Start(bool hidden) {
     cache_.Allocate(env_.serviceRunningElsewhere ? 0 : settings_.MaxCache);
     settings_.MaxCache = cache_.MaxCache();
     // As a service the window stays hidden and no tray icon is made.
-    link_.SetHideToTrayRequested(hidden && !env_.serviceMode);
+    hideToTray_ = hidden && !env_.serviceMode;
 
     if (env_.serviceRunningElsewhere) {
         log_.WriteLog(labels::Note, "NT Service -----------");
@@ -331,6 +321,13 @@ void Gateway::StartPlugin() {
     link_.Enqueue(RequestKind::PersonalData, 0);
 }
 
+void Gateway::Tick() {
+    // The window's part comes first, and like the link's part it does not
+    // run inside a tick (a library that pumps messages during one).
+    if (hideToTray_ && !link_.Ticking() && window_.AddTrayIcon()) hideToTray_ = false;
+    link_.Tick();
+}
+
 // ---------------------------------------------------------------------------
 // Shut-down, in its fixed order.
 
@@ -352,6 +349,11 @@ void Gateway::Stop() {
     if (settings_.XAPI) plugin_.Stop();
 }
 
+void Gateway::Closing() {
+    mail_.StopAction();
+    link_.TimerTick().SetEnabled(false);
+}
+
 // ---------------------------------------------------------------------------
 // Commands.
 
@@ -366,7 +368,7 @@ bool Gateway::ChoosePort(const std::string& settingsText) {
     link_.TimerSMS().SetEnabled(false);
     if (commPax_.IsOpen()) commPax_.Close();
     settings_.Port = settingsText;
-    WriteSetting("Set", "Port", settings_.Port);
+    Save(&Settings::Port);
     if (OpenSerialPort(settings_.Port)) {
         log_.SetStatusText(language_.Msg(msg::SerialPortCannotOpen));
         RetryLater(serialPending_);
@@ -392,26 +394,26 @@ bool Gateway::ChangeBaudRate(std::string_view baud) {
     return true;
 }
 
-void Gateway::SavePortSettings() { WriteSetting("Set", "Port", settings_.Port); }
+void Gateway::SavePortSettings() { Save(&Settings::Port); }
 
 void Gateway::SwitchLanguage(const std::string& code) {
     settings_.Lang = code;
-    WriteSetting("Set", "Lang", code);
+    Save(&Settings::Lang);
     language_.SetLanguage(code);
     window_.TranslateWindow(language_);
     language_.LoadTexts();
     language_.Close();
 }
 
-bool Gateway::TogglePlugin() {
+PluginState Gateway::TogglePlugin() {
     const bool wasOn = settings_.XAPI != 0;
     settings_.XAPI = wasOn ? 0 : 1;
     if (wasOn)
         plugin_.Stop();
     else
         StartPlugin();
-    WriteSetting("Set", "XAPI", settings_.XAPI ? "1" : "0");
-    return settings_.XAPI != 0;
+    Save(&Settings::XAPI);
+    return Menu().plugin;
 }
 
 void Gateway::ShowPluginUsers(int left, int top, int width, int height) {
@@ -422,18 +424,57 @@ void Gateway::ShowPluginUsers(int left, int top, int width, int height) {
     plugin_.Users(left, top, width, height, texts);
 }
 
-void Gateway::SaveLogSettings() {
-    ConfigWriter writer(config_, log_);
-    writer.WriteSwitch("Log", "Com_In", settings_.Com_In);
-    writer.WriteSwitch("Log", "Com_PureIn", settings_.Com_PureIn);
-    writer.WriteSwitch("Log", "Com_Out", settings_.Com_Out);
-    writer.WriteSwitch("Log", "Com_LocOut", settings_.Com_LocOut);
-    writer.WriteSwitch("Log", "TCP/IP_In", settings_.TCPIP_In);
-    writer.WriteSwitch("Log", "TCP/IP_Out", settings_.TCPIP_Out);
+void Gateway::SaveLogSwitches(const LogSettings& switches) {
+    static_cast<LogSettings&>(settings_) = switches;
+    for (auto member : {&Settings::Com_In, &Settings::Com_PureIn, &Settings::Com_Out,
+                        &Settings::Com_LocOut, &Settings::TCPIP_In, &Settings::TCPIP_Out})
+        Save(member);
 }
 
-bool Gateway::WriteSetting(std::string_view section, std::string_view key, std::string_view value) {
-    return ConfigWriter(config_, log_).Write(section, key, value);
+void Gateway::SaveAccountingOptions(const AccountingSettings& options) {
+    static_cast<AccountingSettings&>(settings_) = options;
+    link_.TimerUR().SetEnabled(settings_.ReadUct == 1);
+    Save(&Settings::ReadUct);
+    Save(&Settings::SendUct);
+    Save(&Settings::UctFile);
+}
+
+MailLogin Gateway::MailAccount() const {
+    const MailSettings& mail = mail_.Block();
+    return {mail.ConfigPath, mail.WorkDir, mail.User, mail.Password};
+}
+
+void Gateway::SaveMailAccount(const MailLogin& login) {
+    MailSettings& mail = mail_.Block();
+    mail.ConfigPath = login.ConfigPath;
+    mail.WorkDir = login.WorkDir;
+    mail.User = login.User;
+    mail.Password = login.Password;
+    mail_.SaveMailSettings(config_);
+}
+
+TrapOptions Gateway::Traps() const {
+    const MailSettings& mail = mail_.Block();
+    return {mail.TrapAddress, mail.TrapAddressType, mail.TrapSubject, mail.ComOnMessage,
+            mail.ComOffMessage};
+}
+
+void Gateway::SaveTraps(const TrapOptions& traps) {
+    MailSettings& mail = mail_.Block();
+    mail.TrapAddress = traps.Address;
+    mail.TrapAddressType = traps.AddressType;
+    mail.TrapSubject = traps.Subject;
+    mail.ComOnMessage = traps.ComOnMessage;
+    mail.ComOffMessage = traps.ComOffMessage;
+    mail_.SaveTrapSettings(config_);
+}
+
+MenuState Gateway::Menu() const {
+    return {BaudRateValue(commPax_.BaudRate()), {settings_.XAPI != 0, plugin_.Active()}};
+}
+
+void Gateway::ReportError(int textNumber) {
+    log_.WriteLog(labels::Error, language_.Msg(textNumber));
 }
 
 } // namespace vantor
