@@ -112,6 +112,7 @@ public:
     // set, writes it and resets the tick counter.
     void SendPacket(std::string_view label, std::string_view text,
                     std::span<const std::uint8_t> payload);
+
     // ---- from the exchange ----
     // A frame: count = sequence byte + payload, data[0] the sequence byte.
     // Frames nobody waits for are ignored.

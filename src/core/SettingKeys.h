@@ -35,142 +35,83 @@ struct SettingKey {
     std::size_t capacity = SettingsTextCapacity;
 };
 
-// The ranges the rows use.  A period of 0 would stop a timer for good and a
-// negative one would wrap into weeks: timer periods run from 1 ms to a day.
-inline constexpr std::int32_t SettingAnyInt = std::numeric_limits<std::int32_t>::max();
-inline constexpr std::int32_t SettingOneDayMs = 86400000;
-inline constexpr std::int32_t SettingOneDayS = 86400;
+// The three kinds of row, and the rows.
+namespace setting_rows {
 
+constexpr SettingKey Text(std::string_view section, std::string_view key,
+                          std::string Settings::*member, std::string_view defaultText = {},
+                          std::size_t capacity = SettingsTextCapacity) {
+    return {.section = section,
+            .key = key,
+            .text = member,
+            .defaultText = defaultText,
+            .capacity = capacity};
+}
+constexpr SettingKey Switch(std::string_view section, std::string_view key,
+                            std::uint8_t Settings::*member, std::int32_t defaultValue) {
+    return {.section = section, .key = key, .flag = member, .defaultValue = defaultValue};
+}
+constexpr SettingKey Number(std::string_view section, std::string_view key,
+                            std::int32_t Settings::*member, std::int32_t defaultValue,
+                            std::int32_t min, std::int32_t max) {
+    return {.section = section,
+            .key = key,
+            .number = member,
+            .defaultValue = defaultValue,
+            .min = min,
+            .max = max};
+}
+
+// A period of 0 would stop a timer for good and a negative one would wrap
+// into weeks: timer periods run from 1 ms to a day.
+inline constexpr std::int32_t OneDayMs = 86400000;
+inline constexpr std::int32_t AnyCount = std::numeric_limits<std::int32_t>::max();
+
+// clang-format off
 inline constexpr auto SettingKeys = std::to_array<SettingKey>({
     // Read first of all: the language of the warnings about the others.
-    {.section = "Set", .key = "Lang", .text = &Settings::Lang, .defaultText = "Eng"},
-    {.section = "Set", .key = "Port", .text = &Settings::Port, .defaultText = "COM2:19200,N,8,1"},
-    // 0 binds any free port.
-    {.section = "Set",
-     .key = "IPPort",
-     .number = &Settings::IPPort,
-     .defaultValue = 1234,
-     .min = 0,
-     .max = 65535},
-    {.section = "Log", .key = "Com_In", .flag = &Settings::Com_In, .defaultValue = 1},
-    {.section = "Log", .key = "Com_PureIn", .flag = &Settings::Com_PureIn, .defaultValue = 1},
-    {.section = "Log", .key = "Com_Out", .flag = &Settings::Com_Out},
-    {.section = "Log", .key = "Com_LocOut", .flag = &Settings::Com_LocOut},
-    {.section = "Log", .key = "TCP/IP_In", .flag = &Settings::TCPIP_In, .defaultValue = 1},
-    {.section = "Log", .key = "TCP/IP_Out", .flag = &Settings::TCPIP_Out},
-    {.section = "Log", .key = "Extent", .flag = &Settings::Extent},
-    {.section = "Timer",
-     .key = "Interval",
-     .number = &Settings::Interval,
-     .defaultValue = 100,
-     .min = 1,
-     .max = SettingOneDayMs},
-    {.section = "Timer",
-     .key = "ANInterval",
-     .number = &Settings::ANInterval,
-     .defaultValue = 600,
-     .min = 1,
-     .max = SettingOneDayMs},
-    {.section = "Timer",
-     .key = "ANTimeOut",
-     .number = &Settings::ANTimeOut,
-     .defaultValue = 10,
-     .min = 0,
-     .max = SettingOneDayS},
-    {.section = "Timer",
-     .key = "TrapInterval",
-     .number = &Settings::TrapInterval,
-     .defaultValue = 5000,
-     .min = 1,
-     .max = SettingOneDayMs},
-    {.section = "Timer",
-     .key = "MSGInterval",
-     .number = &Settings::MSGInterval,
-     .defaultValue = 11000,
-     .min = 1,
-     .max = SettingOneDayMs},
-    {.section = "Timer",
-     .key = "URInterval",
-     .number = &Settings::URInterval,
-     .defaultValue = 1000,
-     .min = 1,
-     .max = SettingOneDayMs},
-    {.section = "Timer",
-     .key = "URIntervalBezDat",
-     .number = &Settings::URIntervalBezDat,
-     .defaultValue = 3000,
-     .min = 1,
-     .max = SettingOneDayMs},
-    {.section = "Timer",
-     .key = "SWInterval",
-     .number = &Settings::SWInterval,
-     .defaultValue = 600,
-     .min = 1,
-     .max = SettingOneDayMs},
-    {.section = "Timer",
-     .key = "SWTimeOut",
-     .number = &Settings::SWTimeOut,
-     .defaultValue = 10,
-     .min = 0,
-     .max = SettingOneDayS},
-    {.section = "Timer",
-     .key = "Shorts",
-     .number = &Settings::Shorts,
-     .defaultValue = 40000,
-     .min = 1,
-     .max = SettingOneDayMs},
-    {.section = "Timer",
-     .key = "MaxTick",
-     .number = &Settings::MaxTick,
-     .defaultValue = 9,
-     .min = 1,
-     .max = SettingAnyInt},
-    {.section = "Timer",
-     .key = "MaxError",
-     .number = &Settings::MaxError,
-     .defaultValue = 6,
-     .min = 1,
-     .max = SettingAnyInt},
-    {.section = "Timer",
-     .key = "MaxErrorTick",
-     .number = &Settings::MaxErrorTick,
-     .defaultValue = 600,
-     .min = 1,
-     .max = SettingAnyInt},
-    {.section = "Timer",
-     .key = "PortRetry",
-     .number = &Settings::PortRetry,
-     .defaultValue = 5000,
-     .min = 100,
-     .max = SettingOneDayMs},
-    {.section = "Timer",
-     .key = "SendOnReply",
-     .number = &Settings::SendOnReply,
-     .defaultValue = 0,
-     .min = 0,
-     .max = 1},
-    // Each cache entry takes about a kilobyte; a million entries is far
-    // past any real use and still allocatable.
-    {.section = "Set",
-     .key = "MaxCache",
-     .number = &Settings::MaxCache,
-     .defaultValue = 110,
-     .min = 0,
-     .max = 1000000},
-    {.section = "Set",
-     .key = "MaxClients",
-     .number = &Settings::MaxClients,
-     .defaultValue = 1000,
-     .min = 1,
-     .max = 1000000},
-    {.section = "Set", .key = "ReadUct", .flag = &Settings::ReadUct, .defaultValue = 1},
-    {.section = "Set", .key = "SendUct", .flag = &Settings::SendUct},
-    {.section = "Set", .key = "UctFile", .text = &Settings::UctFile, .defaultText = "DATA.NEW"},
-    {.section = "Set", .key = "XAPI", .flag = &Settings::XAPI},
-    {.section = "Set", .key = "IPBind", .text = &Settings::IPBind},
+    Text("Set",     "Lang",             &Settings::Lang, "Eng"),
+    Text("Set",     "Port",             &Settings::Port, "COM2:19200,N,8,1"),
+    Number("Set",   "IPPort",           &Settings::IPPort, 1234, 0, 65535), // 0: any free port
+    Switch("Log",   "Com_In",           &Settings::Com_In, 1),
+    Switch("Log",   "Com_PureIn",       &Settings::Com_PureIn, 1),
+    Switch("Log",   "Com_Out",          &Settings::Com_Out, 0),
+    Switch("Log",   "Com_LocOut",       &Settings::Com_LocOut, 0),
+    Switch("Log",   "TCP/IP_In",        &Settings::TCPIP_In, 1),
+    Switch("Log",   "TCP/IP_Out",       &Settings::TCPIP_Out, 0),
+    Switch("Log",   "Extent",           &Settings::Extent, 0),
+    Number("Timer", "Interval",         &Settings::Interval, 100, 1, OneDayMs),
+    Number("Timer", "ANInterval",       &Settings::ANInterval, 600, 1, OneDayMs),
+    Number("Timer", "ANTimeOut",        &Settings::ANTimeOut, 10, 0, 86400),
+    Number("Timer", "TrapInterval",     &Settings::TrapInterval, 5000, 1, OneDayMs),
+    Number("Timer", "MSGInterval",      &Settings::MSGInterval, 11000, 1, OneDayMs),
+    Number("Timer", "URInterval",       &Settings::URInterval, 1000, 1, OneDayMs),
+    Number("Timer", "URIntervalBezDat", &Settings::URIntervalBezDat, 3000, 1, OneDayMs),
+    Number("Timer", "SWInterval",       &Settings::SWInterval, 600, 1, OneDayMs),
+    Number("Timer", "SWTimeOut",        &Settings::SWTimeOut, 10, 0, 86400),
+    Number("Timer", "Shorts",           &Settings::Shorts, 40000, 1, OneDayMs),
+    Number("Timer", "MaxTick",          &Settings::MaxTick, 9, 1, AnyCount),
+    Number("Timer", "MaxError",         &Settings::MaxError, 6, 1, AnyCount),
+    Number("Timer", "MaxErrorTick",     &Settings::MaxErrorTick, 600, 1, AnyCount),
+    Number("Timer", "PortRetry",        &Settings::PortRetry, 5000, 100, OneDayMs),
+    Number("Timer", "SendOnReply",      &Settings::SendOnReply, 0, 0, 1),
+    // A cache entry takes about a kilobyte; a million is far past any real
+    // use and still allocatable.
+    Number("Set",   "MaxCache",         &Settings::MaxCache, 110, 0, 1000000),
+    Number("Set",   "MaxClients",       &Settings::MaxClients, 1000, 1, 1000000),
+    Switch("Set",   "ReadUct",          &Settings::ReadUct, 1),
+    Switch("Set",   "SendUct",          &Settings::SendUct, 0),
+    Text("Set",     "UctFile",          &Settings::UctFile, "DATA.NEW"),
+    Switch("Set",   "XAPI",             &Settings::XAPI, 0),
+    Text("Set",     "IPBind",           &Settings::IPBind),
     // A list of addresses may be long; it is the gateway's own key.
-    {.section = "Set", .key = "IPAllow", .text = &Settings::IPAllow, .capacity = 2000},
+    Text("Set",     "IPAllow",          &Settings::IPAllow, "", 2000),
 });
+// clang-format on
+
+} // namespace setting_rows
+
+using setting_rows::SettingKeys;
 
 // Each row fills one member, and no member twice.
 constexpr bool EveryKeyHasOneMember() {
