@@ -130,12 +130,12 @@ int RunDesktopGateway(int argc, char** argv, GatewayEnvironment env,
     desktop.SetHelpSources(
         env.languageFolders,
         [&]() -> std::string {
-            return mainForm ? mainForm->Core().Config().Lang : std::string("Eng");
+            return mainForm ? mainForm->Core().Language() : std::string("Eng");
         },
         [&] {
             desktop::QtDesktop::HelpTexts texts;
             if (!mainForm) return texts;
-            const TextSource& language = mainForm->Core().LanguageTable();
+            const TextSource& language = mainForm->Core().Texts();
             return desktop::QtDesktop::HelpTexts{language.Msg(msg::HelpFileNotFound),
                                                  language.Msg(msg::HelpNotOpened)};
         });

@@ -312,9 +312,7 @@ int main(int argc, char** argv) {
         ServiceControl control(ServiceControlParts{.manager = &manager, .texts = noTexts});
         std::string why;
         env.serviceRunningElsewhere = control.IsServiceRunning(&why);
-        if (!why.empty())
-            env.startNotes.push_back(
-                Cp1250FromUtf8("Not known whether the service runs elsewhere: " + why));
+        env.serviceCheckFailure = Cp1250FromUtf8(why);
     }
     if (!cl.headless) {
 #ifdef VANTOR_HAVE_DESKTOP

@@ -1,37 +1,34 @@
 #include "core/Configuration.h"
 
+#include "core/SettingKeys.h"
 #include "nls/TextIds.h"
 #include "toolkit/IniFile.h"
 #include "toolkit/LogWriter.h"
 #include "toolkit/Strings.h"
 #include "toolkit/TextSource.h"
 
-#include <limits>
+#include <stdexcept>
 
 namespace vantor {
 
 namespace {
-constexpr std::int32_t AnyInt = std::numeric_limits<std::int32_t>::max();
-constexpr std::int32_t OneDayMs = 86400000;
+
+template <class Member>
+const SettingKey& KeyOf(Member SettingKey::*column, Member member) {
+    for (const SettingKey& key : SettingKeys)
+        if (key.*column == member) return key;
+    throw std::logic_error("a setting without its row in the settings table");
+}
+
 } // namespace
 
-std::string ConfigReader::ReadText(const char* section, const char* key, const std::string& def,
-                                   std::size_t capacity) const {
-    return CutToField(file_.ReadString(section, key, def), capacity);
-}
-
-std::uint8_t ConfigReader::ReadSwitch(const char* section, const char* key,
-                                      std::uint8_t def) const {
-    return file_.ReadBool(section, key, def != 0) ? 1 : 0;
-}
-
-std::int32_t ConfigReader::ReadRanged(const char* section, const char* key, std::int32_t def,
-                                      std::int32_t min, std::int32_t max,
+std::int32_t ConfigReader::ReadRanged(const SettingKey& key,
                                       std::vector<std::string>& warnings) const {
-    const std::optional<std::string> text = file_.Value(section, key);
+    const std::int32_t def = key.defaultValue;
+    const std::optional<std::string> text = file_.Value(key.section, key.key);
     if (!text) return def;
     const std::optional<std::int32_t> value = ParseInt32(*text);
-    const std::string where = "[" + std::string(section) + "] " + key + "=";
+    const std::string where = "[" + std::string(key.section) + "] " + std::string(key.key) + "=";
     // A value that is not a number reads as the default, but a technician
     // who typed it wants to know it was not taken.
     if (!value) {
@@ -39,59 +36,54 @@ std::int32_t ConfigReader::ReadRanged(const char* section, const char* key, std:
             FormatText(texts_.Msg(msg::SettingNotANumber), {where + *text, std::to_string(def)}));
         return def;
     }
-    if (*value >= min && *value <= max) return *value;
+    if (*value >= key.min && *value <= key.max) return *value;
     warnings.push_back(FormatText(texts_.Msg(msg::SettingOutOfRange),
-                                  {where + std::to_string(*value), std::to_string(min),
-                                   std::to_string(max), std::to_string(def)}));
+                                  {where + std::to_string(*value), std::to_string(key.min),
+                                   std::to_string(key.max), std::to_string(def)}));
     return def;
 }
 
-std::string ConfigReader::ReadLanguage() const { return ReadText("Set", "Lang", "Eng"); }
+void ConfigReader::Read(const SettingKey& key, Settings& settings,
+                        std::vector<std::string>& warnings) const {
+    if (key.text)
+        settings.*key.text =
+            CutToField(file_.ReadString(key.section, key.key, key.defaultText), key.capacity);
+    else if (key.flag)
+        settings.*key.flag = file_.ReadBool(key.section, key.key, key.defaultValue != 0) ? 1 : 0;
+    else
+        settings.*key.number = ReadRanged(key, warnings);
+}
 
-void ConfigReader::ReadSettings(Settings& s, PrefixTable& prefixes,
-                                std::vector<std::string>& w) const {
-    const Settings d; // the defaults
-    s.Port = ReadText("Set", "Port", d.Port);
-    s.IPPort = ReadRanged("Set", "IPPort", d.IPPort, 0, 65535, w);
-    s.Com_In = ReadSwitch("Log", "Com_In", d.Com_In);
-    s.Com_PureIn = ReadSwitch("Log", "Com_PureIn", d.Com_PureIn);
-    s.Com_Out = ReadSwitch("Log", "Com_Out", d.Com_Out);
-    s.Com_LocOut = ReadSwitch("Log", "Com_LocOut", d.Com_LocOut);
-    s.TCPIP_In = ReadSwitch("Log", "TCP/IP_In", d.TCPIP_In);
-    s.TCPIP_Out = ReadSwitch("Log", "TCP/IP_Out", d.TCPIP_Out);
-    s.Extent = ReadSwitch("Log", "Extent", d.Extent);
-    // A period of 0 would stop a timer for good and a negative one would wrap
-    // into weeks; both are refused rather than silently stalling the link.
-    s.Interval = ReadRanged("Timer", "Interval", d.Interval, 1, OneDayMs, w);
-    s.ANInterval = ReadRanged("Timer", "ANInterval", d.ANInterval, 1, OneDayMs, w);
-    s.ANTimeOut = ReadRanged("Timer", "ANTimeOut", d.ANTimeOut, 0, 86400, w);
-    s.TrapInterval = ReadRanged("Timer", "TrapInterval", d.TrapInterval, 1, OneDayMs, w);
-    s.MSGInterval = ReadRanged("Timer", "MSGInterval", d.MSGInterval, 1, OneDayMs, w);
-    s.URInterval = ReadRanged("Timer", "URInterval", d.URInterval, 1, OneDayMs, w);
-    s.URIntervalBezDat =
-        ReadRanged("Timer", "URIntervalBezDat", d.URIntervalBezDat, 1, OneDayMs, w);
-    s.SWInterval = ReadRanged("Timer", "SWInterval", d.SWInterval, 1, OneDayMs, w);
-    s.SWTimeOut = ReadRanged("Timer", "SWTimeOut", d.SWTimeOut, 0, 86400, w);
-    s.Shorts = ReadRanged("Timer", "Shorts", d.Shorts, 1, OneDayMs, w);
-    s.MaxTick = ReadRanged("Timer", "MaxTick", d.MaxTick, 1, AnyInt, w);
-    s.MaxError = ReadRanged("Timer", "MaxError", d.MaxError, 1, AnyInt, w);
-    s.MaxErrorTick = ReadRanged("Timer", "MaxErrorTick", d.MaxErrorTick, 1, AnyInt, w);
-    s.PortRetry = ReadRanged("Timer", "PortRetry", d.PortRetry, 100, OneDayMs, w);
-    s.SendOnReply = ReadRanged("Timer", "SendOnReply", d.SendOnReply, 0, 1, w);
-    // Each cache entry takes about a kilobyte; a million entries is far past
-    // any real use and still allocatable.
-    s.MaxCache = ReadRanged("Set", "MaxCache", d.MaxCache, 0, 1000000, w);
-    s.MaxClients = ReadRanged("Set", "MaxClients", d.MaxClients, 1, 1000000, w);
-    s.ReadUct = ReadSwitch("Set", "ReadUct", d.ReadUct);
-    s.SendUct = ReadSwitch("Set", "SendUct", d.SendUct);
-    s.UctFile = ReadText("Set", "UctFile", d.UctFile);
-    s.XAPI = ReadSwitch("Set", "XAPI", d.XAPI);
-    s.IPBind = ReadText("Set", "IPBind", d.IPBind);
-    // A list of addresses may be long; it is the gateway's own key.
-    s.IPAllow = ReadText("Set", "IPAllow", d.IPAllow, 2000);
+std::string ConfigReader::ReadLanguage() const {
+    Settings settings;
+    std::vector<std::string> none;
+    Read(SettingKeys[0], settings, none);
+    return settings.Lang;
+}
+
+void ConfigReader::ReadSettings(Settings& settings, PrefixTable& prefixes,
+                                std::vector<std::string>& warnings) const {
+    // The language was read first, and the gateway keeps it as its file
+    // spells it.
+    for (std::size_t i = 1; i < SettingKeys.size(); ++i) Read(SettingKeys[i], settings, warnings);
     std::vector<PrefixTable::Entry> entries;
     for (auto& [name, value] : file_.ReadSectionValues("Prefix")) entries.emplace_back(name, value);
     prefixes = PrefixTable(std::move(entries));
+}
+
+bool ConfigWriter::Save(const Settings& settings, std::string Settings::*member) {
+    const SettingKey& key = KeyOf(&SettingKey::text, member);
+    return Write(key.section, key.key, settings.*member);
+}
+
+bool ConfigWriter::Save(const Settings& settings, std::uint8_t Settings::*member) {
+    const SettingKey& key = KeyOf(&SettingKey::flag, member);
+    return Write(key.section, key.key, settings.*member ? "1" : "0");
+}
+
+bool ConfigWriter::Save(const Settings& settings, std::int32_t Settings::*member) {
+    const SettingKey& key = KeyOf(&SettingKey::number, member);
+    return Write(key.section, key.key, std::to_string(settings.*member));
 }
 
 bool ConfigWriter::Write(std::string_view section, std::string_view key, std::string_view value) {
@@ -99,7 +91,7 @@ bool ConfigWriter::Write(std::string_view section, std::string_view key, std::st
         file_.WriteString(std::string(section), std::string(key), std::string(value));
         return true;
     } catch (const std::exception& e) {
-        log_.WriteLog("!Err", e.what());
+        log_.WriteLog(labels::Error, e.what());
         return false;
     }
 }

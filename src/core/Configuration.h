@@ -1,7 +1,8 @@
 #pragma once
 // Reading and writing the gateway's configuration file (vantor.INI beside the
-// program).  Values are read once at start, in the order of the key table;
-// commands that change a setting write that one key back at once.
+// program).  Values are read once at start, in the order of the settings
+// table (core/SettingKeys.h); commands that change a setting write that one
+// key back at once.
 #include "core/PrefixTable.h"
 #include "core/Settings.h"
 
@@ -15,6 +16,7 @@ class IniReader;
 class TIniFile;
 class LogWriter;
 class TextSource;
+struct SettingKey;
 
 // Reads from a profile parsed once (TIniFile::Snapshot), so each key costs
 // one lookup however long the file is.  The warnings are worded by the
@@ -26,18 +28,14 @@ public:
     // [Set] Lang, read before the language file is loaded.
     std::string ReadLanguage() const;
     // Every other key, in table order; the [Prefix] section into `prefixes`.
-    // Values out of their sensible range fall back to the default and leave a
-    // warning text in `warnings` (the caller logs them).
+    // Values out of their range fall back to the default and leave a warning
+    // text in `warnings` (the caller logs them).
     void ReadSettings(Settings& settings, PrefixTable& prefixes,
                       std::vector<std::string>& warnings) const;
 
 private:
-    std::string ReadText(const char* section, const char* key, const std::string& def,
-                         std::size_t capacity = SettingsTextCapacity) const;
-    std::int32_t ReadRanged(const char* section, const char* key, std::int32_t def,
-                            std::int32_t min, std::int32_t max,
-                            std::vector<std::string>& warnings) const;
-    std::uint8_t ReadSwitch(const char* section, const char* key, std::uint8_t def) const;
+    void Read(const SettingKey& key, Settings& settings, std::vector<std::string>& warnings) const;
+    std::int32_t ReadRanged(const SettingKey& key, std::vector<std::string>& warnings) const;
 
     const IniReader& file_;
     const TextSource& texts_;
@@ -49,12 +47,15 @@ private:
 class ConfigWriter {
 public:
     ConfigWriter(TIniFile& file, LogWriter& log) : file_(file), log_(log) {}
-    bool Write(std::string_view section, std::string_view key, std::string_view value);
-    bool WriteSwitch(std::string_view section, std::string_view key, std::uint8_t value) {
-        return Write(section, key, value ? "1" : "0");
-    }
+    // One setting under its section and key, as the table says: texts as
+    // they are, switches as "1" or "0", numbers in decimal.
+    bool Save(const Settings& settings, std::string Settings::*member);
+    bool Save(const Settings& settings, std::uint8_t Settings::*member);
+    bool Save(const Settings& settings, std::int32_t Settings::*member);
 
 private:
+    bool Write(std::string_view section, std::string_view key, std::string_view value);
+
     TIniFile& file_;
     LogWriter& log_;
 };

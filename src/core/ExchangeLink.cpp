@@ -1,6 +1,7 @@
 #include "core/ExchangeLink.h"
 
 #include <exception>
+#include <optional>
 #include <utility>
 
 #include "accounting/AccountingFile.h"
@@ -27,20 +28,22 @@ constexpr const char* TimerNames[7] = {"TimerTick", "TimerAN", "TimerMSG",   "Ti
 
 std::uint32_t Period(std::int32_t ms) { return ms > 0 ? static_cast<std::uint32_t>(ms) : 0; }
 
+// The exchange's "no" outside any frame.
+constexpr std::uint8_t NegativeAcknowledgement = 0xE0;
+
 } // namespace
 
 ExchangeLink::ExchangeLink(const Parts& parts)
     : loop_(parts.loop), settings_(parts.settings), port_(parts.port), store_(parts.store),
       accounting_(parts.accounting), mail_(parts.mail), log_(parts.log), texts_(parts.texts),
-      formatter_(parts.formatter), replies_(parts.replies), tray_(parts.tray),
-      plugin_(parts.plugin) {
+      formatter_(parts.formatter), replies_(parts.replies), plugin_(parts.plugin),
+      cycle_(parts.settings) {
     for (int i = 0; i < 7; ++i) {
         timers_[i] = std::make_unique<TTimer>(parts.owner, loop_);
         timers_[i]->SetEnabled(false);
         timers_[i]->SetName(TimerNames[i]);
     }
     ApplyTimerPeriods();
-    TimerTick().OnTimer = [this](TObject*) { Tick(); };
     TimerAN().OnTimer = [this](TObject*) {
         PollTimerFired(RequestKind::LineStates);
         // The queue contents go to the plug-in with the line states.
@@ -85,7 +88,7 @@ bool ExchangeLink::Enqueue(RequestKind kind, std::int32_t argument,
 
 void ExchangeLink::ClearQueues() {
     queue_.Clear();
-    sent_.Clear();
+    cycle_.ClearSent();
 }
 
 // ---- packet sender ----
@@ -93,39 +96,28 @@ void ExchangeLink::ClearQueues() {
 void ExchangeLink::SendPacket(std::string_view label, std::string_view text,
                               std::span<const std::uint8_t> payload) {
     if (payload.empty() || !port_.IsOpen()) return;
-    lastSent_.label = std::string(label);
-    lastSent_.text = std::string(text);
-    lastSent_.payload.assign(payload.begin(), payload.end());
-    lastSent_.sequence = sequence_;
-    ++sequence_; // 8 bits: 255 is followed by 0
-    Transmit();
+    Transmit(cycle_.Send(label, text, payload));
 }
 
-void ExchangeLink::Resend() {
-    Transmit();
-    state_ = LinkState::AwaitingReply;
-}
-
-void ExchangeLink::Transmit() {
-    log_.WriteStatus(lastSent_.label, lastSent_.text);
-    if (settings_.Com_LocOut) log_.WriteLog(lastSent_.label, lastSent_.text);
+void ExchangeLink::Transmit(const LinkCycle::LastSent& packet) {
+    log_.WriteStatus(packet.label, packet.text);
+    if (settings_.Com_LocOut) log_.WriteLog(packet.label, packet.text);
     try {
-        port_.WritePacket(lastSent_.sequence, lastSent_.payload);
+        port_.WritePacket(packet.sequence, packet.payload);
     } catch (const std::exception& e) {
         // A failed write is a lost packet: the wait runs out and the packet
         // is resent like any unanswered one.
-        log_.WriteLog("!Err", e.what());
+        log_.WriteLog(labels::Error, e.what());
     }
-    tickCounter_ = 0;
 }
 
 void ExchangeLink::SendAwaited(RequestKind kind, std::string_view text,
                                std::span<const std::uint8_t> payload, std::int32_t value,
                                LinkState awaiting) {
     // Recorded under the number the packet sender is about to use.
-    sent_.Record(sequence_, kind, payload, value);
-    SendPacket(">COM", text, payload);
-    state_ = awaiting;
+    cycle_.Record(kind, payload, value);
+    SendPacket(labels::ToExchange, text, payload);
+    cycle_.Await(awaiting);
 }
 
 // ---- tick ----
@@ -133,21 +125,29 @@ void ExchangeLink::SendAwaited(RequestKind kind, std::string_view text,
 void ExchangeLink::Tick() {
     if (tickGuard_) return;
     const ScopedFlag guard(tickGuard_);
-
-    if (hideToTray_ && tray_.AddTrayIcon()) hideToTray_ = false;
     if (!port_.IsOpen()) return;
 
-    switch (state_) {
-    case LinkState::Idle: TickIdle(); break;
-    case LinkState::AwaitingReply: TickAwaitingReply(); break;
-    case LinkState::LinkDown: TickLinkDown(); break;
-    case LinkState::Resend: Resend(); break;
-    case LinkState::AwaitingClientReply:
-        // A client's request is never resent: the client asks again.
-        if (++tickCounter_ >= settings_.MaxTick) state_ = LinkState::Idle;
+    const LinkCycle::TickAction action = cycle_.OnTick();
+    switch (action) {
+    case LinkCycle::TickAction::None: break;
+    case LinkCycle::TickAction::ServeQueue: TickIdle(); break;
+    case LinkCycle::TickAction::Resend: Transmit(cycle_.LastSentRecord()); break;
+    case LinkCycle::TickAction::LinkLost:
+    case LinkCycle::TickAction::LinkDown:
+        if (action == LinkCycle::TickAction::LinkLost) ReportLinkLost();
+        if (lostSince_ == 0) lostSince_ = loop_.now();
         break;
-    default: break;
+    case LinkCycle::TickAction::StartOver:
+        queue_.FillInitialSet();
+        // A record the exchange handed out during the outage is asked for again.
+        accounting_.ExpectRepeat();
+        break;
     }
+}
+
+void ExchangeLink::ReportLinkLost() {
+    log_.WriteLog(labels::Error, Msg(msg::LinkLost));
+    mail_.SendTrap(MailPort::TrapLinkLost);
 }
 
 void ExchangeLink::TickIdle() {
@@ -164,35 +164,7 @@ void ExchangeLink::ServeNext() {
     // queue must not drop the next request in its place.
     RequestQueue::Entry entry = queue_.TakeNext();
     ServeHead(entry);
-    tickCounter_ = 0;
-}
-
-void ExchangeLink::TickAwaitingReply() {
-    if (++tickCounter_ < settings_.MaxTick) return;
-    // Time-outs add up over good replies too: only the link-down pause, a
-    // new port and the start reset them.
-    ++timeoutCount_;
-    if (timeoutCount_ < settings_.MaxError) {
-        state_ = LinkState::Resend;
-        return;
-    }
-    state_ = LinkState::LinkDown;
-    if (!linkLost_) {
-        log_.WriteLog("!Err", Msg(msg::LinkLost));
-        mail_.SendTrap(MailPort::TrapLinkLost);
-    }
-    if (lostSince_ == 0) lostSince_ = loop_.now();
-    tickCounter_ = 0;
-}
-
-void ExchangeLink::TickLinkDown() {
-    if (++tickCounter_ < settings_.MaxErrorTick) return;
-    state_ = LinkState::Idle;
-    queue_.FillInitialSet();
-    timeoutCount_ = 0;
-    linkLost_ = true;
-    // A record the exchange handed out during the outage is asked for again.
-    accounting_.ExpectRepeat();
+    cycle_.ResetTickCounter();
 }
 
 void ExchangeLink::ServeHead(RequestQueue::Entry& entry) {
@@ -222,9 +194,9 @@ void ExchangeLink::ServeOwn(RequestKind kind, std::int32_t argument) {
     const RequestKindInfo& info = InfoOf(kind);
     const std::string text = info.text ? Msg(info.text) : std::string(info.name);
     if (info.style == SendStyle::Own) {
-        if (info.startsLink && timeoutCount_ == 0 && settings_.Com_LocOut)
-            log_.WriteLog("<LOC", text);
-        log_.WriteStatus("<LOC", text);
+        if (info.startsLink && cycle_.TimeoutCount() == 0 && settings_.Com_LocOut)
+            log_.WriteLog(labels::Local, text);
+        log_.WriteStatus(labels::Local, text);
     }
     SendAwaited(kind, text, payload);
 }
@@ -233,7 +205,7 @@ void ExchangeLink::ServeBlock(RequestKind kind) {
     const std::vector<std::uint8_t> payload = store_.BuildRequest(kind, 0);
     if (!payload.empty()) {
         const std::string text = std::string(InfoOf(kind).name) + IntToStr(store_.BlockCounter());
-        log_.WriteStatus("<LOC", text);
+        log_.WriteStatus(labels::Local, text);
         SendAwaited(kind, text, payload);
         return;
     }
@@ -245,17 +217,18 @@ void ExchangeLink::ServeBlock(RequestKind kind) {
 }
 
 void ExchangeLink::ServeMessageCounters() {
-    log_.WriteStatus("<LOC", Msg(msg::MailboxCheck));
+    log_.WriteStatus(labels::Local, Msg(msg::MailboxCheck));
     if (!mail_.PollMailboxes()) {
-        if (settings_.Extent) log_.WriteLog("<602", Msg(msg::NoMailboxChange));
+        if (settings_.Extent) log_.WriteLog(labels::FromMail, Msg(msg::NoMailboxChange));
         return;
     }
     const std::vector<std::uint8_t> payload = store_.BuildRequest(RequestKind::MessageCounters);
     if (payload.empty()) return;
     if (settings_.Extent)
-        log_.WriteLog("<602", formatter_.format(Direction::Request, payload, payload[0], true));
+        log_.WriteLog(labels::FromMail,
+                      formatter_.format(Direction::Request, payload, payload[0], true));
     else
-        log_.WriteLog("<602", Msg(msg::CountersToExchange));
+        log_.WriteLog(labels::FromMail, Msg(msg::CountersToExchange));
     SendAwaited(RequestKind::MessageCounters, Msg(msg::CountersToExchange), payload);
 }
 
@@ -265,32 +238,29 @@ void ExchangeLink::ServeClient(std::int32_t handle, std::span<const std::uint8_t
     if (store_.WriteWatch(request)) RestartShortsTimer();
     SendAwaited(RequestKind::Client, text, request, handle, LinkState::AwaitingClientReply);
     replies_.ClientRequestSent(request);
-    if (settings_.Com_Out == 1 && settings_.Com_LocOut == 0) log_.WriteLog(">COM", text);
-    tickCounter_ = 0;
+    if (settings_.Com_Out == 1 && settings_.Com_LocOut == 0)
+        log_.WriteLog(labels::ToExchange, text);
+    // The wait counts from here even when the port was closed and nothing went.
+    cycle_.ResetTickCounter();
 }
 
 // ---- from the exchange ----
 
 void ExchangeLink::HandleFrame(int count, const std::uint8_t* data) {
     if (count > 0 && data == nullptr) return;
-    if (state_ != LinkState::AwaitingReply && state_ != LinkState::AwaitingClientReply) return;
-
-    // Any frame while we wait proves the exchange is back, even a stale one.
-    if (linkLost_) {
-        log_.WriteLog("-OK-", Msg(msg::LinkRestored));
+    // Not even a sequence number: it still proves the exchange is there.
+    const LinkCycle::FrameAction action =
+        cycle_.OnFrame(count > 0 ? std::optional<std::uint8_t>(data[0]) : std::nullopt);
+    if (!action.awaited) return;
+    if (action.recovered) {
+        log_.WriteLog(labels::Ok, Msg(msg::LinkRestored));
         mail_.SendTrap(MailPort::TrapLinkRestored);
-        linkLost_ = false;
     }
     lostSince_ = 0;
-    if (count < 1) return; // not even a sequence number
+    if (!action.reply) return;
 
-    const std::uint8_t sequence = data[0];
-    if (sequence != lastSent_.sequence) return;
-    std::unique_ptr<SentRequest> record = sent_.Take(sequence);
-    if (!record) return;
-
-    replies_.Dispatch(*record, std::span(data + 1, static_cast<std::size_t>(count - 1)));
-    state_ = LinkState::Idle;
+    replies_.Dispatch(*action.reply, std::span(data + 1, static_cast<std::size_t>(count - 1)));
+    cycle_.ReplyHandled();
     // Waiting for the next tick would cap the relay at one request per tick
     // whatever the line could carry.  Only a reply that matched the one
     // outstanding request gets here, and the state is Idle, so a stale or
@@ -302,13 +272,13 @@ void ExchangeLink::HandleFrame(int count, const std::uint8_t* data) {
 }
 
 void ExchangeLink::HandleChar(std::uint8_t chr) {
-    if (chr == NegativeAcknowledgement) tickCounter_ = settings_.MaxTick;
+    if (chr == NegativeAcknowledgement) cycle_.OnNegativeAcknowledgement();
 }
 
 // ---- what reply handling asks ----
 
 void ExchangeLink::SendUnawaited(std::string_view text, std::span<const std::uint8_t> payload) {
-    SendPacket(">COM", text, payload);
+    SendPacket(labels::ToExchange, text, payload);
 }
 
 void ExchangeLink::StartPoll(Poll poll) {
@@ -331,7 +301,7 @@ void ExchangeLink::SetPolling(bool on) { TimerTick().SetEnabled(on); }
 
 void ExchangeLink::PollTimerFired(RequestKind kind) {
     if (settings_.Com_LocOut && TimerTick().Enabled())
-        log_.WriteLog("<LOC", Msg(InfoOf(kind).text));
+        log_.WriteLog(labels::Local, Msg(InfoOf(kind).text));
     Enqueue(kind, 0);
 }
 
@@ -347,11 +317,7 @@ void ExchangeLink::RestartShortsTimer() {
 }
 
 void ExchangeLink::LineLost() {
-    if (!linkLost_) {
-        log_.WriteLog("!Err", Msg(msg::LinkLost));
-        mail_.SendTrap(MailPort::TrapLinkLost);
-    }
-    linkLost_ = true;
+    if (cycle_.LineLost()) ReportLinkLost();
     if (lostSince_ == 0) lostSince_ = loop_.now();
 }
 
@@ -361,15 +327,14 @@ void ExchangeLink::LineReopened() {
 }
 
 void ExchangeLink::RestartAfterPortChoice() {
-    state_ = LinkState::Idle;
+    cycle_.Restart();
     queue_.FillInitialSet();
-    timeoutCount_ = 0;
 }
 
 // ---- client requests ----
 
 void ExchangeLink::SubmitClientRequest(std::int32_t handle, std::span<const std::uint8_t> request) {
-    if (state_ == LinkState::Idle && queue_.Empty())
+    if (cycle_.State() == LinkState::Idle && queue_.Empty())
         ServeClient(handle, request);
     else
         queue_.Enqueue(RequestKind::Client, handle, request);

@@ -1,22 +1,22 @@
 #pragma once
-// The request-reply cycle towards the exchange, in one place.  The exchange
-// answers one request at a time, so every request waits in one queue; each
-// tick of TimerTick sends the head when the link is idle, counts ticks while
-// a reply is awaited, resends after MaxTick ticks and, after MaxError
-// time-outs, declares the link down (reported once, with a trap), pauses
-// MaxErrorTick ticks and starts over with the initial request set.  The poll
-// timers only add requests to the queue.
+// The link to the exchange, wired: the cycle's bookkeeping (LinkCycle) with
+// the request queue, the serial port, the log, the traps and the seven
+// timers.  The exchange answers one request at a time, so every request waits
+// in one queue; each tick of TimerTick asks the cycle what to do and does it:
+// serve the queue head when the link is idle (building the payload by kind),
+// resend, report the link lost or start over.  The poll timers only add
+// requests to the queue.
 //
-// Every frame from the exchange comes here first: the state check, the
-// link-restored report, the sequence match and the sent-request record are
-// the link's; the reply dispatch then only decodes and acts by kind.  The
-// relay hands client requests over with one call, and the link decides
-// whether they go out at once or wait in the queue.
+// Every frame from the exchange comes here first: the cycle checks the state
+// and the sequence number and hands out the sent-request record; the reply
+// dispatch then only decodes and acts by kind.  The relay hands client
+// requests over with one call, and the link decides whether they go out at
+// once or wait in the queue.
 //
-// ExchangeLink owns the queue, the sent-request list, the sequence counter,
-// the last-sent record, the link state, the times clients last asked for line
-// states and the SW state, and the seven timers (registered with the owner
-// component given at construction).
+// ExchangeLink owns the cycle, the queue, the times clients last asked for
+// line states and the SW state, and the seven timers (registered with the
+// owner component given at construction).  TimerTick's handler is the
+// owner's to set: the window has its part in each tick too.
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -24,9 +24,9 @@
 #include <string_view>
 #include <vector>
 
+#include "core/LinkCycle.h"
 #include "core/LinkState.h"
 #include "core/RequestQueue.h"
-#include "core/SentRequests.h"
 #include "exchange/ReplyDispatcher.h"
 #include "relay/RelayInterfaces.h"
 #include "toolkit/DateTime.h"
@@ -46,24 +46,8 @@ class TextSource;
 class TTimer;
 struct Settings;
 
-// The window's tray icon, as the tick retries it after a hidden start.
-class TrayIconHost {
-public:
-    virtual ~TrayIconHost() = default;
-    // Adds the icon (add, then modify); true once it is there.
-    virtual bool AddTrayIcon() = 0;
-};
-
 class ExchangeLink final : public ReplyLink, public ClientRequestSink {
 public:
-    // What the packet sender sent last; a resend repeats it unchanged.
-    struct LastSent {
-        std::string label;
-        std::string text;
-        std::vector<std::uint8_t> payload;
-        std::uint8_t sequence = 0;
-    };
-
     // Every reference must outlive the link; settings are read live, so
     // changes made by dialogs take effect at their next use.
     struct Parts {
@@ -78,7 +62,6 @@ public:
         TextSource& texts;
         const CommandFormatter& formatter;
         ReplyDispatcher& replies;
-        TrayIconHost& tray;
         const PluginFeed* plugin = nullptr; // the call-centre plug-in, if any
     };
 
@@ -86,9 +69,6 @@ public:
     ~ExchangeLink() override;
     ExchangeLink(const ExchangeLink&) = delete;
     ExchangeLink& operator=(const ExchangeLink&) = delete;
-
-    void SetHideToTrayRequested(bool requested) { hideToTray_ = requested; }
-    bool HideToTrayRequested() const { return hideToTray_; }
 
     // ---- the timers ----
     TTimer& TimerTick() { return *timers_[0]; }
@@ -98,24 +78,21 @@ public:
     TTimer& TimerUR() { return *timers_[4]; }
     TTimer& TimerSW() { return *timers_[5]; }
     TTimer& TimerShorts() { return *timers_[6]; }
-    TTimer& Timer(LinkTimer timer) { return *timers_[static_cast<int>(timer)]; }
     // Takes the periods from the settings again (at start after reading them).
     void ApplyTimerPeriods();
     // Disables all seven timers (window destruction).
     void StopTimers();
 
     // ---- the cycle ----
-    // One tick of TimerTick (also its OnTimer handler).
+    // One tick of TimerTick.  A tick inside a tick (a library that pumps
+    // messages during one) does nothing.
     void Tick();
+    bool Ticking() const { return tickGuard_; }
     // Clears the queue and queues the requests that start the link.
     void InitialRequestSet() { queue_.FillInitialSet(); }
     // A new serial port was opened: link Idle, initial request set, time-out
     // count 0.
     void RestartAfterPortChoice();
-    // TimerShorts fired (also its OnTimer handler): download the personal data anew.
-    void ShortsTimerFired();
-    // A client wrote into the exchange's memory: TimerShorts starts from zero.
-    void RestartShortsTimer();
     // Frees everything queued and every sent-request record.
     void ClearQueues();
     // The serial line went away (or could not be opened at start): a link
@@ -135,9 +112,6 @@ public:
     // set, writes it and resets the tick counter.
     void SendPacket(std::string_view label, std::string_view text,
                     std::span<const std::uint8_t> payload);
-    // Sends the last-sent record again under its own sequence number; the
-    // link then awaits the reply.
-    void Resend();
 
     // ---- from the exchange ----
     // A frame: count = sequence byte + payload, data[0] the sequence byte.
@@ -149,7 +123,6 @@ public:
     // A byte the exchange sent outside any frame: a negative
     // acknowledgement ends the current wait at the next tick.
     void HandleChar(std::uint8_t chr);
-    static constexpr std::uint8_t NegativeAcknowledgement = 0xE0;
 
     // ---- ReplyLink ----
     void SendUnawaited(std::string_view text, std::span<const std::uint8_t> payload) override;
@@ -163,29 +136,19 @@ public:
     void ClientAskedForSW() override;
 
     // ---- state, for the gateway and tests ----
-    LinkState State() const { return state_; }
+    const LinkCycle& Cycle() const { return cycle_; }
+    LinkState State() const { return cycle_.State(); }
     // A link failure has been reported and its recovery not yet.
-    bool LinkLost() const { return linkLost_; }
+    bool LinkLost() const { return cycle_.LinkLost(); }
     // When the failure now going on was reported; 0 while the link works.
     TDateTime LinkLostSince() const { return lostSince_; }
-    std::int32_t TickCounter() const { return tickCounter_; }
-    void SetTickCounter(std::int32_t ticks) { tickCounter_ = ticks; }
-    std::int32_t TimeoutCount() const { return timeoutCount_; }
-    std::uint8_t SequenceCounter() const { return sequence_; }
-    const LastSent& LastSentRecord() const { return lastSent_; }
     RequestQueue& Queue() { return queue_; }
     const RequestQueue& Queue() const { return queue_; }
-    SentRequests& Sent() { return sent_; }
-    bool TickGuard() const { return tickGuard_; }
-    // When a client last asked for line states / the SW state (0: never).
-    TDateTime LastClientLineStateRequest() const { return lastClientAN_; }
-    TDateTime LastClientSWRequest() const { return lastClientSW_; }
 
 private:
-    void Transmit();
+    void Transmit(const LinkCycle::LastSent& packet);
     void TickIdle();
-    void TickAwaitingReply();
-    void TickLinkDown();
+    void ReportLinkLost();
     // Takes the queue head (if any) and sends it, as a tick in Idle does.
     void ServeNext();
     void ServeHead(RequestQueue::Entry& entry);
@@ -198,6 +161,10 @@ private:
     void ServeMessageCounters();
     void ServeClient(std::int32_t handle, std::span<const std::uint8_t> request);
     void PollTimerFired(RequestKind kind);
+    // TimerShorts fired: download the personal data anew.
+    void ShortsTimerFired();
+    // A client wrote into the exchange's memory: TimerShorts starts from zero.
+    void RestartShortsTimer();
     bool PluginIsLoaded() const;
     std::string Msg(int number) const;
 
@@ -211,20 +178,12 @@ private:
     TextSource& texts_;
     const CommandFormatter& formatter_;
     ReplyDispatcher& replies_;
-    TrayIconHost& tray_;
     const PluginFeed* plugin_;
 
+    LinkCycle cycle_;
     RequestQueue queue_;
-    SentRequests sent_;
-    LastSent lastSent_;
-    LinkState state_ = LinkState::Idle;
-    std::int32_t tickCounter_ = 0;
-    std::int32_t timeoutCount_ = 0;
-    bool linkLost_ = false;
     TDateTime lostSince_ = 0;
     bool tickGuard_ = false;
-    std::uint8_t sequence_ = 1;
-    bool hideToTray_ = false;
     TDateTime lastClientAN_ = 0;
     TDateTime lastClientSW_ = 0;
     std::unique_ptr<TTimer> timers_[7];

@@ -44,32 +44,6 @@ std::unique_ptr<FileAppender> MakeAppender(const GatewayEnvironment& env) {
     return env.fileAppenderFactory ? env.fileAppenderFactory() : nullptr;
 }
 
-// Without a file system to browse the chooser offers the root and nothing in it.
-class NoDirectories final : public DirectorySource {
-public:
-    std::vector<std::string> Roots() const override { return {"/"}; }
-    std::string Absolute(std::string_view path) const override { return std::string(path); }
-    bool IsDirectory(std::string_view) const override { return false; }
-    DirectoryListing Subdirectories(std::string_view, std::size_t) const override {
-        return {{}, true, "no file system to browse"};
-    }
-};
-
-// The entries of an IPAllow list that are no address or range, each as
-// written (the list's own rules say what is valid).
-std::vector<std::string> RefusedAccessEntries(std::string_view list) {
-    std::vector<std::string> refused;
-    while (!list.empty()) {
-        const std::size_t comma = list.find(',');
-        const std::string_view entry = TrimView(list.substr(0, comma));
-        list = comma == std::string_view::npos ? std::string_view() : list.substr(comma + 1);
-        std::vector<std::string> errors;
-        ClientAccessList::Parse(entry, errors);
-        if (!errors.empty()) refused.emplace_back(entry);
-    }
-    return refused;
-}
-
 std::vector<std::string> LanguageFolders(const GatewayEnvironment& env) {
     return env.languageFolders.empty()
                ? TLanguageTable::DefaultFolders(DirectoryOf(env.programPath))
@@ -80,7 +54,6 @@ std::vector<std::string> LanguageFolders(const GatewayEnvironment& env) {
 
 Gateway::Gateway(TApplication& application, const Window& window, GatewayEnvironment environment)
     : app_(application), window_(window.hooks), env_(std::move(environment)),
-      directories_(env_.directories ? env_.directories : std::make_shared<NoDirectories>()),
       programDir_(DirectoryOf(env_.programPath)), configFileName_(ConfigPathFor(env_.programPath)),
       config_(configFileName_), language_(LanguageFolders(env_)),
       log_(window.logList, window.statusBar, application.Loop()), formatter_(language_),
@@ -94,7 +67,7 @@ Gateway::Gateway(TApplication& application, const Window& window, GatewayEnviron
       serverRelay_(*serverSocket_, log_, language_), relayStore_(store_),
       link_(ExchangeLink::Parts{window.owner, application.Loop(), settings_, commPax_, store_,
                                 accountingFile_, mail_, log_, language_, formatter_, dispatcher_,
-                                window.hooks, &plugin_}),
+                                &plugin_}),
       relay_(ClientRelay::Parts{application.Loop(), settings_, settings_, log_, language_,
                                 formatter_, cache_, records_, link_, relayStore_, serverRelay_}),
       dispatcher_(ReplyDispatcher::Parts{
@@ -111,6 +84,7 @@ Gateway::Gateway(TApplication& application, const Window& window, GatewayEnviron
                         },
                         [this](int slot) { link_.Enqueue(RequestKind::PluginCommand, slot); },
                         [this](std::string_view number) { return prefixes_.Substitute(number); }}) {
+    link_.TimerTick().OnTimer = [this](TObject*) { Tick(); };
     commPax_.SetName("CommPax1");
     commPax_.SetMaxPacketSize(512);
     commPax_.SetDeviceName("Com2");
@@ -119,7 +93,7 @@ Gateway::Gateway(TApplication& application, const Window& window, GatewayEnviron
     };
     commPax_.OnRxChr = [this](TObject*, std::uint8_t chr) { link_.HandleChar(chr); };
     language_.SetWarningSink(
-        [this](const std::string& warning) { log_.WriteLog("!Err", warning); });
+        [this](const std::string& warning) { log_.WriteLog(labels::Error, warning); });
     commPax_.OnDeviceLost = [this](TObject*, int error) { SerialLineLost(error); };
     portRetry_.SetName("TimerPortRetry");
     portRetry_.SetEnabled(false);
@@ -137,6 +111,7 @@ Gateway::~Gateway() {
     commPax_.OnRxChr = nullptr;
     commPax_.OnDeviceLost = nullptr;
     portRetry_.OnTimer = nullptr;
+    link_.TimerTick().OnTimer = nullptr;
     store_.SetPluginFeed(nullptr);
 }
 
@@ -145,8 +120,7 @@ Gateway::~Gateway() {
 
 void Gateway::Start(bool hidden) {
     log_.OnLine = env_.logMirror;
-    log_.WriteLog("----", "Start Tarvo Vantor ----");
-    for (const std::string& note : env_.startNotes) log_.WriteLog("----", note);
+    log_.WriteLog(labels::Note, "Start Tarvo Vantor ----");
     if (env_.serviceMode && env_.serviceEventLog) env_.serviceEventLog("Start", 4);
 
     ReadConfiguration();
@@ -156,14 +130,14 @@ void Gateway::Start(bool hidden) {
     // it off.
     link_.ApplyTimerPeriods();
     accountingFile_.Resume(settings_.UctFile);
-    if (auto warning = accountingFile_.TakeStateWarning()) log_.WriteLog("!Err", *warning);
+    if (auto warning = accountingFile_.TakeStateWarning()) log_.WriteLog(labels::Error, *warning);
     cache_.Allocate(env_.serviceRunningElsewhere ? 0 : settings_.MaxCache);
     settings_.MaxCache = cache_.MaxCache();
     // As a service the window stays hidden and no tray icon is made.
-    link_.SetHideToTrayRequested(hidden && !env_.serviceMode);
+    hideToTray_ = hidden && !env_.serviceMode;
 
     if (env_.serviceRunningElsewhere) {
-        log_.WriteLog("----", "NT Service -----------");
+        log_.WriteLog(labels::Note, "NT Service -----------");
     } else {
         OpenListeningSocket();
         OpenSerialPortAtStart();
@@ -185,10 +159,10 @@ void Gateway::ReadConfiguration() {
         // run on the defaults: it would poll whatever line COM2 is.  A file
         // that is missing is another matter (defaults and a warning).
         if (env_.serviceMode) {
-            log_.WriteLog("!Err", configText_.refusal + "; the service does not start");
+            log_.WriteLog(labels::Error, configText_.refusal + "; the service does not start");
             throw EIniFileError(configText_.refusal);
         }
-        log_.WriteLog("!Err", configText_.refusal + "; the default settings are used");
+        log_.WriteLog(labels::Error, configText_.refusal + "; the default settings are used");
     }
     ConfigReader reader(configText_.document, language_);
 
@@ -200,7 +174,11 @@ void Gateway::ReadConfiguration() {
     language_.Close();
     settings_.Lang = language_.Language(); // as the file spells it ("cz" is "Cz")
     if (!env_.gatewayFolder.empty())
-        log_.WriteLog("----", FormatText(language_.Msg(msg::GatewayFolder), {env_.gatewayFolder}));
+        log_.WriteLog(labels::Note,
+                      FormatText(language_.Msg(msg::GatewayFolder), {env_.gatewayFolder}));
+    if (!env_.serviceCheckFailure.empty())
+        log_.WriteLog(labels::Note, FormatText(language_.Msg(msg::ServiceStateUnknown),
+                                               {env_.serviceCheckFailure}));
     if (!config_.Exists())
         app_.GetDesktop().MessageBox(language_.Msg(msg::NoConfigurationFile),
                                      language_.Msg(msg::WarningCaption), MB_ICONWARNING);
@@ -208,7 +186,7 @@ void Gateway::ReadConfiguration() {
 
     std::vector<std::string> warnings;
     reader.ReadSettings(settings_, prefixes_, warnings);
-    for (const std::string& warning : warnings) log_.WriteLog("!Err", warning);
+    for (const std::string& warning : warnings) log_.WriteLog(labels::Error, warning);
 }
 
 void Gateway::LoadLanguage() {
@@ -219,7 +197,7 @@ void Gateway::LoadLanguage() {
 }
 
 void Gateway::ReportStartupError(const std::string& line) {
-    log_.WriteLog("!Err", line);
+    log_.WriteLog(labels::Error, line);
     ServiceErrorEvent(line);
 }
 
@@ -228,16 +206,16 @@ void Gateway::ServiceErrorEvent(const std::string& text) {
 }
 
 void Gateway::OpenListeningSocket() {
-    std::vector<std::string> errors;
-    serverRelay_.SetAccess(ClientAccessList::Parse(settings_.IPAllow, errors),
+    std::vector<std::string> refused;
+    serverRelay_.SetAccess(ClientAccessList::Parse(settings_.IPAllow, refused),
                            [this] { return app_.Loop().monotonicMs(); });
-    for (const std::string& entry : RefusedAccessEntries(settings_.IPAllow))
-        log_.WriteLog("!Err", FormatText(language_.Msg(msg::IPAllowEntryRefused), {entry}));
+    for (const std::string& entry : refused)
+        log_.WriteLog(labels::Error, FormatText(language_.Msg(msg::IPAllowEntryRefused), {entry}));
     // An address that is no IPv4 address can never be bound: it is named and
     // every address is used, rather than retrying it for as long as we run.
     const auto bind = ClientAccessList::ParseAddress(TrimView(settings_.IPBind));
     if (!bind && !TrimView(settings_.IPBind).empty())
-        log_.WriteLog("!Err", language_.Msg(msg::IPBindInvalid) + settings_.IPBind);
+        log_.WriteLog(labels::Error, language_.Msg(msg::IPBindInvalid) + settings_.IPBind);
     settings_.IPBind = bind ? ClientAccessList::DottedAddress(*bind) : std::string();
     serverSocket_->SetBindAddress(settings_.IPBind);
     serverSocket_->SetMaxConnections(settings_.MaxClients);
@@ -270,12 +248,12 @@ void Gateway::OpenSerialPortAtStart() {
         RetryLater(serialPending_);
         return;
     }
-    log_.WriteLog("-OK-", language_.Msg(msg::SerialPortOpened) + settings_.Port);
+    log_.WriteLog(labels::Ok, language_.Msg(msg::SerialPortOpened) + settings_.Port);
 }
 
 void Gateway::SerialLineLost(int error) {
-    log_.WriteLog("!Err", FormatText(language_.Msg(msg::SerialDeviceLost),
-                                     {commPax_.DeviceName(), std::to_string(error)}));
+    log_.WriteLog(labels::Error, FormatText(language_.Msg(msg::SerialDeviceLost),
+                                            {commPax_.DeviceName(), std::to_string(error)}));
     serialFailure_ = log_.LastText();
     link_.LineLost();
     RetryLater(serialPending_);
@@ -294,12 +272,12 @@ void Gateway::RetryPorts() {
             const std::int64_t now = app_.Loop().monotonicMs();
             if (now - lastRetryReport_ >= 60000) {
                 lastRetryReport_ = now;
-                log_.WriteLog("!Err",
+                log_.WriteLog(labels::Error,
                               language_.Msg(msg::SerialPortOpenFailed) + settings_.Port + *failure);
             }
         } else {
             serialPending_ = false;
-            log_.WriteLog("-OK-", language_.Msg(msg::SerialPortOpened) + settings_.Port);
+            log_.WriteLog(labels::Ok, language_.Msg(msg::SerialPortOpened) + settings_.Port);
             link_.LineReopened();
         }
     }
@@ -313,9 +291,9 @@ void Gateway::StartMailBridge() {
     configText_ = IniSnapshot(); // read: it is not kept
     if (env_.serviceRunningElsewhere) return;
     if (mail_.Initialise()) {
-        log_.WriteLog("-OK-", language_.Msg(msg::MailConnected));
+        log_.WriteLog(labels::Ok, language_.Msg(msg::MailConnected));
     } else {
-        log_.WriteLog("!Err", language_.Msg(msg::MailConnectFailed));
+        log_.WriteLog(labels::Error, language_.Msg(msg::MailConnectFailed));
         // The text names every possible cause; the event says which it was.
         const std::string& why = mail_.FailureReason();
         ServiceErrorEvent(language_.Msg(msg::MailConnectFailed) + (why.empty() ? "" : ": " + why));
@@ -343,12 +321,19 @@ void Gateway::StartPlugin() {
     link_.Enqueue(RequestKind::PersonalData, 0);
 }
 
+void Gateway::Tick() {
+    // The window's part comes first, and like the link's part it does not
+    // run inside a tick (a library that pumps messages during one).
+    if (hideToTray_ && !link_.Ticking() && window_.AddTrayIcon()) hideToTray_ = false;
+    link_.Tick();
+}
+
 // ---------------------------------------------------------------------------
 // Shut-down, in its fixed order.
 
 void Gateway::SwitchOffIndicators() {
     store_.ClearCounters();
-    link_.SendPacket(">COM", language_.Msg(msg::ClearingIndicators),
+    link_.SendPacket(labels::ToExchange, language_.Msg(msg::ClearingIndicators),
                      store_.BuildRequest(RequestKind::MessageCounters));
 }
 
@@ -362,6 +347,11 @@ void Gateway::Stop() {
     serverRelay_.Close();
     mail_.Close();
     if (settings_.XAPI) plugin_.Stop();
+}
+
+void Gateway::Closing() {
+    mail_.StopAction();
+    link_.TimerTick().SetEnabled(false);
 }
 
 // ---------------------------------------------------------------------------
@@ -378,7 +368,7 @@ bool Gateway::ChoosePort(const std::string& settingsText) {
     link_.TimerSMS().SetEnabled(false);
     if (commPax_.IsOpen()) commPax_.Close();
     settings_.Port = settingsText;
-    WriteSetting("Set", "Port", settings_.Port);
+    Save(&Settings::Port);
     if (OpenSerialPort(settings_.Port)) {
         log_.SetStatusText(language_.Msg(msg::SerialPortCannotOpen));
         RetryLater(serialPending_);
@@ -404,26 +394,26 @@ bool Gateway::ChangeBaudRate(std::string_view baud) {
     return true;
 }
 
-void Gateway::SavePortSettings() { WriteSetting("Set", "Port", settings_.Port); }
+void Gateway::SavePortSettings() { Save(&Settings::Port); }
 
 void Gateway::SwitchLanguage(const std::string& code) {
     settings_.Lang = code;
-    WriteSetting("Set", "Lang", code);
+    Save(&Settings::Lang);
     language_.SetLanguage(code);
     window_.TranslateWindow(language_);
     language_.LoadTexts();
     language_.Close();
 }
 
-bool Gateway::TogglePlugin() {
+PluginState Gateway::TogglePlugin() {
     const bool wasOn = settings_.XAPI != 0;
     settings_.XAPI = wasOn ? 0 : 1;
     if (wasOn)
         plugin_.Stop();
     else
         StartPlugin();
-    WriteSetting("Set", "XAPI", settings_.XAPI ? "1" : "0");
-    return settings_.XAPI != 0;
+    Save(&Settings::XAPI);
+    return Menu().plugin;
 }
 
 void Gateway::ShowPluginUsers(int left, int top, int width, int height) {
@@ -434,18 +424,57 @@ void Gateway::ShowPluginUsers(int left, int top, int width, int height) {
     plugin_.Users(left, top, width, height, texts);
 }
 
-void Gateway::SaveLogSettings() {
-    ConfigWriter writer(config_, log_);
-    writer.WriteSwitch("Log", "Com_In", settings_.Com_In);
-    writer.WriteSwitch("Log", "Com_PureIn", settings_.Com_PureIn);
-    writer.WriteSwitch("Log", "Com_Out", settings_.Com_Out);
-    writer.WriteSwitch("Log", "Com_LocOut", settings_.Com_LocOut);
-    writer.WriteSwitch("Log", "TCP/IP_In", settings_.TCPIP_In);
-    writer.WriteSwitch("Log", "TCP/IP_Out", settings_.TCPIP_Out);
+void Gateway::SaveLogSwitches(const LogSettings& switches) {
+    static_cast<LogSettings&>(settings_) = switches;
+    for (auto member : {&Settings::Com_In, &Settings::Com_PureIn, &Settings::Com_Out,
+                        &Settings::Com_LocOut, &Settings::TCPIP_In, &Settings::TCPIP_Out})
+        Save(member);
 }
 
-bool Gateway::WriteSetting(std::string_view section, std::string_view key, std::string_view value) {
-    return ConfigWriter(config_, log_).Write(section, key, value);
+void Gateway::SaveAccountingOptions(const AccountingSettings& options) {
+    static_cast<AccountingSettings&>(settings_) = options;
+    link_.TimerUR().SetEnabled(settings_.ReadUct == 1);
+    Save(&Settings::ReadUct);
+    Save(&Settings::SendUct);
+    Save(&Settings::UctFile);
+}
+
+MailLogin Gateway::MailAccount() const {
+    const MailSettings& mail = mail_.Block();
+    return {mail.ConfigPath, mail.WorkDir, mail.User, mail.Password};
+}
+
+void Gateway::SaveMailAccount(const MailLogin& login) {
+    MailSettings& mail = mail_.Block();
+    mail.ConfigPath = login.ConfigPath;
+    mail.WorkDir = login.WorkDir;
+    mail.User = login.User;
+    mail.Password = login.Password;
+    mail_.SaveMailSettings(config_);
+}
+
+TrapOptions Gateway::Traps() const {
+    const MailSettings& mail = mail_.Block();
+    return {mail.TrapAddress, mail.TrapAddressType, mail.TrapSubject, mail.ComOnMessage,
+            mail.ComOffMessage};
+}
+
+void Gateway::SaveTraps(const TrapOptions& traps) {
+    MailSettings& mail = mail_.Block();
+    mail.TrapAddress = traps.Address;
+    mail.TrapAddressType = traps.AddressType;
+    mail.TrapSubject = traps.Subject;
+    mail.ComOnMessage = traps.ComOnMessage;
+    mail.ComOffMessage = traps.ComOffMessage;
+    mail_.SaveTrapSettings(config_);
+}
+
+MenuState Gateway::Menu() const {
+    return {BaudRateValue(commPax_.BaudRate()), {settings_.XAPI != 0, plugin_.Active()}};
+}
+
+void Gateway::ReportError(int textNumber) {
+    log_.WriteLog(labels::Error, language_.Msg(textNumber));
 }
 
 } // namespace vantor

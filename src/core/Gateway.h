@@ -11,7 +11,9 @@
 //
 // The main window (TMainForm) keeps what is the window's: controls, menus,
 // the tray icon and dialogs.  The gateway reaches back to it only through
-// GatewayWindow.
+// GatewayWindow, and the window reaches the gateway only through the
+// commands below, which take and return values: the parts stay inside
+// (tests reach them through tests/support/GatewayParts.h).
 #include <functional>
 #include <memory>
 #include <optional>
@@ -39,7 +41,6 @@
 #include "relay/ServerSocketRelay.h"
 #include "serial/CommPax.h"
 #include "service/GatewayHealth.h"
-#include "toolkit/DirectorySource.h"
 #include "toolkit/FileAppender.h"
 #include "toolkit/IniFile.h"
 #include "toolkit/SerialDevice.h"
@@ -48,6 +49,7 @@
 
 namespace vantor {
 
+class DirectorySource;
 class TApplication;
 class TListBox;
 class TServerSocket;
@@ -93,11 +95,12 @@ struct GatewayEnvironment {
     // Receives every traffic-log line as the list shows it (headless and
     // service mode print them on standard output).
     std::function<void(const std::string& line)> logMirror;
-    // Lines logged ("----") right after the start line.
-    std::vector<std::string> startNotes;
     // The gateway's folder, named in the log (in the user's language, once
     // the language is loaded); empty: not named.
     std::string gatewayFolder;
+    // Why the check for the service running elsewhere could not tell, named
+    // in the log after the folder; empty: it could.
+    std::string serviceCheckFailure;
     // The system's service manager for the services dialog (null: none) and
     // the command line a service installed from the dialog runs.
     std::shared_ptr<ServiceManager> serviceManager;
@@ -105,12 +108,50 @@ struct GatewayEnvironment {
 };
 
 // What the gateway needs of its window.
-class GatewayWindow : public TrayIconHost {
+class GatewayWindow {
 public:
+    virtual ~GatewayWindow() = default;
     // Translates the window's captions and menus by Tag from the open
     // language file, and marks the current language in its menu.
     virtual void TranslateWindow(TLanguageTable& language) = 0;
+    // Adds the tray icon (add, then modify); true once it is there.
+    virtual bool AddTrayIcon() = 0;
 };
+
+// The mail settings dialog's values ([M602]).
+struct MailLogin {
+    std::string ConfigPath;
+    std::string WorkDir;
+    std::string User;
+    std::string Password;
+};
+
+// The trap settings dialog's values ([Trapy]).
+struct TrapOptions {
+    std::string Address;
+    char AddressType = '\0'; // NUL: no type
+    std::string Subject;
+    std::string ComOnMessage;  // link restored
+    std::string ComOffMessage; // link lost
+};
+
+// The plug-in switch: the XAPI setting, and whether the plug-in is loaded
+// (a plug-in that failed to load leaves the setting on).
+struct PluginState {
+    bool on = false;
+    bool loaded = false;
+};
+
+// What the window's menus show: the port's baud rate (bits per second) and
+// the plug-in switch.
+struct MenuState {
+    unsigned baudRate = 0;
+    PluginState plugin;
+};
+
+namespace test {
+class GatewayParts;
+}
 
 class Gateway {
 public:
@@ -140,6 +181,10 @@ public:
     // list, serial port, log list, socket, mail connection, plug-in.
     void Stop();
 
+    // The window is closing: the mail library's pending action is stopped
+    // and no tick runs any more.
+    void Closing();
+
     // ---- what the window's commands do ----
     // Holds the tick for the life of the returned object (a modal dialog).
     [[nodiscard]] TimerPause PauseTick() { return TimerPause(link_.TimerTick()); }
@@ -148,6 +193,8 @@ public:
     // Opens the serial port on a settings text; when it cannot, the reason as
     // it follows the settings text in a log line: " (text): device: reason".
     std::optional<std::string> OpenSerialPort(const std::string& settingsText);
+    // The port settings text in use.
+    std::string Port() const { return settings_.Port; }
     // The port choice: the settings text with the chosen device is taken and
     // written; the port is opened anew and the link starts over.  False when
     // it cannot be opened (it is then tried again).
@@ -157,43 +204,56 @@ public:
     bool ChangeBaudRate(std::string_view baud);
     // Writes the port settings text as it is now.
     void SavePortSettings();
+    // The language code in use, as its file spells it.
+    std::string Language() const { return settings_.Lang; }
     // Switches the language: written, captions and texts reloaded.
     void SwitchLanguage(const std::string& code);
-    // Switches the plug-in on or off and writes XAPI; returns XAPI.
-    bool TogglePlugin();
+    // Switches the plug-in on or off and writes XAPI.
+    PluginState TogglePlugin();
     // Shows the plug-in its users window over the given rectangle.
     void ShowPluginUsers(int left, int top, int width, int height);
-    // Writes the six log switches (after the log dialog's OK).
-    void SaveLogSettings();
-    // Writes one value; a failed write is logged and false.
-    bool WriteSetting(std::string_view section, std::string_view key, std::string_view value);
+    // The six log switches (and Extent, which only the file sets); saving
+    // takes them and writes the six.
+    LogSettings LogSwitches() const { return settings_; }
+    void SaveLogSwitches(const LogSettings& switches);
+    // The accounting settings; saving takes them, switches the accounting
+    // poll by ReadUct and writes the three.
+    AccountingSettings AccountingOptions() const { return settings_; }
+    void SaveAccountingOptions(const AccountingSettings& options);
+    // Where accounting file names without a folder lie.
+    std::string AccountingFolder() const { return programDir_; }
+    // The mail login and the trap settings; saving takes them and writes
+    // their section.  The mail library gets new values at the next start:
+    // its connection is not reopened.
+    MailLogin MailAccount() const;
+    void SaveMailAccount(const MailLogin& login);
+    TrapOptions Traps() const;
+    void SaveTraps(const TrapOptions& traps);
+    // What the menus show.
+    MenuState Menu() const;
+    // A hidden start waits for the notification area: the tick keeps trying
+    // to add the tray icon until it is there.
+    bool HideToTrayRequested() const { return hideToTray_; }
+    // An "!Err" line with a numbered text.
+    void ReportError(int textNumber);
+    // The numbered texts of the language in use, for the window's dialogs.
+    TextSource& Texts() { return language_; }
     // Translates a dialog by its Tags from its own language file.
     void TranslateDialog(TForm& form) { language_.TranslateForm(form, true); }
     // What keeps the gateway from its work now (the service shows it).
     GatewayHealth Health() const;
 
-    // ---- the parts ----
-    Settings& Config() { return settings_; }
-    const PrefixTable& Prefixes() const { return prefixes_; }
-    TIniFile& ConfigFile() { return config_; }
-    const std::string& ConfigFileName() const { return configFileName_; }
-    const std::string& ProgramDirectory() const { return programDir_; }
-    const GatewayEnvironment& Environment() const { return env_; }
-    TrafficLog& Log() { return log_; }
-    TTimer& PortRetryTimer() { return portRetry_; }
-    TLanguageTable& LanguageTable() { return language_; }
-    ExchangeLink& Link() { return link_; }
-    TDataStore& Store() { return store_; }
-    TCommPax& CommPax1() { return commPax_; }
-    TServerSocket& ServerSocket1() { return *serverSocket_; }
-    ReplyCache& Cache() { return cache_; }
-    AccountingRecordList& AccountingRecords() { return records_; }
-    AccountingFile& Accounting() { return accountingFile_; }
-    TMailBridge& MailBridge() { return mail_; }
-    DirectorySource& Directories() { return *directories_; }
-    TXAPI& Plugin() { return plugin_; }
-
 private:
+    friend class test::GatewayParts;
+
+    // One tick of TimerTick: the window's tray icon after a hidden start,
+    // then the link's tick.
+    void Tick();
+    // Writes one setting as the settings table says; a failed write is logged.
+    template <class Member>
+    bool Save(Member member) {
+        return ConfigWriter(config_, log_).Save(settings_, member);
+    }
     void ReadConfiguration();
     void LoadLanguage();
     void OpenListeningSocket();
@@ -212,7 +272,6 @@ private:
     TApplication& app_;
     GatewayWindow& window_;
     GatewayEnvironment env_;
-    std::shared_ptr<DirectorySource> directories_;
     std::string programDir_;
     std::string configFileName_;
     Settings settings_;
@@ -236,6 +295,7 @@ private:
     std::string serialFailure_;        // why the port is not open, in the system's words
     std::string listenFailure_;        // why the TCP port is not open
     std::int64_t lastRetryReport_ = 0; // ms; failed retries are logged once a minute
+    bool hideToTray_ = false;
     ReplyCache cache_;
     std::unique_ptr<TServerSocket> serverSocket_;
     ServerSocketRelay serverRelay_;

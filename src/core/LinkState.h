@@ -1,6 +1,5 @@
 #pragma once
-// The states of the request-reply cycle towards the exchange and the names
-// of its seven timers.
+// The states of the request-reply cycle towards the exchange.
 #include <cstdint>
 
 namespace vantor {
@@ -14,8 +13,5 @@ enum class LinkState : std::uint32_t {
     Resend = 5,
     AwaitingClientReply = 20,
 };
-
-// The seven timers of the link cycle.
-enum class LinkTimer { Tick, AN, MSG, SMS, UR, SW, Shorts };
 
 } // namespace vantor

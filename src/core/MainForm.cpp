@@ -25,13 +25,37 @@ constexpr int BaudRates[] = {57600, 38400, 19200, 9600};
 
 std::string Utf(std::string_view text) { return Cp1250FromUtf8(text); }
 
+// Without a file system to browse the chooser offers the root and nothing in it.
+class NoDirectories final : public DirectorySource {
+public:
+    std::vector<std::string> Roots() const override { return {"/"}; }
+    std::string Absolute(std::string_view path) const override { return std::string(path); }
+    bool IsDirectory(std::string_view) const override { return false; }
+    DirectoryListing Subdirectories(std::string_view, std::size_t) const override {
+        return {{}, true, "no file system to browse"};
+    }
+};
+
 } // namespace
+
+TMainForm::WindowEnvironment TMainForm::WindowPartOf(const GatewayEnvironment& env) {
+    WindowEnvironment window{env.serviceMode,
+                             false,
+                             env.serialDevices,
+                             env.serviceManager,
+                             env.serviceCommandLine,
+                             env.directories ? env.directories : std::make_shared<NoDirectories>()};
+    for (const std::string& argument : env.arguments)
+        if (argument == "/hide") window.hidden = true;
+    return window;
+}
 
 // ---------------------------------------------------------------------------
 // Construction: the window's controls and menus, then FormCreate.
 
 TMainForm::TMainForm(TApplication& app, GatewayEnvironment environment)
-    : TForm(app, nullptr), MainMenu1(this), PopupMenu1(this, app.GetDesktop()) {
+    : TForm(app, nullptr), MainMenu1(this), PopupMenu1(this, app.GetDesktop()),
+      env_(WindowPartOf(environment)) {
     SetName("MainForm");
     SetTag(1001);
     SetCaption("Tarvo Vantor");
@@ -161,19 +185,17 @@ void TMainForm::BuildMenus() {
 // Start-up and shut-down: the gateway's, with the window's steps around them.
 
 void TMainForm::FormCreate() {
-    const GatewayEnvironment& env = gateway_->Environment();
-    // "/hide" only as a whole argument, in exactly that spelling.
-    bool hidden = false;
-    for (const std::string& argument : env.arguments)
-        if (argument == "/hide") hidden = true;
-    if (!env.serviceMode) SetVisible(!hidden);
+    if (!env_.serviceMode) SetVisible(!env_.hidden);
 
-    gateway_->Start(hidden);
+    gateway_->Start(env_.hidden);
 
     Application().OnActiveFormChange = [this](TObject*) { MenuStateRefresh(); };
     MenuStateRefresh();
-    aboutBox_ = std::make_unique<TAboutBox>(
-        Application(), this, [this](TForm& form) { gateway_->TranslateDialog(form); });
+    aboutBox_ = std::make_unique<TAboutBox>(Application(), this, Translator());
+}
+
+FormTranslator TMainForm::Translator() {
+    return [this](TForm& form) { gateway_->TranslateDialog(form); };
 }
 
 void TMainForm::TranslateWindow(TLanguageTable& language) {
@@ -182,7 +204,7 @@ void TMainForm::TranslateWindow(TLanguageTable& language) {
     language.TranslateMenu(PopupMenu1.Items());
     for (int i = 0; i < Volbajazyka1->Count(); ++i)
         Volbajazyka1->Items(i)->SetChecked(Volbajazyka1->Items(i)->Caption() ==
-                                           gateway_->Config().Lang);
+                                           gateway_->Language());
 }
 
 bool TMainForm::AddTrayIcon() {
@@ -217,17 +239,12 @@ void TMainForm::FormResize() {
 }
 
 void TMainForm::FormClose(TCloseAction& action) {
-    gateway_->MailBridge().StopAction();
-    gateway_->Link().TimerTick().SetEnabled(false);
+    gateway_->Closing();
     action = caFree;
 }
 
 // ---------------------------------------------------------------------------
 // Tray icon, dialogs, menu state.
-
-bool TMainForm::HideToTrayRequested() const {
-    return gateway_ && gateway_->Link().HideToTrayRequested();
-}
 
 bool TMainForm::TrayIconOperation(TrayOperation operation) {
     if (!trayTipKept_) {
@@ -272,11 +289,12 @@ int TMainForm::RunDialog(TForm& dialog) {
 }
 
 void TMainForm::MenuStateRefresh() {
-    const unsigned baud = BaudRateValue(gateway_->CommPax1().BaudRate());
+    const MenuState menu = gateway_->Menu();
     TMenuItem* items[] = {Baud57600, Baud38400, Baud19200, Baud9600};
-    for (int i = 0; i < 4; ++i) items[i]->SetChecked(baud == static_cast<unsigned>(BaudRates[i]));
-    XAPI1->SetChecked(gateway_->Config().XAPI != 0);
-    Callcentrum1->SetVisible(gateway_->Plugin().Active());
+    for (int i = 0; i < 4; ++i)
+        items[i]->SetChecked(menu.baudRate == static_cast<unsigned>(BaudRates[i]));
+    XAPI1->SetChecked(menu.plugin.on);
+    Callcentrum1->SetVisible(menu.plugin.loaded);
 }
 
 // ---------------------------------------------------------------------------
@@ -288,7 +306,7 @@ void TMainForm::ShowOnTrayClickClick() {
         // back (only a kill would end the program): it stays, and the status
         // line says why (and the log keeps it, as traffic soon takes the
         // status line over).
-        gateway_->Log().WriteLog("!Err", gateway_->LanguageTable().Msg(msg::NoNotificationArea));
+        gateway_->ReportError(msg::NoNotificationArea);
         return;
     }
     Hide();
@@ -303,66 +321,57 @@ void TMainForm::ShutDownClick() {
 
 void TMainForm::Zastavit1Click() {
     const bool running = gateway_->TogglePolling();
-    Zastavit1->SetCaption(
-        gateway_->LanguageTable().Msg(running ? msg::StopCaption : msg::ResumeCaption));
+    Zastavit1->SetCaption(gateway_->Texts().Msg(running ? msg::StopCaption : msg::ResumeCaption));
 }
 
 void TMainForm::VpisuLogu1Click() {
     const TimerPause pause = gateway_->PauseTick();
-    TFSetPis dialog(Application(), nullptr, gateway_->Config(),
-                    [this](TForm& form) { gateway_->TranslateDialog(form); });
-    if (RunDialog(dialog) == mrOk) gateway_->SaveLogSettings();
+    LogSettings switches = gateway_->LogSwitches();
+    TFSetPis dialog(Application(), nullptr, switches, Translator());
+    if (RunDialog(dialog) == mrOk) gateway_->SaveLogSwitches(switches);
 }
 
-// The new values reach the mail library at the next start: its connection
-// is not reopened here.
 void TMainForm::Mail6021Click() {
     const TimerPause pause = gateway_->PauseTick();
-    MailSettings& mail = gateway_->MailBridge().Block();
+    MailLogin login = gateway_->MailAccount();
     TFSetM602 dialog(Application(), nullptr,
-                     MailLoginSettings{mail.ConfigPath, mail.WorkDir, mail.User, mail.Password},
-                     gateway_->Directories(), gateway_->LanguageTable(),
-                     [this](TForm& form) { gateway_->TranslateDialog(form); });
-    if (RunDialog(dialog) == mrOk) gateway_->MailBridge().SaveMailSettings(gateway_->ConfigFile());
+                     MailLoginSettings{login.ConfigPath, login.WorkDir, login.User, login.Password},
+                     *env_.directories, gateway_->Texts(), Translator());
+    if (RunDialog(dialog) == mrOk) gateway_->SaveMailAccount(login);
 }
 
 void TMainForm::LoklnTrapy1Click() {
     const TimerPause pause = gateway_->PauseTick();
-    MailSettings& mail = gateway_->MailBridge().Block();
+    TrapOptions traps = gateway_->Traps();
     TFSetTrap dialog(Application(), nullptr,
-                     TrapSettings{mail.TrapAddress, mail.TrapAddressType, mail.TrapSubject,
-                                  mail.ComOnMessage, mail.ComOffMessage},
-                     gateway_->LanguageTable(),
-                     [this](TForm& form) { gateway_->TranslateDialog(form); });
-    if (RunDialog(dialog) == mrOk) gateway_->MailBridge().SaveTrapSettings(gateway_->ConfigFile());
+                     TrapSettings{traps.Address, traps.AddressType, traps.Subject,
+                                  traps.ComOnMessage, traps.ComOffMessage},
+                     gateway_->Texts(), Translator());
+    if (RunDialog(dialog) == mrOk) gateway_->SaveTraps(traps);
 }
 
 void TMainForm::tovn1Click() {
-    Gateway& g = *gateway_;
-    EditAccountingSettings(AccountingDialogParts{
-        Application(), nullptr, g.ProgramDirectory(), g.LanguageTable(), g.Config(),
-        g.Link().TimerTick(), g.Link().TimerUR(), [&g](TForm& form) { g.TranslateDialog(form); },
-        [&g](std::string_view key, std::string_view value) { g.WriteSetting("Set", key, value); },
-        [this](TForm& form) { CentreDialog(form); }});
+    const TimerPause pause = gateway_->PauseTick();
+    AccountingSettings options = gateway_->AccountingOptions();
+    if (EditAccountingSettings({Application(), nullptr, gateway_->AccountingFolder(),
+                                gateway_->Texts(), options, Translator(),
+                                [this](TForm& form) { CentreDialog(form); }}) == mrOk)
+        gateway_->SaveAccountingOptions(options);
 }
 
 void TMainForm::StartItemClick() {
-    const GatewayEnvironment& env = gateway_->Environment();
-    RunServicesDialog({Application(), env.serviceManager.get(), gateway_->LanguageTable(),
-                       env.serviceCommandLine,
-                       [this](TForm& form) { gateway_->TranslateDialog(form); },
+    RunServicesDialog({Application(), env_.serviceManager.get(), gateway_->Texts(),
+                       env_.serviceCommandLine, Translator(),
                        [this](TForm& form) { CentreDialog(form); }});
 }
 
 void TMainForm::Volbasriovhoportu1Click() {
-    const GatewayEnvironment& env = gateway_->Environment();
-    std::string port = gateway_->Config().Port;
+    std::string port = gateway_->Port();
     TFSetPort dialog(Application(), nullptr, port,
-                     env.serialDevices ? env.serialDevices() : std::vector<std::string>(),
-                     gateway_->LanguageTable(),
-                     [this](TForm& form) { gateway_->TranslateDialog(form); });
+                     env_.serialDevices ? env_.serialDevices() : std::vector<std::string>(),
+                     gateway_->Texts(), Translator());
     // OK on the port in use changes nothing: the working line stays open.
-    if (RunDialog(dialog) != mrOk || port == gateway_->Config().Port) return;
+    if (RunDialog(dialog) != mrOk || port == gateway_->Port()) return;
     gateway_->ChoosePort(port);
 }
 
@@ -381,8 +390,9 @@ void TMainForm::Jakpouvatnpovdu1Click() { Application().HelpCommand(HELP_HELPONH
 void TMainForm::Oaplikaci1Click() { RunDialog(*aboutBox_); }
 
 void TMainForm::XAPI1Click() {
-    XAPI1->SetChecked(gateway_->TogglePlugin());
-    Callcentrum1->SetVisible(gateway_->Plugin().Active());
+    const PluginState plugin = gateway_->TogglePlugin();
+    XAPI1->SetChecked(plugin.on);
+    Callcentrum1->SetVisible(plugin.loaded);
 }
 
 void TMainForm::Callcentrum1Click() { gateway_->ShowPluginUsers(Left(), Top(), Width(), Height()); }
@@ -390,8 +400,7 @@ void TMainForm::Callcentrum1Click() { gateway_->ShowPluginUsers(Left(), Top(), W
 void TMainForm::ListBox1DblClick() {
     const int index = ListBox1->ItemIndex();
     if (index < 0) return;
-    TFInfo dialog(Application(), nullptr, ListBox1->Items()[index],
-                  [this](TForm& form) { gateway_->TranslateDialog(form); });
+    TFInfo dialog(Application(), nullptr, ListBox1->Items()[index], Translator());
     RunDialog(dialog);
 }
 

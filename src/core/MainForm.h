@@ -10,12 +10,15 @@
 #include "toolkit/Desktop.h"
 #include "toolkit/Forms.h"
 #include "toolkit/Menus.h"
+#include "ui/Dialog.h"
 
 #include <memory>
 #include <string>
 
 namespace vantor {
 
+class DirectorySource;
+class ServiceManager;
 class TAboutBox;
 
 class TMainForm : public TForm, private GatewayWindow {
@@ -75,18 +78,32 @@ public:
     // ---- the gateway and the window's own state ----
     Gateway& Core() { return *gateway_; }
     TAboutBox& AboutBox() { return *aboutBox_; }
-    bool HideToTrayRequested() const;
+    bool HideToTrayRequested() const { return gateway_ && gateway_->HideToTrayRequested(); }
     bool TrayIconPresent() const { return trayIconPresent_; }
 
 private:
+    // What the window's own commands take from the program entry.
+    struct WindowEnvironment {
+        bool serviceMode = false;
+        bool hidden = false; // "/hide", as a whole argument in exactly that spelling
+        SerialDeviceList serialDevices;
+        std::shared_ptr<ServiceManager> serviceManager;
+        std::string serviceCommandLine;
+        std::shared_ptr<DirectorySource> directories;
+    };
+    static WindowEnvironment WindowPartOf(const GatewayEnvironment& environment);
+
     void BuildMenus();
     void BuildControls();
     // Runs a dialog centred over the window, modally; returns its result.
     int RunDialog(TForm& dialog);
+    // Translates a dialog from the gateway's language.
+    FormTranslator Translator();
     // GatewayWindow
     void TranslateWindow(TLanguageTable& language) override;
     bool AddTrayIcon() override;
 
+    WindowEnvironment env_;
     std::unique_ptr<Gateway> gateway_;
     std::unique_ptr<TAboutBox> aboutBox_;
     std::string trayTip_;

@@ -52,7 +52,7 @@ TDataStore::TDataStore(LogWriter& faults, Clock clock)
 TDataStore::TDataStore(LogWriter& faults, const EventLoop& loop)
     : TDataStore(faults, [&loop] { return loop.now(); }) {}
 
-void TDataStore::ReportFault(const std::string& text) { faults_.WriteLog("!Err", text); }
+void TDataStore::ReportFault(const std::string& text) { faults_.WriteLog(labels::Error, text); }
 
 // ---------------------------------------------------------------- builders
 

@@ -43,7 +43,7 @@ void ReplyDispatcher::Dispatch(const SentRequest& record, std::span<const std::u
     } catch (const std::exception& e) {
         // A failing collaborator must not keep the reply from the cache nor
         // the link from going on.
-        p_.log.WriteLog("!Err", std::string("Reply handling failed: ") + e.what());
+        p_.log.WriteLog(labels::Error, std::string("Reply handling failed: ") + e.what());
     }
     if (InfoOf(record.kind).cached) p_.relay.OfferToCache(record.payload, payload);
 }
@@ -57,7 +57,7 @@ void ReplyDispatcher::HandleByKind(const SentRequest& record,
     case Configuration: HandleConfiguration(payload); break;
     case Queue:
         p_.store.DecodeReply(Queue, payload);
-        p_.log.WriteLog("<COM", "Fronta");
+        p_.log.WriteLog(labels::FromExchange, "Fronta");
         break;
     case Identification: HandleInfo(payload); break;
     case MessageCounters: HandleMessageCounters(payload); break;
@@ -70,16 +70,16 @@ void ReplyDispatcher::HandleByKind(const SentRequest& record,
         break;
     case SWState:
         p_.store.DecodeReply(SWState, payload);
-        p_.log.WriteLog("<COM", Msg(msg::SWState));
+        p_.log.WriteLog(labels::FromExchange, Msg(msg::SWState));
         break;
     case CallerData:
         p_.store.DecodeReply(CallerData, payload);
-        p_.log.WriteLog("<COM", "CLIP-UDATA");
+        p_.log.WriteLog(labels::FromExchange, "CLIP-UDATA");
         break;
     case PersonalData:
     case ShortNumbers: HandleBlock(record.kind, payload); break;
     case PortStructure:
-        p_.log.WriteLog("<COM", "PortStruct");
+        p_.log.WriteLog(labels::FromExchange, "PortStruct");
         p_.store.DecodeReply(PortStructure, payload);
         break;
     }
@@ -96,17 +96,17 @@ void ReplyDispatcher::HandleLineStates(std::span<const std::uint8_t> payload) {
     } else {
         p_.store.DecodeReply(RequestKind::LineStates, payload);
     }
-    if (p_.logSettings.Com_In) p_.log.WriteLog("<COM", Msg(msg::LineStates));
+    if (p_.logSettings.Com_In) p_.log.WriteLog(labels::FromExchange, Msg(msg::LineStates));
 }
 
 void ReplyDispatcher::HandleConfiguration(std::span<const std::uint8_t> payload) {
     const DecodeResult result = p_.store.DecodeReply(RequestKind::Configuration, payload);
     if (result.exchangeChanged) p_.relay.FlushCache();
     if (result.status == StatusDone) {
-        if (p_.logSettings.Com_In) p_.log.WriteLog("<COM", Msg(msg::Configuration));
+        if (p_.logSettings.Com_In) p_.log.WriteLog(labels::FromExchange, Msg(msg::Configuration));
     } else {
-        p_.log.WriteLog("<COM", Msg(msg::Configuration) + " " + Msg(msg::ErrorCode) +
-                                    IntToStr(result.status));
+        p_.log.WriteLog(labels::FromExchange, Msg(msg::Configuration) + " " + Msg(msg::ErrorCode) +
+                                                  IntToStr(result.status));
     }
 }
 
@@ -143,15 +143,15 @@ void ReplyDispatcher::HandleInfo(std::span<const std::uint8_t> payload) {
     default: text = " " + Msg(msg::ErrorCode) + IntToStr(result.status); break;
     }
     if (p_.logSettings.Com_In || result.status != StatusDone)
-        p_.log.WriteLog("<COM", Msg(msg::Identification) + text);
+        p_.log.WriteLog(labels::FromExchange, Msg(msg::Identification) + text);
 }
 
 void ReplyDispatcher::HandleMessageCounters(std::span<const std::uint8_t> payload) {
     const int result = payload.empty() ? 0 : payload[0];
     if (result != 0)
-        p_.log.WriteLog("<COM", Msg(msg::CountersRefused) + IntToStr(result));
+        p_.log.WriteLog(labels::FromExchange, Msg(msg::CountersRefused) + IntToStr(result));
     else if (p_.logSettings.Com_PureIn)
-        p_.log.WriteLog("<COM", Msg(msg::CountersAccepted));
+        p_.log.WriteLog(labels::FromExchange, Msg(msg::CountersAccepted));
 }
 
 ReplyDispatcher::MessageParts ReplyDispatcher::SplitMessage(std::string_view text) {
@@ -170,14 +170,14 @@ ReplyDispatcher::MessageParts ReplyDispatcher::SplitMessage(std::string_view tex
 void ReplyDispatcher::HandleMessage(std::span<const std::uint8_t> payload) {
     if (payload.empty()) return;
     if (payload[0] != 0) {
-        p_.log.WriteLog("<COM", Msg(msg::MessageReadFailed) + IntToStr(payload[0]));
+        p_.log.WriteLog(labels::FromExchange, Msg(msg::MessageReadFailed) + IntToStr(payload[0]));
         return;
     }
     // A reply too short to hold a message type says "no message".
     const char type = payload.size() > 3 ? static_cast<char>(payload[3]) : '\0';
     if (type == '\0') {
-        p_.log.WriteStatus("<COM", Msg(msg::NoMessage));
-        if (p_.logSettings.Com_PureIn) p_.log.WriteLog("<COM", Msg(msg::NoMessage));
+        p_.log.WriteStatus(labels::FromExchange, Msg(msg::NoMessage));
+        if (p_.logSettings.Com_PureIn) p_.log.WriteLog(labels::FromExchange, Msg(msg::NoMessage));
         return;
     }
 
@@ -195,8 +195,8 @@ void ReplyDispatcher::HandleMessage(std::span<const std::uint8_t> payload) {
     if (known) {
         const MessageParts parts = SplitMessage(TextFrom(payload, 4));
         if (p_.logSettings.Com_In)
-            p_.log.WriteLog("<COM", "TRAP: " + kindName + " to " + parts.recipient);
-        p_.log.WriteLog(">602", "Mail: " + parts.subject + " to " + parts.recipient);
+            p_.log.WriteLog(labels::FromExchange, "TRAP: " + kindName + " to " + parts.recipient);
+        p_.log.WriteLog(labels::ToMail, "Mail: " + parts.subject + " to " + parts.recipient);
         p_.mail.SendStatusMessage(parts.recipient, type, parts.subject, parts.body, '1');
     }
     // The exchange frees the slot only when told; its answer is not awaited.
@@ -209,7 +209,8 @@ void ReplyDispatcher::HandleAccounting(const SentRequest& request,
     const std::string record = TextFrom(payload, 1);
     if (record.empty()) {
         p_.accountingFile.NothingToStore();
-        if (p_.logSettings.Com_PureIn) p_.log.WriteLog("<COM", Msg(msg::NoAccountingRecord));
+        if (p_.logSettings.Com_PureIn)
+            p_.log.WriteLog(labels::FromExchange, Msg(msg::NoAccountingRecord));
         p_.link.SetAccountingPace(false);
         return;
     }
@@ -218,7 +219,8 @@ void ReplyDispatcher::HandleAccounting(const SentRequest& request,
     const bool failedBefore = p_.accountingFile.WriteFailed();
     const AccountingFile::Outcome outcome =
         p_.accountingFile.Store(p_.accountingSettings.UctFile, record, askedAgain);
-    if (auto warning = p_.accountingFile.TakeStateWarning()) p_.log.WriteLog("!Err", *warning);
+    if (auto warning = p_.accountingFile.TakeStateWarning())
+        p_.log.WriteLog(labels::Error, *warning);
     // The plug-in sees every attempt at a new record, as it comes.
     if (PluginLoaded() && outcome != AccountingFile::Outcome::AlreadyStored)
         plugin_->PutAccLine(record);
@@ -232,13 +234,14 @@ void ReplyDispatcher::HandleAccounting(const SentRequest& request,
         // The next request asks for the same record again; say why once,
         // not on every retry.
         if (!failedBefore)
-            p_.log.WriteLog("!Err", "Accounting file " +
-                                        p_.accountingFile.Path(p_.accountingSettings.UctFile) +
-                                        ": " + p_.accountingFile.Error());
+            p_.log.WriteLog(labels::Error,
+                            "Accounting file " +
+                                p_.accountingFile.Path(p_.accountingSettings.UctFile) + ": " +
+                                p_.accountingFile.Error());
         return;
     case AccountingFile::Outcome::Appended: break;
     }
-    if (p_.logSettings.Com_In) p_.log.WriteLog("<COM", record);
+    if (p_.logSettings.Com_In) p_.log.WriteLog(labels::FromExchange, record);
     p_.accountingRecords.Add(record);
 }
 
@@ -248,7 +251,7 @@ void ReplyDispatcher::HandlePortList(std::span<const std::uint8_t> payload) {
     // has not really started.
     if (result == 0 && payload.size() > 3) {
         p_.store.DecodeReply(RequestKind::PortList, payload);
-        if (p_.logSettings.Com_In) p_.log.WriteLog("<COM", Msg(msg::LinkStarted));
+        if (p_.logSettings.Com_In) p_.log.WriteLog(labels::FromExchange, Msg(msg::LinkStarted));
         if (p_.mail.Bound()) {
             p_.link.StartPoll(Poll::MessageCounters);
             p_.link.StartPoll(Poll::MessageSlots);
@@ -256,12 +259,13 @@ void ReplyDispatcher::HandlePortList(std::span<const std::uint8_t> payload) {
         if (p_.accountingSettings.ReadUct) p_.link.StartPoll(Poll::Accounting);
     } else {
         if (p_.logSettings.Com_In)
-            p_.log.WriteLog("<COM", Msg(msg::LinkStartRefused) + IntToStr(result));
+            p_.log.WriteLog(labels::FromExchange, Msg(msg::LinkStartRefused) + IntToStr(result));
     }
 }
 
 void ReplyDispatcher::HandleBlock(RequestKind kind, std::span<const std::uint8_t> payload) {
-    p_.log.WriteLog("<COM", std::string(InfoOf(kind).name) + IntToStr(p_.store.BlockCounter()));
+    p_.log.WriteLog(labels::FromExchange,
+                    std::string(InfoOf(kind).name) + IntToStr(p_.store.BlockCounter()));
     const int status = p_.store.DecodeReply(kind, payload).status;
     if (status == StatusMoreBlocks) {
         p_.store.SetBlockCounter(p_.store.BlockCounter() + 1);

@@ -6,6 +6,7 @@
 // goes out, whether its reply may serve other clients from the reply cache,
 // whether it may wait in the queue more than once, and how it is sent.
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string_view>
@@ -31,6 +32,8 @@ enum class RequestKind : char {
     PortStructure = 'x',
     PluginCommand = '#',
 };
+// The number of enumerators above: the table below has one row for each.
+inline constexpr std::size_t RequestKindCount = 15;
 
 // How the link cycle sends a kind.
 enum class SendStyle : std::uint8_t {
@@ -42,39 +45,73 @@ enum class SendStyle : std::uint8_t {
 };
 
 struct RequestKindInfo {
-    RequestKind kind;
+    RequestKind kind{};
     // The status and log text while it goes out: a numbered language text
     // (0: none), or a fixed name.
-    int text;
-    std::string_view name;
-    SendStyle style;
+    int text = 0;
+    std::string_view name{};
+    SendStyle style = SendStyle::Own;
     // Its reply is offered to the reply cache (the cache keeps queries only).
-    bool cached;
+    bool cached = false;
     // It may wait in the queue several times (with different arguments).
-    bool mayRepeat;
+    bool mayRepeat = false;
     // One of the requests that (re)start the link.
-    bool startsLink;
+    bool startsLink = false;
 };
 
-inline constexpr std::array<RequestKindInfo, 15> RequestKinds{{
-    // kind                           text                    name          style             cached
-    // mayRepeat startsLink
-    {RequestKind::LineStates, msg::LineStateRequest, "", SendStyle::Own, false, false, false},
-    {RequestKind::Configuration, msg::Configuration, "", SendStyle::Own, true, false, true},
-    {RequestKind::Queue, msg::Queue, "", SendStyle::Own, false, false, false},
-    {RequestKind::Identification, msg::Identification, "", SendStyle::Own, true, false, true},
-    {RequestKind::MessageCounters, msg::MailboxCheck, "", SendStyle::Counters, true, false, false},
-    {RequestKind::MessageSlot, msg::MessageRequest, "", SendStyle::Own, true, false, false},
-    {RequestKind::Client, 0, "", SendStyle::Client, true, false, false},
-    {RequestKind::Accounting, msg::AccountingRequest, "", SendStyle::Own, false, false, false},
-    {RequestKind::PortList, msg::PortList, "", SendStyle::Own, true, false, true},
-    {RequestKind::SWState, msg::SWState, "", SendStyle::Own, false, false, false},
-    {RequestKind::CallerData, 0, "UDATA", SendStyle::Quiet, false, true, false},
-    {RequestKind::PersonalData, 0, "Personal", SendStyle::Block, true, true, false},
-    {RequestKind::ShortNumbers, 0, "ShortMem", SendStyle::Block, true, true, false},
-    {RequestKind::PortStructure, 0, "PortStruct", SendStyle::Own, true, false, true},
-    {RequestKind::PluginCommand, 0, "COMM", SendStyle::Quiet, false, true, false},
+inline constexpr std::array<RequestKindInfo, RequestKindCount> RequestKinds{{
+    {.kind = RequestKind::LineStates, .text = msg::LineStateRequest},
+    {.kind = RequestKind::Configuration,
+     .text = msg::Configuration,
+     .cached = true,
+     .startsLink = true},
+    {.kind = RequestKind::Queue, .text = msg::Queue},
+    {.kind = RequestKind::Identification,
+     .text = msg::Identification,
+     .cached = true,
+     .startsLink = true},
+    {.kind = RequestKind::MessageCounters,
+     .text = msg::MailboxCheck,
+     .style = SendStyle::Counters,
+     .cached = true},
+    {.kind = RequestKind::MessageSlot, .text = msg::MessageRequest, .cached = true},
+    {.kind = RequestKind::Client, .style = SendStyle::Client, .cached = true},
+    {.kind = RequestKind::Accounting, .text = msg::AccountingRequest},
+    {.kind = RequestKind::PortList, .text = msg::PortList, .cached = true, .startsLink = true},
+    {.kind = RequestKind::SWState, .text = msg::SWState},
+    {.kind = RequestKind::CallerData,
+     .name = "UDATA",
+     .style = SendStyle::Quiet,
+     .mayRepeat = true},
+    {.kind = RequestKind::PersonalData,
+     .name = "Personal",
+     .style = SendStyle::Block,
+     .cached = true,
+     .mayRepeat = true},
+    {.kind = RequestKind::ShortNumbers,
+     .name = "ShortMem",
+     .style = SendStyle::Block,
+     .cached = true,
+     .mayRepeat = true},
+    {.kind = RequestKind::PortStructure, .name = "PortStruct", .cached = true, .startsLink = true},
+    {.kind = RequestKind::PluginCommand,
+     .name = "COMM",
+     .style = SendStyle::Quiet,
+     .mayRepeat = true},
 }};
+
+// The array's size refuses a row too many; a row left out stays without its
+// kind, and a kind given twice would shadow the second row.
+constexpr bool EveryKindHasOneRow() {
+    for (const RequestKindInfo& row : RequestKinds) {
+        if (row.kind == RequestKind{}) return false;
+        int rows = 0;
+        for (const RequestKindInfo& other : RequestKinds) rows += other.kind == row.kind;
+        if (rows != 1) return false;
+    }
+    return true;
+}
+static_assert(EveryKindHasOneRow(), "every request kind needs exactly one row");
 
 // The table row of a kind.
 constexpr const RequestKindInfo& InfoOf(RequestKind kind) {

@@ -211,7 +211,7 @@ bool TMailBridge::SendTrap(int kind) {
         block_.TrapAddress.c_str(), static_cast<unsigned char>(block_.TrapAddressType),
         block_.TrapSubject.c_str(), message.c_str(), 1);
     if (status != 0) return false;
-    log_.WriteLog("Mail", block_.TrapAddress + " > " + message);
+    log_.WriteLog(labels::Mail, block_.TrapAddress + " > " + message);
     return true;
 }
 
@@ -223,7 +223,7 @@ bool TMailBridge::SaveMailSettings(TIniFile& config) const {
         config.WriteString("M602", "Heslo", codec_.Encode(block_.Password));
         return true;
     } catch (const EIniFileError& e) {
-        log_.WriteLog("!Err", e.what());
+        log_.WriteLog(labels::Error, e.what());
         return false;
     }
 }
@@ -239,7 +239,7 @@ bool TMailBridge::SaveTrapSettings(TIniFile& config) const {
         config.WriteString("Trapy", "ZpravaComOff", block_.ComOffMessage);
         return true;
     } catch (const EIniFileError& e) {
-        log_.WriteLog("!Err", e.what());
+        log_.WriteLog(labels::Error, e.what());
         return false;
     }
 }
@@ -309,7 +309,7 @@ bool TMailBridge::PollMailboxes() {
     MailboxRecord* first = nullptr;
     const std::int32_t status = fn_.NactiZmenyVeSchrankach(&first, &params);
     if (status != 0) {
-        log_.WriteLog("!Err", readError + std::to_string(status));
+        log_.WriteLog(labels::Error, readError + std::to_string(status));
         fullRead_ = true;
         return true;
     }
@@ -326,7 +326,7 @@ bool TMailBridge::PollMailboxes() {
         MailboxRecord* current = record;
         const bool reread = record->status == StatusRereadMailbox;
         if (reread) {
-            if (settings_.Extent) log_.WriteLog("!Err", rereadNotice);
+            if (settings_.Extent) log_.WriteLog(labels::Error, rereadNotice);
             params.mode = ReadFull;
             latest = fn_.NactiZmenyVeSchrance(&current, &params, record);
         }
@@ -334,7 +334,7 @@ bool TMailBridge::PollMailboxes() {
         if (current == nullptr || latest != 0) {
             // The counters of a mailbox that could not be read are left as
             // they were in the table rather than cleared on a guess.
-            log_.WriteLog("!Err", mailboxError + std::to_string(latest));
+            log_.WriteLog(labels::Error, mailboxError + std::to_string(latest));
         } else {
             int sms = 0, fax = 0, voice = 0;
             intact = CountMailbox(*current, mode, sms, fax, voice) && intact;
@@ -359,8 +359,9 @@ bool TMailBridge::PollMailboxes() {
     }
 
     if (!intact || records.Broken())
-        log_.WriteLog("!Err", "The mail library's list of mailboxes loops back on itself or is "
-                              "too long; each entry was counted once");
+        log_.WriteLog(labels::Error,
+                      "The mail library's list of mailboxes loops back on itself or is "
+                      "too long; each entry was counted once");
 
     MailboxRecord* confirmed = first;
     fn_.PotvrdPreneseniZmenVeSchrankach(&confirmed);

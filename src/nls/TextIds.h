@@ -65,6 +65,8 @@ inline constexpr int PathTooLong = 155;            // capacity, path
 inline constexpr int HelpFileNotFound = 156;       // help file, file pattern; the folders follow
 inline constexpr int HelpNotOpened = 157;          // the help file's path follows
 inline constexpr int PortSettingsTooLong = 158;    // settings text, its length, the limit
+inline constexpr int ClientNotAllowed = 159;       // address: a client the IPAllow list refuses
+inline constexpr int ServiceStateUnknown = 160;    // why the service check could not tell
 // The relay's limits and the snapshots it will not serve.
 inline constexpr int ClientRefusedLimit = 180; // followed by MaxClients
 inline constexpr int ClientRefusedDescriptors = 181;

@@ -8,10 +8,6 @@
 
 namespace vantor {
 
-namespace {
-constexpr const char* LogLabel = "XAPI";
-}
-
 // The handle object the plug-in gets.  Posting may come from any of the
 // plug-in's threads; the message is carried to the loop thread, where it is
 // delivered only if the binding still exists.
@@ -72,12 +68,12 @@ bool TXAPI::Start() {
     if (!library_ && opener_) library_ = opener_(LibraryName);
     if (!library_ || !Bind()) {
         fn_ = {};
-        log_.WriteLog(LogLabel, "Error");
+        log_.WriteLog(labels::Plugin, "Error");
         return false;
     }
-    log_.WriteLog(LogLabel, "Start");
+    log_.WriteLog(labels::Plugin, "Start");
     fn_.Init(&window_->handle, XapiCommandMessage);
-    log_.WriteLog(LogLabel, "Init");
+    log_.WriteLog(labels::Plugin, "Init");
     active_ = true;
     return true;
 }
@@ -87,7 +83,7 @@ void TXAPI::Stop() {
     active_ = false;
     fn_ = {};
     library_.reset();
-    log_.WriteLog(LogLabel, "Stop");
+    log_.WriteLog(labels::Plugin, "Stop");
 }
 
 void TXAPI::Deliver(unsigned int message, long lParam) {

@@ -11,8 +11,6 @@ namespace vantor {
 
 namespace {
 
-constexpr const char* LogLabel = "XAPI";
-
 // Log texts of the commands that only name their port.
 const char* PortCommandText(unsigned kind) {
     switch (kind) {
@@ -50,10 +48,10 @@ void XapiCommandHandler::Store(const TStates& command) {
 void XapiCommandHandler::Execute(const TStates& command) {
     const unsigned kind = command.Kind;
     if (const char* text = PortCommandText(kind)) {
-        log_.WriteLog(LogLabel, text + std::to_string(command.Port));
+        log_.WriteLog(labels::Plugin, text + std::to_string(command.Port));
         Store(command);
     } else if (kind == 6) {
-        log_.WriteLog(LogLabel, "Message SHORT");
+        log_.WriteLog(labels::Plugin, "Message SHORT");
         Store(command);
     } else if (kind == 4) {
         Dial(command);
@@ -67,7 +65,8 @@ void XapiCommandHandler::Dial(const TStates& command) {
     if (given.empty()) return;
     const std::string number =
         hooks_.SubstitutePrefix ? hooks_.SubstitutePrefix(given) : std::string(given);
-    log_.WriteLog(LogLabel, "Message VOL " + number + " Port:" + std::to_string(command.Port));
+    log_.WriteLog(labels::Plugin,
+                  "Message VOL " + number + " Port:" + std::to_string(command.Port));
     for (std::size_t at = 0; at < number.size(); at += DialChunk) {
         const std::size_t length = std::min(DialChunk, number.size() - at);
         TStates chunk = command;

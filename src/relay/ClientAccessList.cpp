@@ -31,7 +31,7 @@ std::string ClientAccessList::DottedAddress(std::uint32_t address) {
            std::to_string(address >> 8 & 0xFF) + '.' + std::to_string(address & 0xFF);
 }
 
-ClientAccessList ClientAccessList::Parse(std::string_view text, std::vector<std::string>& errors) {
+ClientAccessList ClientAccessList::Parse(std::string_view text, std::vector<std::string>& refused) {
     ClientAccessList list;
     while (!text.empty()) {
         const std::size_t comma = text.find(',');
@@ -47,7 +47,7 @@ ClientAccessList ClientAccessList::Parse(std::string_view text, std::vector<std:
             bits = prefix && *prefix >= 0 && *prefix <= 32 ? *prefix : -1;
         }
         if (!address || bits < 0) {
-            errors.push_back("\"" + std::string(entry) + "\" is no IPv4 address or range");
+            refused.emplace_back(entry);
             continue;
         }
         const std::uint32_t mask = bits == 0 ? 0 : ~std::uint32_t{0} << (32 - bits);

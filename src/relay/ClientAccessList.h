@@ -14,8 +14,8 @@ namespace vantor {
 class ClientAccessList {
 public:
     // The entries of `text`; an entry that is no address or range is left
-    // out and named in `errors`.
-    static ClientAccessList Parse(std::string_view text, std::vector<std::string>& errors);
+    // out and added to `refused` as written (the caller words the warning).
+    static ClientAccessList Parse(std::string_view text, std::vector<std::string>& refused);
 
     bool AllowsAll() const { return !restricted_; }
     // Whether a client from this dotted address is served.

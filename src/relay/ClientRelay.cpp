@@ -50,7 +50,7 @@ void ClientRelay::ClientRead(RelaySocket& client) {
                                                 std::min<std::size_t>(n, ReceiveBufferSize));
 
     const std::string text = p_.formatter.format(Direction::Request, request, 0, false);
-    if (p_.logSettings.TCPIP_In) p_.log.WriteLog(ClientLabel("<IP:", client), text);
+    if (p_.logSettings.TCPIP_In) p_.log.WriteLog(ClientLabel(labels::FromClient, client), text);
 
     const std::uint8_t command = request[0];
     if (command == CmdQuery && request.size() >= 2 && request[1] == SubLineStates) {
@@ -80,9 +80,9 @@ void ClientRelay::DropOverlong(RelaySocket& client, int pending) {
         if (got <= 0) break;
         drained += got;
     }
-    p_.log.WriteLog("!Err", ClientLabel("<IP:", client) + " request of " + std::to_string(pending) +
-                                " bytes is longer than " + std::to_string(ReceiveBufferSize) +
-                                " bytes; dropped");
+    p_.log.WriteLog(labels::Error, ClientLabel(labels::FromClient, client) + " request of " +
+                                       std::to_string(pending) + " bytes is longer than " +
+                                       std::to_string(ReceiveBufferSize) + " bytes; dropped");
 }
 
 bool ClientRelay::AnswerFromSnapshot(RelaySocket& client, const RelayStore::Snapshot& snapshot,
@@ -93,18 +93,18 @@ bool ClientRelay::AnswerFromSnapshot(RelaySocket& client, const RelayStore::Snap
     // longer reply would reach the client as if it were the whole.
     if (snapshot.cutReplyLength != 0) {
         if (!reportedCut)
-            p_.log.WriteLog("!Err", p_.texts.Msg(cutTextNumber) +
-                                        std::to_string(snapshot.cutReplyLength) + " > " +
-                                        std::to_string(snapshot.bytes.size()));
+            p_.log.WriteLog(labels::Error, p_.texts.Msg(cutTextNumber) +
+                                               std::to_string(snapshot.cutReplyLength) + " > " +
+                                               std::to_string(snapshot.bytes.size()));
         reportedCut = true;
         return false;
     }
     const double age = AgeMs(p_.loop.now(), snapshot.stored);
     // A snapshot stamped in the future (the clock was set back) is not trusted.
     if (age < 0 || age > maxAgeMs) return false;
-    if (p_.logSettings.Com_In) p_.log.WriteLog("<CCH", p_.texts.Msg(textNumber));
+    if (p_.logSettings.Com_In) p_.log.WriteLog(labels::FromCache, p_.texts.Msg(textNumber));
     if (p_.logSettings.TCPIP_Out)
-        p_.log.WriteLog(ClientLabel(">IP:", client), p_.texts.Msg(textNumber));
+        p_.log.WriteLog(ClientLabel(labels::ToClient, client), p_.texts.Msg(textNumber));
     Send(client, snapshot.bytes);
     return true;
 }
@@ -122,7 +122,7 @@ bool ClientRelay::AnswerAccounting(RelaySocket& client, std::span<const std::uin
         Send(client, NoRecord);
         return true;
     }
-    if (p_.logSettings.TCPIP_Out) p_.log.WriteLog(ClientLabel(">IP:", client), *text);
+    if (p_.logSettings.TCPIP_Out) p_.log.WriteLog(ClientLabel(labels::ToClient, client), *text);
     std::string answer(1, '\0');
     answer += *text;
     client.SendBuf(answer.data(), static_cast<int>(answer.size()));
@@ -137,8 +137,8 @@ bool ClientRelay::AnswerFromCache(RelaySocket& client, std::span<const std::uint
     Send(client, reply);
     if (p_.logSettings.Com_In || p_.logSettings.TCPIP_Out) {
         const std::string text = p_.formatter.format(Direction::Request, reply, 0, false);
-        if (p_.logSettings.Com_In) p_.log.WriteLog("<CCH", text);
-        if (p_.logSettings.TCPIP_Out) p_.log.WriteLog(ClientLabel(">IP:", client), text);
+        if (p_.logSettings.Com_In) p_.log.WriteLog(labels::FromCache, text);
+        if (p_.logSettings.TCPIP_Out) p_.log.WriteLog(ClientLabel(labels::ToClient, client), text);
     }
     return true;
 }
@@ -164,8 +164,8 @@ void ClientRelay::ReplyToClient(std::int32_t handle, std::span<const std::uint8_
         Send(client, reply);
         const std::string text =
             p_.formatter.format(Direction::Reply, reply, requestFirstByte, false);
-        if (p_.logSettings.Com_In) p_.log.WriteLog("<COM", text);
-        if (p_.logSettings.TCPIP_Out) p_.log.WriteLog(ClientLabel(">IP:", client), text);
+        if (p_.logSettings.Com_In) p_.log.WriteLog(labels::FromExchange, text);
+        if (p_.logSettings.TCPIP_Out) p_.log.WriteLog(ClientLabel(labels::ToClient, client), text);
     });
 }
 

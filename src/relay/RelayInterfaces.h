@@ -17,7 +17,10 @@ namespace vantor {
 class RelaySocket {
 public:
     virtual ~RelaySocket() = default;
-    // The operating system's socket number; names the client in the queues.
+    // The listening socket's number for the connection (not the system's
+    // descriptor): no two live connections share one, and it is not handed
+    // out again soon after its connection closed, so a late reply cannot
+    // reach a newcomer.  Names the client in the queues.
     virtual std::int32_t Handle() const = 0;
     // Peer address in dotted form, for log labels.
     virtual std::string RemoteAddress() const = 0;

@@ -5,6 +5,7 @@
 #include "nls/TextIds.h"
 #include "relay/ClientRelay.h"
 #include "toolkit/LogWriter.h"
+#include "toolkit/Strings.h"
 #include "toolkit/TextSource.h"
 
 namespace vantor {
@@ -48,10 +49,10 @@ bool ServerSocketRelay::Open(int port, bool reportFailure) {
         if (!reportFailure) return false;
         std::string text = texts_.Msg(msg::ListenFailed);
         text += " (port " + std::to_string(port) + ": " + e.what() + ")";
-        log_.WriteLog("!Err", text);
+        log_.WriteLog(labels::Error, text);
         return false;
     }
-    log_.WriteLog("-OK-", texts_.Msg(msg::Listening));
+    log_.WriteLog(labels::Ok, texts_.Msg(msg::Listening));
     return true;
 }
 
@@ -97,7 +98,7 @@ void ServerSocketRelay::ServerSocket1ClientConnect(TObject*, TCustomWinSocket* s
         auto [it, first] = refusedAt_.try_emplace(address, now);
         if (first || now - it->second >= 60000) {
             it->second = now;
-            log_.WriteLog("!Err", "Connection from " + address + " refused (not in IPAllow)");
+            log_.WriteLog(labels::Error, FormatText(texts_.Msg(msg::ClientNotAllowed), {address}));
         }
         if (refusedAt_.size() > 10000) refusedAt_.clear(); // bounded whatever knocks
         socket->Close();
@@ -132,8 +133,9 @@ void ServerSocketRelay::BacklogExceeded(TObject*, TCustomWinSocket* socket,
                                         std::size_t unsentBytes) {
     if (!socket) return;
     WinSocketView view(*socket);
-    log_.WriteLog("!Err", ClientRelay::ClientLabel(">IP:", view) + " does not read its replies (" +
-                              std::to_string(unsentBytes) + " bytes unsent); disconnected");
+    log_.WriteLog(labels::Error, ClientRelay::ClientLabel(labels::ToClient, view) +
+                                     " does not read its replies (" + std::to_string(unsentBytes) +
+                                     " bytes unsent); disconnected");
 }
 
 void ServerSocketRelay::ClientRefused(TObject*, const std::string&, TRefusal reason) {
@@ -149,7 +151,7 @@ void ServerSocketRelay::ClientRefused(TObject*, const std::string&, TRefusal rea
                                                  : texts_.Msg(msg::ClientRefusedDescriptors);
     text += texts_.Msg(msg::RefusedSinceLastLine) + std::to_string(overLimitCount_);
     overLimitCount_ = 0;
-    log_.WriteLog("!Err", text);
+    log_.WriteLog(labels::Error, text);
 }
 
 } // namespace vantor

@@ -6,6 +6,24 @@
 
 namespace vantor {
 
+// The labels of the log lines: where a line's traffic comes from or goes to.
+namespace labels {
+inline constexpr std::string_view FromExchange = "<COM"; // replies and data from the exchange
+inline constexpr std::string_view ToExchange = ">COM";   // packets sent to the exchange
+inline constexpr std::string_view Local = "<LOC";        // the gateway's own requests
+inline constexpr std::string_view FromCache = "<CCH";    // answers from the gateway's own store
+inline constexpr std::string_view FromMail = "<602";     // the mailbox poll's counters
+inline constexpr std::string_view ToMail = ">602";       // exchange messages handed to mail
+inline constexpr std::string_view Error = "!Err";
+inline constexpr std::string_view Ok = "-OK-";
+inline constexpr std::string_view Note = "----";
+inline constexpr std::string_view Plugin = "XAPI";
+inline constexpr std::string_view Mail = "Mail";
+// A client's label: the direction, then its address and socket handle.
+inline constexpr std::string_view FromClient = "<IP:";
+inline constexpr std::string_view ToClient = ">IP:";
+} // namespace labels
+
 class LogWriter {
 public:
     virtual ~LogWriter() = default;

@@ -10,7 +10,6 @@
 #include "toolkit/Cp1250.h"
 #include "toolkit/Strings.h"
 #include "toolkit/TextSource.h"
-#include "toolkit/Timer.h"
 
 namespace vantor {
 
@@ -128,24 +127,11 @@ void TFSetUct::BitBtnOKClick() {
 }
 
 int EditAccountingSettings(const AccountingDialogParts& parts) {
-    const TimerPause pause(parts.timerTick);
-    int result = mrCancel;
-    {
-        TFSetUct dialog(parts.application, parts.owner, parts.programDir, parts.texts,
-                        parts.settings.ReadUct, parts.settings.SendUct, parts.settings.UctFile);
-        if (parts.translate) parts.translate(dialog);
-        if (parts.centre) parts.centre(dialog);
-        result = dialog.ShowModal();
-    }
-    if (result == mrOk) {
-        parts.timerUR.SetEnabled(parts.settings.ReadUct == 1);
-        if (parts.writeSetting) {
-            parts.writeSetting("ReadUct", parts.settings.ReadUct ? "1" : "0");
-            parts.writeSetting("SendUct", parts.settings.SendUct ? "1" : "0");
-            parts.writeSetting("UctFile", parts.settings.UctFile);
-        }
-    }
-    return result;
+    TFSetUct dialog(parts.application, parts.owner, parts.programDir, parts.texts,
+                    parts.settings.ReadUct, parts.settings.SendUct, parts.settings.UctFile);
+    if (parts.translate) parts.translate(dialog);
+    if (parts.centre) parts.centre(dialog);
+    return dialog.ShowModal();
 }
 
 } // namespace vantor

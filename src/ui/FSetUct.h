@@ -3,9 +3,9 @@
 // records from the exchange (ReadUct), which file they go to (UctFile), and
 // whether network clients may read them from the gateway (SendUct).
 //
-// The dialog edits references to the in-memory values and writes them back
-// only when OK is accepted; OK refuses a file name that cannot be created.
-// EditAccountingSettings() is the whole menu command around it.
+// The dialog edits references to the values and writes them back only when
+// OK is accepted; OK refuses a file name that cannot be created.
+// EditAccountingSettings() runs it over a set of values.
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -16,7 +16,6 @@
 namespace vantor {
 
 class TextSource;
-class TTimer;
 struct AccountingSettings;
 
 class TFSetUct : public TForm {
@@ -58,21 +57,16 @@ private:
     std::string& uctFile_;
 };
 
-// The menu command "Účtování": pauses the tick, runs the dialog modally over
-// the main window and, on OK, switches TimerUR by ReadUct and writes the three
-// settings to section Set.  Returns the dialog's modal result.
+// Runs the dialog modally over the main window on `settings`, which it
+// changes only on OK.  Returns the dialog's modal result.
 struct AccountingDialogParts {
     TApplication& application;
     TComponent* owner; // the main window
     std::string programDir;
     const TextSource& texts;
     AccountingSettings& settings;
-    TTimer& timerTick;
-    TTimer& timerUR;
     // Translates a freshly created dialog by its Tags (may be empty).
     std::function<void(TForm&)> translate;
-    // Writes one key of section Set; the writer reports failures itself.
-    std::function<void(std::string_view key, std::string_view value)> writeSetting;
     // Places the dialog over the main window (may be empty).
     std::function<void(TForm&)> centre = {};
 };

@@ -2,6 +2,7 @@
 // prefix substitution.
 #include "core/Configuration.h"
 #include "core/PrefixTable.h"
+#include "core/SettingKeys.h"
 #include "core/Settings.h"
 #include "nls/LanguageTable.h"
 #include "toolkit/IniFile.h"
@@ -10,6 +11,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <regex>
 
 #include "Recorders.h"
 #include "TempFolder.h"
@@ -56,6 +59,20 @@ TEST_F(ConfigTest, MissingFileGivesEveryDefault) {
     EXPECT_EQ(s.UctFile, "DATA.NEW");
     EXPECT_EQ(s.MaxClients, 1000);
     EXPECT_EQ(s.MSGInterval, d.MSGInterval);
+    // The table's default is the one a Settings starts with, and the one read.
+    for (const SettingKey& key : SettingKeys) {
+        SCOPED_TRACE(key.key);
+        if (key.text) {
+            EXPECT_EQ(d.*key.text, key.defaultText);
+            EXPECT_EQ(s.*key.text, d.*key.text);
+        } else if (key.flag) {
+            EXPECT_EQ(d.*key.flag, key.defaultValue);
+            EXPECT_EQ(s.*key.flag, d.*key.flag);
+        } else {
+            EXPECT_EQ(d.*key.number, key.defaultValue);
+            EXPECT_EQ(s.*key.number, d.*key.number);
+        }
+    }
     EXPECT_TRUE(warnings.empty());
     EXPECT_TRUE(prefixes.entries().empty());
     EXPECT_EQ(ConfigReader(TIniFile(path), english).ReadLanguage(), "Eng");
@@ -84,6 +101,39 @@ TEST_F(ConfigTest, GarbageAndHandWrittenValues) {
     EXPECT_EQ(warnings[3], "[Set] MaxClients=0 is out of range 1..1000000, using 1000");
 }
 
+// The README's settings table names every key of the gateway's own sections
+// with the table's default, and nothing the table lacks.  A default in
+// backticks is the value; anything else ("empty (all)") an empty text.
+TEST(SettingsTable, TheReadmeDocumentsEveryKeyWithItsDefault) {
+    std::ifstream readme(std::string(VANTOR_SOURCE_DIR) + "/README.md");
+    ASSERT_TRUE(readme) << "README.md not found";
+    const std::regex row(R"(^\| `(Set|Log|Timer)` \| `([^`]+)` \| ([^|]*?) \|)");
+    std::map<std::string, std::string> documented; // "[Section] Key" -> default
+    bool inSettings = false;
+    for (std::string line; std::getline(readme, line);) {
+        if (line.rfind("## ", 0) == 0) inSettings = line == "## Settings";
+        std::smatch m;
+        if (!inSettings || !std::regex_search(line, m, row)) continue;
+        const std::string def = m[3];
+        documented["[" + m[1].str() + "] " + m[2].str()] =
+            def.size() > 1 && def.front() == '`' ? def.substr(1, def.size() - 2) : "";
+    }
+    for (const SettingKey& key : SettingKeys) {
+        const std::string name = "[" + std::string(key.section) + "] " + std::string(key.key);
+        const auto found = documented.find(name);
+        if (found == documented.end()) {
+            ADD_FAILURE() << name << " is not in the README's settings table";
+            continue;
+        }
+        const std::string def =
+            key.text ? std::string(key.defaultText) : std::to_string(key.defaultValue);
+        EXPECT_EQ(found->second, def) << name;
+        documented.erase(found);
+    }
+    for (const auto& [name, def] : documented)
+        ADD_FAILURE() << name << " is documented but the gateway has no such key";
+}
+
 TEST_F(ConfigTest, PrefixLinesKeepFileOrderAndTheFirstMatchWins) {
     Write("[Prefix]\r\n0=\r\n00=9\r\n0420=\r\n");
     Read();
@@ -99,11 +149,13 @@ TEST_F(ConfigTest, PrefixLinesKeepFileOrderAndTheFirstMatchWins) {
 TEST_F(ConfigTest, WriterReportsAFailedWriteAndGoesOn) {
     RecordingLog log;
     TIniFile ini(path);
-    EXPECT_TRUE(ConfigWriter(ini, log).Write("Set", "Lang", "Cz"));
+    Settings settings;
+    settings.Lang = "Cz";
+    EXPECT_TRUE(ConfigWriter(ini, log).Save(settings, &Settings::Lang));
     EXPECT_EQ(ini.ReadString("Set", "Lang", ""), "Cz");
     EXPECT_TRUE(log.lines.empty());
     TIniFile broken((dir / "missing-folder" / "vantor.INI").string());
-    EXPECT_FALSE(ConfigWriter(broken, log).WriteSwitch("Log", "Com_In", 1));
+    EXPECT_FALSE(ConfigWriter(broken, log).Save(settings, &Settings::Com_In));
     ASSERT_EQ(log.lines.size(), 1u);
     EXPECT_EQ(log.lines[0].label, "!Err");
 }

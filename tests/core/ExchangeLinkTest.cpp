@@ -36,13 +36,13 @@ TEST_F(LinkTest, FirstRequestAfterStartIsTheConfigurationUnderSequenceOne) {
               (Bytes{0xEE, 0x23, 0x02, 0x00, 0x01, 0x0D, 0x03, 0x5F, 0x73, 0x26}));
     EXPECT_EQ(link.State(), LinkState::AwaitingReply);
     EXPECT_EQ(log.status, ">COM     [100]");
-    ASSERT_NE(link.Sent().Find(1), nullptr);
-    EXPECT_EQ(link.Sent().Find(1)->kind, RequestKind::Configuration);
+    ASSERT_NE(link.Cycle().Sent().Find(1), nullptr);
+    EXPECT_EQ(link.Cycle().Sent().Find(1)->kind, RequestKind::Configuration);
 
     // The answer makes the link idle; the next tick sends the next request.
     ReplyLast({0, 1, 2, 3, 4, 2, 0});
     EXPECT_EQ(link.State(), LinkState::Idle);
-    EXPECT_EQ(link.Sent().Count(), 0u);
+    EXPECT_EQ(link.Cycle().Sent().Count(), 0u);
     Ticks(1);
     EXPECT_EQ(Packets().back(), (std::pair<std::uint8_t, Bytes>{2, Bytes{2}}));
 }
@@ -105,7 +105,7 @@ TEST_F(LinkTest, LateReplyCompletesTheResentRequestOnce) {
     Ticks(1 + 9 + 1); // sent, timed out, resent
     ASSERT_EQ(Packets().size(), 2u);
     EXPECT_EQ(Packets()[1].first, Packets()[0].first);
-    EXPECT_EQ(link.TimeoutCount(), 1);
+    EXPECT_EQ(link.Cycle().TimeoutCount(), 1);
 
     Reply(1, {0, 0, 0, 0, 0, 2, 0});
     EXPECT_EQ(link.State(), LinkState::Idle);
@@ -125,7 +125,7 @@ TEST_F(LinkTest, TimeoutsAddUpOverGoodReplies) {
         ASSERT_EQ(link.State(), LinkState::Idle);
         Ticks(30); // quiet time in between
     }
-    EXPECT_EQ(link.TimeoutCount(), 5);
+    EXPECT_EQ(link.Cycle().TimeoutCount(), 5);
     EXPECT_EQ(log.CountLabel("!Err"), 0);
     link.Enqueue(RequestKind::SWState, 0);
     Ticks(1 + 9);
@@ -170,7 +170,7 @@ TEST_F(LinkTest, ClientRequestIsNeverResent) {
     EXPECT_EQ(link.State(), LinkState::Idle);
     Ticks(20);
     EXPECT_EQ(Packets().size(), 1u);
-    EXPECT_EQ(link.TimeoutCount(), 0);
+    EXPECT_EQ(link.Cycle().TimeoutCount(), 0);
 
     // Its reply, when it comes in time, goes to the client.
     link.Enqueue(RequestKind::Client, 12, request);
@@ -183,7 +183,7 @@ TEST_F(LinkTest, ClientRequestIsNeverResent) {
 TEST_F(LinkTest, ClientWriteFlushesTheReplyCacheAsItGoesOut) {
     server->Connect(12);
     link.TimerTick().SetEnabled(true);
-    ReplyCache& cache = gateway->Cache();
+    ReplyCache& cache = parts.Cache();
     cache.Allocate(10);
     cache.Store(Bytes{0, 24, 3}, Bytes{0, 24, 3, 1});
     link.Enqueue(RequestKind::Client, 12, Bytes{0, 24, 4});
@@ -200,25 +200,25 @@ TEST_F(LinkTest, SequenceNumberWrapsFrom255ToZero) {
     EXPECT_EQ(Packets()[0].first, 1);
     EXPECT_EQ(Packets()[254].first, 255);
     EXPECT_EQ(Packets()[255].first, 0);
-    EXPECT_EQ(link.SequenceCounter(), 1);
+    EXPECT_EQ(link.Cycle().SequenceCounter(), 1);
 
     // Nothing goes out (and nothing is remembered) while the port is closed
     // or the payload is empty.
     link.SendPacket(">COM", "x", {});
-    gateway->CommPax1().Close();
+    parts.CommPax1().Close();
     link.SendPacket(">COM", "x", payload);
     EXPECT_EQ(Packets().size(), 256u);
-    EXPECT_EQ(link.SequenceCounter(), 1);
+    EXPECT_EQ(link.Cycle().SequenceCounter(), 1);
 }
 
 TEST_F(LinkTest, ClosedPortIdlesButTheTrayIsStillRetried) {
     trayIcon = [this] { return trayAttempts == 3; };
-    link.SetHideToTrayRequested(true);
-    gateway->CommPax1().Close();
+    parts.RequestTrayIcon();
+    parts.CommPax1().Close();
     Start();
     Ticks(5);
     EXPECT_EQ(trayAttempts, 3);
-    EXPECT_FALSE(link.HideToTrayRequested());
+    EXPECT_FALSE(gateway->HideToTrayRequested());
     EXPECT_TRUE(Packets().empty());
     EXPECT_EQ(link.Queue().Count(), 4u);
 }
@@ -231,7 +231,7 @@ TEST_F(LinkTest, TickDoesNotRunInsideItself) {
     BindMail();
     mailLib.quickTest = 0; // the mailboxes did not change
     mailLib.onQuickTest = [&] {
-        guardSeen = link.TickGuard();
+        guardSeen = link.Ticking();
         link.Tick(); // a library that pumps messages during the poll
     };
     Ticks(1);
@@ -239,7 +239,7 @@ TEST_F(LinkTest, TickDoesNotRunInsideItself) {
     EXPECT_EQ(std::count(mailLib.calls.begin(), mailLib.calls.end(), "RychlyTestZmenVeSchrankach"),
               1);
     EXPECT_TRUE(Packets().empty());
-    EXPECT_FALSE(link.TickGuard());
+    EXPECT_FALSE(link.Ticking());
     Ticks(1);
     EXPECT_EQ(LastPayload(), (Bytes{0, 22, 0}));
 }
@@ -247,11 +247,11 @@ TEST_F(LinkTest, TickDoesNotRunInsideItself) {
 TEST_F(LinkTest, PortChoiceStartsOver) {
     Start();
     Ticks(1 + 9 + 1 + 9); // two time-outs
-    ASSERT_EQ(link.TimeoutCount(), 2);
+    ASSERT_EQ(link.Cycle().TimeoutCount(), 2);
     link.Enqueue(RequestKind::Accounting, 0);
     link.RestartAfterPortChoice();
     EXPECT_EQ(link.State(), LinkState::Idle);
-    EXPECT_EQ(link.TimeoutCount(), 0);
+    EXPECT_EQ(link.Cycle().TimeoutCount(), 0);
     ASSERT_EQ(link.Queue().Count(), 4u);
     EXPECT_EQ(link.Queue().At(0).key, "C");
     EXPECT_EQ(link.Queue().At(3).key, "V");
@@ -271,7 +271,7 @@ TEST_F(LinkTest, HeadsThatSendNothingLeaveTheLinkIdle) {
     Ticks(1);
     EXPECT_EQ(LastPayload(), (Bytes{0, 47, 5}));
     EXPECT_EQ(log.status, ">COM     UDATA");
-    EXPECT_EQ(link.Sent().Find(Packets().back().first)->kind, RequestKind::CallerData);
+    EXPECT_EQ(link.Cycle().Sent().Find(Packets().back().first)->kind, RequestKind::CallerData);
 }
 
 TEST_F(LinkTest, FailedWriteIsLoggedAndResentLikeALostPacket) {
@@ -297,7 +297,6 @@ TEST_F(LinkTest, TimersAreNamedOwnedAndStartDisabledWithTheirPeriods) {
         EXPECT_FALSE(timer->Enabled());
         EXPECT_EQ(timer->Interval(), periods[i]) << names[i];
     }
-    EXPECT_EQ(&link.Timer(LinkTimer::Shorts), &link.TimerShorts());
     link.TimerAN().SetEnabled(true);
     link.StopTimers();
     EXPECT_FALSE(link.TimerAN().Enabled());
@@ -315,7 +314,7 @@ TEST_F(LinkTest, PollTimersQueueTheirKindsAndLogWhileTheTickRuns) {
 
     link.Queue().Clear();
     link.TimerTick().SetEnabled(true);
-    gateway->CommPax1().Close(); // keep the tick from serving the queue
+    parts.CommPax1().Close(); // keep the tick from serving the queue
     loop.advance(1000);
     EXPECT_EQ(log.Count("<LOC", "[107]"), 1);
     EXPECT_EQ(Keys(link.Queue()), (std::vector<std::string>{"U"}));
@@ -374,7 +373,7 @@ TEST_F(LinkTest, ShortsTimerIsOneShotAndRestartedByClientWrites) {
     loop.advance(39900);
     EXPECT_FALSE(link.Queue().Contains("p"));
     EXPECT_EQ(store.BlockCounter(), 7);
-    gateway->CommPax1().Close();
+    parts.CommPax1().Close();
     loop.advance(100);
     EXPECT_TRUE(link.Queue().Contains("p"));
     EXPECT_EQ(store.BlockCounter(), 0);
@@ -498,7 +497,7 @@ TEST_F(LinkTest, OwnRequestsAreLoggedOnlyWithComLocOut) {
 }
 
 TEST_F(LinkTest, AccountingRecordsReachFileAndList) {
-    const AccountingRecordList& list = gateway->AccountingRecords();
+    const AccountingRecordList& list = parts.AccountingRecords();
     link.TimerTick().SetEnabled(true);
     auto fetch = [&](const std::string& text) {
         link.Enqueue(RequestKind::Accounting, 0);
@@ -558,9 +557,9 @@ TEST_F(LinkTest, NegativeAcknowledgementIsTheOnlyByteThatCounts) {
     Ticks(1);
     link.HandleChar(0x41);
     link.HandleChar(0xE1);
-    EXPECT_EQ(link.TickCounter(), 0);
+    EXPECT_EQ(link.Cycle().TickCounter(), 0);
     link.HandleChar(0xE0);
-    EXPECT_EQ(link.TickCounter(), settings.MaxTick);
+    EXPECT_EQ(link.Cycle().TickCounter(), settings.MaxTick);
 }
 
 TEST_F(LinkTest, ShortOrEmptyFramesDoNoHarm) {
@@ -584,7 +583,7 @@ TEST_F(LinkTest, ClientRequestGoesAtOnceWhenIdleAndWaitsOnePerClientOtherwise) {
     ASSERT_EQ(Packets().size(), 1u);
     EXPECT_EQ(LastPayload(), (Bytes{1, 13, 0, 5}));
     EXPECT_EQ(link.State(), LinkState::AwaitingClientReply);
-    const SentRequest* record = link.Sent().Find(Packets().back().first);
+    const SentRequest* record = link.Cycle().Sent().Find(Packets().back().first);
     ASSERT_NE(record, nullptr);
     EXPECT_EQ(record->value, 7);
     EXPECT_EQ(log.Count(">COM", "[1001] [2013]"), 1);
@@ -628,8 +627,8 @@ TEST_F(LinkTest, ReplyDrivenSendIsTheTickSendBroughtForward) {
             }
             EXPECT_EQ(Packets().size(), first + 2 + i);
             EXPECT_EQ(link.State(), LinkState::AwaitingClientReply);
-            EXPECT_EQ(link.Sent().Count(), 1u);
-            const SentRequest* record = link.Sent().Find(Packets().back().first);
+            EXPECT_EQ(link.Cycle().Sent().Count(), 1u);
+            const SentRequest* record = link.Cycle().Sent().Find(Packets().back().first);
             if (record == nullptr) {
                 ADD_FAILURE() << "no record of the request just sent";
                 return {};
@@ -704,7 +703,7 @@ TEST_F(LinkTest, ReplyDrivenSendKeepsTimeoutsAndOneRequestOutstanding) {
         Reply(static_cast<std::uint8_t>(Packets().back().first + 1), {0}); // not sent yet
     }
     EXPECT_EQ(Packets().size(), 2u);
-    EXPECT_EQ(link.Sent().Count(), 1u);
+    EXPECT_EQ(link.Cycle().Sent().Count(), 1u);
 
     Ticks(8);
     EXPECT_EQ(link.State(), LinkState::AwaitingReply);
@@ -713,7 +712,7 @@ TEST_F(LinkTest, ReplyDrivenSendKeepsTimeoutsAndOneRequestOutstanding) {
     Ticks(1);
     ASSERT_EQ(Packets().size(), 3u);
     EXPECT_EQ(Packets()[2].first, Packets()[1].first);
-    EXPECT_EQ(link.TimeoutCount(), 1);
+    EXPECT_EQ(link.Cycle().TimeoutCount(), 1);
     ReplyLast({0});
     EXPECT_EQ(Packets().size(), 4u); // the last one, at once
     ReplyLast({0});

@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "FakeSerialDevice.h"
+#include "GatewayParts.h"
 #include "FakeServerSocket.h"
 #include "Frames.h"
 
@@ -77,6 +78,8 @@ protected:
         env.logMirror = [this](const std::string& text) { logLines.push_back(text); };
         return env;
     }
+
+    static GatewayParts Parts(TMainForm& form) { return GatewayParts(form.Core()); }
 
     TMainForm& Start(std::vector<std::string> args = {}) {
         form = std::make_unique<TMainForm>(app, Environment(std::move(args)));

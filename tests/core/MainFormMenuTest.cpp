@@ -9,6 +9,7 @@
 #include "toolkit/Timer.h"
 #include "ui/FSetM602.h"
 #include "ui/FSetTrap.h"
+#include "ui/FSetUct.h"
 
 #include <list>
 
@@ -37,7 +38,7 @@ protected:
     void Play(const char* className, std::function<int(Dialog&)> play) {
         desktop.OnModal(className, [this, play](TForm& form) {
             TMainForm& main = *this->form;
-            tickWhileOpen.push_back(main.Core().Link().TimerTick().Enabled());
+            tickWhileOpen.push_back(Parts(main).Link().TimerTick().Enabled());
             centred.push_back(form.Left() == main.Left() + (main.ClientWidth() - form.Width()) / 2);
             return play(static_cast<Dialog&>(form));
         });
@@ -51,7 +52,7 @@ TEST_F(MainFormMenuTest, MailSettingsAreSavedOnOkWithTheTickPausedAndTheLinkNotR
              "\r\n");
     DynamicLibrary& mail = Install("mail-ten", "libvantorq9.so", "vantorq9.dll");
     TMainForm& f = Start();
-    EXPECT_EQ(f.Core().MailBridge().Block().Password, "old");
+    EXPECT_EQ(Parts(f).MailBridge().Block().Password, "old");
     const std::string before = ReadIni();
 
     Play<TFSetM602>("TFSetM602", [](TFSetM602& d) {
@@ -60,7 +61,7 @@ TEST_F(MainFormMenuTest, MailSettingsAreSavedOnOkWithTheTickPausedAndTheLinkNotR
     });
     f.Mail6021->Click();
     EXPECT_EQ(ReadIni(), before) << "Cancel writes nothing";
-    EXPECT_EQ(f.Core().MailBridge().Block().Password, "old");
+    EXPECT_EQ(Parts(f).MailBridge().Block().Password, "old");
 
     Play<TFSetM602>("TFSetM602", [](TFSetM602& d) {
         d.EditUser->UserInput("operator");
@@ -73,10 +74,10 @@ TEST_F(MainFormMenuTest, MailSettingsAreSavedOnOkWithTheTickPausedAndTheLinkNotR
     EXPECT_EQ(ini.ReadString("M602", "Uzivatel", "?"), "operator");
     EXPECT_EQ(ini.ReadString("M602", "CestaKPracovnimuAdresari", "?"), "/var/spool/q9");
     EXPECT_EQ(ini.ReadString("M602", "Heslo", "?"), EncodePassword("Tajn\xE9 heslo"));
-    EXPECT_EQ(f.Core().MailBridge().Block().Password, "Tajn\xE9 heslo");
+    EXPECT_EQ(Parts(f).MailBridge().Block().Password, "Tajn\xE9 heslo");
     EXPECT_EQ(tickWhileOpen, (std::vector<bool>{false, false}));
     EXPECT_EQ(centred, (std::vector<bool>{true, true}));
-    EXPECT_TRUE(f.Core().Link().TimerTick().Enabled());
+    EXPECT_TRUE(Parts(f).Link().TimerTick().Enabled());
     const std::string calls = Recorded(mail, "RecordedMailCalls");
     ASSERT_NE(calls.find("InicializaceQ9Komunikace(gw)"), std::string::npos) << calls;
     EXPECT_EQ(calls.find("InicializaceQ9Komunikace"), calls.rfind("InicializaceQ9Komunikace"))
@@ -101,7 +102,7 @@ TEST_F(MainFormMenuTest, TrapSettingsAreSavedOnOkAndAStoppedTickStaysStopped) {
     EXPECT_EQ(ini.ReadString("Trapy", "TypAdresyPrijemce", "?"), "F");
     EXPECT_EQ(ini.ReadString("Trapy", "Subject", "?"), std::string(60, 's'));
     EXPECT_EQ(centred, std::vector<bool>{true});
-    EXPECT_FALSE(f.Core().Link().TimerTick().Enabled());
+    EXPECT_FALSE(Parts(f).Link().TimerTick().Enabled());
 }
 
 TEST_F(MainFormMenuTest, ADialogThatFailsOrAFileThatCannotBeWrittenLeavesTheGatewayRunning) {
@@ -109,7 +110,7 @@ TEST_F(MainFormMenuTest, ADialogThatFailsOrAFileThatCannotBeWrittenLeavesTheGate
     TMainForm& f = Start();
     Play<TFSetTrap>("TFSetTrap", [](TFSetTrap&) -> int { throw std::runtime_error("boom"); });
     f.LoklnTrapy1->Click();
-    EXPECT_TRUE(f.Core().Link().TimerTick().Enabled()) << "the tick runs again after an exception";
+    EXPECT_TRUE(Parts(f).Link().TimerTick().Enabled()) << "the tick runs again after an exception";
     ASSERT_FALSE(desktop.messageBoxes.empty());
     EXPECT_NE(desktop.messageBoxes.back().text.find("boom"), std::string::npos);
 
@@ -121,7 +122,48 @@ TEST_F(MainFormMenuTest, ADialogThatFailsOrAFileThatCannotBeWrittenLeavesTheGate
     for (const std::string& line : Labelled())
         named = named || (line.rfind("!Err ", 0) == 0 && line.find(IniPath()) != std::string::npos);
     EXPECT_TRUE(named) << "a clear line names the file that could not be written";
-    EXPECT_TRUE(f.Core().Link().TimerTick().Enabled());
+    EXPECT_TRUE(Parts(f).Link().TimerTick().Enabled());
+}
+
+TEST_F(MainFormMenuTest, AccountingSettingsSwitchThePollAndAreWrittenOnOkOnly) {
+    WriteIni("[Set]\r\nLang=Eng\r\nReadUct=0\r\n");
+    std::ofstream(home / "DATA.NEW") << "old\r\n";
+    TMainForm& f = Start();
+    TTimer& timerUR = Parts(f).Link().TimerUR();
+    auto answer = [this](bool read, bool send, std::string file) {
+        Play<TFSetUct>("TFSetUct", [=](TFSetUct& d) {
+            d.CheckBoxUR.SetChecked(read);
+            d.CheckBoxIP.SetChecked(send);
+            d.EditUR.SetText(file);
+            d.BitBtnOK.Click();
+            if (d.ModalResult() == mrNone) d.BitBtnCancel.Click(); // refused
+            return mrNone;
+        });
+    };
+    const auto written = [this] {
+        TIniFile ini(IniPath());
+        return ini.ReadString("Set", "ReadUct", "?") + ini.ReadString("Set", "SendUct", "?") +
+               ini.ReadString("Set", "UctFile", "?");
+    };
+    answer(true, true, "DATA.NEW");
+    f.tovn1->Click();
+    EXPECT_TRUE(timerUR.Enabled());
+    EXPECT_TRUE(Parts(f).Link().TimerTick().Enabled());
+    EXPECT_EQ(written(), "11DATA.NEW");
+
+    answer(false, true, "NEW.TXT");
+    f.tovn1->Click();
+    EXPECT_FALSE(timerUR.Enabled());
+    EXPECT_EQ(written(), "01NEW.TXT");
+    EXPECT_EQ(tickWhileOpen, (std::vector<bool>{false, false})) << "no traffic while it is open";
+    EXPECT_EQ(centred, (std::vector<bool>{true, true}));
+
+    f.Zastavit1->Click();
+    answer(true, false, "nodir/sub/X.TXT");
+    f.tovn1->Click();
+    EXPECT_EQ(written(), "01NEW.TXT") << "a refused file changes nothing";
+    EXPECT_FALSE(timerUR.Enabled());
+    EXPECT_FALSE(Parts(f).Link().TimerTick().Enabled()) << "a stopped tick stays stopped";
 }
 
 TEST_F(MainFormMenuTest, XapiItemStartsAndStopsThePluginAndWritesTheSettingAtOnce) {
@@ -131,7 +173,7 @@ TEST_F(MainFormMenuTest, XapiItemStartsAndStopsThePluginAndWritesTheSettingAtOnc
     EXPECT_FALSE(f.Callcentrum1->Visible());
 
     f.XAPI1->Click();
-    EXPECT_TRUE(f.Core().Plugin().Active());
+    EXPECT_TRUE(Parts(f).Plugin().Active());
     EXPECT_TRUE(f.XAPI1->Checked());
     EXPECT_TRUE(f.Callcentrum1->Visible());
     EXPECT_EQ(TIniFile(IniPath()).ReadString("Set", "XAPI", "?"), "1");
@@ -140,14 +182,14 @@ TEST_F(MainFormMenuTest, XapiItemStartsAndStopsThePluginAndWritesTheSettingAtOnc
     f.SetBounds(10, 20, 495, 371);
     f.Callcentrum1->Click();
     std::string expected = "10,20,495,371";
-    const TStringList& texts = f.Core().LanguageTable().Texts();
+    const TStringList& texts = Parts(f).LanguageTable().Texts();
     ASSERT_GT(texts.Count(), 0);
     for (int i = 0; i < texts.Count(); ++i) expected += "|" + texts[i];
     EXPECT_EQ(Recorded(plugin, "RecordingPluginUsers"), expected);
     EXPECT_NE(expected.find("|116="), std::string::npos) << "number=text lines";
 
     f.XAPI1->Click();
-    EXPECT_FALSE(f.Core().Plugin().Active());
+    EXPECT_FALSE(Parts(f).Plugin().Active());
     EXPECT_FALSE(f.XAPI1->Checked());
     EXPECT_FALSE(f.Callcentrum1->Visible());
     EXPECT_EQ(TIniFile(IniPath()).ReadString("Set", "XAPI", "?"), "0");

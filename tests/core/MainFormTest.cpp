@@ -17,22 +17,22 @@ TEST_F(MainFormTest, StartWithoutConfigurationWarnsOnceAndUsesDefaults) {
     ASSERT_FALSE(logLines.empty());
     EXPECT_EQ(Labelled().front(), "---- Start Tarvo Vantor ----");
     ASSERT_EQ(desktop.messageBoxes.size(), 1u);
-    EXPECT_EQ(desktop.messageBoxes[0].text, f.Core().LanguageTable().Msg(122));
-    EXPECT_EQ(desktop.messageBoxes[0].caption, f.Core().LanguageTable().Msg(123));
-    EXPECT_FALSE(f.Core().LanguageTable().Msg(122).empty());
+    EXPECT_EQ(desktop.messageBoxes[0].text, Parts(f).LanguageTable().Msg(122));
+    EXPECT_EQ(desktop.messageBoxes[0].caption, Parts(f).LanguageTable().Msg(123));
+    EXPECT_FALSE(Parts(f).LanguageTable().Msg(122).empty());
     EXPECT_EQ(desktop.messageBoxes[0].flags & MB_ICONMASK, MB_ICONWARNING);
 
-    EXPECT_EQ(f.Core().Config().Port, "COM2:19200,N,8,1");
-    EXPECT_EQ(f.Core().ServerSocket1().Port(), 1234);
+    EXPECT_EQ(Parts(f).Config().Port, "COM2:19200,N,8,1");
+    EXPECT_EQ(Parts(f).ServerSocket1().Port(), 1234);
     EXPECT_EQ(server->opens, 1);
     ASSERT_EQ(openedDevices.size(), 1u);
     EXPECT_EQ(openedDevices[0], "COM2");
-    EXPECT_TRUE(Logged("-OK- " + f.Core().LanguageTable().Msg(119)));
-    EXPECT_TRUE(Logged("-OK- " + f.Core().LanguageTable().Msg(124) + "COM2:19200,N,8,1"));
+    EXPECT_TRUE(Logged("-OK- " + Parts(f).LanguageTable().Msg(119)));
+    EXPECT_TRUE(Logged("-OK- " + Parts(f).LanguageTable().Msg(124) + "COM2:19200,N,8,1"));
     // No mail library here: the bridge stays unbound and says so.
-    EXPECT_TRUE(Logged("!Err " + f.Core().LanguageTable().Msg(127)));
-    EXPECT_TRUE(f.Core().Link().TimerTick().Enabled());
-    EXPECT_EQ(f.Core().Link().Queue().Size(), 4u);
+    EXPECT_TRUE(Logged("!Err " + Parts(f).LanguageTable().Msg(127)));
+    EXPECT_TRUE(Parts(f).Link().TimerTick().Enabled());
+    EXPECT_EQ(Parts(f).Link().Queue().Size(), 4u);
     // Nothing is written until a setting changes.
     EXPECT_FALSE(std::filesystem::exists(IniPath()));
 }
@@ -44,16 +44,16 @@ TEST_F(MainFormTest, ConfiguredValuesAreReadAndApplied) {
              "\r\n0=\r\n00=9\r\n");
     TMainForm& f = Start();
     EXPECT_TRUE(desktop.messageBoxes.empty());
-    EXPECT_EQ(f.Core().Config().Lang, "Cz");
-    EXPECT_EQ(f.Core().LanguageTable().Language(), "Cz");
-    EXPECT_EQ(f.Core().ServerSocket1().Port(), 4321);
-    EXPECT_EQ(f.Core().ServerSocket1().BindAddress(), "127.0.0.1");
-    EXPECT_EQ(f.Core().ServerSocket1().MaxConnections(), 5);
-    EXPECT_EQ(f.Core().Link().TimerTick().Interval(), 50u);
-    EXPECT_EQ(f.Core().Config().MaxTick, 3);
-    EXPECT_EQ(f.Core().Config().MaxCache, 0);
-    EXPECT_EQ(f.Core().Prefixes().Substitute("004212345"), "04212345");
-    EXPECT_EQ(BaudRateValue(f.Core().CommPax1().BaudRate()), 57600u);
+    EXPECT_EQ(Parts(f).Config().Lang, "Cz");
+    EXPECT_EQ(Parts(f).LanguageTable().Language(), "Cz");
+    EXPECT_EQ(Parts(f).ServerSocket1().Port(), 4321);
+    EXPECT_EQ(Parts(f).ServerSocket1().BindAddress(), "127.0.0.1");
+    EXPECT_EQ(Parts(f).ServerSocket1().MaxConnections(), 5);
+    EXPECT_EQ(Parts(f).Link().TimerTick().Interval(), 50u);
+    EXPECT_EQ(Parts(f).Config().MaxTick, 3);
+    EXPECT_EQ(Parts(f).Config().MaxCache, 0);
+    EXPECT_EQ(Parts(f).Prefixes().Substitute("004212345"), "04212345");
+    EXPECT_EQ(BaudRateValue(Parts(f).CommPax1().BaudRate()), 57600u);
     EXPECT_TRUE(f.Baud57600->Checked());
     EXPECT_FALSE(f.Baud19200->Checked());
     // The language menu checks the configured code.
@@ -67,8 +67,8 @@ TEST_F(MainFormTest, ConfiguredValuesAreReadAndApplied) {
 TEST_F(MainFormTest, OutOfRangeTimerValuesFallBackWithAnErrorLine) {
     WriteIni("[Timer]\r\nInterval=0\r\nMaxError=-5\r\n[Set]\r\nIPAllow=10.0.0.1, 10.0.0.300\r\n");
     TMainForm& f = Start();
-    EXPECT_EQ(f.Core().Config().Interval, 100);
-    EXPECT_EQ(f.Core().Config().MaxError, 6);
+    EXPECT_EQ(Parts(f).Config().Interval, 100);
+    EXPECT_EQ(Parts(f).Config().MaxError, 6);
     int warnings = 0;
     for (const std::string& l : Labelled())
         if (l.rfind("!Err [Timer]", 0) == 0) ++warnings;
@@ -80,10 +80,10 @@ TEST_F(MainFormTest, OutOfRangeTimerValuesFallBackWithAnErrorLine) {
 TEST_F(MainFormTest, AnIPBindThatIsNoAddressIsNamedAndEveryAddressIsUsed) {
     WriteIni("[Set]\r\nIPBind=localhost\r\n");
     TMainForm& f = Start();
-    EXPECT_TRUE(Logged("!Err " + f.Core().LanguageTable().Msg(185) + "localhost"));
-    EXPECT_EQ(f.Core().ServerSocket1().BindAddress(), "");
+    EXPECT_TRUE(Logged("!Err " + Parts(f).LanguageTable().Msg(185) + "localhost"));
+    EXPECT_EQ(Parts(f).ServerSocket1().BindAddress(), "");
     EXPECT_EQ(server->opens, 1);
-    EXPECT_TRUE(Logged("-OK- " + f.Core().LanguageTable().Msg(119)));
+    EXPECT_TRUE(Logged("-OK- " + Parts(f).LanguageTable().Msg(119)));
 }
 
 TEST_F(MainFormTest, FailuresToOpenAreReportedAndTheGatewayRunsOn) {
@@ -92,12 +92,12 @@ TEST_F(MainFormTest, FailuresToOpenAreReportedAndTheGatewayRunsOn) {
     serialFails = true;
     TMainForm& f = Start();
     // Each failure line is the numbered text with the reason after it.
-    EXPECT_TRUE(LoggedPrefix("!Err " + f.Core().LanguageTable().Msg(121) + " ("));
-    EXPECT_TRUE(LoggedPrefix("!Err " + f.Core().LanguageTable().Msg(125) + "COM2:19200,N,8,1 ("));
-    EXPECT_FALSE(f.Core().CommPax1().IsOpen());
+    EXPECT_TRUE(LoggedPrefix("!Err " + Parts(f).LanguageTable().Msg(121) + " ("));
+    EXPECT_TRUE(LoggedPrefix("!Err " + Parts(f).LanguageTable().Msg(125) + "COM2:19200,N,8,1 ("));
+    EXPECT_FALSE(Parts(f).CommPax1().IsOpen());
     // The tick idles with the port closed; the queue keeps its requests.
     loop.advance(5000);
-    EXPECT_EQ(f.Core().Link().Queue().Size(), 4u);
+    EXPECT_EQ(Parts(f).Link().Queue().Size(), 4u);
 }
 
 TEST_F(MainFormTest, BesideARunningServiceNothingIsOpened) {
@@ -108,7 +108,7 @@ TEST_F(MainFormTest, BesideARunningServiceNothingIsOpened) {
     EXPECT_TRUE(Logged("---- NT Service -----------"));
     EXPECT_EQ(server->opens, 0);
     EXPECT_TRUE(openedDevices.empty());
-    EXPECT_EQ(form->Core().Link().Queue().Size(), 0u);
+    EXPECT_EQ(Parts(*form).Link().Queue().Size(), 0u);
     // Neither the mail connection is tried.
     for (const std::string& l : Labelled()) EXPECT_NE(l.rfind("!Err", 0), 0u) << l;
 }
@@ -146,7 +146,7 @@ TEST_F(MainFormTest, HideWithoutANotificationAreaKeepsTheWindowAndSaysWhy) {
     TMainForm& f = Start();
     f.Button4->Click(); // the default button: Enter in the log list
     EXPECT_TRUE(f.Visible());
-    EXPECT_EQ(f.StatusBar1->SimpleText(), "!Err     " + f.Core().LanguageTable().Msg(153));
+    EXPECT_EQ(f.StatusBar1->SimpleText(), "!Err     " + Parts(f).LanguageTable().Msg(153));
     desktop.SetTrayAvailable(true);
     f.ShowOnTrayClick->Click();
     EXPECT_FALSE(f.Visible());
@@ -164,14 +164,14 @@ TEST_F(MainFormTest, ZastavitStopsAndResumesOnlyTheTick) {
     WriteIni("[Set]\r\nLang=Eng\r\n");
     TMainForm& f = Start();
     f.Zastavit1->Click();
-    EXPECT_FALSE(f.Core().Link().TimerTick().Enabled());
-    EXPECT_EQ(f.Zastavit1->Caption(), f.Core().LanguageTable().Msg(135));
+    EXPECT_FALSE(Parts(f).Link().TimerTick().Enabled());
+    EXPECT_EQ(f.Zastavit1->Caption(), Parts(f).LanguageTable().Msg(135));
     line->takeOutput();
     loop.advance(2000);
     EXPECT_TRUE(SentFrames().empty());
     f.Zastavit1->Click();
-    EXPECT_TRUE(f.Core().Link().TimerTick().Enabled());
-    EXPECT_EQ(f.Zastavit1->Caption(), f.Core().LanguageTable().Msg(136));
+    EXPECT_TRUE(Parts(f).Link().TimerTick().Enabled());
+    EXPECT_EQ(f.Zastavit1->Caption(), Parts(f).LanguageTable().Msg(136));
     loop.advance(150);
     // The queue was kept: the first request sent is the configuration 'C'.
     const auto frames = SentFrames();
@@ -185,11 +185,11 @@ TEST_F(MainFormTest, LogSwitchesDialogWritesOnOkOnly) {
     const std::string before = ReadIni();
     f.VpisuLogu1->Click(); // headless answer: cancelled
     EXPECT_EQ(ReadIni(), before);
-    EXPECT_TRUE(f.Core().Link().TimerTick().Enabled());
+    EXPECT_TRUE(Parts(f).Link().TimerTick().Enabled());
 
     bool tickWhileOpen = true;
     desktop.OnModal("TFSetPis", [&](TForm& dialog) {
-        tickWhileOpen = f.Core().Link().TimerTick().Enabled();
+        tickWhileOpen = Parts(f).Link().TimerTick().Enabled();
         auto& d = static_cast<TFSetPis&>(dialog);
         d.CheckBox5->SetChecked(true);  // Com_LocOut
         d.CheckBox1->SetChecked(false); // Com_In
@@ -197,9 +197,9 @@ TEST_F(MainFormTest, LogSwitchesDialogWritesOnOkOnly) {
     });
     f.VpisuLogu1->Click();
     EXPECT_FALSE(tickWhileOpen);
-    EXPECT_TRUE(f.Core().Link().TimerTick().Enabled());
-    EXPECT_EQ(f.Core().Config().Com_LocOut, 1);
-    EXPECT_EQ(f.Core().Config().Com_In, 0);
+    EXPECT_TRUE(Parts(f).Link().TimerTick().Enabled());
+    EXPECT_EQ(Parts(f).Config().Com_LocOut, 1);
+    EXPECT_EQ(Parts(f).Config().Com_In, 0);
     TIniFile ini(IniPath());
     EXPECT_EQ(ini.ReadString("Log", "Com_In", "?"), "0");
     EXPECT_EQ(ini.ReadString("Log", "Com_PureIn", "?"), "1");
@@ -211,11 +211,11 @@ TEST_F(MainFormTest, LogSwitchesDialogWritesOnOkOnly) {
 TEST_F(MainFormTest, AccountingDialogSwitchesThePollAndWritesOnOk) {
     WriteIni("[Set]\r\nLang=Eng\r\n");
     TMainForm& f = Start();
-    f.Core().Link().TimerUR().SetEnabled(true);
+    Parts(f).Link().TimerUR().SetEnabled(true);
     bool tickWhileOpen = true;
     int dialogLeft = -1, dialogWidth = 0;
     desktop.OnModal("TFSetUct", [&](TForm& dialog) {
-        tickWhileOpen = f.Core().Link().TimerTick().Enabled();
+        tickWhileOpen = Parts(f).Link().TimerTick().Enabled();
         dialogLeft = dialog.Left();
         dialogWidth = dialog.Width();
         auto& d = static_cast<TFSetUct&>(dialog);
@@ -227,9 +227,9 @@ TEST_F(MainFormTest, AccountingDialogSwitchesThePollAndWritesOnOk) {
     });
     f.tovn1->Click();
     EXPECT_FALSE(tickWhileOpen);
-    EXPECT_TRUE(f.Core().Link().TimerTick().Enabled());
+    EXPECT_TRUE(Parts(f).Link().TimerTick().Enabled());
     EXPECT_EQ(dialogLeft, f.Left() + (f.ClientWidth() - dialogWidth) / 2);
-    EXPECT_FALSE(f.Core().Link().TimerUR().Enabled());
+    EXPECT_FALSE(Parts(f).Link().TimerUR().Enabled());
     TIniFile ini(IniPath());
     EXPECT_EQ(ini.ReadString("Set", "ReadUct", "?"), "0");
     EXPECT_EQ(ini.ReadString("Set", "SendUct", "?"), "1");
@@ -242,7 +242,7 @@ TEST_F(MainFormTest, PortChoiceWritesTheNewPortWithTheUnsavedBaudRate) {
     WriteIni("[Set]\r\nLang=Eng\r\nPort=COM2:19200,N,8,1\r\n");
     TMainForm& f = Start();
     f.Baud57600->Click();
-    EXPECT_EQ(f.Core().Config().Port, "COM2:57600,N,8,1");
+    EXPECT_EQ(Parts(f).Config().Port, "COM2:57600,N,8,1");
     EXPECT_NE(ReadIni().find("Port=COM2:19200,N,8,1"), std::string::npos);
 
     int shownIndex = -1;
@@ -254,11 +254,11 @@ TEST_F(MainFormTest, PortChoiceWritesTheNewPortWithTheUnsavedBaudRate) {
     });
     f.Volbasriovhoportu1->Click();
     EXPECT_EQ(shownIndex, 1);
-    EXPECT_EQ(f.Core().Config().Port, "COM3:57600,N,8,1");
+    EXPECT_EQ(Parts(f).Config().Port, "COM3:57600,N,8,1");
     EXPECT_EQ(TIniFile(IniPath()).ReadString("Set", "Port", ""), "COM3:57600,N,8,1");
     EXPECT_EQ(openedDevices.back(), "COM3");
-    EXPECT_TRUE(f.Core().CommPax1().IsOpen());
-    EXPECT_EQ(f.Core().Link().Queue().Size(), 4u);
+    EXPECT_TRUE(Parts(f).CommPax1().IsOpen());
+    EXPECT_EQ(Parts(f).Link().Queue().Size(), 4u);
     EXPECT_TRUE(f.StatusBar1->SimpleText().empty());
 }
 
@@ -271,8 +271,8 @@ TEST_F(MainFormTest, PortChoiceThatCannotBeOpenedShowsText134) {
     });
     serialFails = true;
     f.Volbasriovhoportu1->Click();
-    EXPECT_FALSE(f.Core().CommPax1().IsOpen());
-    EXPECT_EQ(f.StatusBar1->SimpleText(), f.Core().LanguageTable().Msg(134));
+    EXPECT_FALSE(Parts(f).CommPax1().IsOpen());
+    EXPECT_EQ(f.StatusBar1->SimpleText(), Parts(f).LanguageTable().Msg(134));
 }
 
 // Any port text: a COM port or a device path, garbage, one the port could
@@ -313,7 +313,7 @@ TEST_F(MainFormTest, PortChoiceReplacesOnlyTheDevice) {
         });
         f.Volbasriovhoportu1->Click();
         EXPECT_EQ(shown, r.shown);
-        EXPECT_EQ(f.Core().Config().Port, r.result);
+        EXPECT_EQ(Parts(f).Config().Port, r.result);
         EXPECT_EQ(TIniFile(IniPath()).ReadString("Set", "Port", ""), r.result);
         EXPECT_EQ(openedDevices.size() > opens, r.result != r.port);
         ASSERT_EQ(desktop.messageBoxes.size(), boxes + (r.refused ? 1 : 0));
@@ -331,15 +331,15 @@ TEST_F(MainFormTest, CancelledPortChoiceChangesNothing) {
     const std::string before = ReadIni();
     f.Volbasriovhoportu1->Click();
     EXPECT_EQ(ReadIni(), before);
-    EXPECT_TRUE(f.Core().CommPax1().IsOpen());
+    EXPECT_TRUE(Parts(f).CommPax1().IsOpen());
 }
 
 TEST_F(MainFormTest, BaudChangeWithoutColonFailsSilently) {
     WriteIni("[Set]\r\nLang=Eng\r\nPort=COM2,N,8,1\r\n");
     TMainForm& f = Start();
     f.Baud9600->Click();
-    EXPECT_EQ(f.Core().Config().Port, "9600,N,8,1");
-    EXPECT_FALSE(f.Core().CommPax1().IsOpen());
+    EXPECT_EQ(Parts(f).Config().Port, "9600,N,8,1");
+    EXPECT_FALSE(Parts(f).CommPax1().IsOpen());
     f.Ulo6itdosouboru1->Click();
     EXPECT_EQ(TIniFile(IniPath()).ReadString("Set", "Port", ""), "9600,N,8,1");
 }
@@ -355,7 +355,7 @@ TEST_F(MainFormTest, LanguageSwitchTranslatesAndIsWritten) {
     cz->Click();
     EXPECT_TRUE(cz->Checked());
     EXPECT_EQ(TIniFile(IniPath()).ReadString("Set", "Lang", ""), "Cz");
-    EXPECT_EQ(f.Core().LanguageTable().Language(), "Cz");
+    EXPECT_EQ(Parts(f).LanguageTable().Language(), "Cz");
     EXPECT_EQ(f.Button4->Caption(), Cp1250FromUtf8("Skrýt"));
     EXPECT_NE(f.Button4->Caption(), englishHide);
 }
@@ -398,7 +398,7 @@ TEST_F(MainFormTest, DoubleClickOnALogLineShowsItWhole) {
         return mrCancel;
     });
     const std::string longText(300, 'x');
-    f.Core().Log().WriteLog("<COM", longText);
+    Parts(f).Log().WriteLog("<COM", longText);
     f.ListBox1DblClick();
     EXPECT_EQ(shown, f.ListBox1->Items()[f.ListBox1->Count() - 1]);
     EXPECT_NE(shown.find(longText), std::string::npos);

@@ -78,13 +78,13 @@ TEST_F(RecoveryTest, AtStartTheLastRecordIsAskedAgainAndKeptOnceOrTakenIfNew) {
         {"a state not ours: ignored", std::nullopt, "REC 7", {"REC 7"}, "REC 7\r\n"},
     };
     const std::string statePath =
-        AccountingFile::StatePathFor(gateway->Accounting().Path(settings.UctFile));
+        AccountingFile::StatePathFor(parts.Accounting().Path(settings.UctFile));
     for (const Row& row : rows) {
         SCOPED_TRACE(row.legend);
         appends = AppendLog{};
         appends.existing = row.inFile;
         if (row.state) appends.files[statePath] = *row.state;
-        gateway->Accounting().Resume(settings.UctFile);
+        parts.Accounting().Resume(settings.UctFile);
         current = row.handedOut;
         link.Enqueue(RequestKind::Accounting, 0);
         link.TimerTick().SetEnabled(true);
@@ -171,7 +171,7 @@ TEST_F(RecoveryTest, AVanishedLineIsALinkFailureAndIsOpenedAgain) {
     line->vanish(EIO);
     ASSERT_TRUE(loop.waitForTask());
     loop.runPending();
-    EXPECT_FALSE(gateway->CommPax1().IsOpen());
+    EXPECT_FALSE(parts.CommPax1().IsOpen());
     EXPECT_EQ(log.Count("!Err", "[116]"), 1);
     EXPECT_EQ(log.Count("!Err", "[149] COM2 5"), 1); // the device and the system's error
     EXPECT_EQ(Traps(), std::vector<int>{1});
@@ -180,7 +180,7 @@ TEST_F(RecoveryTest, AVanishedLineIsALinkFailureAndIsOpenedAgain) {
     line->lostError = 0;
     Ticks(10);
     EXPECT_EQ(log.Count("-OK-", "[124]COM2:19200,N,8,1"), 1);
-    EXPECT_TRUE(gateway->CommPax1().IsOpen());
+    EXPECT_TRUE(parts.CommPax1().IsOpen());
     // The link starts over with the start-up set and reports the recovery.
     Ticks(1);
     ASSERT_GT(Packets().size(), sent);
@@ -212,7 +212,7 @@ TEST_F(RecoveryTest, AFullQueueOfClientsNeitherPushesOutNorStarvesTheAccountingP
 
 TEST_F(RecoveryTest, ABusyListeningPortIsTriedAgainUntilItListens) {
     home.Write("vantor.INI", "[Timer]\r\nPortRetry=1000\r\n");
-    gateway->CommPax1().Close();
+    parts.CommPax1().Close();
     server->refuse = true;
     gateway->Start(false);
     ASSERT_EQ(log.CountLabel("!Err"), 1);
@@ -224,5 +224,5 @@ TEST_F(RecoveryTest, ABusyListeningPortIsTriedAgainUntilItListens) {
     Ticks(10);
     EXPECT_TRUE(server->Active());
     EXPECT_EQ(log.Count("-OK-", "[119]"), 1);
-    EXPECT_FALSE(gateway->PortRetryTimer().Enabled());
+    EXPECT_FALSE(parts.PortRetryTimer().Enabled());
 }

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "GatewayParts.h"
 #include "core/ExchangeLink.h"
 #include "toolkit/Timer.h"
 #include "core/MainForm.h"
@@ -59,7 +60,8 @@ TEST_F(MainWindow, TheLogListShowsTheNewest500LinesAndFollowsTheEnd) {
     auto* list = WidgetOf<QListView>(*main, *main->ListBox1);
     ASSERT_NE(list, nullptr);
     EXPECT_TRUE(list->isVisible());
-    for (int i = 0; i < 600; ++i) main->Core().Log().WriteLog("TEST", "line " + std::to_string(i));
+    for (int i = 0; i < 600; ++i)
+        GatewayParts(main->Core()).Log().WriteLog("TEST", "line " + std::to_string(i));
     Pass(20);
     Sync();
     ASSERT_EQ(list->model()->rowCount(), 500);
@@ -79,7 +81,8 @@ TEST_F(MainWindow, TheLogListShowsTheNewest500LinesAndFollowsTheEnd) {
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(older).center());
     EXPECT_EQ(main->ListBox1->ItemIndex(), 100);
     const QString picked = older.data().toString();
-    for (int i = 0; i < 10; ++i) main->Core().Log().WriteLog("TEST", "more " + std::to_string(i));
+    for (int i = 0; i < 10; ++i)
+        GatewayParts(main->Core()).Log().WriteLog("TEST", "more " + std::to_string(i));
     Pass(20);
     Sync();
     EXPECT_EQ(main->ListBox1->ItemIndex(), 90);
@@ -150,7 +153,7 @@ TEST_F(MainWindow, ClosingTheWindowEndsTheGateway) {
     code = loop.run();
     EXPECT_EQ(code, 0);
     EXPECT_TRUE(app.Terminated());
-    EXPECT_FALSE(main->Core().Link().TimerTick().Enabled()); // FormClose ran
+    EXPECT_FALSE(GatewayParts(main->Core()).Link().TimerTick().Enabled()); // FormClose ran
 }
 
 TEST_F(MainWindow, HelpOpensTheLanguagesPageAtTheContextsAnchor) {

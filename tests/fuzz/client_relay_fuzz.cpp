@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "FuzzInput.h"
+#include "Recorders.h"
+#include "RelayFakes.h"
 #include "accounting/AccountingRecordList.h"
 #include "core/RequestQueue.h"
 #include "core/Settings.h"
@@ -26,52 +28,11 @@
 
 using namespace vantor;
 using fuzz::Check;
+using test::FakeRelayConnections;
+using test::FakeRelaySocket;
 using Bytes = std::vector<std::uint8_t>;
 
 namespace {
-
-class Socket final : public RelaySocket {
-public:
-    explicit Socket(std::int32_t handle) : handle_(handle) {}
-    std::int32_t Handle() const override { return handle_; }
-    std::string RemoteAddress() const override { return "10.0.0." + std::to_string(handle_); }
-    std::intptr_t UserData() const override { return data_; }
-    void SetUserData(std::intptr_t value) override { data_ = value; }
-    // The count may say more or less than a read then gives, as a socket's may.
-    int ReceiveLength() override { return static_cast<int>(inbox.size()) + lengthSkew; }
-    int ReceiveBuf(void* buffer, int count) override {
-        const int n = std::clamp<int>(count, 0, static_cast<int>(inbox.size()));
-        std::copy_n(inbox.begin(), n, static_cast<std::uint8_t*>(buffer));
-        inbox.erase(inbox.begin(), inbox.begin() + n);
-        return n;
-    }
-    int SendBuf(const void* data, int count) override {
-        Check(count > 0, "an empty send to a client");
-        auto p = static_cast<const std::uint8_t*>(data);
-        sent.emplace_back(p, p + count);
-        return count;
-    }
-    std::deque<std::uint8_t> inbox;
-    int lengthSkew = 0;
-    std::vector<Bytes> sent;
-
-private:
-    std::int32_t handle_;
-    std::intptr_t data_ = 0;
-};
-
-class Connections final : public RelayConnections {
-public:
-    bool WithClient(std::int32_t handle, const std::function<void(RelaySocket&)>& use) override {
-        for (Socket* s : live)
-            if (s->Handle() == handle) {
-                use(*s);
-                return true;
-            }
-        return false;
-    }
-    std::vector<Socket*> live;
-};
 
 // The link as the relay hands it requests: one request outstanding, the
 // gateway's own request queue for the waiting ones (one per client), the
@@ -108,26 +69,6 @@ public:
     RequestQueue queue;
 };
 
-class Store final : public RelayStore {
-public:
-    Snapshot ANSnapshot() const override { return {an, anTime}; }
-    Snapshot SWSnapshot() const override { return {sw, swTime}; }
-    bool DecodeInfoReply(std::span<const std::uint8_t> r) override {
-        return !r.empty() && r[0] & 1;
-    }
-    bool DecodeConfigurationReply(std::span<const std::uint8_t> r) override {
-        return !r.empty() && r[0] & 1;
-    }
-    Bytes an, sw;
-    TDateTime anTime = 0, swTime = 0;
-};
-
-struct QuietLog : LogWriter {
-    void WriteLog(std::string_view, std::string_view) override {}
-    void WriteStatus(std::string_view, std::string_view) override {}
-    void SetStatusText(std::string_view) override {}
-};
-
 struct NumberTexts : TextSource {
     std::string Msg(int n) const override { return n % 2 ? std::to_string(n) : std::string(); }
     std::string Text(int n) override { return Msg(n); }
@@ -152,31 +93,34 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     settings.Com_LocOut = (switches >> 4) & 1;
     settings.ReadUct = (switches >> 5) & 1;
     settings.SendUct = (switches >> 6) & 1;
-    QuietLog log;
+    test::RecordingLog log;
     NumberTexts texts;
     CommandFormatter formatter(texts);
     ReplyCache cache(in.Byte() % 6, [&loop] { return loop.now(); });
     AccountingRecordList records;
     for (int i = 0, n = in.Byte() % 5; i < n; ++i) records.Add("REC " + std::to_string(i));
     Link link;
-    Store store;
+    test::FakeRelayStore store;
     store.an = Take(in, 40);
     store.sw = Take(in, 12);
     store.anTime = store.swTime = loop.now();
-    Connections connections;
-    std::deque<Socket> sockets;
-    for (int i = 0; i < 4; ++i) connections.live.push_back(&sockets.emplace_back(10 + i));
+    FakeRelayConnections connections;
+    std::deque<FakeRelaySocket> sockets;
+    for (int i = 0; i < 4; ++i) connections.sockets.push_back(&sockets.emplace_back(10 + i));
     ClientRelay relay({loop, settings, settings, log, texts, formatter, cache, records, link, store,
                        connections});
 
     while (!in.Empty()) {
-        Socket& client = sockets[in.Byte() % sockets.size()];
+        // Whether the exchange's picture changes with a client's info or
+        // configuration reply (the cached replies are then stale).
+        store.changes = in.Flag();
+        FakeRelaySocket& client = sockets[in.Byte() % sockets.size()];
         switch (in.Byte() % 6) {
         case 0: // a read notification with what has come in
         case 1: {
             const Bytes bytes = Take(in, 700);
-            if (std::find(connections.live.begin(), connections.live.end(), &client) ==
-                connections.live.end())
+            if (std::find(connections.sockets.begin(), connections.sockets.end(), &client) ==
+                connections.sockets.end())
                 break; // a client that left sends nothing more
             client.inbox.insert(client.inbox.end(), bytes.begin(), bytes.end());
             client.lengthSkew = in.Byte() % 4 == 0 ? in.Number(-3, 3) : 0;
@@ -188,13 +132,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (!link.awaiting) break;
             const Bytes reply = Take(in, 300);
             const auto [handle, request] = link.outstanding;
-            Socket* owner = nullptr;
-            for (Socket& s : sockets)
+            FakeRelaySocket* owner = nullptr;
+            for (FakeRelaySocket& s : sockets)
                 if (s.Handle() == handle) owner = &s;
             const std::size_t before = owner ? owner->sent.size() : 0;
             const bool delivered =
-                owner && std::find(connections.live.begin(), connections.live.end(), owner) !=
-                             connections.live.end();
+                owner && std::find(connections.sockets.begin(), connections.sockets.end(), owner) !=
+                             connections.sockets.end();
             relay.ReplyToClient(handle, reply, request.front());
             if (delivered && !reply.empty())
                 Check(owner->sent.size() == before + 1 && owner->sent.back() == reply,
@@ -205,13 +149,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         case 3: loop.advance(in.Number(0, 2000)); break;
         case 4: // a client leaves, and sometimes comes back under the same handle
-            std::erase(connections.live, &client);
-            if (in.Flag()) connections.live.push_back(&client);
+            std::erase(connections.sockets, &client);
+            if (in.Flag()) connections.sockets.push_back(&client);
             break;
         case 5: // a snapshot taken now
             (in.Flag() ? store.anTime : store.swTime) = loop.now();
             break;
         }
+        for (const FakeRelaySocket& s : sockets)
+            Check(std::none_of(s.sent.begin(), s.sent.end(),
+                               [](const Bytes& b) { return b.empty(); }),
+                  "an empty send to a client");
         std::vector<std::int32_t> waiting;
         for (std::size_t i = 0; i < link.queue.Count(); ++i)
             waiting.push_back(link.queue.At(i).argument);

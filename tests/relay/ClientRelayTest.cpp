@@ -14,6 +14,7 @@
 #include "core/Settings.h"
 
 #include "Recorders.h"
+#include "RelayFakes.h"
 #include "exchange/CommandFormatter.h"
 #include "relay/ReplyCache.h"
 #include "toolkit/LogWriter.h"
@@ -25,87 +26,11 @@ namespace {
 
 using namespace vantor::test;
 
-class FakeSocket : public RelaySocket {
-public:
-    FakeSocket(std::int32_t handle, std::string address)
-        : handle_(handle), address_(std::move(address)) {}
-    std::int32_t Handle() const override { return handle_; }
-    std::string RemoteAddress() const override { return address_; }
-    std::intptr_t UserData() const override { return data_; }
-    void SetUserData(std::intptr_t value) override { data_ = value; }
-    int ReceiveLength() override { return static_cast<int>(inbox.size()); }
-    int ReceiveBuf(void* buffer, int count) override {
-        const int n = std::min<int>(count, static_cast<int>(inbox.size()));
-        std::copy_n(inbox.begin(), n, static_cast<std::uint8_t*>(buffer));
-        inbox.erase(inbox.begin(), inbox.begin() + n);
-        ++reads;
-        return n;
-    }
-    int SendBuf(const void* data, int count) override {
-        auto p = static_cast<const std::uint8_t*>(data);
-        sent.emplace_back(p, p + count);
-        return count;
-    }
-
-    std::deque<std::uint8_t> inbox;
-    std::vector<Bytes> sent;
-    int reads = 0;
-
-private:
-    std::int32_t handle_;
-    std::string address_;
-    std::intptr_t data_ = 0;
-};
-
-class FakeConnections : public RelayConnections {
-public:
-    bool WithClient(std::int32_t handle, const std::function<void(RelaySocket&)>& use) override {
-        for (FakeSocket* s : sockets)
-            if (s->Handle() == handle) {
-                use(*s);
-                return true;
-            }
-        return false;
-    }
-    std::vector<FakeSocket*> sockets;
-};
-
-// The link as the relay hands it requests.
-class FakeLink : public ClientRequestSink {
-public:
-    void SubmitClientRequest(std::int32_t handle, std::span<const std::uint8_t> r) override {
-        submitted.emplace_back(handle, Bytes(r.begin(), r.end()));
-    }
-    void ClientAskedForLineStates() override { ++lineStateAsks; }
-    void ClientAskedForSW() override { ++swAsks; }
-    std::vector<std::pair<std::int32_t, Bytes>> submitted;
-    int lineStateAsks = 0, swAsks = 0;
-};
-
-class FakeStore : public RelayStore {
-public:
-    Snapshot ANSnapshot() const override { return {an, anTime, anCut}; }
-    Snapshot SWSnapshot() const override { return {sw, swTime, swCut}; }
-    bool DecodeInfoReply(std::span<const std::uint8_t> r) override {
-        infoReplies.emplace_back(r.begin(), r.end());
-        return changes;
-    }
-    bool DecodeConfigurationReply(std::span<const std::uint8_t> r) override {
-        configReplies.emplace_back(r.begin(), r.end());
-        return changes;
-    }
-    Bytes an, sw;
-    TDateTime anTime = 0, swTime = 0;
-    std::size_t anCut = 0, swCut = 0; // the exchange's reply was this long
-    bool changes = false;             // whether a decoded reply changes the exchange's picture
-    std::vector<Bytes> infoReplies, configReplies;
-};
-
 class ClientRelayTest : public ::testing::Test {
 protected:
     ClientRelayTest() { connections.sockets = {&alice, &bob}; }
 
-    void Send(FakeSocket& client, const Bytes& request) {
+    void Send(FakeRelaySocket& client, const Bytes& request) {
         client.inbox.insert(client.inbox.end(), request.begin(), request.end());
         relay.ClientRead(client);
     }
@@ -125,11 +50,11 @@ protected:
     CommandFormatter formatter{texts};
     ReplyCache cache{110, [this] { return loop.now(); }};
     AccountingRecordList records;
-    FakeLink link;
-    FakeStore store;
-    FakeConnections connections;
-    FakeSocket alice{7, "10.0.0.5"};
-    FakeSocket bob{9, "10.0.0.6"};
+    FakeRequestSink link;
+    FakeRelayStore store;
+    FakeRelayConnections connections;
+    FakeRelaySocket alice{7, "10.0.0.5"};
+    FakeRelaySocket bob{9, "10.0.0.6"};
     ClientRelay relay{{loop, settings, settings, log, texts, formatter, cache, records, link, store,
                        connections}};
 };
@@ -409,7 +334,7 @@ TEST_F(ClientRelayTest, ArbitraryInputNeverBreaksTheRelay) {
         const std::uint8_t firsts[] = {0, 4, 5, 14, 1, 2, 13};
         request[0] = firsts[next() % 7];
         if (length > 1 && (next() & 1)) request[1] = 22;
-        FakeSocket& client = (next() & 1) ? alice : bob;
+        FakeRelaySocket& client = (next() & 1) ? alice : bob;
         Send(client, request);
         EXPECT_TRUE(client.inbox.empty());
         if (next() % 4 == 0) {

@@ -28,7 +28,7 @@ TEST_F(MainFormTest, AsAServiceHiddenWithoutTrayAndFailuresAreEvents) {
     EXPECT_EQ(Labelled()[1], "---- Gateway folder /srv/gw");
     ASSERT_EQ(events.size(), 4u);
     EXPECT_EQ(events[0], std::make_pair(4, std::string("Start")));
-    const TextSource& texts = form->Core().LanguageTable();
+    const TextSource& texts = GatewayParts(form->Core()).LanguageTable();
     for (std::size_t i = 1; i < 4; ++i) EXPECT_EQ(events[i].first, 1);
     // The texts as the log has them, without its label and padding.
     EXPECT_EQ(events[1].second.rfind(texts.Msg(121), 0), 0u) << events[1].second;

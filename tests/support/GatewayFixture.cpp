@@ -57,12 +57,12 @@ std::unique_ptr<Gateway> GatewayTest::MakeGateway(GatewayTest& test) {
 }
 
 GatewayTest::GatewayTest()
-    : gateway(MakeGateway(*this)), settings(gateway->Config()), link(gateway->Link()),
-      store(gateway->Store()) {
+    : gateway(MakeGateway(*this)), parts(*gateway), settings(parts.Config()), link(parts.Link()),
+      store(parts.Store()) {
     mailLib = MailLibraryState{};
     pluginLib = PluginLibraryState{};
-    log.Attach(gateway->Log(), statusBar);
-    TLanguageTable& language = gateway->LanguageTable();
+    log.Attach(parts.Log(), statusBar);
+    TLanguageTable& language = parts.LanguageTable();
     language.SetLanguage("Eng");
     language.Open();
     language.LoadTexts();
@@ -94,7 +94,7 @@ void GatewayTest::Reply(std::uint8_t sequence, Bytes payload) {
 }
 
 void GatewayTest::BindMail() {
-    TMailBridge& mail = gateway->MailBridge();
+    TMailBridge& mail = parts.MailBridge();
     mail.Create();
     mail.Block().ComOffMessage = "lost";
     mail.Block().ComOnMessage = "restored";
@@ -102,7 +102,7 @@ void GatewayTest::BindMail() {
     mail.SetFullRead(false); // the quick test decides whether the mailboxes are read
 }
 
-void GatewayTest::StartPlugin() { ASSERT_TRUE(gateway->Plugin().Start()); }
+void GatewayTest::StartPlugin() { ASSERT_TRUE(parts.Plugin().Start()); }
 
 std::vector<int> GatewayTest::Traps() const {
     std::vector<int> traps;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "core/Gateway.h"
+#include "GatewayParts.h"
 #include "toolkit/Controls.h"
 #include "toolkit/Desktop.h"
 #include "toolkit/Forms.h"
@@ -89,6 +90,7 @@ protected:
     std::function<bool()> trayIcon = [] { return false; };
     std::unique_ptr<Gateway> gateway;
     // The parts, as the tests use them.
+    GatewayParts parts;
     Settings& settings;
     ExchangeLink& link;
     TDataStore& store;

@@ -4,7 +4,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <string>
 #include <unistd.h>
 
@@ -14,7 +13,6 @@
 #include "TempFolder.h"
 #include "toolkit/Cp1250.h"
 #include "toolkit/TextSource.h"
-#include "toolkit/Timer.h"
 #include "toolkit/VirtualLoop.h"
 
 namespace vantor {
@@ -33,23 +31,12 @@ protected:
         fs::remove_all(dir);
         fs::create_directories(dir);
         programDir = dir.string();
-        timerTick.SetEnabled(true);
-        timerUR.SetEnabled(false);
     }
     ~FSetUctTest() override { fs::remove_all(dir); }
 
     AccountingDialogParts Parts() {
-        return {app,
-                &owner,
-                programDir,
-                texts,
-                settings,
-                timerTick,
-                timerUR,
-                [this](TForm& f) { translated.push_back(f.ClassName()); },
-                [this](std::string_view key, std::string_view value) {
-                    written[std::string(key)] = std::string(value);
-                }};
+        auto translate = [this](TForm& f) { translated.push_back(f.ClassName()); };
+        return {app, &owner, programDir, texts, settings, translate};
     }
     // Plays the user: `play` changes the dialog, then OK is pressed, and if
     // the dialog refused it, Cancel.
@@ -69,12 +56,9 @@ protected:
     ScriptedDesktop desktop;
     TApplication app{loop, desktop};
     TComponent owner{nullptr};
-    TTimer timerTick{&owner, loop};
-    TTimer timerUR{&owner, loop};
     NumberTexts texts;
     Settings settings;
     std::vector<std::string> translated;
-    std::map<std::string, std::string> written;
 };
 
 TEST_F(FSetUctTest, CaptionsTagsAndFilling) {
@@ -119,37 +103,28 @@ TEST_F(FSetUctTest, OkWithAnExistingFileStoresAndWritesTheSettings) {
     EXPECT_EQ(translated, std::vector<std::string>{"TFSetUct"});
     EXPECT_EQ(settings.ReadUct, 1);
     EXPECT_EQ(settings.SendUct, 1);
-    EXPECT_TRUE(timerUR.Enabled());
-    EXPECT_TRUE(timerTick.Enabled());
-    EXPECT_EQ(written, (std::map<std::string, std::string>{
-                           {"ReadUct", "1"}, {"SendUct", "1"}, {"UctFile", "DATA.NEW"}}));
+    EXPECT_EQ(settings.UctFile, "DATA.NEW");
     std::ifstream in(dir / "DATA.NEW");
     std::string content((std::istreambuf_iterator<char>(in)), {});
     EXPECT_EQ(content, "old\r\n") << "an existing file is left alone";
 }
 
-TEST_F(FSetUctTest, ReadUctOffStopsTheAccountingPoll) {
-    timerUR.SetEnabled(true);
-    PlayOk([this](TFSetUct& d) {
+TEST_F(FSetUctTest, ReadUctOffAndANewFileAreStored) {
+    PlayOk([](TFSetUct& d) {
         d.CheckBoxUR.SetChecked(false);
         d.EditUR.SetText("NEW.TXT");
-        EXPECT_FALSE(timerTick.Enabled()) << "no exchange traffic while the dialog is open";
     });
     EXPECT_EQ(EditAccountingSettings(Parts()), mrOk);
-    EXPECT_FALSE(timerUR.Enabled());
-    EXPECT_EQ(written["ReadUct"], "0");
-    EXPECT_EQ(written["UctFile"], "NEW.TXT");
+    EXPECT_EQ(settings.ReadUct, 0);
     EXPECT_EQ(settings.UctFile, "NEW.TXT");
     EXPECT_FALSE(fs::exists(dir / "NEW.TXT")) << "the probe file is removed again";
 }
 
 TEST_F(FSetUctTest, UncreatableFileIsRefusedAndNothingChanges) {
-    timerTick.SetEnabled(false);
     fs::create_directories(dir / "adir");
     const std::string refused[] = {"nodir/sub/X.TXT", "adir", "", std::string(101, 'a')};
     for (const std::string& name : refused) {
         desktop.messageBoxes.clear();
-        written.clear();
         PlayOk([&](TFSetUct& d) {
             d.CheckBoxIP.SetChecked(true);
             d.EditUR.SetText(name);
@@ -161,8 +136,6 @@ TEST_F(FSetUctTest, UncreatableFileIsRefusedAndNothingChanges) {
         EXPECT_EQ(desktop.messageBoxes[0].flags & MB_ICONMASK, MB_ICONSTOP);
         EXPECT_EQ(settings.SendUct, 0);
         EXPECT_EQ(settings.UctFile, "DATA.NEW");
-        EXPECT_TRUE(written.empty());
-        EXPECT_FALSE(timerTick.Enabled()) << "a stopped tick stays stopped";
     }
 }
 
