@@ -86,8 +86,9 @@ private:
 int RunOrdinary(GatewayProcess& gateway, const GatewayRun& run) {
     GatewayEnvironment& env = gateway.Environment();
     if (run.serviceCheck) {
+        const std::unique_ptr<ServiceManager> manager = run.serviceCheck();
         const NoTexts noTexts;
-        ServiceControl control(ServiceControlParts{.manager = run.serviceCheck, .texts = noTexts});
+        ServiceControl control(ServiceControlParts{.manager = manager.get(), .texts = noTexts});
         std::string why;
         env.serviceRunningElsewhere = control.IsServiceRunning(&why);
         if (!why.empty())

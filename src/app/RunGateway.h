@@ -35,9 +35,10 @@ struct GatewayRun {
     std::function<std::unique_ptr<SystemRequestWatch>(EventLoop&,
                                                       std::function<void(SystemRequest)>)>
         watchRequests;
-    // An ordinary start first asks this manager whether the service of this
-    // gateway runs already (null: it is taken not to run).
-    ServiceManager* serviceCheck = nullptr;
+    // An ordinary start first asks the manager this makes whether the
+    // service of this gateway runs already, and lets it go again (unset: it
+    // is taken not to run).
+    std::function<std::unique_ptr<ServiceManager>()> serviceCheck;
     // Set for the system service: the channel to the manager that started
     // the process, the event log, and the instance of a template unit.
     ServiceNotifier* serviceNotifier = nullptr;

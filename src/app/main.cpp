@@ -40,7 +40,8 @@ const char* const Usage =
     "               $XDG_DATA_HOME/tarvovantor, ~/.local/share/tarvovantor)\n"
     "  --headless   run without a window; every log line and message box goes\n"
     "               to standard output (also the case when no display can be\n"
-    "               reached through DISPLAY or WAYLAND_DISPLAY)\n"
+    "               reached through DISPLAY or WAYLAND_DISPLAY, or the window's\n"
+    "               module libvantor-desktop.so is not installed)\n"
     "  /hide        start hidden in the notification area (exact, whole\n"
     "               argument)\n"
     "  /service     run as the system service (exact, whole argument); only\n"
@@ -242,11 +243,12 @@ int main(int argc, char** argv) {
         return status;
     }
 
-    // A short time-out: a manager that does not answer must not hold up the
-    // start for long.
-    SdBusServiceManager serviceCheck(SdBusServiceManager::Options{
-        .bus = SdBusServiceManager::Bus::System, .timeout = std::chrono::milliseconds(2000)});
-    run.serviceCheck = &serviceCheck;
+    // A short time-out, login included: a manager that does not answer must
+    // not hold up the start for long.
+    run.serviceCheck = [] {
+        return std::make_unique<SdBusServiceManager>(SdBusServiceManager::Options{
+            .bus = SdBusServiceManager::Bus::System, .timeout = std::chrono::milliseconds(2000)});
+    };
     std::unique_ptr<DesktopView> view;
     if (!cl.headless) {
         // Qt may take its own options out of argv: the arguments as given
