@@ -147,8 +147,8 @@ void Footprint(Start start, const std::string& mode, int settleMs) {
     const Figures f = Measure(pid);
     ::kill(pid, SIGTERM);
     const int status = Wait(pid);
-    std::printf("%-9s shared_objects=%zu qt_libraries=%d rss=%.1fMiB pss=%.1fMiB "
-                "private=%.1fMiB exit=%s\n",
+    std::printf("%-9s shared_objects=%zu qt_libraries=%d rss=%.2fMiB pss=%.2fMiB "
+                "private=%.2fMiB exit=%s\n",
                 mode.c_str(), f.sharedObjects.size(), f.qt, f.rssKiB / 1024.0, f.pssKiB / 1024.0,
                 f.privateKiB / 1024.0,
                 WIFEXITED(status) ? std::to_string(WEXITSTATUS(status)).c_str() : "signal");
