@@ -286,6 +286,8 @@ done
 expect_status tarvovantor '^RUNNING$' 15
 last=$(sys "grep -c REC /srv/pbx/DATA.NEW")
 wait_for "records after the upgrade" 20 "[ \$(grep -c REC /srv/pbx/DATA.NEW) -gt $last ]"
+# Enough records for the count below, however quickly the steps went.
+wait_for "twenty records" 60 "[ \$(grep -c REC /srv/pbx/DATA.NEW) -ge 20 ]"
 
 step "purge with both gateways running"
 in_system dpkg --purge tarvovantor >"$RUN/dpkg.log" 2>&1 || { cat "$RUN/dpkg.log"; fail "purge"; }
