@@ -1,11 +1,18 @@
 // vantor-screenshots: the gateway in its desktop view, walked through the
 // windows that a tour file names; each window is saved as a PNG.  Run by
-// tools/screenshots.sh under a virtual X server against vantor-sim.
+// tools/screenshots.sh under a virtual X server against vantor-sim.  It runs
+// the gateway as the program does (RunGateway), with the Qt view built in
+// rather than loaded, since the tour drives the view's own windows.
 //
 //   vantor-screenshots --home DIR --tour FILE --out DIR [--prefix P] [--settle-ms N]
-#include "app/DesktopStart.h"
+#include "app/PlatformEdges.h"
+#include "app/RunGateway.h"
+#include "desktop/DesktopSession.h"
 #include "desktop/ScreenshotTour.h"
+#include "platform/DesktopModule.h"
 #include "platform/Paths.h"
+#include "platform/PollLoop.h"
+#include "platform/Signals.h"
 #include "platform/Systemd.h"
 #include "toolkit/Forms.h"
 
@@ -68,22 +75,32 @@ int main(int argc, char** argv) {
     env.serviceManager = std::make_shared<SdBusServiceManager>(SdBusServiceManager::Options{
         .bus = SdBusServiceManager::Bus::System, .timeout = std::chrono::milliseconds(2000)});
 
+    IgnoreSigPipe();
     bool ok = false;
     int qtArgc = 1;
-    const int status = RunDesktopGateway(
-        qtArgc, argv, std::move(env),
-        [&](desktop::QtDesktop& desk, TApplication& app, TMainForm& main) {
-            desktop::TourOptions options;
-            options.outputDir = out;
-            options.prefix = prefix;
-            options.settleMs = settleMs;
-            desktop::StartScreenshotTour(desk, main, steps, options,
-                                         [&](bool allSaved, const std::string& problems) {
-                                             ok = allSaved;
-                                             if (!allSaved) std::cerr << problems;
-                                             main.Close();
-                                             app.Terminate();
-                                         });
-        });
+    desktop::DesktopSession view(DesktopViewOptions{
+        .argc = &qtArgc, .argv = argv, .readiness = &PollLoop::Readiness, .displayLost = {}});
+    GatewayRun run;
+    run.loop = &view.Loop();
+    run.desktop = &view.Screen();
+    run.view = &view;
+    run.platformEdges = UseThePlatform;
+    run.watchRequests = [](EventLoop& loop, std::function<void(SystemRequest)> handler) {
+        return WatchSystemRequests(loop, std::move(handler), false);
+    };
+    run.started = [&](TApplication& app, TMainForm& main) {
+        desktop::TourOptions options;
+        options.outputDir = out;
+        options.prefix = prefix;
+        options.settleMs = settleMs;
+        desktop::StartScreenshotTour(view.Screen(), main, steps, options,
+                                     [&](bool allSaved, const std::string& problems) {
+                                         ok = allSaved;
+                                         if (!allSaved) std::cerr << problems;
+                                         main.Close();
+                                         app.Terminate();
+                                     });
+    };
+    const int status = RunGateway(std::move(env), run);
     return status != 0 ? status : (ok ? 0 : 1);
 }

@@ -1,32 +1,26 @@
-// Program entry: reads the command line, picks the loop and the desktop,
-// creates the main window (which starts the gateway) and runs until the
-// window closes or a stop signal arrives.
-#include "core/MainForm.h"
+// Program entry on Linux: reads the command line, chooses the gateway's
+// folder, and picks what the gateway runs on (the service manager's channel,
+// the desktop view when a window will be opened, else headless); the run
+// itself is RunGateway, the same for every way the gateway runs.
 #include "app/PlatformEdges.h"
-#ifdef VANTOR_HAVE_DESKTOP
-#include "app/DesktopStart.h"
-#endif
+#include "app/RunGateway.h"
+#include "platform/DesktopModule.h"
 #include "platform/Paths.h"
 #include "platform/PollLoop.h"
-#include "platform/PosixFileAppender.h"
-#include "platform/PosixSerialDevice.h"
-#include "platform/PosixServerSocket.h"
 #include "platform/Signals.h"
 #include "platform/Systemd.h"
 #include "service/ServiceControl.h"
-#include "service/ServiceProcess.h"
 #include "toolkit/Cp1250.h"
 #include "toolkit/Desktop.h"
-#include "toolkit/Forms.h"
-#include "toolkit/IniFile.h"
-#include "toolkit/TextSource.h"
 
-#include <algorithm>
+#include "vantor-desktop-stamp.h"
+
 #include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,7 +40,8 @@ const char* const Usage =
     "               $XDG_DATA_HOME/tarvovantor, ~/.local/share/tarvovantor)\n"
     "  --headless   run without a window; every log line and message box goes\n"
     "               to standard output (also the case when no display can be\n"
-    "               reached through DISPLAY or WAYLAND_DISPLAY)\n"
+    "               reached through DISPLAY or WAYLAND_DISPLAY, or the window's\n"
+    "               module libvantor-desktop.so is not installed)\n"
     "  /hide        start hidden in the notification area (exact, whole\n"
     "               argument)\n"
     "  /service     run as the system service (exact, whole argument); only\n"
@@ -110,13 +105,6 @@ CommandLine ParseCommandLine(int argc, char** argv) {
 }
 
 
-// The start-up check of the service shows no message box: it needs no texts.
-class NoTexts final : public vantor::TextSource {
-public:
-    std::string Msg(int) const override { return {}; }
-    std::string Text(int) override { return {}; }
-};
-
 // The gateway's folder: --home, else the folder of the executable, unless
 // that is an installed program's folder (with the data folder beside it) or
 // one this user cannot write; then the user's own data folder.
@@ -166,80 +154,11 @@ std::vector<std::string> LanguageFolders(const std::string& home, const std::str
     return folders;
 }
 
-// A configuration that is there but cannot be used ends the service with
-// this status (EX_CONFIG); the units do not restart on it, since only a
-// technician can mend the file.
-constexpr int ExitConfigurationUnusable = 78;
-
-// Runs the gateway as the system service; returns the exit status.
-int RunAsService(vantor::TApplication& app, vantor::PollLoop& loop,
-                 vantor::GatewayEnvironment env) {
-    using namespace vantor;
-    SystemdNotifier notifier;
-    JournalEventLog eventLog(std::cerr);
-    ServiceProcess service(notifier, eventLog, loop);
-    service.SetInstance(SystemdUnitInstance());
-    bool configurationUnusable = false;
-    env.serviceMode = true;
-    env.serviceRunningElsewhere = false;
-    env.serviceEventLog = [&service](const std::string& message, int type) {
-        service.LogServiceEvent(message, type);
-    };
-    std::unique_ptr<SignalWatcher> signals;
-    std::unique_ptr<TMainForm> mainForm;
-    ServiceHost host;
-    // SIGTERM (systemd's stop) and SIGINT stop; SIGUSR1 asks for the state
-    // again; SIGHUP is any other control and re-reports too.
-    host.registerControlHandler = [&](std::function<void(std::uint32_t)> handler) {
-        try {
-            signals = std::make_unique<SignalWatcher>(
-                loop,
-                [handler](int signalNumber) {
-                    if (signalNumber == SIGTERM || signalNumber == SIGINT)
-                        handler(SERVICE_CONTROL_STOP);
-                    else if (signalNumber == SIGUSR1)
-                        handler(SERVICE_CONTROL_INTERROGATE);
-                    else
-                        handler(SERVICE_CONTROL_PARAMCHANGE);
-                },
-                std::initializer_list<int>{SIGTERM, SIGINT, SIGHUP, SIGUSR1});
-            return true;
-        } catch (const std::exception& e) {
-            std::cerr << "vantor: " << e.what() << "\n";
-            return false;
-        }
-    };
-    host.createGateway = [&] {
-        try {
-            mainForm = std::make_unique<TMainForm>(app, env);
-        } catch (const EIniFileError& e) {
-            configurationUnusable = true;
-            app.ShowException(e);
-            throw;
-        } catch (const std::exception& e) {
-            app.ShowException(e);
-            throw;
-        }
-    };
-    host.health = [&] { return mainForm ? mainForm->Core().Health() : GatewayHealth{}; };
-    host.runGateway = [&] {
-        loop.setExceptionHandler([&](const std::exception& e) { app.ShowException(e); });
-        app.Run();
-    };
-    host.stopGateway = [&] {
-        if (mainForm) mainForm->Close();
-        app.Terminate();
-        app.ProcessMessages();
-    };
-    host.destroyGateway = [&] { mainForm.reset(); };
-    if (service.RunServiceDispatcher(std::move(host))) return 0;
-    if (configurationUnusable) return ExitConfigurationUnusable;
-    if (!notifier.Connected())
-        std::cerr << "vantor: /service: this process was not started by systemd (NOTIFY_SOCKET "
-                     "is not set).\n"
-                     "        Start the service with: systemctl start tarvovantor\n"
-                     "        or run the gateway in the foreground without /service.\n";
-    return 1;
+// Where the desktop view's module lies: beside the program in a build tree,
+// in the program's library folder when installed.
+std::vector<std::string> DesktopModuleFolders(const std::string& exeDir) {
+    if (exeDir.empty()) return {};
+    return {exeDir, (std::filesystem::path(exeDir) / VANTOR_LIB_DIR_FROM_BIN).lexically_normal().string()};
 }
 
 // The stop signals are held from the program's first instruction on, before
@@ -295,51 +214,62 @@ int main(int argc, char** argv) {
     env.serviceManager = std::make_shared<SdBusServiceManager>(SdBusServiceManager::Options{});
 
     IgnoreSigPipe();
-    PollLoop loop;
-    UseThePlatform(env, loop);
-    HeadlessDesktop desktop(std::cout);
-    TApplication app(loop, desktop);
-    app.SetShowMainForm(false);
+    GatewayRun run;
+    run.platformEdges = UseThePlatform;
+    run.watchRequests = [serviceMode](EventLoop& loop,
+                                      std::function<void(SystemRequest)> handler) {
+        return WatchSystemRequests(loop, std::move(handler), serviceMode);
+    };
+    std::optional<PollLoop> pollLoop;
+    std::optional<HeadlessDesktop> headless;
+    auto runHeadless = [&] {
+        run.loop = &pollLoop.emplace();
+        run.desktop = &headless.emplace(std::cout);
+    };
 
-    if (serviceMode) return RunAsService(app, loop, std::move(env));
+    if (serviceMode) {
+        SystemdNotifier notifier;
+        JournalEventLog eventLog(std::cerr);
+        runHeadless();
+        run.serviceNotifier = &notifier;
+        run.eventLog = &eventLog;
+        run.serviceInstance = SystemdUnitInstance();
+        const int status = RunGateway(std::move(env), run);
+        if (status == 1 && !notifier.Connected())
+            std::cerr << "vantor: /service: this process was not started by systemd (NOTIFY_SOCKET "
+                         "is not set).\n"
+                         "        Start the service with: systemctl start tarvovantor\n"
+                         "        or run the gateway in the foreground without /service.\n";
+        return status;
+    }
 
-    {
-        // A short time-out: a manager that does not answer must not hold up
-        // the start for long.
-        SdBusServiceManager manager(SdBusServiceManager::Options{
+    // A short time-out, login included: a manager that does not answer must
+    // not hold up the start for long.
+    run.serviceCheck = [] {
+        return std::make_unique<SdBusServiceManager>(SdBusServiceManager::Options{
             .bus = SdBusServiceManager::Bus::System, .timeout = std::chrono::milliseconds(2000)});
-        const NoTexts noTexts;
-        ServiceControl control(ServiceControlParts{.manager = &manager, .texts = noTexts});
-        std::string why;
-        env.serviceRunningElsewhere = control.IsServiceRunning(&why);
-        env.serviceCheckFailure = Cp1250FromUtf8(why);
-    }
+    };
+    std::unique_ptr<DesktopView> view;
     if (!cl.headless) {
-#ifdef VANTOR_HAVE_DESKTOP
-        const DisplayChoice display = ChooseDisplay();
-        if (display.desktop) return RunDesktopGateway(argc, argv, std::move(env));
-        std::cerr << "vantor: " << display.note << ", running headless\n";
-#else
-        std::cerr << "vantor: no desktop view in this build, running headless\n";
-#endif
+        // Qt may take its own options out of argv: the arguments as given
+        // are kept for a restart without the display.
+        DesktopOpening opening = OpenDesktopView(DesktopModuleRequest{
+            .folders = DesktopModuleFolders(exeDir),
+            .stamp = VANTOR_DESKTOP_STAMP,
+            .options = DesktopViewOptions{
+                .argc = &argc,
+                .argv = argv,
+                .readiness = &PollLoop::Readiness,
+                .displayLost = [given = cl.arguments] { ContinueHeadless(given); }}});
+        view = std::move(opening.view);
+        if (!view) std::cerr << "vantor: " << opening.why << ", running headless\n";
     }
-
-    std::unique_ptr<TMainForm> mainForm;
-    // Watching from before the start: a stop request during start-up is
-    // taken up as soon as the loop runs.
-    SignalWatcher signals(loop, [&](int) {
-        if (mainForm) mainForm->Close();
-        app.Terminate();
-    });
-    try {
-        mainForm = std::make_unique<TMainForm>(app, env);
-    } catch (const std::exception& e) {
-        app.ShowException(e);
-        return 0;
+    if (view) {
+        run.view = view.get();
+        run.loop = &view->Loop();
+        run.desktop = &view->Screen();
+    } else {
+        runHeadless();
     }
-    // Anything that reaches the loop is shown and the gateway goes on.
-    loop.setExceptionHandler([&](const std::exception& e) { app.ShowException(e); });
-    app.Run();
-    mainForm.reset();
-    return 0;
+    return RunGateway(std::move(env), run);
 }

@@ -50,28 +50,46 @@ struct DispatcherChoice {
 } // namespace
 
 struct DesktopSession::Parts {
-    Parts(int& argc, char** argv, QtLoop::ReadinessProbe probe)
-        : application(argc, argv), loop(std::move(probe)), desktop(loop) {}
+    explicit Parts(const DesktopViewOptions& options)
+        : application(*options.argc, options.argv), loop(options.readiness), desktop(loop) {}
     DispatcherChoice dispatcher;
     QApplication application;
     QtLoop loop;
     QtDesktop desktop;
+    bool watchesDisplay = false;
 };
 
-DesktopSession::DesktopSession(int& argc, char** argv, QtLoop::ReadinessProbe probe)
-    : parts_(std::make_unique<Parts>(argc, argv, std::move(probe))) {
+DesktopSession::DesktopSession(const DesktopViewOptions& options)
+    : parts_(std::make_unique<Parts>(options)) {
     SetUpApplicationLook();
+    if (options.displayLost) {
+        displayLost = options.displayLost;
+        QtMessageHandler before = qInstallMessageHandler(WatchForDisplayLoss);
+        if (before != WatchForDisplayLoss) previousHandler = before;
+        parts_->watchesDisplay = true;
+    }
 }
 
-DesktopSession::~DesktopSession() = default;
-
-void DesktopSession::OnDisplayLost(std::function<void()> handler) {
-    displayLost = std::move(handler);
-    QtMessageHandler before = qInstallMessageHandler(WatchForDisplayLoss);
-    if (before != WatchForDisplayLoss) previousHandler = before;
+DesktopSession::~DesktopSession() {
+    // Qt goes with the application object: nothing may call into it later.
+    if (parts_->watchesDisplay) {
+        displayLost = nullptr;
+        qInstallMessageHandler(previousHandler);
+        previousHandler = nullptr;
+    }
 }
 
 QtLoop& DesktopSession::Loop() { return parts_->loop; }
-QtDesktop& DesktopSession::Desktop() { return parts_->desktop; }
+QtDesktop& DesktopSession::Screen() { return parts_->desktop; }
+
+void DesktopSession::SetTrayCallback(std::function<void(unsigned)> callback) {
+    parts_->desktop.SetTrayCallback(std::move(callback));
+}
+
+void DesktopSession::SetHelpSources(std::vector<std::string> folders,
+                                    std::function<std::string()> language,
+                                    std::function<DesktopHelpTexts()> texts) {
+    parts_->desktop.SetHelpSources(std::move(folders), std::move(language), std::move(texts));
+}
 
 } // namespace vantor::desktop

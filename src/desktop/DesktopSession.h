@@ -1,33 +1,35 @@
 #pragma once
-// Everything the program entry needs to run the gateway in the desktop view,
-// without seeing Qt: the Qt application object, the loop on Qt's event loop
-// and the Qt desktop, made in that order and torn down in the reverse one.
+// The Qt view as the program sees it (DesktopView): the Qt application
+// object, the loop on Qt's event loop and the Qt desktop, made in that order
+// and torn down in the reverse one.  The program loads it as a module
+// (DesktopModule.cpp); the screenshot tool makes one directly.
 #include <functional>
 #include <memory>
 
 #include "desktop/QtDesktop.h"
 #include "desktop/QtLoop.h"
+#include "toolkit/DesktopView.h"
 
 namespace vantor::desktop {
 
-class DesktopSession {
+class DesktopSession final : public DesktopView {
 public:
-    // argc and argv go to Qt (which takes its own options out of them).
+    // The command line goes to Qt (which takes its own options out of it).
     // The caller has made sure a display can be reached: Qt ends the process
-    // when it cannot connect.
-    DesktopSession(int& argc, char** argv, QtLoop::ReadinessProbe probe);
-    ~DesktopSession();
+    // when it cannot connect.  Qt ends it too when the connection breaks
+    // later (the X server or the compositor went away), right after saying
+    // so; options.displayLost runs at that moment, the last chance for the
+    // program to carry on without the display.
+    explicit DesktopSession(const DesktopViewOptions& options);
+    ~DesktopSession() override;
     DesktopSession(const DesktopSession&) = delete;
     DesktopSession& operator=(const DesktopSession&) = delete;
 
-    QtLoop& Loop();
-    QtDesktop& Desktop();
-
-    // Qt ends the process when the connection to the display breaks (the X
-    // server or the compositor went away), right after saying so; the
-    // handler runs at that moment, the last chance for the program to carry
-    // on without the display.  It must not return to Qt if it wants to.
-    void OnDisplayLost(std::function<void()> handler);
+    QtLoop& Loop() override;
+    QtDesktop& Screen() override;
+    void SetTrayCallback(std::function<void(unsigned mouseMessage)> callback) override;
+    void SetHelpSources(std::vector<std::string> folders, std::function<std::string()> language,
+                        std::function<DesktopHelpTexts()> texts) override;
 
 private:
     struct Parts;

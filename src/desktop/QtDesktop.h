@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "toolkit/Desktop.h"
+#include "toolkit/DesktopView.h"
 
 class QSystemTrayIcon;
 class QWidget;
@@ -44,12 +45,7 @@ public:
 
     // Where the tray icon's mouse messages go (WM_LBUTTONDBLCLK, WM_RBUTTONUP).
     void SetTrayCallback(std::function<void(unsigned mouseMessage)> callback);
-    // The texts of the help's two boxes in the user's language (8-bit): the
-    // file was not found ("%1" the help file, "%2" the file names looked
-    // for; the folders follow), no browser could open it (its path follows).
-    struct HelpTexts {
-        std::string notFound, notOpened;
-    };
+    using HelpTexts = DesktopHelpTexts;
     // Help: the folders searched for the HTML help, the current language
     // code (the help is "<name>.<language>.html", English when missing) and
     // the texts of its boxes.

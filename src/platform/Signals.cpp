@@ -93,4 +93,36 @@ void SignalWatcher::onReadable() {
     }
 }
 
+namespace {
+
+class SignalRequestWatch final : public SystemRequestWatch {
+public:
+    SignalRequestWatch(EventLoop& loop, std::function<void(SystemRequest)> handler,
+                       bool reportState) {
+        auto onSignal = [handler = std::move(handler)](int signalNumber) {
+            if (signalNumber == SIGTERM || signalNumber == SIGINT)
+                handler(SystemRequest::Stop);
+            else if (signalNumber == SIGUSR1)
+                handler(SystemRequest::ReportState);
+            else
+                handler(SystemRequest::Other);
+        };
+        if (reportState)
+            watcher_ = std::make_unique<SignalWatcher>(
+                loop, std::move(onSignal), std::initializer_list<int>{SIGTERM, SIGINT, SIGHUP, SIGUSR1});
+        else
+            watcher_ = std::make_unique<SignalWatcher>(loop, std::move(onSignal));
+    }
+
+private:
+    std::unique_ptr<SignalWatcher> watcher_;
+};
+
+} // namespace
+
+std::unique_ptr<SystemRequestWatch> WatchSystemRequests(
+    EventLoop& loop, std::function<void(SystemRequest)> handler, bool reportState) {
+    return std::make_unique<SignalRequestWatch>(loop, std::move(handler), reportState);
+}
+
 } // namespace vantor

@@ -12,10 +12,12 @@
 // comes after it is gone can no longer end the process by the signal.
 #include "platform/FileDescriptor.h"
 #include "toolkit/EventLoop.h"
+#include "toolkit/SystemService.h"
 
 #include <csignal>
 #include <functional>
 #include <initializer_list>
+#include <memory>
 #include <vector>
 
 namespace vantor {
@@ -57,5 +59,11 @@ private:
     std::vector<Saved> saved_;
     sigset_t heldBefore_; // those of the signals that were blocked before
 };
+
+// The system's requests as signals: SIGTERM and SIGINT stop, SIGHUP is another
+// control, and with reportState SIGUSR1 asks for the state again (the
+// service; elsewhere SIGUSR1 keeps its default).  Throws as SignalWatcher.
+std::unique_ptr<SystemRequestWatch> WatchSystemRequests(
+    EventLoop& loop, std::function<void(SystemRequest)> handler, bool reportState);
 
 } // namespace vantor

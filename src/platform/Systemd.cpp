@@ -4,18 +4,22 @@
 
 #include <cerrno>
 #include <cstdarg>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <vector>
 
+#include <dlfcn.h>
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <syslog.h>
 #include <systemd/sd-bus.h>
-#include <systemd/sd-daemon.h>
-#include <systemd/sd-journal.h>
-#include <systemd/sd-login.h>
 #include <unistd.h>
 
 namespace vantor {
@@ -33,15 +37,6 @@ std::string ErrnoText(int errnoValue) {
     return text;
 }
 
-// Owns a reply and its error for the length of one call.
-struct CallResult {
-    sd_bus_error error = SD_BUS_ERROR_NULL;
-    sd_bus_message* reply = nullptr;
-    ~CallResult() {
-        sd_bus_error_free(&error);
-        sd_bus_message_unref(reply);
-    }
-};
 
 // Whether standard error is the journal's stream: systemd says so in
 // JOURNAL_STREAM as "device:inode" of that stream.
@@ -56,6 +51,53 @@ bool StderrIsJournal() {
            inode == static_cast<unsigned long long>(st.st_ino);
 }
 
+// The manager's protocols for status reports and journal entries are plain
+// datagrams on a local socket, written here rather than through libsystemd:
+// a service that only reports would otherwise keep libsystemd and its
+// compression and crypto libraries mapped (more than a megabyte resident)
+// for these two sends.
+
+// Sends one datagram to a local socket: a path, or an abstract name written
+// with a leading '@'.  Returns 0 or the errno value.
+int SendDatagram(const std::string& socketName, const void* data, std::size_t size) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (socketName.empty() || (socketName[0] != '/' && socketName[0] != '@'))
+        return EAFNOSUPPORT;
+    if (socketName.size() >= sizeof address.sun_path) return ENAMETOOLONG;
+    socketName.copy(address.sun_path, socketName.size());
+    socklen_t length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + socketName.size());
+    if (socketName[0] == '@')
+        address.sun_path[0] = '\0';
+    else
+        ++length; // with the path's terminating NUL
+    const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return errno;
+    const ssize_t sent = ::sendto(fd, data, size, MSG_NOSIGNAL,
+                                  reinterpret_cast<const sockaddr*>(&address), length);
+    const int error = sent < 0 ? errno : 0;
+    ::close(fd);
+    return error;
+}
+
+// A journal entry in the journal's native form: per field its name, a line
+// feed, the value's length as 64-bit little endian, the value and a line
+// feed (the form that carries any byte in a value).
+std::string JournalDatagram(const std::vector<std::pair<std::string, std::string>>& fields) {
+    std::string datagram;
+    for (const auto& [name, value] : fields) {
+        datagram += name;
+        datagram += '\n';
+        std::uint64_t size = value.size();
+        for (int i = 0; i < 8; ++i, size >>= 8) datagram += static_cast<char>(size & 0xFF);
+        datagram += value;
+        datagram += '\n';
+    }
+    return datagram;
+}
+
+constexpr char JournalSocket[] = "/run/systemd/journal/socket";
+
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -67,17 +109,37 @@ bool SystemdNotifier::Connected() const {
 }
 
 bool SystemdNotifier::Notify(const std::string& message) {
-    const int r = sd_notify(0, message.c_str());
-    if (r > 0) return true;
-    lastError_ = r < 0 ? -r : ENOTCONN;
-    return false;
+    if (!Connected()) {
+        lastError_ = ENOTCONN;
+        return false;
+    }
+    lastError_ = SendDatagram(std::getenv("NOTIFY_SOCKET"), message.data(), message.size());
+    return lastError_ == 0;
 }
 
 std::string SystemdUnitInstance() {
-    char* unit = nullptr;
-    if (sd_pid_get_unit(0, &unit) < 0 || !unit) return {};
-    const std::string name(unit);
-    std::free(unit);
+    // The process's control group names its unit: the last part of the
+    // path that is a service ("/system.slice/system-tarvovantor.slice/
+    // tarvovantor@east.service"); the unified hierarchy's line first, the
+    // systemd hierarchy's on a legacy layout.
+    std::ifstream groups("/proc/self/cgroup");
+    std::string path;
+    for (std::string line; std::getline(groups, line);) {
+        if (line.rfind("0::", 0) == 0) {
+            path = line.substr(3);
+            break;
+        }
+        const std::size_t named = line.find(":name=systemd:");
+        if (named != std::string::npos) path = line.substr(named + 14);
+    }
+    std::string name;
+    for (std::size_t start = 0; start < path.size();) {
+        std::size_t end = path.find('/', start);
+        if (end == std::string::npos) end = path.size();
+        const std::string part = path.substr(start, end - start);
+        if (part.size() > 8 && part.compare(part.size() - 8, 8, ".service") == 0) name = part;
+        start = end + 1;
+    }
     const std::size_t at = name.find('@');
     const std::size_t dot = name.rfind('.');
     if (at == std::string::npos || dot == std::string::npos || dot <= at + 1) return {};
@@ -85,8 +147,18 @@ std::string SystemdUnitInstance() {
 }
 
 std::uint64_t SystemdNotifier::WatchdogMicroseconds() const {
-    std::uint64_t usec = 0;
-    return sd_watchdog_enabled(0, &usec) > 0 ? usec : 0;
+    // WATCHDOG_USEC, for this process when WATCHDOG_PID names one.
+    const char* usec = std::getenv("WATCHDOG_USEC");
+    if (!usec || !*usec) return 0;
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long value = std::strtoull(usec, &end, 10);
+    if (errno || *end || value == 0) return 0;
+    if (const char* pid = std::getenv("WATCHDOG_PID"); pid && *pid) {
+        const long long owner = std::strtoll(pid, &end, 10);
+        if (*end || owner != static_cast<long long>(::getpid())) return 0;
+    }
+    return value;
 }
 
 // ---------------------------------------------------------------------------
@@ -98,9 +170,11 @@ JournalEventLog::JournalEventLog(std::ostream& mirror)
 bool JournalEventLog::Report(int type, const std::string& firstString, const std::string& message) {
     const int priority = type == Error ? LOG_ERR : type == Warning ? LOG_WARNING : LOG_INFO;
     const std::string text = firstString + " - " + message;
-    const int r =
-        sd_journal_send("MESSAGE=%s", text.c_str(), "PRIORITY=%i", priority, "SYSLOG_IDENTIFIER=%s",
-                        "TarvoVantor", "TARVOVANTOR_EVENT_TYPE=%i", type, nullptr);
+    const std::string entry = JournalDatagram({{"MESSAGE", text},
+                                               {"PRIORITY", std::to_string(priority)},
+                                               {"SYSLOG_IDENTIFIER", "TarvoVantor"},
+                                               {"TARVOVANTOR_EVENT_TYPE", std::to_string(type)}});
+    const int r = -SendDatagram(JournalSocket, entry.data(), entry.size());
     if (r < 0 || !stderrIsJournal_) {
         const char* kind = type == Error ? "error" : type == Warning ? "warning" : "information";
         mirror_ << "vantor: " << kind << " event: " << text << std::endl;
@@ -111,13 +185,80 @@ bool JournalEventLog::Report(int type, const std::string& firstString, const std
 // ---------------------------------------------------------------------------
 // The manager on D-Bus.
 
-void SdBusServiceManager::BusCloser::operator()(sd_bus* bus) const {
-    sd_bus_flush_close_unref(bus);
-}
+// libsystemd's bus client, loaded when a manager connects and unloaded when
+// it lets the bus go: an ordinary start asks the manager once, and carries
+// neither libsystemd nor its compression and crypto libraries afterwards.
+#define VANTOR_SD_BUS_CALLS(X)                                                                     \
+    X(sd_bus_new) X(sd_bus_set_address) X(sd_bus_set_bus_client) X(sd_bus_start)                 \
+    X(sd_bus_open_user) X(sd_bus_open_system) X(sd_bus_close_unref) X(sd_bus_flush_close_unref)   \
+    X(sd_bus_is_ready) X(sd_bus_process) X(sd_bus_wait) X(sd_bus_set_method_call_timeout)         \
+    X(sd_bus_call_method) X(sd_bus_call_methodv) X(sd_bus_get_property_string)                    \
+    X(sd_bus_message_read) X(sd_bus_message_unref) X(sd_bus_error_free)
+
+struct SdBusLibrary {
+#define VANTOR_SD_BUS_MEMBER(name) decltype(&::name) name = nullptr;
+    VANTOR_SD_BUS_CALLS(VANTOR_SD_BUS_MEMBER)
+#undef VANTOR_SD_BUS_MEMBER
+
+    SdBusLibrary() = default;
+    SdBusLibrary(const SdBusLibrary&) = delete;
+    SdBusLibrary& operator=(const SdBusLibrary&) = delete;
+    ~SdBusLibrary() {
+        if (handle) ::dlclose(handle);
+    }
+    // Null with the loader's reason in why.
+    static std::unique_ptr<SdBusLibrary> Load(std::string& why) {
+        auto library = std::make_unique<SdBusLibrary>();
+        library->handle = ::dlopen("libsystemd.so.0", RTLD_NOW | RTLD_LOCAL);
+        if (!library->handle) {
+            const char* text = ::dlerror();
+            why = text ? text : "libsystemd.so.0 cannot be loaded";
+            return nullptr;
+        }
+#define VANTOR_SD_BUS_BIND(name)                                                                   \
+    library->name = reinterpret_cast<decltype(&::name)>(::dlsym(library->handle, #name));         \
+    if (!library->name) {                                                                          \
+        why = "libsystemd.so.0 has no " #name;                                                     \
+        return nullptr;                                                                            \
+    }
+        VANTOR_SD_BUS_CALLS(VANTOR_SD_BUS_BIND)
+#undef VANTOR_SD_BUS_BIND
+        return library;
+    }
+
+    void* handle = nullptr;
+};
+
+namespace {
+
+// Owns a reply and its error for the length of one call.
+struct CallResult {
+    explicit CallResult(const SdBusLibrary& library) : sd(library) {}
+    ~CallResult() {
+        sd.sd_bus_error_free(&error);
+        sd.sd_bus_message_unref(reply);
+    }
+    const SdBusLibrary& sd;
+    sd_bus_error error = SD_BUS_ERROR_NULL;
+    sd_bus_message* reply = nullptr;
+};
+
+} // namespace
 
 SdBusServiceManager::SdBusServiceManager(Options options) : options_(std::move(options)) {}
 
-SdBusServiceManager::~SdBusServiceManager() = default;
+SdBusServiceManager::~SdBusServiceManager() { CloseBus(); }
+
+void SdBusServiceManager::CloseBus() {
+    // Flushing waits for the login first, unbounded: only a bus that is up
+    // has anything to flush.
+    if (bus_ && sd_->sd_bus_is_ready(bus_) > 0)
+        sd_->sd_bus_flush_close_unref(bus_);
+    else if (bus_)
+        sd_->sd_bus_close_unref(bus_);
+    bus_ = nullptr;
+    sd_.reset();
+}
 
 bool SdBusServiceManager::FailErrno(int errnoValue, const std::string& what) {
     error_ = ServiceError{};
@@ -146,34 +287,55 @@ bool SdBusServiceManager::Fail(int result, const char* errorName, const char* er
 }
 
 bool SdBusServiceManager::Connect() {
-    bus_.reset();
-    sd_bus* bus = nullptr;
+    CloseBus();
+    const std::string what = "No connection to the service manager's bus";
+    std::string why;
+    sd_ = SdBusLibrary::Load(why);
+    if (!sd_) {
+        FailErrno(ENOENT, what);
+        error_.text = what + ": " + why + ".";
+        return false;
+    }
+    const SdBusLibrary& sd = *sd_;
+    // Opening only starts the connection: the login and the bus's greeting
+    // follow while the first call waits, and the library waits for them as
+    // long as 90 s.  Both are driven here under the time-out instead, so a
+    // bus that takes the connection and never speaks cannot hold the gateway.
+    const auto deadline = std::chrono::steady_clock::now() + options_.timeout;
     int r = 0;
     if (!options_.address.empty()) {
-        r = sd_bus_new(&bus);
-        if (r >= 0) r = sd_bus_set_address(bus, options_.address.c_str());
-        if (r >= 0) r = sd_bus_set_bus_client(bus, 1);
-        if (r >= 0) r = sd_bus_start(bus);
+        r = sd.sd_bus_new(&bus_);
+        if (r >= 0) r = sd.sd_bus_set_address(bus_, options_.address.c_str());
+        if (r >= 0) r = sd.sd_bus_set_bus_client(bus_, 1);
+        if (r >= 0) r = sd.sd_bus_start(bus_);
     } else if (options_.bus == Bus::User) {
-        r = sd_bus_open_user(&bus);
+        r = sd.sd_bus_open_user(&bus_);
     } else {
-        r = sd_bus_open_system(&bus);
+        r = sd.sd_bus_open_system(&bus_);
+    }
+    while (r >= 0 && (r = sd.sd_bus_is_ready(bus_)) == 0) {
+        r = sd.sd_bus_process(bus_, nullptr);
+        if (r != 0) continue;
+        const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
+            deadline - std::chrono::steady_clock::now());
+        r = left.count() <= 0 ? -ETIMEDOUT
+                              : sd.sd_bus_wait(bus_, static_cast<std::uint64_t>(left.count()));
     }
     if (r < 0) {
-        sd_bus_unref(bus);
-        return Fail(r, nullptr, nullptr, "No connection to the service manager's bus");
+        Fail(r, nullptr, nullptr, what);
+        CloseBus();
+        return false;
     }
-    bus_.reset(bus);
-    sd_bus_set_method_call_timeout(bus,
-                                   static_cast<std::uint64_t>(options_.timeout.count()) * 1000);
+    sd.sd_bus_set_method_call_timeout(bus_,
+                                      static_cast<std::uint64_t>(options_.timeout.count()) * 1000);
     // The bus may be there without systemd on it.
-    CallResult call;
-    r = sd_bus_call_method(bus, Destination, ManagerPath, "org.freedesktop.DBus.Peer", "Ping",
-                           &call.error, &call.reply, "");
+    CallResult call(sd);
+    r = sd.sd_bus_call_method(bus_, Destination, ManagerPath, "org.freedesktop.DBus.Peer", "Ping",
+                              &call.error, &call.reply, "");
     if (r < 0) {
         Fail(r, call.error.name, call.error.message,
              "The service manager (systemd) does not answer");
-        bus_.reset();
+        CloseBus();
         return false;
     }
     return true;
@@ -182,11 +344,11 @@ bool SdBusServiceManager::Connect() {
 bool SdBusServiceManager::Call(const char* method, const std::string& what, const char* signature,
                                ...) {
     if (!bus_) return FailErrno(ENOTCONN, what);
-    CallResult call;
+    CallResult call(*sd_);
     va_list args;
     va_start(args, signature);
-    const int r = sd_bus_call_methodv(bus_.get(), Destination, ManagerPath, ManagerInterface,
-                                      method, &call.error, &call.reply, signature, args);
+    const int r = sd_->sd_bus_call_methodv(bus_, Destination, ManagerPath, ManagerInterface,
+                                           method, &call.error, &call.reply, signature, args);
     va_end(args);
     if (r < 0) return Fail(r, call.error.name, call.error.message, what);
     return true;
@@ -204,11 +366,12 @@ std::optional<UnitStatus> SdBusServiceManager::Query(const std::string& unit) {
         FailErrno(ENOTCONN, what);
         return std::nullopt;
     }
-    CallResult load;
-    int r = sd_bus_call_method(bus_.get(), Destination, ManagerPath, ManagerInterface, "LoadUnit",
-                               &load.error, &load.reply, "s", unit.c_str());
+    const SdBusLibrary& sd = *sd_;
+    CallResult load(sd);
+    int r = sd.sd_bus_call_method(bus_, Destination, ManagerPath, ManagerInterface, "LoadUnit",
+                                  &load.error, &load.reply, "s", unit.c_str());
     const char* path = nullptr;
-    if (r >= 0) r = sd_bus_message_read(load.reply, "o", &path);
+    if (r >= 0) r = sd.sd_bus_message_read(load.reply, "o", &path);
     if (r < 0) {
         Fail(r, load.error.name, load.error.message, what);
         return std::nullopt;
@@ -222,11 +385,11 @@ std::optional<UnitStatus> SdBusServiceManager::Query(const std::string& unit) {
     for (const auto& [name, field] : properties) {
         sd_bus_error error = SD_BUS_ERROR_NULL;
         char* value = nullptr;
-        r = sd_bus_get_property_string(bus_.get(), Destination, path, UnitInterface, name, &error,
-                                       &value);
+        r = sd.sd_bus_get_property_string(bus_, Destination, path, UnitInterface, name, &error,
+                                          &value);
         if (r < 0) {
             Fail(r, error.name, error.message, what);
-            sd_bus_error_free(&error);
+            sd.sd_bus_error_free(&error);
             return std::nullopt;
         }
         *field = value ? value : "";

@@ -1,9 +1,11 @@
 #pragma once
 // The gateway's service side on systemd: status reports and the watchdog
-// through sd_notify, events in the journal under the identifier
-// "TarvoVantor", and the service manager's units through its D-Bus API
-// (sd-bus).  Every call to the manager is bounded by a time-out, so a
-// manager that answers slowly or not at all never hangs the gateway.
+// through the notification socket (sd_notify's protocol), events in the
+// journal under the identifier "TarvoVantor" (its native protocol), and the
+// service manager's units through its D-Bus API (sd-bus, libsystemd loaded
+// while a manager is connected).  Every call to the manager, the bus's
+// login included, is bounded by a time-out, so a manager that answers
+// slowly or not at all never hangs the gateway.
 #include "toolkit/SystemService.h"
 
 #include <chrono>
@@ -15,7 +17,9 @@ struct sd_bus;
 
 namespace vantor {
 
-// sd_notify: connected when systemd started the process with NOTIFY_SOCKET.
+struct SdBusLibrary;
+
+// Connected when systemd started the process with NOTIFY_SOCKET.
 class SystemdNotifier final : public ServiceNotifier {
 public:
     bool Connected() const override;
@@ -59,6 +63,8 @@ public:
 
     explicit SdBusServiceManager(Options options);
     ~SdBusServiceManager() override;
+    SdBusServiceManager(const SdBusServiceManager&) = delete;
+    SdBusServiceManager& operator=(const SdBusServiceManager&) = delete;
 
     bool Connect() override;
     std::optional<UnitStatus> Query(const std::string& unit) override;
@@ -75,9 +81,8 @@ public:
     const ServiceError& LastError() const override { return error_; }
 
 private:
-    struct BusCloser {
-        void operator()(sd_bus* bus) const;
-    };
+    // Lets the bus go, and libsystemd with it.
+    void CloseBus();
     bool Call(const char* method, const std::string& what, const char* signature, ...);
     // result: negative errno; errorName and errorMessage: the D-Bus error
     // the manager answered with (may be null).
@@ -86,7 +91,8 @@ private:
     bool CheckUnitName(const std::string& unit);
 
     Options options_;
-    std::unique_ptr<sd_bus, BusCloser> bus_;
+    std::unique_ptr<SdBusLibrary> sd_;
+    sd_bus* bus_ = nullptr;
     ServiceError error_;
 };
 

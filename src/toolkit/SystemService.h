@@ -2,9 +2,9 @@
 // The system's service manager as the gateway's service operations see it:
 // the manager that keeps units (query, install, start, stop, remove), the
 // status channel of a process the manager started, the system event log,
-// and the start entry of a system without a service manager.  The platform
-// layer implements them on systemd (sd-bus, sd_notify, the journal); tests
-// use fakes.
+// the start entry of a system without a service manager, and the requests
+// the system sends a running program.  The platform layer implements them
+// on systemd (sd-bus, sd_notify, the journal, signals); tests use fakes.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -73,6 +73,18 @@ public:
     virtual ~EventLog() = default;
     // Texts are UTF-8.  False when the entry could not be written anywhere.
     virtual bool Report(int type, const std::string& firstString, const std::string& message) = 0;
+};
+
+// What the system asks of the running program from outside (a service
+// manager, a terminal): stop it (SIGTERM, Ctrl+C, the manager's stop),
+// report its state again, or any other control.
+enum class SystemRequest { Stop, ReportState, Other };
+
+// Watches for the system's requests while it exists; the platform makes it
+// with the handler, which runs on the loop thread.
+class SystemRequestWatch {
+public:
+    virtual ~SystemRequestWatch() = default;
 };
 
 // Named start entries of a system that has no service manager: a value

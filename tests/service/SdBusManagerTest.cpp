@@ -11,7 +11,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <systemd/sd-daemon.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -97,6 +100,24 @@ TEST_F(SdBusManagerTest, RefusalsAndSilenceAreReportedNotWaitedFor) {
         EXPECT_NE(manager.LastError().text.find("did not answer within 200 ms"), std::string::npos)
             << manager.LastError().text;
         bus.SetDelay(0ms);
+    }
+    {
+        // A bus that takes the connection and never says a word: the login
+        // is bounded by the same time-out (the bus library alone waits 90 s).
+        TempFolder folder;
+        const std::string path = folder.Path() + "/silent";
+        const int silent = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{.sun_family = AF_UNIX, .sun_path = {}};
+        path.copy(address.sun_path, sizeof address.sun_path - 1);
+        ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        ASSERT_EQ(::listen(silent, 4), 0);
+        SdBusServiceManager manager({.address = "unix:path=" + path, .timeout = 200ms});
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_FALSE(manager.Connect());
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+        EXPECT_NE(manager.LastError().text.find("did not answer within 200 ms"), std::string::npos)
+            << manager.LastError().text;
+        ::close(silent);
     }
     {
         SdBusServiceManager manager({.address = "unix:path=/nonexistent/bus"});

@@ -217,6 +217,10 @@ TEST(ServiceBinary, BesideARunningServiceNothingIsOpened) {
         ASSERT_TRUE(gw.WaitForLine("---- NT Service -----------", 10s));
         // Give a start that went on regardless time to show itself.
         EXPECT_FALSE(gw.WaitForLine(std::regex("!Err|-OK-"), 1500ms));
+        // The manager was asked and let go, with its bus library.
+        std::ifstream maps("/proc/" + std::to_string(gw.pid()) + "/maps");
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(maps), {}).find("libsystemd"),
+                  std::string::npos);
         gw.Signal(SIGTERM);
         ASSERT_TRUE(gw.WaitExit(10s));
         for (int text : openingTexts) EXPECT_FALSE(gw.HasLine(EnglishText(text))) << text;

@@ -62,7 +62,7 @@ unshare --fork --pid --mount --uts --ipc --net --propagation private /bin/sh -c 
     2>/dev/null ||
     skip "this machine does not allow new PID, mount and network namespaces with overlay mounts"
 
-# ---- the package, and the same package as a later version for the upgrade
+# ---- the gateway's package, and the same package as a later version for the upgrade
 step "building the package"
 cpack --config "$BUILD/CPackConfig.cmake" -B "$RUN/cpack" \
     -D CPACK_OUTPUT_FILE_PREFIX="$RUN/pkg" >"$RUN/cpack.log" 2>&1 ||
@@ -76,6 +76,10 @@ rm -rf "$RUN/next" "$RUN/cpack"
 # What the package needs from Debian, without version constraints.
 mapfile -t DEPENDS < <(dpkg-deb -f "$RUN/pkg/old.deb" Depends | tr ',' '\n' |
     sed 's/|.*//; s/(.*)//; s/[[:space:]]//g' | grep -v '^$')
+# The gateway's package (not the window's, tarvovantor-desktop) is what a
+# server installs: nothing of a window system may come with it.
+printf '%s\n' "${DEPENDS[@]}" | grep -Eiq 'qt|xcb|libx11|libgl' &&
+    fail "the gateway's package depends on a window system: ${DEPENDS[*]}"
 
 # ---- the Debian system, made once
 (
@@ -208,6 +212,7 @@ wait_for "the lamp of extension 101" 30 \
 sys "! grep -q 2005 /var/lib/tarvovantor/vantorq9.log" || fail "a Maildir under /home unreadable"
 expect_event '^TarvoVantor - Start$' 5
 running=$(main_pid tarvovantor)
+sys "! grep -q libQt6 /proc/$running/maps" || fail "the service maps Qt"
 in_system systemctl reload tarvovantor 2>/dev/null && fail "a reload is offered"
 [ "$(main_pid tarvovantor)" = "$running" ] || fail "a reload that was refused restarted it"
 
@@ -281,6 +286,8 @@ done
 expect_status tarvovantor '^RUNNING$' 15
 last=$(sys "grep -c REC /srv/pbx/DATA.NEW")
 wait_for "records after the upgrade" 20 "[ \$(grep -c REC /srv/pbx/DATA.NEW) -gt $last ]"
+# Enough records for the count below, however quickly the steps went.
+wait_for "twenty records" 60 "[ \$(grep -c REC /srv/pbx/DATA.NEW) -ge 20 ]"
 
 step "purge with both gateways running"
 in_system dpkg --purge tarvovantor >"$RUN/dpkg.log" 2>&1 || { cat "$RUN/dpkg.log"; fail "purge"; }
