@@ -209,6 +209,12 @@ int main(int argc, char** argv) {
     // at once.  Declared before the loop, so that it is written out last.
     BatchedOutput standardOutputBuffer(std::cout, std::chrono::milliseconds(10));
     std::ostream standardOutput(&standardOutputBuffer);
+    // A line on standard error (the service's events, start-up failures)
+    // still comes after the log lines before it: the journal keeps the order.
+    std::cerr.tie(&standardOutput);
+    struct UntieStandardError {
+        ~UntieStandardError() { std::cerr.tie(&std::cout); }
+    } untieStandardError;
 
     GatewayEnvironment env;
     env.arguments = cl.arguments;
