@@ -21,7 +21,8 @@ endforeach()
 # The shared helpers that make sense without POSIX processes and
 # pseudo-terminals (those are the end-to-end tests' and run on Linux).
 add_library(vantor_test_support STATIC
-  support/FakeMailLibrary.cpp support/FakePluginLibrary.cpp support/LoopPipe.cpp)
+  support/FakeMailLibrary.cpp support/FakePluginLibrary.cpp support/LoopPipe.cpp
+  support/TestSockets.cpp)
 target_include_directories(vantor_test_support PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/support
                            ${CMAKE_CURRENT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/src)
 target_link_libraries(vantor_test_support PUBLIC vantor_toolkit vantor_platform vantor_serial
