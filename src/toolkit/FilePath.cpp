@@ -9,14 +9,17 @@ namespace vantor {
 
 #ifdef _WIN32
 
+// The conversions are the gateway's own: the C++ library's UTF-8 ones are
+// not sound on Windows either (this compiler's turns "č" into two
+// characters and two NULs).
 std::filesystem::path FilePath(std::string_view name) {
-    const std::string utf8 = Utf8FromCp1250(name);
-    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+    const std::u16string utf16 = Utf16FromCp1250(name);
+    return std::filesystem::path(std::wstring(utf16.begin(), utf16.end()));
 }
 
 std::string FilePathText(const std::filesystem::path& path) {
-    const std::u8string utf8 = path.u8string();
-    return Cp1250FromUtf8(std::string(utf8.begin(), utf8.end()));
+    const std::wstring& wide = path.native();
+    return Cp1250FromUtf16(std::u16string(wide.begin(), wide.end()));
 }
 
 std::FILE* OpenFile(const std::filesystem::path& path, const char* mode) {
