@@ -63,3 +63,22 @@ foreach(folder toolkit nls serial exchange accounting relay mail plugin ui core 
 endforeach()
 target_link_libraries(test_core PRIVATE vantor_test_gateway)
 target_link_libraries(test_win32 PRIVATE vantor_platform)
+
+# Stand-in outside libraries for the binding tests, as DLLs: a recording
+# plug-in (tests/plugin-lib/Zelkor.dll) and a mail library with nine or all
+# ten of its entry points (tests/mail-nine|mail-ten/vantorq9.dll).
+add_library(test_plugin_zelkor SHARED plugin/libs/recording_plugin.cpp)
+target_include_directories(test_plugin_zelkor PRIVATE ${PROJECT_SOURCE_DIR}/src)
+set_target_properties(test_plugin_zelkor PROPERTIES OUTPUT_NAME Zelkor PREFIX ""
+                      RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/tests/plugin-lib)
+foreach(v nine ten)
+  add_library(test_mail_${v} SHARED mail/libs/partial_mail_library.cpp)
+  target_include_directories(test_mail_${v} PRIVATE ${PROJECT_SOURCE_DIR}/src)
+  set_target_properties(test_mail_${v} PROPERTIES OUTPUT_NAME vantorq9 PREFIX ""
+                        RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/tests/mail-${v}
+                        ARCHIVE_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/tests/mail-${v})
+endforeach()
+target_compile_definitions(test_mail_ten PRIVATE VANTOR_TEST_ALL_TEN)
+add_dependencies(test_plugin test_plugin_zelkor)
+add_dependencies(test_mail test_mail_nine test_mail_ten)
+add_dependencies(test_core test_plugin_zelkor test_mail_ten)

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "toolkit/Controls.h"
+#include "toolkit/FilePath.h"
 #include "toolkit/Forms.h"
 #include "toolkit/Menus.h"
 #include "toolkit/Strings.h"
@@ -111,9 +112,9 @@ IniDocument TLanguageTable::ReadFile() {
     auto find = [&](const std::string& code) -> std::optional<std::pair<std::string, IniDocument>> {
         for (const std::string& folder : folders_) {
             const std::string name = "TVantor." + code;
-            const std::string path = (folder.empty() ? std::filesystem::path(name)
-                                                     : std::filesystem::path(folder) / name)
-                                         .string();
+            const std::string path =
+                vantor::FilePathText(folder.empty() ? vantor::FilePath(name)
+                                                   : vantor::FilePath(folder) / vantor::FilePath(name));
             ProfileFileText read = ReadProfileFile(path, MaxFileSize);
             if (!read.text) {
                 if (!read.refusal.empty()) problems.push_back(read.refusal);

@@ -46,14 +46,15 @@ void LoopPipe::CloseWriter() {
     w = -1;
 }
 
+// A LoopPipe stands for a pipe, whose reading end is never writable; the
+// socket behind it is, so that is left out.
 unsigned ReadinessNow(int fd) {
     WSAPOLLFD p{};
     p.fd = static_cast<SOCKET>(fd);
-    p.events = POLLRDNORM | POLLWRNORM;
+    p.events = POLLRDNORM;
     if (::WSAPoll(&p, 1, 0) <= 0) return 0;
     unsigned events = 0;
     if (p.revents & POLLRDNORM) events |= EventLoop::Readable;
-    if (p.revents & POLLWRNORM) events |= EventLoop::Writable;
     if (p.revents & (POLLERR | POLLNVAL)) events |= EventLoop::Error;
     if (p.revents & POLLHUP) events |= EventLoop::HangUp;
     return events;
