@@ -263,11 +263,4 @@ double Win32Loop::now() const {
                           t.wMilliseconds);
 }
 
-unsigned Win32Loop::Readiness(int socket) {
-    WSAPOLLFD p{};
-    p.fd = static_cast<SOCKET>(socket);
-    p.events = POLLRDNORM | POLLWRNORM;
-    return ::WSAPoll(&p, 1, 0) > 0 ? FromPollEvents(p.revents) : 0;
-}
-
 } // namespace vantor

@@ -61,10 +61,6 @@ public:
     // Posted and invoked tasks that have not run yet.
     std::size_t pendingTasks() const;
 
-    // What WSAPoll reports for one socket right now (0: nothing), in the
-    // loop's terms.
-    static unsigned Readiness(int socket);
-
 private:
     struct Timer {
         std::uint32_t intervalMs = 0;
