@@ -17,6 +17,7 @@
 
 #include "core/Configuration.h"
 #include "toolkit/IniFile.h"
+#include "toolkit/TextSource.h"
 
 namespace {
 
@@ -42,7 +43,11 @@ std::string WriteConfig(int prefixes) {
 
 // Every read of the start-up, from one parsed document.
 void ReadEverything(const IniReader& doc, benchmark::State& state) {
-    ConfigReader reader(doc);
+    struct : TextSource {
+        std::string Msg(int) const override { return {}; }
+        std::string Text(int) override { return {}; }
+    } texts;
+    ConfigReader reader(doc, texts);
     Settings settings;
     PrefixTable prefixes;
     std::vector<std::string> warnings;

@@ -304,7 +304,7 @@ int RunLoad(const Options& o) {
                            seconds(selfStart.ru_utime) - seconds(selfStart.ru_stime);
     for (auto& c : clients) ::close(c.fd);
 
-    std::printf("mode=%s clients=%d seconds=%.1f replies=%ld rate=%.1f/s p50=%.2fms p99=%.2fms "
+    std::printf("mode=%s clients=%d seconds=%.1f replies=%ld rate=%.1f/s p50=%.3fms p99=%.3fms "
                 "losses=%ld",
                 o.mode.c_str(), o.clients, o.seconds, replies,
                 static_cast<double>(replies) / o.seconds, Percentile(latencies, 0.5),

@@ -9,8 +9,11 @@
 #                        without it the line-speed runs try both settings
 #   CLIENT_COUNTS        clients of the local-answer runs (default 1 10 100 1000)
 # Environment:
-#   BENCH_PARTS          which parts run (default "config local line idle")
+#   BENCH_PARTS          which parts run (default "config local lone syscalls line idle")
 #   BENCH_SECONDS        measurement of a local-answer run (default 5)
+#   BENCH_LONE_ROUNDS    rounds of the lone client against the exchange alone (default 10)
+#   BENCH_LONE_SECONDS   the lone client's relayed measurement in each round (default 2)
+#   BENCH_SYSCALL_SECONDS  the lone client's run under strace (default 3)
 #   BENCH_LINE_CLIENTS   clients of the line-speed runs (default "1 4 16 100")
 #   BENCH_LINE_SECONDS   measurement of a line-speed run (default 10)
 #   BENCH_BAUDS          line speeds (default "19200 115200")
@@ -31,13 +34,16 @@ for arg in "$@"; do
   esac
 done
 [ ${#COUNTS[@]} -eq 0 ] && COUNTS=(1 10 100 1000)
-PARTS=${BENCH_PARTS:-config local line idle}
+PARTS=${BENCH_PARTS:-config local lone syscalls line idle}
 SECONDS_PER_RUN=${BENCH_SECONDS:-5}
 LINE_CLIENTS=${BENCH_LINE_CLIENTS:-1 4 16 100}
 LINE_SECONDS=${BENCH_LINE_SECONDS:-10}
 BAUDS=${BENCH_BAUDS:-19200 115200}
 THINK_MS=${BENCH_THINK_MS:-2}
 IDLE_SECONDS=${BENCH_IDLE_SECONDS:-60}
+LONE_ROUNDS=${BENCH_LONE_ROUNDS:-10}
+LONE_SECONDS=${BENCH_LONE_SECONDS:-2}
+SYSCALL_SECONDS=${BENCH_SYSCALL_SECONDS:-3}
 LINE_KEYS=${BENCH_LINE_KEYS:-0 1}
 [ "$SEND_ON_REPLY" = 1 ] && LINE_KEYS=1
 OWN_POLLS=${BENCH_OWN_POLLS:-off on}
@@ -145,6 +151,87 @@ if part local; then
     done
   done
   stop_sim
+fi
+
+# A field "name=value" of a relay-bench line, without its unit.
+field() { sed -n "s/.* $1=\([0-9.]*\).*/\1/p" <<<"$2"; }
+median() { sort -g | awk '{ v[NR] = $1 } END { if (NR) print (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2) }'; }
+
+if part lone; then
+  # One client relaying through an idle gateway against the exchange's own
+  # round trip, in turns: every round measures both, each on a simulator of
+  # its own, so that both see the same moment of a shared machine.  The
+  # medians of the rounds are the figures.
+  start_sim
+  DIRECT_DEVICE=$SIM_DEVICE DIRECT_IN=$SIM_IN DIRECT_PID=$SIM_PID
+  start_sim
+  start_gateway "$SIM_DEVICE" 'ReadUct=0\r\n'
+  : > "$WORK/lone"
+  for round in $(seq "$LONE_ROUNDS"); do
+    direct=$("$BUILD/relay-bench" --direct "$DIRECT_DEVICE" --count 1000)
+    relayed=$("$BUILD/relay-bench" --port "$PORT" --clients 1 --mode relay \
+      --seconds "$LONE_SECONDS" --warmup 0.2 --gateway-pid "$GATEWAY")
+    d=$(field p50 "$direct") r=$(field p50 "$relayed")
+    echo "$d $r" >> "$WORK/lone"
+    printf 'lone round=%d direct_p50=%sms relayed_p50=%sms added=%.3fms relayed_p99=%sms rate=%s/s gateway_cpu_per_request=%.0fus\n' \
+      "$round" "$d" "$r" "$(awk -v a="$r" -v b="$d" 'BEGIN { print a - b }')" \
+      "$(field p99 "$relayed")" "$(field rate "$relayed")" \
+      "$(awk -v c="$(field gateway_cpu "$relayed")" -v n="$(field replies "$relayed")" 'BEGIN { print n ? c / n * 1e6 : 0 }')"
+  done
+  printf 'lone rounds=%d median direct_p50=%sms relayed_p50=%sms added=%sms\n' "$LONE_ROUNDS" \
+    "$(cut -d' ' -f1 "$WORK/lone" | median)" "$(cut -d' ' -f2 "$WORK/lone" | median)" \
+    "$(awk '{ printf "%.3f\n", $2 - $1 }' "$WORK/lone" | median)"
+  stop_gateway
+  stop_sim
+  SIM_IN=$DIRECT_IN SIM_PID=$DIRECT_PID stop_sim
+fi
+
+if part syscalls; then
+  # The system calls of the gateway (loop and serial event thread together)
+  # per relayed request of a lone client: strace -f -c attached for one run,
+  # divided by the replies of that run; then one shorter run traced in full
+  # for the split by thread.  Tracing slows every call down, not their number.
+  if ! command -v strace >/dev/null; then
+    echo "# syscalls: strace is missing"
+  else
+    start_sim
+    start_gateway "$SIM_DEVICE" 'ReadUct=0\r\n'
+    per_request() {
+      "$BUILD/relay-bench" --port "$PORT" --clients 1 --mode relay --seconds "$1" --warmup 0 \
+        --gateway-pid "$GATEWAY" > "$WORK/traced"
+      kill -INT "$TRACER" 2>/dev/null || true
+      wait "$TRACER" 2>/dev/null || true
+      field replies "$(cat "$WORK/traced")"
+    }
+    strace -f -c -o "$WORK/summary" -p "$GATEWAY" 2>/dev/null &
+    TRACER=$!
+    sleep 1
+    replies=$(per_request "$SYSCALL_SECONDS")
+    if [ -s "$WORK/summary" ] && [ "${replies:-0}" -gt 0 ]; then
+      # "kind per-request" pairs, most frequent first, those under 0.005 left out.
+      kinds() { sort -k2 -g -r | awk '$2 >= 0.005 { printf " %s=%.2f", $1, $2 }'; }
+      total=$(awk -v n="$replies" '$NF == "total" { printf "%.2f", $(NF - 2) / n }' "$WORK/summary")
+      failing=$(awk -v n="$replies" '$NF == "total" { printf "%.2f", (NF == 6 ? $5 : 0) / n }' "$WORK/summary")
+      echo "syscalls per relayed request (strace -f -c, $replies requests): $total, failing $failing;$(
+        awk -v n="$replies" '$1 ~ /^[0-9.]+$/ && $NF != "total" { print $NF, $4 / n }' "$WORK/summary" | kinds)"
+      strace -f -qq -o "$WORK/trace" -p "$GATEWAY" 2>/dev/null &
+      TRACER=$!
+      sleep 1
+      replies=$(per_request 1)
+      # The main thread runs the loop; the other one is the serial event thread.
+      for who in loop serial; do
+        awk -v n="$replies" -v pid="$GATEWAY" -v who="$who" '
+          / resumed>/ || / \+\+\+ / || / --- / { next }
+          (who == "loop") == ($1 == pid) { name = $2; sub(/\(.*/, "", name); count[name]++ }
+          END { for (name in count) print name, count[name] / n }' "$WORK/trace" > "$WORK/kinds"
+        echo "  $who thread ($replies requests traced in full): $(awk '{ t += $2 } END { printf "%.2f", t }' "$WORK/kinds");$(kinds < "$WORK/kinds")"
+      done
+    else
+      echo "# syscalls: strace could not attach to the gateway (ptrace not permitted?)"
+    fi
+    stop_gateway
+    stop_sim
+  fi
 fi
 
 if part line; then

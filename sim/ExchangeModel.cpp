@@ -381,7 +381,9 @@ Bytes ExchangeModel::accounting(bool next) {
         return {0};
     }
     Bytes r{0};
-    std::string text = RecordText(handed_);
+    std::uint64_t number = handed_;
+    while (number > 1 && twins_.count(number)) --number;
+    const std::string text = RecordText(number);
     r.insert(r.end(), text.begin(), text.end());
     return r;
 }

@@ -11,6 +11,7 @@
 #include <map>
 #include <optional>
 #include <random>
+#include <set>
 #include <span>
 #include <string>
 #include <vector>
@@ -87,6 +88,9 @@ public:
 
     // From now on exactly n more records are generated (those already waiting stay).
     void SetRecordBudget(std::uint64_t n);
+    // The next record handed out carries the same text as the one before
+    // (two identical calls billed in a row).
+    void TwinNextRecord() { twins_.insert(handed_ + 1); }
     // The next slot poll finds a message, whatever messageEvery says.
     void QueueMessageNow() { forceMessage_ = true; }
 
@@ -153,6 +157,7 @@ private:
     std::uint64_t generated_ = 0;
     std::uint64_t handed_ = 0;
     std::uint64_t nextRecordAtMs_ = 0;
+    std::set<std::uint64_t> twins_; // records whose text is their predecessor's
 
     std::optional<Message> pending_;
     std::uint8_t lastMessageNumber_ = 0;

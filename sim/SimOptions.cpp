@@ -33,7 +33,8 @@ Plays a telephone exchange on a pseudo-terminal.  Prints "READY <device>" when
 the line is ready; the gateway opens that device.  Reads commands on stdin, one
 per line: silent on|off, nak once, crc once, nak every N, crc every N,
 delay MS, split on|off, baud N, think MS, records N (N more records from now
-on), message, status, help, quit.
+on), twin (the next record repeats the last one's text), message, status,
+help, quit.
 
 Exchange:
   --ports N            extensions in the port list (0..63, default 8)

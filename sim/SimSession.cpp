@@ -303,6 +303,10 @@ SimSession::CommandResult SimSession::Command(std::string_view line, std::uint64
             return ok();
         }
     }
+    if (cmd == "twin" && w.size() == 1) {
+        model_.TwinNextRecord();
+        return ok();
+    }
     if (cmd == "message" && w.size() == 1) {
         model_.QueueMessageNow();
         return ok();
@@ -310,7 +314,7 @@ SimSession::CommandResult SimSession::Command(std::string_view line, std::uint64
     if (cmd == "help" && w.size() == 1)
         return {
             "OK commands: silent on|off, nak once, crc once, nak every N, crc every N, delay MS, "
-            "split on|off, baud N, think MS, records N, message, status, quit",
+            "split on|off, baud N, think MS, records N, twin, message, status, quit",
             false};
     return {"ERR unknown command: " + std::string(line), false};
 }

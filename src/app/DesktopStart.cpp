@@ -3,6 +3,7 @@
 #include "desktop/DesktopSession.h"
 #include "platform/Paths.h"
 #include "app/PlatformEdges.h"
+#include "nls/TextIds.h"
 #include "platform/PollLoop.h"
 #include "platform/Signals.h"
 #include "toolkit/Forms.h"
@@ -126,9 +127,18 @@ int RunDesktopGateway(int argc, char** argv, GatewayEnvironment env,
     desktop.SetTrayCallback([&](unsigned message) {
         if (mainForm) mainForm->TrayCallback(message);
     });
-    desktop.SetHelpSources(env.languageFolders, [&]() -> std::string {
-        return mainForm ? mainForm->Core().Config().Lang : std::string("Eng");
-    });
+    desktop.SetHelpSources(
+        env.languageFolders,
+        [&]() -> std::string {
+            return mainForm ? mainForm->Core().Config().Lang : std::string("Eng");
+        },
+        [&] {
+            desktop::QtDesktop::HelpTexts texts;
+            if (!mainForm) return texts;
+            const TextSource& language = mainForm->Core().LanguageTable();
+            return desktop::QtDesktop::HelpTexts{language.Msg(msg::HelpFileNotFound),
+                                                 language.Msg(msg::HelpNotOpened)};
+        });
     try {
         mainForm = std::make_unique<TMainForm>(app, std::move(env));
     } catch (const std::exception& e) {

@@ -13,6 +13,7 @@ namespace vantor {
 
 void UseThePlatform(GatewayEnvironment& env, EventLoop& loop) {
     env.serialDeviceFactory = OpenPosixSerialDevice;
+    env.serialDevices = [] { return ListSerialDevices(); };
     env.serverSocketFactory = [&loop](TComponent* owner) { return MakeServerSocket(owner, loop); };
     env.libraryOpener =
         SystemLibraryOpener(std::filesystem::path(env.programPath).parent_path().string());

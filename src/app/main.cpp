@@ -18,6 +18,7 @@
 #include "toolkit/Cp1250.h"
 #include "toolkit/Desktop.h"
 #include "toolkit/Forms.h"
+#include "toolkit/IniFile.h"
 #include "toolkit/TextSource.h"
 
 #include <algorithm>
@@ -46,14 +47,17 @@ const char* const Usage =
     "  --headless   run without a window; every log line and message box goes\n"
     "               to standard output (also the case when no display can be\n"
     "               reached through DISPLAY or WAYLAND_DISPLAY)\n"
-    "  /hide        start hidden in the notification area\n"
-    "  /service     run as the system service; only systemd starts it so\n"
-    "               (systemctl start tarvovantor), by hand it ends at once\n"
+    "  /hide        start hidden in the notification area (exact, whole\n"
+    "               argument)\n"
+    "  /service     run as the system service (exact, whole argument); only\n"
+    "               systemd starts it so (systemctl start tarvovantor), by\n"
+    "               hand it ends at once\n"
     "  --help       show this text\n"
     "  --version    show the version\n"
     "\n"
-    "SIGTERM or SIGINT closes the gateway as closing its window does.  As a\n"
-    "service, SIGTERM stops it and SIGUSR1 makes it report its state again.\n"
+    "SIGTERM or SIGINT closes the gateway as closing its window does, also\n"
+    "during start-up (exit status 0).  As a service, SIGTERM stops it and\n"
+    "SIGUSR1 makes it report its state again.\n"
     "A start while the service tarvovantor runs only shows the log and opens\n"
     "neither the serial port nor the TCP port.  See vantor(1).\n";
 
@@ -62,6 +66,7 @@ struct CommandLine {
     std::string raw;
     std::string home;
     bool headless = false;
+    bool service = false;
     bool help = false;
     bool version = false;
     std::string error;
@@ -92,6 +97,12 @@ CommandLine ParseCommandLine(int argc, char** argv) {
             cl.home = arg.substr(7);
         } else if (arg.rfind("--", 0) == 0) {
             cl.error = "unknown option " + arg;
+        } else if (arg == "/service") {
+            // Only as a whole argument, as "/hide" is read: paths are written
+            // with '/' here, so `--home /srv/services/pbx` or a program
+            // installed under such a folder would otherwise start as the
+            // service.
+            cl.service = true;
         }
         // Everything else ("/hide" and the like) is the main window's to read.
     }
@@ -155,6 +166,11 @@ std::vector<std::string> LanguageFolders(const std::string& home, const std::str
     return folders;
 }
 
+// A configuration that is there but cannot be used ends the service with
+// this status (EX_CONFIG); the units do not restart on it, since only a
+// technician can mend the file.
+constexpr int ExitConfigurationUnusable = 78;
+
 // Runs the gateway as the system service; returns the exit status.
 int RunAsService(vantor::TApplication& app, vantor::PollLoop& loop,
                  vantor::GatewayEnvironment env) {
@@ -162,6 +178,8 @@ int RunAsService(vantor::TApplication& app, vantor::PollLoop& loop,
     SystemdNotifier notifier;
     JournalEventLog eventLog(std::cerr);
     ServiceProcess service(notifier, eventLog, loop);
+    service.SetInstance(SystemdUnitInstance());
+    bool configurationUnusable = false;
     env.serviceMode = true;
     env.serviceRunningElsewhere = false;
     env.serviceEventLog = [&service](const std::string& message, int type) {
@@ -194,11 +212,16 @@ int RunAsService(vantor::TApplication& app, vantor::PollLoop& loop,
     host.createGateway = [&] {
         try {
             mainForm = std::make_unique<TMainForm>(app, env);
+        } catch (const EIniFileError& e) {
+            configurationUnusable = true;
+            app.ShowException(e);
+            throw;
         } catch (const std::exception& e) {
             app.ShowException(e);
             throw;
         }
     };
+    host.health = [&] { return mainForm ? mainForm->Core().Health() : GatewayHealth{}; };
     host.runGateway = [&] {
         loop.setExceptionHandler([&](const std::exception& e) { app.ShowException(e); });
         app.Run();
@@ -210,6 +233,7 @@ int RunAsService(vantor::TApplication& app, vantor::PollLoop& loop,
     };
     host.destroyGateway = [&] { mainForm.reset(); };
     if (service.RunServiceDispatcher(std::move(host))) return 0;
+    if (configurationUnusable) return ExitConfigurationUnusable;
     if (!notifier.Connected())
         std::cerr << "vantor: /service: this process was not started by systemd (NOTIFY_SOCKET "
                      "is not set).\n"
@@ -217,6 +241,15 @@ int RunAsService(vantor::TApplication& app, vantor::PollLoop& loop,
                      "        or run the gateway in the foreground without /service.\n";
     return 1;
 }
+
+// The stop signals are held from the program's first instruction on, before
+// any constructor of the program or its libraries runs: a service manager may
+// stop the gateway while it is still starting, and the stop must then end it
+// as an orderly close (status 0), never by the signal.  The watcher made later
+// takes up whatever arrived meanwhile.
+void HoldStopSignalsAtStart(int, char**, char**) { vantor::HoldSignals(); }
+[[gnu::section(".preinit_array"), gnu::used]] void (*const holdStopSignalsAtStart)(
+    int, char**, char**) = HoldStopSignalsAtStart;
 
 } // namespace
 
@@ -235,12 +268,10 @@ int main(int argc, char** argv) {
         std::cout << "Tarvo Vantor " << VANTOR_VERSION_TEXT << "\n";
         return 0;
     }
-    // "/service" anywhere in the arguments selects service mode, even inside
-    // another argument.  The program's own path is left out: on this system
-    // paths are written with '/', and a program installed under a folder
-    // such as /srv/service/ would otherwise never start as anything else.
-    const std::size_t programEnd = cl.arguments.empty() ? 0 : cl.arguments[0].size();
-    const bool serviceMode = cl.raw.find("/service", programEnd) != std::string::npos;
+    const bool serviceMode = cl.service;
+    // The service also takes SIGUSR1 (report the state again): held as well
+    // until its watcher is there.
+    if (serviceMode) HoldSignals({SIGUSR1});
 
     const std::string exePath = ExecutablePath();
     const std::string exeDir =
@@ -256,7 +287,7 @@ int main(int argc, char** argv) {
     env.commandLine = cl.raw;
     env.programPath = (std::filesystem::path(home.folder) / "vantor").string();
     env.languageFolders = LanguageFolders(home.folder, exeDir);
-    env.startNotes.push_back(Cp1250FromUtf8("Gateway folder " + home.folder));
+    env.gatewayFolder = Cp1250FromUtf8(home.folder);
     env.logMirror = [](const std::string& line) { std::cout << Utf8FromCp1250(line) << std::endl; };
     // The services dialog installs the program as it runs now, with its folder.
     env.serviceCommandLine = SystemdQuote(exePath.empty() ? "vantor" : exePath) +

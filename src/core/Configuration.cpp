@@ -1,8 +1,10 @@
 #include "core/Configuration.h"
 
+#include "nls/TextIds.h"
 #include "toolkit/IniFile.h"
 #include "toolkit/LogWriter.h"
 #include "toolkit/Strings.h"
+#include "toolkit/TextSource.h"
 
 #include <limits>
 
@@ -33,13 +35,14 @@ std::int32_t ConfigReader::ReadRanged(const char* section, const char* key, std:
     // A value that is not a number reads as the default, but a technician
     // who typed it wants to know it was not taken.
     if (!value) {
-        warnings.push_back(where + *text + " is not a number, using " + std::to_string(def));
+        warnings.push_back(
+            FormatText(texts_.Msg(msg::SettingNotANumber), {where + *text, std::to_string(def)}));
         return def;
     }
     if (*value >= min && *value <= max) return *value;
-    warnings.push_back(where + std::to_string(*value) + " is out of range " +
-                       std::to_string(min) + ".." + std::to_string(max) + ", using " +
-                       std::to_string(def));
+    warnings.push_back(FormatText(texts_.Msg(msg::SettingOutOfRange),
+                                  {where + std::to_string(*value), std::to_string(min),
+                                   std::to_string(max), std::to_string(def)}));
     return def;
 }
 
@@ -78,6 +81,7 @@ void ConfigReader::ReadSettings(Settings& s, PrefixTable& prefixes,
     // Each cache entry takes about a kilobyte; a million entries is far past
     // any real use and still allocatable.
     s.MaxCache = ReadRanged("Set", "MaxCache", d.MaxCache, 0, 1000000, w);
+    s.MaxClients = ReadRanged("Set", "MaxClients", d.MaxClients, 1, 1000000, w);
     s.ReadUct = ReadSwitch("Set", "ReadUct", d.ReadUct);
     s.SendUct = ReadSwitch("Set", "SendUct", d.SendUct);
     s.UctFile = ReadText("Set", "UctFile", d.UctFile);

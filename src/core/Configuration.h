@@ -14,12 +14,14 @@ namespace vantor {
 class IniReader;
 class TIniFile;
 class LogWriter;
+class TextSource;
 
 // Reads from a profile parsed once (TIniFile::Snapshot), so each key costs
-// one lookup however long the file is.
+// one lookup however long the file is.  The warnings are worded by the
+// language's numbered texts.
 class ConfigReader {
 public:
-    explicit ConfigReader(const IniReader& file) : file_(file) {}
+    ConfigReader(const IniReader& file, const TextSource& texts) : file_(file), texts_(texts) {}
 
     // [Set] Lang, read before the language file is loaded.
     std::string ReadLanguage() const;
@@ -38,6 +40,7 @@ private:
     std::uint8_t ReadSwitch(const char* section, const char* key, std::uint8_t def) const;
 
     const IniReader& file_;
+    const TextSource& texts_;
 };
 
 // Writes one value and reports a failure on the log instead of stopping the

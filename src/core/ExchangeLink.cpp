@@ -181,6 +181,7 @@ void ExchangeLink::TickAwaitingReply() {
         log_.WriteLog("!Err", Msg(msg::LinkLost));
         mail_.SendTrap(MailPort::TrapLinkLost);
     }
+    if (lostSince_ == 0) lostSince_ = loop_.now();
     tickCounter_ = 0;
 }
 
@@ -263,6 +264,7 @@ void ExchangeLink::ServeClient(std::int32_t handle, std::span<const std::uint8_t
     const std::string text = formatter_.format(Direction::Request, request);
     if (store_.WriteWatch(request)) RestartShortsTimer();
     SendAwaited(RequestKind::Client, text, request, handle, LinkState::AwaitingClientReply);
+    replies_.ClientRequestSent(request);
     if (settings_.Com_Out == 1 && settings_.Com_LocOut == 0) log_.WriteLog(">COM", text);
     tickCounter_ = 0;
 }
@@ -279,6 +281,7 @@ void ExchangeLink::HandleFrame(int count, const std::uint8_t* data) {
         mail_.SendTrap(MailPort::TrapLinkRestored);
         linkLost_ = false;
     }
+    lostSince_ = 0;
     if (count < 1) return; // not even a sequence number
 
     const std::uint8_t sequence = data[0];
@@ -291,8 +294,11 @@ void ExchangeLink::HandleFrame(int count, const std::uint8_t* data) {
     // Waiting for the next tick would cap the relay at one request per tick
     // whatever the line could carry.  Only a reply that matched the one
     // outstanding request gets here, and the state is Idle, so a stale or
-    // repeated reply can never put a second request on the line.
-    if (settings_.SendOnReply && port_.IsOpen()) ServeNext();
+    // repeated reply can never put a second request on the line.  The send
+    // stands in for a tick, so none goes out while the tick is stopped (an
+    // exchange this gateway cannot serve, "Zastavit", a modal dialog, and
+    // this very reply may have stopped it).
+    if (settings_.SendOnReply && port_.IsOpen() && TimerTick().Enabled()) ServeNext();
 }
 
 void ExchangeLink::HandleChar(std::uint8_t chr) {
@@ -346,6 +352,7 @@ void ExchangeLink::LineLost() {
         mail_.SendTrap(MailPort::TrapLinkLost);
     }
     linkLost_ = true;
+    if (lostSince_ == 0) lostSince_ = loop_.now();
 }
 
 void ExchangeLink::LineReopened() {

@@ -166,6 +166,8 @@ public:
     LinkState State() const { return state_; }
     // A link failure has been reported and its recovery not yet.
     bool LinkLost() const { return linkLost_; }
+    // When the failure now going on was reported; 0 while the link works.
+    TDateTime LinkLostSince() const { return lostSince_; }
     std::int32_t TickCounter() const { return tickCounter_; }
     void SetTickCounter(std::int32_t ticks) { tickCounter_ = ticks; }
     std::int32_t TimeoutCount() const { return timeoutCount_; }
@@ -219,6 +221,7 @@ private:
     std::int32_t tickCounter_ = 0;
     std::int32_t timeoutCount_ = 0;
     bool linkLost_ = false;
+    TDateTime lostSince_ = 0;
     bool tickGuard_ = false;
     std::uint8_t sequence_ = 1;
     bool hideToTray_ = false;

@@ -10,6 +10,7 @@
 #include "toolkit/IniFile.h"
 #include "toolkit/ServerSocket.h"
 #include "toolkit/StringList.h"
+#include "toolkit/Strings.h"
 #include "ui/AboutBox.h"
 
 namespace vantor {
@@ -53,6 +54,21 @@ public:
         return {{}, true, "no file system to browse"};
     }
 };
+
+// The entries of an IPAllow list that are no address or range, each as
+// written (the list's own rules say what is valid).
+std::vector<std::string> RefusedAccessEntries(std::string_view list) {
+    std::vector<std::string> refused;
+    while (!list.empty()) {
+        const std::size_t comma = list.find(',');
+        const std::string_view entry = TrimView(list.substr(0, comma));
+        list = comma == std::string_view::npos ? std::string_view() : list.substr(comma + 1);
+        std::vector<std::string> errors;
+        ClientAccessList::Parse(entry, errors);
+        if (!errors.empty()) refused.emplace_back(entry);
+    }
+    return refused;
+}
 
 std::vector<std::string> LanguageFolders(const GatewayEnvironment& env) {
     return env.languageFolders.empty()
@@ -140,6 +156,7 @@ void Gateway::Start(bool hidden) {
     // it off.
     link_.ApplyTimerPeriods();
     accountingFile_.Resume(settings_.UctFile);
+    if (auto warning = accountingFile_.TakeStateWarning()) log_.WriteLog("!Err", *warning);
     cache_.Allocate(env_.serviceRunningElsewhere ? 0 : settings_.MaxCache);
     settings_.MaxCache = cache_.MaxCache();
     // As a service the window stays hidden and no tray icon is made.
@@ -163,20 +180,30 @@ void Gateway::Start(bool hidden) {
 void Gateway::ReadConfiguration() {
     // Read once: every setting below is a lookup in this one parsed copy.
     configText_ = config_.Snapshot();
-    if (!configText_.refusal.empty())
+    if (!configText_.refusal.empty()) {
+        // A service that cannot read the configuration it was given must not
+        // run on the defaults: it would poll whatever line COM2 is.  A file
+        // that is missing is another matter (defaults and a warning).
+        if (env_.serviceMode) {
+            log_.WriteLog("!Err", configText_.refusal + "; the service does not start");
+            throw EIniFileError(configText_.refusal);
+        }
         log_.WriteLog("!Err", configText_.refusal + "; the default settings are used");
-    ConfigReader reader(configText_.document);
+    }
+    ConfigReader reader(configText_.document, language_);
 
     settings_.Lang = reader.ReadLanguage();
+    // The texts first: the folder line and the box about a missing
+    // configuration file are in the user's language.
     language_.SetLanguage(settings_.Lang);
+    language_.LoadTexts();
     language_.Close();
-    if (!config_.Exists()) {
-        language_.Open();
-        language_.LoadTexts();
+    settings_.Lang = language_.Language(); // as the file spells it ("cz" is "Cz")
+    if (!env_.gatewayFolder.empty())
+        log_.WriteLog("----", FormatText(language_.Msg(msg::GatewayFolder), {env_.gatewayFolder}));
+    if (!config_.Exists())
         app_.GetDesktop().MessageBox(language_.Msg(msg::NoConfigurationFile),
                                      language_.Msg(msg::WarningCaption), MB_ICONWARNING);
-        language_.Close();
-    }
     LoadLanguage();
 
     std::vector<std::string> warnings;
@@ -193,7 +220,7 @@ void Gateway::LoadLanguage() {
 
 void Gateway::ReportStartupError(const std::string& line) {
     log_.WriteLog("!Err", line);
-    ServiceErrorEvent(log_.StatusText());
+    ServiceErrorEvent(line);
 }
 
 void Gateway::ServiceErrorEvent(const std::string& text) {
@@ -204,10 +231,19 @@ void Gateway::OpenListeningSocket() {
     std::vector<std::string> errors;
     serverRelay_.SetAccess(ClientAccessList::Parse(settings_.IPAllow, errors),
                            [this] { return app_.Loop().monotonicMs(); });
-    for (const std::string& error : errors) log_.WriteLog("!Err", "[Set] IPAllow: " + error);
+    for (const std::string& entry : RefusedAccessEntries(settings_.IPAllow))
+        log_.WriteLog("!Err", FormatText(language_.Msg(msg::IPAllowEntryRefused), {entry}));
+    // An address that is no IPv4 address can never be bound: it is named and
+    // every address is used, rather than retrying it for as long as we run.
+    const auto bind = ClientAccessList::ParseAddress(TrimView(settings_.IPBind));
+    if (!bind && !TrimView(settings_.IPBind).empty())
+        log_.WriteLog("!Err", language_.Msg(msg::IPBindInvalid) + settings_.IPBind);
+    settings_.IPBind = bind ? ClientAccessList::DottedAddress(*bind) : std::string();
     serverSocket_->SetBindAddress(settings_.IPBind);
+    serverSocket_->SetMaxConnections(settings_.MaxClients);
     if (serverRelay_.Open(settings_.IPPort)) return;
-    ServiceErrorEvent(log_.StatusText());
+    listenFailure_ = log_.LastText();
+    ServiceErrorEvent(listenFailure_);
     RetryLater(listenPending_);
 }
 
@@ -218,9 +254,11 @@ std::optional<std::string> Gateway::OpenSerialPort(const std::string& settingsTe
         commPax_.Open();
         return std::nullopt;
     } catch (const ECommError& e) {
+        serialFailure_ = e.Detail().empty() ? TrimmedReason(e.what()) : e.Detail();
         // The system's reason and the device path follow the framework's text.
         return " (" + TrimmedReason(e.what()) + ")" + (e.Detail().empty() ? "" : ": " + e.Detail());
     } catch (const std::exception& e) {
+        serialFailure_ = TrimmedReason(e.what());
         return " (" + TrimmedReason(e.what()) + ")";
     }
 }
@@ -236,8 +274,9 @@ void Gateway::OpenSerialPortAtStart() {
 }
 
 void Gateway::SerialLineLost(int error) {
-    log_.WriteLog("!Err", "Serial device lost: " + commPax_.DeviceName() +
-                              " (Error: " + std::to_string(error) + ")");
+    log_.WriteLog("!Err", FormatText(language_.Msg(msg::SerialDeviceLost),
+                                     {commPax_.DeviceName(), std::to_string(error)}));
+    serialFailure_ = log_.LastText();
     link_.LineLost();
     RetryLater(serialPending_);
 }
@@ -277,8 +316,22 @@ void Gateway::StartMailBridge() {
         log_.WriteLog("-OK-", language_.Msg(msg::MailConnected));
     } else {
         log_.WriteLog("!Err", language_.Msg(msg::MailConnectFailed));
-        ServiceErrorEvent(language_.Msg(msg::MailConnectFailed));
+        // The text names every possible cause; the event says which it was.
+        const std::string& why = mail_.FailureReason();
+        ServiceErrorEvent(language_.Msg(msg::MailConnectFailed) + (why.empty() ? "" : ": " + why));
     }
+}
+
+GatewayHealth Gateway::Health() const {
+    GatewayHealth health;
+    health.linkLostSince = link_.LinkLostSince();
+    if (serialPending_) {
+        health.serialPort = serialFailure_;
+        health.serialDevice = settings_.Port.substr(0, settings_.Port.find(':'));
+    }
+    if (listenPending_) health.listeningPort = listenFailure_;
+    if (accountingFile_.WriteFailed()) health.accountingFile = accountingFile_.Error();
+    return health;
 }
 
 void Gateway::StartPlugin() {
@@ -320,11 +373,11 @@ bool Gateway::TogglePolling() {
     return tick.Enabled();
 }
 
-bool Gateway::ChoosePort(int index) {
+bool Gateway::ChoosePort(const std::string& settingsText) {
     link_.TimerMSG().SetEnabled(false);
     link_.TimerSMS().SetEnabled(false);
     if (commPax_.IsOpen()) commPax_.Close();
-    settings_.Port = WithComPort(settings_.Port, index);
+    settings_.Port = settingsText;
     WriteSetting("Set", "Port", settings_.Port);
     if (OpenSerialPort(settings_.Port)) {
         log_.SetStatusText(language_.Msg(msg::SerialPortCannotOpen));

@@ -38,6 +38,7 @@
 #include "relay/ReplyCache.h"
 #include "relay/ServerSocketRelay.h"
 #include "serial/CommPax.h"
+#include "service/GatewayHealth.h"
 #include "toolkit/DirectorySource.h"
 #include "toolkit/FileAppender.h"
 #include "toolkit/IniFile.h"
@@ -77,6 +78,9 @@ struct GatewayEnvironment {
     std::function<void(const std::string& message, int type)> serviceEventLog;
     // Opens the serial device by name.
     SerialDeviceFactory serialDeviceFactory;
+    // The serial devices present, offered by the port choice (unset: only
+    // COM1 to COM4).
+    SerialDeviceList serialDevices;
     // Makes the listening socket component.
     std::function<std::unique_ptr<TServerSocket>(TComponent* owner)> serverSocketFactory;
     // Loads an outside library by its "X.dll" name (unset: none can load).
@@ -89,9 +93,11 @@ struct GatewayEnvironment {
     // Receives every traffic-log line as the list shows it (headless and
     // service mode print them on standard output).
     std::function<void(const std::string& line)> logMirror;
-    // Lines logged ("----") right after the start line, such as the folder
-    // in use.
+    // Lines logged ("----") right after the start line.
     std::vector<std::string> startNotes;
+    // The gateway's folder, named in the log (in the user's language, once
+    // the language is loaded); empty: not named.
+    std::string gatewayFolder;
     // The system's service manager for the services dialog (null: none) and
     // the command line a service installed from the dialog runs.
     std::shared_ptr<ServiceManager> serviceManager;
@@ -142,10 +148,10 @@ public:
     // Opens the serial port on a settings text; when it cannot, the reason as
     // it follows the settings text in a log line: " (text): device: reason".
     std::optional<std::string> OpenSerialPort(const std::string& settingsText);
-    // The port choice: the n-th COM port (0 = COM1) replaces the device of
-    // the settings text, which is written; the port is opened anew and the
-    // link starts over.  False when it cannot be opened.
-    bool ChoosePort(int index);
+    // The port choice: the settings text with the chosen device is taken and
+    // written; the port is opened anew and the link starts over.  False when
+    // it cannot be opened (it is then tried again).
+    bool ChoosePort(const std::string& settingsText);
     // A baud rate from the menu: applied at once (not written).  False when
     // the port could not be opened with it.
     bool ChangeBaudRate(std::string_view baud);
@@ -163,6 +169,8 @@ public:
     bool WriteSetting(std::string_view section, std::string_view key, std::string_view value);
     // Translates a dialog by its Tags from its own language file.
     void TranslateDialog(TForm& form) { language_.TranslateForm(form, true); }
+    // What keeps the gateway from its work now (the service shows it).
+    GatewayHealth Health() const;
 
     // ---- the parts ----
     Settings& Config() { return settings_; }
@@ -197,7 +205,7 @@ private:
     void RetryLater(bool& pending);
     void RetryPorts();
     void StartPlugin();
-    // An "!Err" line, and in service mode an error event with the status line.
+    // An "!Err" line, and in service mode an error event with its text.
     void ReportStartupError(const std::string& line);
     void ServiceErrorEvent(const std::string& text);
 
@@ -225,6 +233,8 @@ private:
     TTimer portRetry_;
     bool serialPending_ = false;
     bool listenPending_ = false;
+    std::string serialFailure_;        // why the port is not open, in the system's words
+    std::string listenFailure_;        // why the TCP port is not open
     std::int64_t lastRetryReport_ = 0; // ms; failed retries are logged once a minute
     ReplyCache cache_;
     std::unique_ptr<TServerSocket> serverSocket_;

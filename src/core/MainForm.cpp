@@ -48,7 +48,15 @@ TMainForm::TMainForm(TApplication& app, GatewayEnvironment environment)
     // Runs before the form frees its controls.
     OnDestroy = [this](TObject*) { FormDestroy(); };
     app.SetMainForm(this);
-    FormCreate();
+    try {
+        FormCreate();
+    } catch (...) {
+        // A start that throws (a configuration a service cannot use): the
+        // stop order runs now, while the gateway is there; the base class
+        // would run it only after the members are gone.
+        DoDestroy();
+        throw;
+    }
     DoCreate();
 }
 
@@ -276,9 +284,12 @@ void TMainForm::MenuStateRefresh() {
 
 void TMainForm::ShowOnTrayClickClick() {
     if (!trayIconPresent_ && !AddTrayIcon()) {
-        // Without a notification area the hidden window could not be
-        // brought back: keep trying from the tick, as a start with /hide does.
-        gateway_->Link().SetHideToTrayRequested(true);
+        // Without a notification area a hidden window could not be brought
+        // back (only a kill would end the program): it stays, and the status
+        // line says why (and the log keeps it, as traffic soon takes the
+        // status line over).
+        gateway_->Log().WriteLog("!Err", gateway_->LanguageTable().Msg(msg::NoNotificationArea));
+        return;
     }
     Hide();
 }
@@ -310,7 +321,7 @@ void TMainForm::Mail6021Click() {
     MailSettings& mail = gateway_->MailBridge().Block();
     TFSetM602 dialog(Application(), nullptr,
                      MailLoginSettings{mail.ConfigPath, mail.WorkDir, mail.User, mail.Password},
-                     gateway_->Directories(),
+                     gateway_->Directories(), gateway_->LanguageTable(),
                      [this](TForm& form) { gateway_->TranslateDialog(form); });
     if (RunDialog(dialog) == mrOk) gateway_->MailBridge().SaveMailSettings(gateway_->ConfigFile());
 }
@@ -344,14 +355,15 @@ void TMainForm::StartItemClick() {
 }
 
 void TMainForm::Volbasriovhoportu1Click() {
-    const std::string& port = gateway_->Config().Port;
-    if (port.size() < 4)
-        throw std::out_of_range("The port setting \"" + port + "\" names no port COM1 to COM4");
-    int index = static_cast<unsigned char>(port[3]) - '1';
-    TFSetPort dialog(Application(), nullptr, index,
+    const GatewayEnvironment& env = gateway_->Environment();
+    std::string port = gateway_->Config().Port;
+    TFSetPort dialog(Application(), nullptr, port,
+                     env.serialDevices ? env.serialDevices() : std::vector<std::string>(),
+                     gateway_->LanguageTable(),
                      [this](TForm& form) { gateway_->TranslateDialog(form); });
-    if (RunDialog(dialog) != mrOk) return;
-    gateway_->ChoosePort(index);
+    // OK on the port in use changes nothing: the working line stays open.
+    if (RunDialog(dialog) != mrOk || port == gateway_->Config().Port) return;
+    gateway_->ChoosePort(port);
 }
 
 void TMainForm::COMBaudClick(TMenuItem& item) {

@@ -13,6 +13,7 @@ std::string TrafficLog::Stamp() const {
 }
 
 void TrafficLog::WriteStatus(std::string_view label, std::string_view text) {
+    lastText_ = text;
     std::string line(label);
     line += "     ";
     line += text;
@@ -23,7 +24,10 @@ const std::string& TrafficLog::StatusText() const { return status_.SimpleText();
 
 void TrafficLog::Clear() { list_.Clear(); }
 
-void TrafficLog::SetStatusText(std::string_view text) { status_.SetSimpleText(std::string(text)); }
+void TrafficLog::SetStatusText(std::string_view text) {
+    lastText_ = text;
+    status_.SetSimpleText(std::string(text));
+}
 
 void TrafficLog::WriteLog(std::string_view label, std::string_view text) {
     WriteStatus(label, text);

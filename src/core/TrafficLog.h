@@ -28,6 +28,8 @@ public:
 
     // The status line as it reads now.
     const std::string& StatusText() const;
+    // The text of the latest line or status, without its label.
+    const std::string& LastText() const { return lastText_; }
     // Empties the list (the shut-down does, before the socket closes).
     void Clear();
 
@@ -42,6 +44,7 @@ private:
     TListBox& list_;
     TStatusBar& status_;
     const EventLoop& clock_;
+    std::string lastText_;
 };
 
 } // namespace vantor

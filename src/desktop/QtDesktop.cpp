@@ -20,6 +20,7 @@
 #include "desktop/QtText.h"
 #include "toolkit/Forms.h"
 #include "toolkit/Menus.h"
+#include "toolkit/Strings.h"
 
 namespace vantor::desktop {
 
@@ -162,7 +163,8 @@ bool QtDesktop::TrayIcon(TrayOperation operation, const TrayIconData& data) {
     switch (operation) {
     case TrayOperation::Add:
         ++trayAddAttempts_;
-        if (!QSystemTrayIcon::isSystemTrayAvailable()) return false;
+        if (!(trayAvailable_ ? trayAvailable_() : QSystemTrayIcon::isSystemTrayAvailable()))
+            return false;
         if (!tray_) {
             tray_ = std::make_unique<QSystemTrayIcon>();
             QObject::connect(tray_.get(), &QSystemTrayIcon::activated, tray_.get(),
@@ -226,19 +228,17 @@ void QtDesktop::Help(unsigned command, unsigned long data, const std::string& he
     if (command == HELP_QUIT) return;
     const std::string language = language_ ? language_() : std::string();
     const std::string url = HelpUrl(command, data, helpFile, helpFolders_, language);
-    QString problem;
+    const HelpTexts texts = helpTexts_ ? helpTexts_() : HelpTexts{};
+    std::string problem;
     if (url.empty()) {
-        QStringList where;
-        for (const std::string& f : helpFolders_) where << QString::fromStdString(f);
-        problem = QString("The help file %1 (as %2.*.html) was not found in:\n%3")
-                      .arg(QString::fromStdString(helpFile),
-                           QFileInfo(QString::fromStdString(helpFile)).completeBaseName(),
-                           where.join("\n"));
+        const QString pattern =
+            QFileInfo(QString::fromStdString(helpFile)).completeBaseName() + ".*.html";
+        problem = FormatText(texts.notFound, {helpFile, FromQt(pattern)});
+        for (const std::string& f : helpFolders_) problem += "\n" + FromQt(QString::fromStdString(f));
     } else if (!openUrl_ || !openUrl_(url)) {
-        problem = QString("No web browser could open the help:\n%1\n\nOpen it by hand.")
-                      .arg(QUrl(QString::fromStdString(url)).toLocalFile());
+        problem = texts.notOpened + "\n" + FromQt(QUrl(QString::fromStdString(url)).toLocalFile());
     }
-    if (!problem.isEmpty()) MessageBox(FromQt(problem), "Tarvo Vantor", MB_OK | MB_ICONWARNING);
+    if (!problem.empty()) MessageBox(problem, "Tarvo Vantor", MB_OK | MB_ICONWARNING);
 }
 
 std::optional<std::string> QtDesktop::SaveFileDialog(const FileDialogOptions& options) {
@@ -278,13 +278,19 @@ void QtDesktop::SetTrayCallback(std::function<void(unsigned)> callback) {
 }
 
 void QtDesktop::SetHelpSources(std::vector<std::string> folders,
-                               std::function<std::string()> language) {
+                               std::function<std::string()> language,
+                               std::function<HelpTexts()> texts) {
     helpFolders_ = std::move(folders);
     language_ = std::move(language);
+    helpTexts_ = std::move(texts);
 }
 
 void QtDesktop::SetUrlOpener(std::function<bool(const std::string&)> open) {
     openUrl_ = std::move(open);
+}
+
+void QtDesktop::SetTrayAvailability(std::function<bool()> available) {
+    trayAvailable_ = std::move(available);
 }
 
 } // namespace vantor::desktop

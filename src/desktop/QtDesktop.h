@@ -44,11 +44,24 @@ public:
 
     // Where the tray icon's mouse messages go (WM_LBUTTONDBLCLK, WM_RBUTTONUP).
     void SetTrayCallback(std::function<void(unsigned mouseMessage)> callback);
-    // Help: the folders searched for the HTML help and the current language
-    // code (the help is "<name>.<language>.html", English when missing).
-    void SetHelpSources(std::vector<std::string> folders, std::function<std::string()> language);
+    // The texts of the help's two boxes in the user's language (8-bit): the
+    // file was not found ("%1" the help file, "%2" the file names looked
+    // for; the folders follow), no browser could open it (its path follows).
+    struct HelpTexts {
+        std::string notFound, notOpened;
+    };
+    // Help: the folders searched for the HTML help, the current language
+    // code (the help is "<name>.<language>.html", English when missing) and
+    // the texts of its boxes.
+    void SetHelpSources(std::vector<std::string> folders, std::function<std::string()> language,
+                        std::function<HelpTexts()> texts = nullptr);
     // Opens a URL (default: the user's browser); tests replace it.
     void SetUrlOpener(std::function<bool(const std::string& url)> open);
+    // Whether a notification area takes the tray icon (default: Qt's
+    // answer); tests stand in for one where the platform has none.
+    void SetTrayAvailability(std::function<bool()> available);
+    // The tray icon while it is there (tests play its mouse on it).
+    QSystemTrayIcon* Tray() const { return tray_.get(); }
 
     // Brings every window up to date with its form now (windows catch up
     // with their forms on a short timer otherwise).
@@ -72,7 +85,9 @@ private:
     std::function<void(unsigned)> trayCallback_;
     std::vector<std::string> helpFolders_;
     std::function<std::string()> language_;
+    std::function<HelpTexts()> helpTexts_;
     std::function<bool(const std::string&)> openUrl_;
+    std::function<bool()> trayAvailable_;
     int trayAddAttempts_ = 0;
 };
 

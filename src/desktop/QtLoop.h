@@ -3,7 +3,7 @@
 // QSocketNotifier, posted and invoked tasks through the shared TaskQueue,
 // woken by a queued call into the Qt thread.  Modal dialogs (QDialog::exec)
 // run Qt's nested loops, which serve the tasks too, so the serial event
-// thread's blocking invoke goes through while a dialog is open.
+// thread's hand-overs go through while a dialog is open.
 //
 // The loop thread is the thread of the QApplication, which must exist before
 // the loop.  Quit, the end of the loop and exceptions follow EventLoop.h;

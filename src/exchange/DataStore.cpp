@@ -146,10 +146,12 @@ DecodeResult TDataStore::DecodeReply(RequestKind kind, std::span<const std::uint
     switch (kind) {
     case LineStates:
         anLength_ = static_cast<std::uint32_t>(CopyFrom(reply, 0, an_.data(), an_.size()));
+        anReplyLength_ = reply.size();
         anTime_ = clock_();
         return {};
     case SWState:
         swLength_ = static_cast<std::uint32_t>(CopyFrom(reply, 0, sw_.data(), sw_.size()));
+        swReplyLength_ = reply.size();
         swTime_ = clock_();
         return {};
     case Configuration: return DecodeConfiguration(reply);

@@ -8,7 +8,9 @@
 // Capacities are fixed; nothing from the exchange is ever written past a
 // field: over-long replies are cut at their field, more than 56 ports are cut
 // to 56, and a personal-data block count above 30 is taken as 30 (each
-// reported as an error line on the log).
+// reported as an error line on the log).  A line-state or SW reply longer
+// than its snapshot keeps its whole length beside the cut bytes, so that the
+// relay never hands the cut bytes to a client as the exchange's reply.
 //
 // The store never reaches out to make another part act: what a decode or a
 // write watch means for others (stale cached replies, a short-number reload)
@@ -155,6 +157,10 @@ public:
     std::span<const std::uint8_t> SWSnapshot() const { return {sw_.data(), swLength_}; }
     std::uint32_t ANLength() const { return anLength_; }
     std::uint32_t SWLength() const { return swLength_; }
+    // The length of the last AN / SW reply as the exchange sent it; above
+    // ANLength() / SWLength() when the snapshot holds only its beginning.
+    std::size_t ANReplyLength() const { return anReplyLength_; }
+    std::size_t SWReplyLength() const { return swReplyLength_; }
     TDateTime ANTime() const { return anTime_; }
     TDateTime SWTime() const { return swTime_; }
     // Lines in the AN snapshot: (AN length - 3) / 4, 0 while it holds none.
@@ -206,6 +212,8 @@ private:
     std::array<std::uint8_t, SWCapacity> sw_{};
     std::uint32_t anLength_ = 0;
     std::uint32_t swLength_ = 0;
+    std::size_t anReplyLength_ = 0;
+    std::size_t swReplyLength_ = 0;
     TDateTime anTime_ = 0;
     TDateTime swTime_ = 0;
     std::array<std::uint8_t, InfoSize> info_{};

@@ -218,13 +218,15 @@ void ReplyDispatcher::HandleAccounting(const SentRequest& request,
     const bool failedBefore = p_.accountingFile.WriteFailed();
     const AccountingFile::Outcome outcome =
         p_.accountingFile.Store(p_.accountingSettings.UctFile, record, askedAgain);
+    if (auto warning = p_.accountingFile.TakeStateWarning()) p_.log.WriteLog("!Err", *warning);
     // The plug-in sees every attempt at a new record, as it comes.
     if (PluginLoaded() && outcome != AccountingFile::Outcome::AlreadyStored)
         plugin_->PutAccLine(record);
     switch (outcome) {
     case AccountingFile::Outcome::AlreadyStored:
-        // The record asked for again after a failure is in the file already.
-        if (p_.logSettings.Com_PureIn) p_.log.WriteLog("<COM", Msg(msg::NoAccountingRecord));
+        // The record asked for again (after a restart or a lost answer) is in
+        // the file already: nothing happened worth a line, and "no record"
+        // would be wrong.
         return;
     case AccountingFile::Outcome::Failed:
         // The next request asks for the same record again; say why once,

@@ -64,6 +64,8 @@ public:
                               std::span<const std::uint8_t> reply) = 0;
     // The exchange's picture changed: every cached reply is stale.
     virtual void FlushCache() = 0;
+    // A client's request has just been put on the line.
+    virtual void ClientRequestSent(std::span<const std::uint8_t> request) = 0;
 };
 
 // Message box: text, caption, MB_* flags; returns the button (IDOK 1, IDYES 6, ...).
@@ -106,6 +108,12 @@ public:
     // byte).  A failure inside the handling is logged; the reply is offered
     // to the reply cache either way.
     void Dispatch(const SentRequest& record, std::span<const std::uint8_t> payload);
+
+    // A client's request has just been put on the line (the relay's reply
+    // cache hears of it before any reply, which may never come).
+    void ClientRequestSent(std::span<const std::uint8_t> request) {
+        p_.relay.ClientRequestSent(request);
+    }
 
     // The three parts of an exchange message text (recipient, second line,
     // body), split at line feeds with the line limits above.

@@ -114,6 +114,7 @@ void TMailBridge::SetPasswordCodec(PasswordCodec codec) {
 
 void TMailBridge::Create() {
     bound_ = false;
+    failure_ = std::string("the library ") + LibraryName + " cannot be loaded";
     if (!opener_) return;
     library_ = opener_(LibraryName);
     if (!library_) return;
@@ -134,6 +135,8 @@ void TMailBridge::Create() {
         void* address = library_->Symbol(ExportNames[i]);
         if (address == nullptr) {
             fn_ = {}; // stays loaded, unbound
+            failure_ =
+                std::string("the library ") + LibraryName + " has no entry point " + ExportNames[i];
             return;
         }
         *slots[i] = address;
@@ -141,6 +144,7 @@ void TMailBridge::Create() {
     fullRead_ = true;
     known_.clear();
     bound_ = true;
+    failure_.clear();
 }
 
 void TMailBridge::LoadSettings(const IniReader& config, TextSource& texts) {
@@ -172,6 +176,10 @@ bool TMailBridge::Initialise() {
                                      block_.WorkDir.c_str(), block_.Password.c_str());
     if (status != 0) {
         bound_ = false;
+        failure_ = "InicializaceQ9Komunikace answered status " + std::to_string(status);
+        if (block_.ConfigPath.empty())
+            failure_ += ", and no configuration file is named ([M602] CestaKeKonfiguraciMail602)";
+        failure_ += "; the library's own log tells more";
         return false;
     }
     open_ = true;

@@ -107,6 +107,9 @@ public:
     void Close();
 
     bool Bound() const override { return bound_; }
+    // Why the bridge is not bound after Create or Initialise: the library
+    // missing, an entry point missing, or the status the library answered.
+    const std::string& FailureReason() const { return failure_; }
     bool FullRead() const { return fullRead_; }
     void SetFullRead(bool value) { fullRead_ = value; }
     bool Loaded() const { return library_ != nullptr; }
@@ -145,6 +148,7 @@ private:
     std::unique_ptr<MailLibrary> library_;
     EntryPoints fn_;
     bool bound_ = false;
+    std::string failure_;
     bool fullRead_ = false;
     bool open_ = false;
     std::vector<KnownMessage> known_;

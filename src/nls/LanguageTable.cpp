@@ -56,6 +56,30 @@ bool HasTexts(const IniDocument& doc) {
     return false;
 }
 
+// The name of the language file of `code` in `folder` as the folder spells
+// it ("TVantor.Cz" for the code "cz"): the code is the user's word, and a
+// file system that tells letter cases apart finds the file only by the
+// file's own spelling, while one that does not (Windows) finds it under any
+// and names it only in its listing.  The exact spelling when there is a file
+// of it; empty when there is none at all.  A folder of many files is looked
+// through only so far.
+std::string FileNameIgnoringCase(const std::string& folder, const std::string& code) {
+    constexpr int MaxEntries = 10000;
+    const std::string prefix = "TVantor.";
+    std::string found;
+    std::error_code ec;
+    std::filesystem::directory_iterator it(vantor::FilePath(folder.empty() ? "." : folder), ec), end;
+    for (int seen = 0; !ec && it != end && seen < MaxEntries; it.increment(ec), ++seen) {
+        const std::string name = vantor::FilePathText(it->path().filename());
+        if (name.size() != prefix.size() + code.size() || name.compare(0, prefix.size(), prefix) != 0)
+            continue;
+        const std::string_view itsCode = std::string_view(name).substr(prefix.size());
+        if (itsCode == code) return name;
+        if (found.empty() && SameText(itsCode, code)) found = name;
+    }
+    return found;
+}
+
 std::string Joined(const std::vector<std::string>& parts, std::string_view separator) {
     std::string out;
     for (const std::string& p : parts) {
@@ -111,11 +135,20 @@ IniDocument TLanguageTable::ReadFile() {
     // The first file of `code` in folder order that holds texts.
     auto find = [&](const std::string& code) -> std::optional<std::pair<std::string, IniDocument>> {
         for (const std::string& folder : folders_) {
+            const auto pathOf = [&folder](const std::string& name) {
+                return vantor::FilePathText(folder.empty() ? vantor::FilePath(name)
+                                                           : vantor::FilePath(folder) / vantor::FilePath(name));
+            };
             const std::string name = "TVantor." + code;
-            const std::string path =
-                vantor::FilePathText(folder.empty() ? vantor::FilePath(name)
-                                                   : vantor::FilePath(folder) / vantor::FilePath(name));
+            std::string path = pathOf(name);
             ProfileFileText read = ReadProfileFile(path, MaxFileSize);
+            if (read.text || read.refusal.empty()) {
+                if (const std::string other = FileNameIgnoringCase(folder, code);
+                    !other.empty() && other != name) {
+                    path = pathOf(other);
+                    if (!read.text) read = ReadProfileFile(path, MaxFileSize);
+                }
+            }
             if (!read.text) {
                 if (!read.refusal.empty()) problems.push_back(read.refusal);
                 continue; // missing here: the next folder may have it
@@ -145,6 +178,10 @@ IniDocument TLanguageTable::ReadFile() {
                                    : Joined(problems, "; ")) +
                  "; using " + found->first);
         path_ = found->first;
+        // "cz" found as TVantor.Cz: from now on the code is spelt as the
+        // file spells it, as the language menu and the help do.
+        const std::string name = vantor::FilePathText(vantor::FilePath(path_).filename());
+        if (!fellBack && SameText(name, wanted)) code_ = name.substr(wanted.size() - code_.size());
         return std::move(found->second);
     }
     // No file with texts anywhere: a text-less file of the language still

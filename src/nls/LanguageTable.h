@@ -52,7 +52,9 @@ public:
     static std::vector<std::string> DefaultFolders(std::string gatewayFolder);
 
     const std::vector<std::string>& Folders() const { return folders_; }
-    // The language code ("Cz" until SetLanguage).
+    // The language code ("Cz" until SetLanguage).  The code is matched
+    // without regard to letter case: once its file is found it is spelt as
+    // the file name spells it.
     const std::string& Language() const { return code_; }
     // Stores the code and opens its file.
     void SetLanguage(std::string code);

@@ -53,6 +53,25 @@ inline constexpr int ConfigurationUnverifiedNote = 144;
 inline constexpr int IdentificationOk = 145;
 inline constexpr int CannotCreateAccountingFile = 146;
 inline constexpr int Queue = 147;
+// Texts with values: "%1", "%2" ... mark where each value goes (FormatText).
+inline constexpr int GatewayFolder = 148;          // folder
+inline constexpr int SerialDeviceLost = 149;       // device, error number
+inline constexpr int SettingNotANumber = 150;      // "[Section] Key=value", default
+inline constexpr int SettingOutOfRange = 151;      // "[Section] Key=value", min, max, default
+inline constexpr int IPAllowEntryRefused = 152;    // entry
+inline constexpr int NoNotificationArea = 153;     // status line when the window cannot hide
+inline constexpr int PathNotStorable = 154;        // path
+inline constexpr int PathTooLong = 155;            // capacity, path
+inline constexpr int HelpFileNotFound = 156;       // help file, file pattern; the folders follow
+inline constexpr int HelpNotOpened = 157;          // the help file's path follows
+inline constexpr int PortSettingsTooLong = 158;    // settings text, its length, the limit
+// The relay's limits and the snapshots it will not serve.
+inline constexpr int ClientRefusedLimit = 180; // followed by MaxClients
+inline constexpr int ClientRefusedDescriptors = 181;
+inline constexpr int RefusedSinceLastLine = 182;   // followed by the count
+inline constexpr int LineStatesReplyTooLong = 183; // followed by "reply > kept" bytes
+inline constexpr int SWReplyTooLong = 184;         // likewise
+inline constexpr int IPBindInvalid = 185;          // followed by the value
 inline constexpr int ServiceNeedsRights = 200;
 // The log names of exchange commands and sub-commands.
 inline constexpr int CommandNameBase = 1000;

@@ -1,7 +1,8 @@
 // Accounting-file appends on POSIX: O_APPEND, an advisory whole-file write
 // lock that other cooperating programs see, every byte written, fsync, close.
 // A write that fails half way is cut back to the old end of the file, so a
-// reader never finds half a record followed by the retried whole one.
+// reader never finds half a record followed by the retried whole one.  The
+// accounting state file is replaced through a flushed temporary and a rename.
 #include "platform/PosixFileAppender.h"
 
 #include <algorithm>
@@ -92,8 +93,64 @@ public:
         return start == std::string::npos ? bytes : bytes.substr(start + 1);
     }
 
+    // A temporary file beside the target, flushed, renamed over it, and the
+    // folder flushed so that the rename itself survives a power cut.
+    bool Replace(const std::string& path, std::string_view bytes) override {
+        error_.clear();
+        const std::string temporary = path + ".tmp";
+        FileDescriptor fd;
+        do {
+            fd.reset(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+        } while (!fd && errno == EINTR);
+        if (!fd) return fail("could not be created", temporary, errno);
+        const char* data = bytes.data();
+        std::size_t left = bytes.size();
+        while (left > 0) {
+            const ssize_t n = ::write(fd.get(), data, left);
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                return discard(temporary, "could not be written", errno);
+            }
+            data += n;
+            left -= static_cast<std::size_t>(n);
+        }
+        if (::fsync(fd.get()) != 0 && errno != EINVAL)
+            return discard(temporary, "could not be flushed to disk", errno);
+        if (const int e = fd.close(); e != 0 && e != EINTR)
+            return discard(temporary, "could not be closed", e);
+        if (::rename(temporary.c_str(), path.c_str()) != 0) {
+            const int e = errno;
+            ::unlink(temporary.c_str());
+            return fail("could not be replaced", path, e);
+        }
+        const std::size_t slash = path.find_last_of('/');
+        const std::string folder = slash == std::string::npos ? std::string(".")
+                                   : slash == 0               ? std::string("/")
+                                                              : path.substr(0, slash);
+        FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (dir && ::fsync(dir.get()) != 0 && errno != EINVAL)
+            return fail("could not be flushed to disk", folder, errno);
+        return true;
+    }
+
+    std::optional<std::string> ReadSmall(const std::string& path, std::size_t limit) override {
+        std::ifstream in(path, std::ios::binary);
+        if (!in) return std::nullopt;
+        std::string bytes(limit + 1, '\0');
+        in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        if (in.bad() || static_cast<std::size_t>(in.gcount()) > limit) return std::nullopt;
+        bytes.resize(static_cast<std::size_t>(in.gcount()));
+        return bytes;
+    }
+
 private:
     static void undo(int fd, off_t oldEnd) { [[maybe_unused]] int r = ::ftruncate(fd, oldEnd); }
+
+    bool discard(const std::string& temporary, const char* what, int error) {
+        fail(what, temporary, error);
+        ::unlink(temporary.c_str());
+        return false;
+    }
 
     bool fail(const char* what, const std::string& path, int error) {
         error_ = std::string("File ") + path + " " + what + ": " + Reason(error);

@@ -16,11 +16,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
 #include <vector>
 
 namespace vantor {
@@ -61,16 +65,59 @@ constexpr StandardRate kStandardRates[] = {
 constexpr std::uint32_t kTermiosFlags = DcbFlag::Binary | DcbFlag::Parity | DcbFlag::OutxCtsFlow |
                                         DcbFlag::RtsControlMask | DcbFlag::OutX | DcbFlag::InX;
 
-// Every wait that has to watch something poll() cannot see (modem lines,
-// error counters, the output queue draining, unread input growing) looks
-// again after this long.  Long enough not to load the machine, short enough
-// for a person watching the line.
+// What poll() cannot see (modem lines, error counters, the output queue
+// draining) is looked at again at most this often, whether the event thread
+// woke for input or for the time: long enough not to load the machine or add
+// system calls to every frame, short enough for a person watching the line.
 constexpr int kRecheckMs = 100;
+
+// The bytes received and not yet read, in the order they came: the input
+// queue a serial driver keeps.  Event thread and loop thread share it under
+// the device's input lock.
+class InputQueue {
+public:
+    std::size_t size() const { return end_ - start_; }
+    bool empty() const { return size() == 0; }
+    std::size_t room() const { return capacity_ > size() ? capacity_ - size() : 0; }
+    void setCapacity(std::size_t bytes) { capacity_ = std::max<std::size_t>(bytes, 1); }
+
+    // Reads up to room() bytes from fd onto the end; the result of read(2).
+    ssize_t fillFrom(int fd) {
+        const std::size_t wanted = room();
+        if (wanted == 0) return 0;
+        if (start_ > 0) { // the front was read: move the rest there
+            std::memmove(bytes_.data(), bytes_.data() + start_, size());
+            end_ -= start_;
+            start_ = 0;
+        }
+        if (bytes_.size() < end_ + wanted) bytes_.resize(end_ + wanted);
+        const ssize_t n = ::read(fd, bytes_.data() + end_, wanted);
+        if (n > 0) end_ += static_cast<std::size_t>(n);
+        return n;
+    }
+    std::size_t take(std::span<std::uint8_t> into) {
+        const std::size_t n = std::min(into.size(), size());
+        std::memcpy(into.data(), bytes_.data() + start_, n);
+        start_ += n;
+        if (start_ == end_) clear();
+        return n;
+    }
+    void clear() { start_ = end_ = 0; }
+
+private:
+    std::vector<std::uint8_t> bytes_;
+    std::size_t start_ = 0, end_ = 0;
+    std::size_t capacity_ = 4096;
+};
 
 class PosixSerialDevice final : public SerialDevice {
 public:
     PosixSerialDevice(FileDescriptor fd, FileDescriptor wakeFd, bool charDevice)
-        : fd_(std::move(fd)), wakeFd_(std::move(wakeFd)), charDevice_(charDevice) {}
+        : fd_(std::move(fd)), wakeFd_(std::move(wakeFd)), charDevice_(charDevice) {
+        // Asked once: a driver without error counters (a pseudo-terminal, many
+        // USB adapters) would fail the same way on every look.
+        countersSupported_ = ioctl(fd_.get(), TIOCGICOUNT, &threadCounters_) == 0;
+    }
     ~PosixSerialDevice() override { close(); }
 
     bool isCharacterDevice() const override { return charDevice_; }
@@ -178,20 +225,34 @@ public:
     }
 
     int setQueueSizes(int inputBytes, int outputBytes) override {
-        // The kernel sizes its tty buffers itself; a valid descriptor is all
-        // that can be checked.
+        // The kernel sizes its own tty buffers; the input size bounds the
+        // queue this device keeps in front of them.
         if (!fd_) return EBADF;
-        return (inputBytes < 0 || outputBytes < 0) ? EINVAL : 0;
+        if (inputBytes < 0 || outputBytes < 0) return EINVAL;
+        std::lock_guard lock(inputLock_);
+        input_.setCapacity(static_cast<std::size_t>(inputBytes));
+        if (readerPaused_ && input_.room() > 0) wakeThread();
+        return 0;
     }
 
     SerialIoResult read(std::span<std::uint8_t> into) override {
         if (into.empty()) return {};
+        std::lock_guard lock(inputLock_);
+        if (!input_.empty()) {
+            const std::size_t n = input_.take(into);
+            // A full queue had stopped the event thread reading the line.
+            if (readerPaused_) {
+                readerPaused_ = false;
+                wakeThread();
+            }
+            return {static_cast<long>(n), 0};
+        }
+        // Nothing queued: straight from the kernel (a port whose event
+        // thread has not looked yet).  Under the input lock, so these bytes
+        // cannot overtake any the thread is queueing.
         for (;;) {
             const ssize_t n = ::read(fd_.get(), into.data(), into.size());
-            if (n >= 0) {
-                if (n > 0) readSinceReport_.store(true);
-                return {static_cast<long>(n), 0};
-            }
+            if (n >= 0) return {static_cast<long>(n), 0};
             if (errno == EINTR) continue;
             if (errno == EAGAIN || errno == EWOULDBLOCK) return {};
             return {0, errno};
@@ -207,7 +268,9 @@ public:
             const ssize_t n = ::write(fd_.get(), bytes.data() + done, bytes.size() - done);
             if (n > 0) {
                 done += static_cast<std::size_t>(n);
-                txPending_.store(true);
+                // The event thread may be sleeping without a time limit: it
+                // has to look at the output queue from now on.
+                if (!txPending_.exchange(true) && (mask_ & CommEvent::TxEmpty)) wakeThread();
                 continue;
             }
             if (n < 0 && errno == EINTR) continue;
@@ -228,15 +291,11 @@ public:
     }
 
     int clearErrors(std::uint32_t& errors, int& inputQueue) override {
-        int waiting = 0;
-        if (ioctl(fd_.get(), FIONREAD, &waiting) != 0) return errno;
-        inputQueue = waiting;
-        errors = 0;
-        serial_icounter_struct now{};
-        if (ioctl(fd_.get(), TIOCGICOUNT, &now) == 0) {
-            errors = ErrorBits(mainCounters_, now);
-            mainCounters_ = now;
-        }
+        if (!fd_) return EBADF;
+        // Both from what the event thread gathered: no system call per frame.
+        errors = pendingErrors_.exchange(0);
+        std::lock_guard lock(inputLock_);
+        inputQueue = static_cast<int>(input_.size());
         return 0;
     }
 
@@ -245,6 +304,11 @@ public:
         const bool rx = flags & (PurgeFlag::RxAbort | PurgeFlag::RxClear);
         if (!tx && !rx) return 0;
         const int which = tx && rx ? TCIOFLUSH : tx ? TCOFLUSH : TCIFLUSH;
+        if (rx) {
+            std::lock_guard lock(inputLock_);
+            input_.clear();
+            if (readerPaused_) wakeThread();
+        }
         if (ioctl(fd_.get(), TCFLSH, which) != 0) return errno;
         return 0;
     }
@@ -282,28 +346,38 @@ public:
             (mask_ & (CommEvent::Cts | CommEvent::Dsr | CommEvent::Ring | CommEvent::Rlsd)) &&
             ioctl(fd_.get(), TIOCMGET, &bits) == 0;
         lastModem_ = ModemBits(bits);
-        watchCounters_ = (mask_ & (CommEvent::Err | CommEvent::Break)) &&
-                         ioctl(fd_.get(), TIOCGICOUNT, &threadCounters_) == 0;
         return 0;
     }
 
     SerialWaitResult waitEvents() override {
         for (;;) {
-            int waiting = 0;
-            if (ioctl(fd_.get(), FIONREAD, &waiting) != 0) waiting = 0;
-            std::uint32_t events = pendingEvents(waiting);
-            if (events) return {events, 0};
+            std::uint32_t events = 0;
+            const auto now = Clock::now();
+            if (rechecking() && now >= nextRecheck_) {
+                events |= recheck();
+                nextRecheck_ = now + std::chrono::milliseconds(kRecheckMs);
+            }
+            if (events & mask_) return {events & mask_, 0};
 
-            // Input already reported but left unread is not news: poll() would
-            // report it again at once and the thread would spin, so only the
-            // queue growing (or the loop thread reading) counts then.
-            const bool rxWatched = mask_ & CommEvent::RxChar;
-            const bool recheck = (rxWatched && waiting > 0) || watchModem_ || watchCounters_ ||
-                                 ((mask_ & CommEvent::TxEmpty) && txPending_.load());
-            pollfd fds[2] = {
-                {fd_.get(), static_cast<short>(rxWatched && waiting == 0 ? POLLIN : 0), 0},
-                {wakeFd_.get(), POLLIN, 0}};
-            const int r = ::poll(fds, 2, recheck ? kRecheckMs : -1);
+            // Arriving bytes are moved into the input queue at once, so a
+            // byte is news exactly once, and poll() below never reports input
+            // that was already announced.  A full queue stops the reading
+            // (the kernel's queue and flow control take over) until the loop
+            // thread reads.
+            bool room;
+            {
+                std::lock_guard lock(inputLock_);
+                room = input_.room() > 0;
+                readerPaused_ = !room;
+            }
+            int timeout = -1;
+            if (rechecking())
+                timeout = static_cast<int>(std::clamp<std::int64_t>(
+                    std::chrono::ceil<std::chrono::milliseconds>(nextRecheck_ - now).count(), 0,
+                    kRecheckMs));
+            pollfd fds[2] = {{fd_.get(), static_cast<short>(room ? POLLIN : 0), 0},
+                             {wakeFd_.get(), POLLIN, 0}};
+            const int r = ::poll(fds, 2, timeout);
             if (r < 0) {
                 if (errno == EINTR) continue;
                 return {0, errno};
@@ -311,22 +385,36 @@ public:
             if (fds[1].revents & POLLIN) {
                 std::uint64_t drained = 0;
                 [[maybe_unused]] ssize_t n = ::read(wakeFd_.get(), &drained, sizeof drained);
-                return {};
+                if (interrupted_.exchange(false)) return {};
+            }
+            int lost = 0;
+            if (fds[0].revents & POLLIN) {
+                const int error = fillInput(events);
+                if (error != 0) lost = error;
             }
             if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
                 // The device is gone (a USB adapter pulled, the other end of a
-                // pseudo-terminal closed): hand over what is still waiting and stop.
-                int left = 0;
-                if (ioctl(fd_.get(), FIONREAD, &left) != 0) left = 0;
-                const std::uint32_t last = (rxWatched && left > 0) ? CommEvent::RxChar : 0;
-                return {last, (fds[0].revents & POLLNVAL) ? EBADF : EIO};
+                // pseudo-terminal closed): queue what is still waiting, hand
+                // it over and stop.
+                if (!(fds[0].revents & POLLNVAL)) fillInput(events);
+                lost = (fds[0].revents & POLLNVAL) ? EBADF : EIO;
             }
+            if (lost != 0) {
+                bool waiting;
+                {
+                    std::lock_guard lock(inputLock_);
+                    waiting = !input_.empty();
+                }
+                if (waiting) events |= CommEvent::RxChar;
+                return {events & mask_, lost};
+            }
+            if (events & mask_) return {events & mask_, 0};
         }
     }
 
     void interruptWait() override {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] ssize_t n = ::write(wakeFd_.get(), &one, sizeof one);
+        interrupted_.store(true);
+        wakeThread();
     }
 
     void close() override {
@@ -358,17 +446,39 @@ private:
         return e;
     }
 
-    // The events that have happened since the last report (event thread).
-    std::uint32_t pendingEvents(int waiting) {
-        std::uint32_t events = 0;
-        if ((mask_ & CommEvent::RxChar) && waiting > 0 &&
-            (readSinceReport_.load() || waiting > reportedWaiting_)) {
-            events |= CommEvent::RxChar;
-            readSinceReport_.store(false);
-            reportedWaiting_ = waiting;
-        } else if (waiting == 0) {
-            reportedWaiting_ = 0;
+    using Clock = std::chrono::steady_clock;
+
+    // Whether the event thread has anything to look at on a timer.
+    bool rechecking() const {
+        return watchModem_ || countersSupported_ ||
+               ((mask_ & CommEvent::TxEmpty) && txPending_.load());
+    }
+
+    // Makes the event thread look at the line again (no events by itself).
+    void wakeThread() {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] ssize_t n = ::write(wakeFd_.get(), &one, sizeof one);
+    }
+
+    // Moves waiting bytes into the input queue (event thread); RxChar joins
+    // `events` when some came.  Returns the error of a device that is gone.
+    int fillInput(std::uint32_t& events) {
+        std::lock_guard lock(inputLock_);
+        for (;;) {
+            const ssize_t n = input_.fillFrom(fd_.get());
+            if (n > 0) events |= CommEvent::RxChar;
+            if (n >= 0) return 0;
+            if (errno == EINTR) continue;
+            // Taken by a read of the loop thread meanwhile: nothing new.
+            if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
+            return errno;
         }
+    }
+
+    // Modem-line, error-counter and output-queue changes since the last look
+    // (event thread).
+    std::uint32_t recheck() {
+        std::uint32_t events = 0;
         if (watchModem_) {
             int bits = 0;
             if (ioctl(fd_.get(), TIOCMGET, &bits) == 0) {
@@ -381,12 +491,13 @@ private:
                 lastModem_ = now;
             }
         }
-        if (watchCounters_) {
+        if (countersSupported_) {
             serial_icounter_struct now{};
             if (ioctl(fd_.get(), TIOCGICOUNT, &now) == 0) {
                 const std::uint32_t e = ErrorBits(threadCounters_, now);
                 if (e & CommErrorFlag::Break) events |= CommEvent::Break;
                 if (e & ~CommErrorFlag::Break) events |= CommEvent::Err;
+                pendingErrors_.fetch_or(e);
                 threadCounters_ = now;
             }
         }
@@ -397,7 +508,7 @@ private:
                 events |= CommEvent::TxEmpty;
             }
         }
-        return events & mask_;
+        return events;
     }
 
     FileDescriptor fd_;
@@ -414,19 +525,23 @@ private:
     std::uint8_t rememberedEofChar_ = 0;
     std::uint8_t rememberedEvtChar_ = 0;
 
-    serial_icounter_struct mainCounters_{}; // loop thread (clearErrors)
-
-    // Event thread.
+    // Set before the event thread starts, read-only afterwards.
     std::uint32_t mask_ = 0;
     bool watchModem_ = false;
-    bool watchCounters_ = false;
+    bool countersSupported_ = false;
+
+    // Event thread.
     std::uint32_t lastModem_ = 0;
     serial_icounter_struct threadCounters_{};
-    int reportedWaiting_ = 0;
+    Clock::time_point nextRecheck_{};
 
     // Shared between the threads.
-    std::atomic<bool> readSinceReport_{true};
+    std::mutex inputLock_;
+    InputQueue input_;                            // under inputLock_
+    bool readerPaused_ = false;                   // under inputLock_: the queue was full
+    std::atomic<std::uint32_t> pendingErrors_{0}; // CommErrorFlag bits not yet reported
     std::atomic<bool> txPending_{false};
+    std::atomic<bool> interrupted_{false};
 };
 
 // The name of the account the gateway runs under, for the permission hint.
@@ -501,6 +616,38 @@ SerialOpenResult OpenPosixSerialDevice(const std::string& deviceName) {
     FileDescriptor wakeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     if (!wakeFd) return failed(errno);
     return {std::make_unique<PosixSerialDevice>(std::move(fd), std::move(wakeFd), charDevice), 0};
+}
+
+std::vector<std::string> ListSerialDevices(const std::string& dev, const std::string& sys) {
+    namespace fs = std::filesystem;
+    // A /dev with thousands of entries is looked through only so far.
+    constexpr int MaxEntries = 20000;
+    std::vector<std::string> found;
+    // Names of a folder that begin with `prefix`, "ttyUSB2" before "ttyUSB10".
+    const auto scan = [](const fs::path& folder, std::string_view prefix) {
+        std::vector<std::string> names;
+        std::error_code ec;
+        fs::directory_iterator it(folder, ec), end;
+        for (int seen = 0; !ec && it != end && seen < MaxEntries; it.increment(ec), ++seen) {
+            std::string name = it->path().filename().string();
+            if (name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0)
+                names.push_back(std::move(name));
+        }
+        std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+            return a.size() != b.size() ? a.size() < b.size() : a < b;
+        });
+        return names;
+    };
+    for (const std::string& name : scan(fs::path(dev) / "serial" / "by-id", ""))
+        found.push_back((fs::path(dev) / "serial" / "by-id" / name).string());
+    for (const char* prefix : {"ttyUSB", "ttyACM"})
+        for (const std::string& name : scan(dev, prefix)) found.push_back(dev + "/" + name);
+    for (const std::string& name : scan(dev, "ttyS")) {
+        std::ifstream type(fs::path(sys) / name / "type");
+        int uart = 0;
+        if (type >> uart && uart != 0) found.push_back(dev + "/" + name);
+    }
+    return found;
 }
 
 } // namespace vantor

@@ -13,6 +13,7 @@
 // DTR and RTS lines as they are; setDTR() changes DTR.
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "toolkit/SerialDevice.h"
 
@@ -25,6 +26,14 @@ std::string SerialDevicePath(std::string_view deviceName);
 // the controlling terminal).  On failure the result holds errno and a reason
 // in words naming the file (SerialOpenFailureReason).
 SerialOpenResult OpenPosixSerialDevice(const std::string& deviceName);
+
+// The serial devices present, for the port choice: the stable names of USB
+// adapters (<dev>/serial/by-id/*), then <dev>/ttyUSB*, <dev>/ttyACM* and the
+// UARTs <dev>/ttyS* that the kernel found hardware for (their <sys>/ttySn/type
+// is not 0), each group in natural order.  Nothing is opened: opening a line
+// would raise its modem lines under another program.
+std::vector<std::string> ListSerialDevices(const std::string& dev = "/dev",
+                                           const std::string& sys = "/sys/class/tty");
 
 // "/dev/ttyS1: Permission denied", followed by what to do where the cause is
 // a usual one: the dialout group for a permission failure, another program

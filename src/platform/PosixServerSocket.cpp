@@ -2,15 +2,19 @@
 #include "platform/FileDescriptor.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <exception>
+#include <optional>
 #include <string>
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <netinet/in.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -29,6 +33,39 @@ bool WouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK || e
 constexpr std::uint32_t kAcceptPauseMs = 250;
 // Connections taken per readiness report, so a flood cannot starve the rest.
 constexpr int kAcceptsPerPass = 64;
+
+// How often the descriptors are counted while the process is far from its
+// limit, and how long a count that refused a connection stands for the next.
+constexpr std::int64_t kRecountMs = 1000;
+constexpr std::int64_t kRefusalStandsMs = 100;
+
+// The process's descriptor limit (RLIMIT_NOFILE), or none.
+std::optional<long long> DescriptorLimit() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return std::nullopt;
+    return static_cast<long long>(limit.rlim_cur);
+}
+
+// Descriptors the process has open, newest being the one just taken.  The
+// count comes from /proc/self/fd: descriptor numbers alone do not tell, since
+// clients that left make holes below others that stay.  Where /proc cannot be
+// read, the lowest free number (which the system hands out, so every number
+// below newest is taken) stands in; when the directory cannot be opened for
+// want of descriptors, all of `limit` are taken.
+long long OpenDescriptors(int newest, long long limit) {
+    long long open = static_cast<long long>(newest) + 1;
+    if (DIR* dir = ::opendir("/proc/self/fd")) {
+        long long entries = 0;
+        while (const dirent* entry = ::readdir(dir))
+            if (entry->d_name[0] != '.') ++entries;
+        ::closedir(dir);
+        open = std::max(open, entries - 1); // less the directory's own descriptor
+    } else if (errno == EMFILE || errno == ENFILE) {
+        open = limit;
+    }
+    return open;
+}
 
 } // namespace
 
@@ -64,14 +101,21 @@ public:
 
     int ReceiveLength() override {
         if (!fd_) return 0;
+        if (!inbox_.empty() && !moreMayWait_) return static_cast<int>(inbox_.size());
         int pending = 0;
-        if (::ioctl(fd_.get(), FIONREAD, &pending) != 0 || pending < 0) return 0;
-        return pending;
+        if (::ioctl(fd_.get(), FIONREAD, &pending) != 0 || pending < 0) pending = 0;
+        return static_cast<int>(inbox_.size()) + pending;
     }
 
     int ReceiveBuf(void* buffer, int count) override {
         if (!Connected() || !buffer || count <= 0) return 0;
         ++reads_;
+        if (!inbox_.empty()) {
+            const std::size_t n = std::min(inbox_.size(), static_cast<std::size_t>(count));
+            std::memcpy(buffer, inbox_.data(), n);
+            inbox_.erase(0, n);
+            return static_cast<int>(n);
+        }
         for (;;) {
             const ssize_t n =
                 ::recv(fd_.get(), buffer, static_cast<std::size_t>(count), MSG_DONTWAIT);
@@ -187,6 +231,7 @@ public:
             server_.loop_.unwatchFd(watch_);
             watch_ = 0;
         }
+        inbox_.clear();
         fd_.reset();
         out_.clear();
         outStart_ = 0;
@@ -196,23 +241,32 @@ public:
     bool closing_ = false;
 
 private:
+    // What came is taken in one call and handed out from the inbox, so that
+    // the handler's usual pair of questions (how much, then the bytes) costs
+    // no further system call.
     void onReadable(unsigned events) {
-        if (ReceiveLength() > 0) {
-            notifyRead();
-            return;
+        if (inbox_.size() < sizeof(Chunk)) {
+            Chunk chunk;
+            ssize_t n;
+            do {
+                n = ::recv(fd_.get(), chunk.data(), chunk.size(), MSG_DONTWAIT);
+            } while (n < 0 && errno == EINTR);
+            if (n > 0) {
+                inbox_.append(chunk.data(), static_cast<std::size_t>(n));
+                moreMayWait_ = static_cast<std::size_t>(n) == chunk.size();
+            } else if (n == 0 || !WouldBlock(errno) || (events & EventLoop::HangUp)) {
+                // The peer closed (what it sent before is still handed out) or failed.
+                const int error = n < 0 && !WouldBlock(errno) ? errno : 0;
+                if (!inbox_.empty()) notifyRead();
+                if (!Connected()) return;
+                if (error != 0)
+                    server_.failClient(*this, eeReceive, error);
+                else
+                    server_.closeClient(*this, true);
+                return;
+            }
         }
-        // Nothing waiting: either the peer closed, or the report was stale.
-        char probe;
-        const ssize_t n = ::recv(fd_.get(), &probe, 1, MSG_PEEK | MSG_DONTWAIT);
-        if (n == 0) {
-            server_.closeClient(*this, true);
-        } else if (n < 0 && !WouldBlock(errno)) {
-            server_.failClient(*this, eeReceive, errno);
-        } else if (n < 0 && (events & EventLoop::HangUp)) {
-            server_.closeClient(*this, true);
-        } else if (n > 0) {
-            notifyRead();
-        }
+        if (!inbox_.empty()) notifyRead(); // else the report was stale
     }
 
     void notifyRead() {
@@ -228,10 +282,15 @@ private:
             throw;
         }
         inRead_ = false;
-        if (Connected() && reads_ == before) discardWaiting();
+        if (!Connected()) return;
+        if (reads_ == before)
+            discardWaiting();
+        else if (!inbox_.empty())
+            server_.notifyAgain(SocketHandle()); // as the system does for unread bytes
     }
 
     void discardWaiting() {
+        inbox_.clear();
         char sink[4096];
         int left = ReceiveLength();
         while (left > 0) {
@@ -249,6 +308,9 @@ private:
     int port_;
     int reads_ = 0;
     bool inRead_ = false;
+    using Chunk = std::array<char, 4096>;
+    std::string inbox_;        // received and not yet read by the handler
+    bool moreMayWait_ = false; // the last receive filled its chunk
     std::string out_;
     std::size_t outStart_ = 0;
 };
@@ -368,14 +430,22 @@ void PosixServerSocket::onListenerReady() {
             if (e == EMFILE || e == ENFILE || e == ENOBUFS || e == ENOMEM) pauseAccepting();
             return; // EAGAIN: all taken
         }
+        char text[INET_ADDRSTRLEN] = {};
+        if (!::inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text)) text[0] = '\0';
+        if (const auto refusal = refusalFor(fd.get())) {
+            // Closed before anything else is done with it: the client sees
+            // the connection end, and the count of clients and descriptors
+            // stays where it was.
+            fd.reset();
+            if (OnClientRefused) OnClientRefused(this, text, *refusal);
+            continue;
+        }
         // Left to itself the system grows a socket's send buffer up to
         // megabytes for a client that never reads, and the backlog limit
         // would act only after that: a fixed buffer of the limit's size keeps
         // what one client can cost small.
         const int sendBuffer = static_cast<int>(std::min<std::size_t>(SendBacklogLimit(), INT_MAX));
         ::setsockopt(fd.get(), SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
-        char text[INET_ADDRSTRLEN] = {};
-        if (!::inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text)) text[0] = '\0';
         // The object owns the descriptor from here on, whatever the handlers do.
         auto client = std::make_unique<Client>(*this, std::move(fd), allocateHandle(), text,
                                                ntohs(peer.sin_port));
@@ -388,6 +458,32 @@ void PosixServerSocket::onListenerReady() {
         clients_.push_back(std::move(client));
         if (OnClientConnect) OnClientConnect(this, raw);
     }
+}
+
+std::optional<TRefusal> PosixServerSocket::refusalFor(int descriptor) {
+    const int clients = ActiveConnections();
+    if (MaxConnections() > 0 && clients >= MaxConnections()) return TRefusal::Limit;
+    const auto limit = DescriptorLimit();
+    if (!limit) return std::nullopt;
+    // Walking /proc/self/fd on every accept would make each connection of a
+    // flood cost a walk over a thousand entries.  What the rest of the program
+    // holds (everything but the clients) is counted once a second, and afresh
+    // whenever the estimate comes near the reserve, except right after a count
+    // that refused while no client has left since.
+    const std::int64_t now = loop_.monotonicMs();
+    const auto freeAfter = [&] { return *limit - (othersOpen_ + clients + 1); };
+    const bool refusalStands = refusedWithClients_ >= 0 && clients >= refusedWithClients_ &&
+                               now - countedAt_ < kRefusalStandsMs;
+    if (now - countedAt_ >= kRecountMs || (freeAfter() < 2 * DescriptorReserve && !refusalStands)) {
+        othersOpen_ = OpenDescriptors(descriptor, *limit) - (clients + 1);
+        countedAt_ = now;
+    }
+    if (freeAfter() >= DescriptorReserve) {
+        refusedWithClients_ = -1;
+        return std::nullopt;
+    }
+    refusedWithClients_ = clients;
+    return TRefusal::Descriptors;
 }
 
 void PosixServerSocket::closeClient(Client& client, bool notify) {
@@ -424,6 +520,18 @@ void PosixServerSocket::failClient(Client& client, TErrorEvent event, int errorC
                                                                        : "poll");
     closeClient(client, true);
     if (code != 0) throw ESocketError(message, code);
+}
+
+void PosixServerSocket::notifyAgain(int handle) {
+    std::weak_ptr<int> alive = alive_;
+    loop_.post([this, alive, handle] {
+        if (alive.expired()) return;
+        for (auto& c : clients_)
+            if (c->SocketHandle() == handle && c->Connected()) {
+                c->onEvents(EventLoop::Readable);
+                return;
+            }
+    });
 }
 
 void PosixServerSocket::scheduleReap() {

@@ -11,17 +11,29 @@
 // OnBacklogExceeded, then OnClientError (eeSend, ENOBUFS), then the
 // disconnect.  Connection handles are numbers of the component's own, not
 // descriptors, so a handle of a closed client is not reused at once.
+//
+// Limits: a connection beyond MaxConnections(), or one that would leave
+// fewer than DescriptorReserve descriptors free under the process's limit
+// (RLIMIT_NOFILE), is accepted and closed at once (OnClientRefused).  The
+// reserve is for the program's own files: the accounting file, the serial
+// line when it is opened again, the configuration and language files, the
+// libraries it loads.  Without it a flood of idle clients would take every
+// descriptor and those would fail instead.
 #include "platform/FileDescriptor.h"
 #include "toolkit/EventLoop.h"
 #include "toolkit/ServerSocket.h"
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace vantor {
 
 class PosixServerSocket final : public TServerSocket {
 public:
+    static constexpr long long DescriptorReserve = 64;
+
     PosixServerSocket(TComponent* owner, EventLoop& loop);
     // Closes everything without notifications: the handlers' owner may
     // already be half gone.
@@ -39,10 +51,15 @@ private:
     friend class Client;
 
     void onListenerReady();
+    // Why the connection just accepted on `descriptor` may not stay, if so.
+    std::optional<TRefusal> refusalFor(int descriptor);
     void pauseAccepting();
     void closeClient(Client& client, bool notify);
     void failClient(Client& client, TErrorEvent event, int errorCode);
     void scheduleReap();
+    // A read notification for a client on a later pass, while bytes it left
+    // unread wait in its inbox.
+    void notifyAgain(int handle);
     int allocateHandle();
     void closeSilently();
 
@@ -53,6 +70,11 @@ private:
     int localPort_ = 0;
     int nextHandle_ = 1;
     bool reapPosted_ = false;
+    // Descriptors open besides the clients, when they were last counted, and
+    // the clients there were when that count refused one (-1: it did not).
+    long long othersOpen_ = 0;
+    std::int64_t countedAt_ = INT64_MIN / 2;
+    int refusedWithClients_ = -1;
     std::unique_ptr<Listener> listener_;
     std::vector<std::unique_ptr<Client>> clients_; // live, in accept order
     std::vector<std::unique_ptr<Client>> closed_;  // freed from the loop later

@@ -7,6 +7,7 @@
 #include <string>
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 
 namespace vantor {
@@ -36,6 +37,13 @@ void IgnoreSigPipe() {
     ::sigaction(SIGPIPE, &ignore, nullptr);
 }
 
+void HoldSignals(std::initializer_list<int> signals) {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig : signals) sigaddset(&set, sig);
+    ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
 SignalWatcher::SignalWatcher(EventLoop& loop, Handler handler, std::initializer_list<int> signals)
     : loop_(loop), handler_(std::move(handler)) {
     int fds[2];
@@ -56,10 +64,19 @@ SignalWatcher::SignalWatcher(EventLoop& loop, Handler handler, std::initializer_
         Saved saved{sig, {}};
         if (::sigaction(sig, &action, &saved.previous) == 0) saved_.push_back(saved);
     }
+    // A signal held since the start is delivered now, into the pipe.
+    sigset_t watched, before;
+    sigemptyset(&watched);
+    for (const Saved& s : saved_) sigaddset(&watched, s.signalNumber);
+    ::pthread_sigmask(SIG_UNBLOCK, &watched, &before);
+    sigemptyset(&heldBefore_);
+    for (const Saved& s : saved_)
+        if (sigismember(&before, s.signalNumber) == 1) sigaddset(&heldBefore_, s.signalNumber);
     watch_ = loop_.watchFd(readFd_.get(), EventLoop::Readable, [this](unsigned) { onReadable(); });
 }
 
 SignalWatcher::~SignalWatcher() {
+    ::pthread_sigmask(SIG_BLOCK, &heldBefore_, nullptr);
     for (auto it = saved_.rbegin(); it != saved_.rend(); ++it)
         ::sigaction(it->signalNumber, &it->previous, nullptr);
     gSignalPipe = -1;

@@ -15,6 +15,7 @@
 #include <systemd/sd-bus.h>
 #include <systemd/sd-daemon.h>
 #include <systemd/sd-journal.h>
+#include <systemd/sd-login.h>
 #include <unistd.h>
 
 namespace vantor {
@@ -70,6 +71,17 @@ bool SystemdNotifier::Notify(const std::string& message) {
     if (r > 0) return true;
     lastError_ = r < 0 ? -r : ENOTCONN;
     return false;
+}
+
+std::string SystemdUnitInstance() {
+    char* unit = nullptr;
+    if (sd_pid_get_unit(0, &unit) < 0 || !unit) return {};
+    const std::string name(unit);
+    std::free(unit);
+    const std::size_t at = name.find('@');
+    const std::size_t dot = name.rfind('.');
+    if (at == std::string::npos || dot == std::string::npos || dot <= at + 1) return {};
+    return name.substr(at + 1, dot - at - 1);
 }
 
 std::uint64_t SystemdNotifier::WatchdogMicroseconds() const {

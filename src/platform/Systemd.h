@@ -27,6 +27,10 @@ private:
     int lastError_ = 0;
 };
 
+// The instance of the template unit this process runs in ("east" for
+// tarvovantor@east.service); empty for a plain unit or outside systemd.
+std::string SystemdUnitInstance();
+
 // The journal, priority err or info by the event type.  An entry is also
 // written to the mirror stream (standard error) when standard error is not
 // the journal already or the journal cannot be reached, so a technician who

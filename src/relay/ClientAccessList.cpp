@@ -26,6 +26,11 @@ std::optional<std::uint32_t> ClientAccessList::ParseAddress(std::string_view tex
     return value;
 }
 
+std::string ClientAccessList::DottedAddress(std::uint32_t address) {
+    return std::to_string(address >> 24) + '.' + std::to_string(address >> 16 & 0xFF) + '.' +
+           std::to_string(address >> 8 & 0xFF) + '.' + std::to_string(address & 0xFF);
+}
+
 ClientAccessList ClientAccessList::Parse(std::string_view text, std::vector<std::string>& errors) {
     ClientAccessList list;
     while (!text.empty()) {

@@ -23,6 +23,8 @@ public:
 
     // The 32-bit value of a dotted IPv4 address.
     static std::optional<std::uint32_t> ParseAddress(std::string_view text);
+    // The dotted form of a 32-bit address, without leading zeros.
+    static std::string DottedAddress(std::uint32_t address);
 
 private:
     struct Range {

@@ -55,11 +55,13 @@ void ClientRelay::ClientRead(RelaySocket& client) {
     const std::uint8_t command = request[0];
     if (command == CmdQuery && request.size() >= 2 && request[1] == SubLineStates) {
         p_.link.ClientAskedForLineStates();
-        if (AnswerFromSnapshot(client, p_.store.ANSnapshot(), ANSnapshotMaxAgeMs, msg::LineStates))
+        if (AnswerFromSnapshot(client, p_.store.ANSnapshot(), ANSnapshotMaxAgeMs, msg::LineStates,
+                               msg::LineStatesReplyTooLong, reportedCutLineStates_))
             return;
     } else if (command == CmdSW) {
         p_.link.ClientAskedForSW();
-        if (AnswerFromSnapshot(client, p_.store.SWSnapshot(), SWSnapshotMaxAgeMs, msg::SWState))
+        if (AnswerFromSnapshot(client, p_.store.SWSnapshot(), SWSnapshotMaxAgeMs, msg::SWState,
+                               msg::SWReplyTooLong, reportedCutSW_))
             return;
     } else if (command == CmdAccountingNext || command == CmdAccountingAgain) {
         if (AnswerAccounting(client, request)) return;
@@ -84,8 +86,19 @@ void ClientRelay::DropOverlong(RelaySocket& client, int pending) {
 }
 
 bool ClientRelay::AnswerFromSnapshot(RelaySocket& client, const RelayStore::Snapshot& snapshot,
-                                     double maxAgeMs, int textNumber) {
+                                     double maxAgeMs, int textNumber, int cutTextNumber,
+                                     bool& reportedCut) {
     if (snapshot.bytes.empty()) return false;
+    // A snapshot is served only as the exchange sent it; the beginning of a
+    // longer reply would reach the client as if it were the whole.
+    if (snapshot.cutReplyLength != 0) {
+        if (!reportedCut)
+            p_.log.WriteLog("!Err", p_.texts.Msg(cutTextNumber) +
+                                        std::to_string(snapshot.cutReplyLength) + " > " +
+                                        std::to_string(snapshot.bytes.size()));
+        reportedCut = true;
+        return false;
+    }
     const double age = AgeMs(p_.loop.now(), snapshot.stored);
     // A snapshot stamped in the future (the clock was set back) is not trusted.
     if (age < 0 || age > maxAgeMs) return false;
@@ -136,16 +149,19 @@ bool ClientRelay::FindClient(std::int32_t handle) {
 
 void ClientRelay::ReplyToClient(std::int32_t handle, std::span<const std::uint8_t> reply,
                                 std::uint8_t requestFirstByte) {
+    // The exchange has carried the request out whether or not its client is
+    // still there to hear of it: a write changed what cached replies tell, and
+    // an identification or configuration reply is the exchange's picture now.
+    bool stale = false;
+    switch (requestFirstByte) {
+    case CmdWrite: stale = true; break;
+    case CmdInfo: stale = p_.store.DecodeInfoReply(reply); break;
+    case CmdConfiguration: stale = p_.store.DecodeConfigurationReply(reply); break;
+    default: break;
+    }
+    if (stale) p_.cache.Flush();
     p_.connections.WithClient(handle, [&](RelaySocket& client) {
         Send(client, reply);
-        bool stale = false;
-        switch (requestFirstByte) {
-        case CmdWrite: stale = true; break;
-        case CmdInfo: stale = p_.store.DecodeInfoReply(reply); break;
-        case CmdConfiguration: stale = p_.store.DecodeConfigurationReply(reply); break;
-        default: break;
-        }
-        if (stale) p_.cache.Flush();
         const std::string text =
             p_.formatter.format(Direction::Reply, reply, requestFirstByte, false);
         if (p_.logSettings.Com_In) p_.log.WriteLog("<COM", text);
@@ -159,5 +175,9 @@ void ClientRelay::OfferToCache(std::span<const std::uint8_t> request,
 }
 
 void ClientRelay::FlushCache() { p_.cache.Flush(); }
+
+void ClientRelay::ClientRequestSent(std::span<const std::uint8_t> request) {
+    if (!request.empty() && request[0] == CmdWrite) p_.cache.Flush();
+}
 
 } // namespace vantor

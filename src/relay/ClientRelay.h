@@ -61,11 +61,16 @@ public:
 
     // Whether a client with this socket handle is still connected.
     bool FindClient(std::int32_t handle);
-    // The exchange answered a relayed request: sends the reply (without its
-    // sequence byte) to the client, runs the follow-ups of its command byte
-    // and logs it.  Nothing is done when the client is gone.
+    // The exchange answered a relayed request: runs the follow-ups of its
+    // command byte (cache flush, decoding into the store), then sends the
+    // reply (without its sequence byte) to the client and logs it.  A client
+    // that has left gets nothing and nothing is logged, but the follow-ups
+    // still run: the exchange carried the request out all the same.
     void ReplyToClient(std::int32_t handle, std::span<const std::uint8_t> reply,
                        std::uint8_t requestFirstByte) override;
+    // A client's request is on the line: a write flushes the cache now, so a
+    // reply that never comes cannot leave answers from before the write.
+    void ClientRequestSent(std::span<const std::uint8_t> request) override;
     void OfferToCache(std::span<const std::uint8_t> request,
                       std::span<const std::uint8_t> reply) override;
     void FlushCache() override;
@@ -74,8 +79,9 @@ public:
     static std::string ClientLabel(std::string_view direction, const RelaySocket& client);
 
 private:
+    // reportedCut: whether a cut snapshot of this kind was reported already.
     bool AnswerFromSnapshot(RelaySocket& client, const RelayStore::Snapshot& snapshot,
-                            double maxAgeMs, int textNumber);
+                            double maxAgeMs, int textNumber, int cutTextNumber, bool& reportedCut);
     bool AnswerAccounting(RelaySocket& client, std::span<const std::uint8_t> request);
     bool AnswerFromCache(RelaySocket& client, std::span<const std::uint8_t> request);
     void DropOverlong(RelaySocket& client, int pending);
@@ -83,6 +89,8 @@ private:
 
     Parts p_;
     std::array<std::uint8_t, ReceiveBufferSize> buffer_{};
+    bool reportedCutLineStates_ = false;
+    bool reportedCutSW_ = false;
 };
 
 } // namespace vantor

@@ -11,8 +11,14 @@ class DataStoreRelay final : public RelayStore {
 public:
     explicit DataStoreRelay(TDataStore& store) : store_(store) {}
 
-    Snapshot ANSnapshot() const override { return {store_.ANSnapshot(), store_.ANTime()}; }
-    Snapshot SWSnapshot() const override { return {store_.SWSnapshot(), store_.SWTime()}; }
+    Snapshot ANSnapshot() const override {
+        return {store_.ANSnapshot(), store_.ANTime(),
+                CutLength(store_.ANReplyLength(), store_.ANLength())};
+    }
+    Snapshot SWSnapshot() const override {
+        return {store_.SWSnapshot(), store_.SWTime(),
+                CutLength(store_.SWReplyLength(), store_.SWLength())};
+    }
     bool DecodeInfoReply(std::span<const std::uint8_t> reply) override {
         return store_.DecodeReply(RequestKind::Identification, reply).exchangeChanged;
     }
@@ -21,6 +27,10 @@ public:
     }
 
 private:
+    static std::size_t CutLength(std::size_t reply, std::size_t kept) {
+        return reply > kept ? reply : 0;
+    }
+
     TDataStore& store_;
 };
 

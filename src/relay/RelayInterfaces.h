@@ -2,6 +2,7 @@
 // The narrow views the TCP relay has of the rest of the gateway: one client
 // connection, the list of connections, the link cycle and the exchange data
 // store.  Tests replace them with fakes.
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <span>
@@ -60,6 +61,9 @@ public:
     struct Snapshot {
         std::span<const std::uint8_t> bytes;
         TDateTime stored = 0;
+        // The length of the exchange's reply when it was longer than the
+        // store keeps (bytes then hold only its beginning); 0 otherwise.
+        std::size_t cutReplyLength = 0;
     };
     virtual ~RelayStore() = default;
     virtual Snapshot ANSnapshot() const = 0;

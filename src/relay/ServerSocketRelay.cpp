@@ -35,6 +35,9 @@ void ServerSocketRelay::Attach(ClientRelay& relay) {
     server_.OnBacklogExceeded = [this](TObject* s, TCustomWinSocket* c, std::size_t n) {
         BacklogExceeded(s, c, n);
     };
+    server_.OnClientRefused = [this](TObject* s, const std::string& address, TRefusal reason) {
+        ClientRefused(s, address, reason);
+    };
 }
 
 bool ServerSocketRelay::Open(int port, bool reportFailure) {
@@ -131,6 +134,22 @@ void ServerSocketRelay::BacklogExceeded(TObject*, TCustomWinSocket* socket,
     WinSocketView view(*socket);
     log_.WriteLog("!Err", ClientRelay::ClientLabel(">IP:", view) + " does not read its replies (" +
                               std::to_string(unsentBytes) + " bytes unsent); disconnected");
+}
+
+void ServerSocketRelay::ClientRefused(TObject*, const std::string&, TRefusal reason) {
+    // A flood of connections must not become a flood of log lines: the first
+    // refusal is logged at once, later ones at most once a minute with how
+    // many there were meanwhile.
+    ++overLimitCount_;
+    const std::int64_t now = clockMs_ ? clockMs_() : 0;
+    if (overLimitLineAt_ && now - *overLimitLineAt_ < 60000) return;
+    overLimitLineAt_ = now;
+    std::string text = reason == TRefusal::Limit ? texts_.Msg(msg::ClientRefusedLimit) +
+                                                       std::to_string(server_.MaxConnections())
+                                                 : texts_.Msg(msg::ClientRefusedDescriptors);
+    text += texts_.Msg(msg::RefusedSinceLastLine) + std::to_string(overLimitCount_);
+    overLimitCount_ = 0;
+    log_.WriteLog("!Err", text);
 }
 
 } // namespace vantor

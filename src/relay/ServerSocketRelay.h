@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 
 #include "relay/ClientAccessList.h"
@@ -41,7 +42,7 @@ public:
 
     // Serves only clients the list allows; a refused client is closed at
     // once, with one log line per address per minute (clockMs: a monotonic
-    // clock in milliseconds).
+    // clock in milliseconds, also the clock of the refusal lines below).
     void SetAccess(ClientAccessList access, std::function<std::int64_t()> clockMs);
 
     // Assigns every notification slot of the component.  Reads go to `relay`
@@ -68,6 +69,9 @@ public:
     void ServerSocket1ClientWrite(TObject* sender, TCustomWinSocket* socket);
     void ServerSocket1ClientRead(TObject* sender, TCustomWinSocket* socket);
     void BacklogExceeded(TObject* sender, TCustomWinSocket* socket, std::size_t unsentBytes);
+    // A connection beyond the component's limits was closed at once: one
+    // "!Err" line at most per minute, with the count refused since the last.
+    void ClientRefused(TObject* sender, const std::string& remoteAddress, TRefusal reason);
 
 private:
     TServerSocket& server_;
@@ -77,6 +81,8 @@ private:
     ClientAccessList access_;
     std::function<std::int64_t()> clockMs_;
     std::map<std::string, std::int64_t> refusedAt_; // address -> when last logged
+    std::int64_t overLimitCount_ = 0;               // refused beyond the limits since the last line
+    std::optional<std::int64_t> overLimitLineAt_;
 };
 
 } // namespace vantor

@@ -57,12 +57,10 @@ void TCommEventChars::Change(std::uint8_t& field, std::uint8_t value) {
 
 // ---------------------------------------------------------------------------
 
-// What the event thread and the port share.  The port may be gone while the
-// thread still sits in a blocking invoke, so the thread only ever touches
-// this.
+// What the event thread, the port and the queued hand-over share.  The port
+// may be gone while a hand-over still waits on the loop, so that only ever
+// touches this.
 struct TCommEventThread::Shared {
-    enum class Phase { Waiting, Invoking, Done };
-
     Shared(std::shared_ptr<SerialDevice> d, EventLoop& l, DispatchHandler h, LostHandler lh)
         : device(std::move(d)), loop(l), dispatch(std::move(h)), lost(std::move(lh)) {}
 
@@ -72,34 +70,87 @@ struct TCommEventThread::Shared {
     LostHandler lost;
 
     mutable std::mutex mutex;
-    std::condition_variable changed;
     bool stop = false;
-    Phase phase = Phase::Waiting;
+    bool ended = false;
+    // Found by the thread and not yet taken by the loop.
+    std::uint32_t mask = 0;
+    int lostError = 0;
+    bool handOverActive = false; // queued on the loop, or its handlers running
 
-    // Moves to Invoking unless told to stop; then the thread must end.
-    bool beginInvoke() {
-        std::lock_guard lock(mutex);
-        if (stop) return false;
-        phase = Phase::Invoking;
-        return true;
-    }
-    bool beginWait() {
-        std::lock_guard lock(mutex);
-        if (stop) return false;
-        phase = Phase::Waiting;
-        return true;
-    }
     bool stopped() const {
         std::lock_guard lock(mutex);
         return stop;
     }
-    void finish() {
+    void requestStop() {
         {
             std::lock_guard lock(mutex);
-            phase = Phase::Done;
+            stop = true;
         }
-        changed.notify_all();
+        device->interruptWait();
     }
+};
+
+// One hand-over queued on the loop.  Dropped unrun, it means the loop has
+// gone for good: the thread then stops instead of handing events to no one.
+struct TCommEventThread::HandOver {
+    explicit HandOver(const std::shared_ptr<Shared>& s) : shared(s) {}
+    ~HandOver() {
+        if (ran) return;
+        if (auto s = shared.lock()) s->requestStop();
+    }
+
+    static void Queue(const std::shared_ptr<Shared>& s) {
+        std::shared_ptr<HandOver> handOver;
+        try {
+            handOver = std::make_shared<HandOver>(s);
+            s->loop.post([handOver] { handOver->Run(); });
+        } catch (...) {
+            // Out of memory: not dropped by the loop, so no reason to stop;
+            // the next event tries again.
+            if (handOver) handOver->ran = true;
+            std::lock_guard lock(s->mutex);
+            s->handOverActive = false;
+        }
+    }
+
+    void Run() {
+        ran = true;
+        auto s = shared.lock();
+        if (!s) return;
+        // Whatever the handlers do (throw, close the port, run the loop), the
+        // next hand-over is queued only once they have returned.
+        struct Next {
+            Shared& s;
+            std::shared_ptr<Shared> keep;
+            ~Next() {
+                {
+                    std::lock_guard lock(s.mutex);
+                    if (s.stop || (s.mask == 0 && s.lostError == 0)) {
+                        s.handOverActive = false;
+                        return;
+                    }
+                }
+                Queue(keep);
+            }
+        } next{*s, s};
+        std::uint32_t mask;
+        {
+            std::lock_guard lock(s->mutex);
+            if (s->stop) return;
+            mask = std::exchange(s->mask, 0);
+        }
+        if (mask != 0) s->dispatch(mask);
+        int lost;
+        {
+            std::lock_guard lock(s->mutex);
+            if (s->stop) return; // the port was closed by a handler
+            lost = std::exchange(s->lostError, 0);
+        }
+        if (lost != 0) s->lost(lost);
+    }
+
+    std::weak_ptr<Shared> shared;
+    bool ran = false;
 };
 
 TCommEventThread::TCommEventThread(std::shared_ptr<SerialDevice> device, std::uint32_t eventMask,
@@ -113,63 +164,35 @@ TCommEventThread::TCommEventThread(std::shared_ptr<SerialDevice> device, std::ui
 TCommEventThread::~TCommEventThread() { Stop(); }
 
 void TCommEventThread::Run(std::shared_ptr<Shared> s) {
-    // Hands one piece of work to the loop thread and waits for it there.  The
-    // work is dropped if the port was stopped in the meantime; the stop flag is
-    // written and read on the loop thread, so that check cannot race.
-    auto handOver = [&s](std::function<void(Shared&)> work) {
-        if (!s->beginInvoke()) return false;
-        std::weak_ptr<Shared> weak = s;
-        return s->loop.invoke([weak, work = std::move(work)] {
-            auto shared = weak.lock();
-            if (shared && !shared->stopped()) work(*shared);
-        });
-    };
-
-    while (s->beginWait()) {
+    while (!s->stopped()) {
         const SerialWaitResult r = s->device->waitEvents();
-        if (s->stopped()) break;
-        if (r.events != 0) {
-            const std::uint32_t mask = r.events;
-            if (!handOver([mask](Shared& sh) { sh.dispatch(mask); })) break;
+        if (r.events == 0 && r.lostError == 0) continue; // interrupted
+        bool queue = false;
+        {
+            std::lock_guard lock(s->mutex);
+            if (s->stop) break;
+            s->mask |= r.events;
+            if (r.lostError != 0) s->lostError = r.lostError;
+            queue = !std::exchange(s->handOverActive, true);
         }
-        if (r.lostError != 0) {
-            const int error = r.lostError;
-            handOver([error](Shared& sh) { sh.lost(error); });
-            break;
-        }
+        if (queue) HandOver::Queue(s);
+        if (r.lostError != 0) break;
     }
-    s->finish();
+    std::lock_guard lock(s->mutex);
+    s->ended = true;
 }
 
 void TCommEventThread::Stop() {
     if (!shared_) return;
-    {
-        std::lock_guard lock(shared_->mutex);
-        shared_->stop = true;
-    }
-    shared_->device->interruptWait();
-    {
-        // A thread inside waitEvents() comes out at once; one that is handing
-        // work to this loop cannot be waited for here.
-        std::unique_lock lock(shared_->mutex);
-        shared_->changed.wait(lock, [this] { return shared_->phase != Shared::Phase::Waiting; });
-    }
-    if (thread_.joinable()) {
-        bool done;
-        {
-            std::lock_guard lock(shared_->mutex);
-            done = shared_->phase == Shared::Phase::Done;
-        }
-        if (done)
-            thread_.join();
-        else
-            thread_.detach(); // it ends by itself once its hand-over returns
-    }
+    shared_->requestStop();
+    // The thread never waits for the loop, so this cannot deadlock even from
+    // inside a handler: it only has to come out of its device wait.
+    if (thread_.joinable()) thread_.join();
 }
 
 bool TCommEventThread::Running() const {
     std::lock_guard lock(shared_->mutex);
-    return shared_->phase != Shared::Phase::Done;
+    return !shared_->ended;
 }
 
 // ---------------------------------------------------------------------------

@@ -3,14 +3,13 @@
 //
 // TCustomComm holds the line settings and the open device; TComm is the same
 // class under its published name.  While the port is open a TCommEventThread
-// waits for line events on a thread of its own and hands each event mask to
-// the loop thread with a blocking invoke, so notifications never overlap and
-// all protocol work stays on the loop thread.  Every port failure is an
+// waits for line events on a thread of its own and hands them to the loop
+// thread one hand-over at a time, so notifications never overlap and all
+// protocol work stays on the loop thread.  Every port failure is an
 // ECommError carrying the system error number (-1 for the port's own checks).
 //
 // The device itself sits behind toolkit/SerialDevice.h; a factory picks it
 // (the real one by default, an in-memory one in tests).
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
@@ -164,14 +163,20 @@ private:
     };
     void Change(std::uint8_t& field, std::uint8_t value);
 
-    TCustomComm* owner_;
+    TCustomComm* owner_ = nullptr;
     Chars chars_;
 };
 
-// Waits for line events on its own thread and hands each mask to the loop
-// thread, blocking until it has been handled there.  When the device goes
-// (hang-up, I/O error) it hands over what was still waiting, reports the
-// error once and ends; it never spins on a dead descriptor.
+// Waits for line events on its own thread and hands them to the loop thread.
+// One hand-over at a time: while one is queued on the loop or its handlers
+// run, further events are merged into the next one, which is queued only
+// after those handlers have returned.  The loop thus never sees two
+// notifications at once, nor one inside another (a handler that runs the
+// loop itself), and a burst of line events cannot flood it; the thread
+// itself never waits for the loop, so it keeps the line's events flowing and
+// can always be stopped.  When the device goes (hang-up, I/O error) it hands
+// over what was still waiting, reports the error once and ends; it never
+// spins on a dead descriptor.
 class TCommEventThread {
 public:
     using DispatchHandler = std::function<void(std::uint32_t mask)>;
@@ -185,16 +190,16 @@ public:
     TCommEventThread(const TCommEventThread&) = delete;
     TCommEventThread& operator=(const TCommEventThread&) = delete;
 
-    // Loop thread.  After it returns the thread no longer touches the device,
-    // so the device may be closed.  It does not wait for a hand-over that is
-    // queued on the loop (that would deadlock, e.g. when called from inside
-    // the handler); such a hand-over is then dropped when it runs.
+    // Loop thread (also from inside a handler).  Ends the thread and waits
+    // for it; afterwards it no longer touches the device, so the device may
+    // be closed.  A hand-over still queued on the loop is dropped when it runs.
     void Stop();
     // Whether the thread is still waiting for events (false once it ended).
     bool Running() const;
 
 private:
     struct Shared;
+    struct HandOver;
     static void Run(std::shared_ptr<Shared> shared);
 
     std::shared_ptr<Shared> shared_;

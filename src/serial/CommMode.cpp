@@ -149,20 +149,6 @@ std::optional<CommMode> ParseCommMode(std::string_view text) {
     return mode;
 }
 
-std::string WithComPort(std::string_view text, int index) {
-    std::string result(text);
-    const std::string_view::size_type colon = text.find(':');
-    const std::string_view device = text.substr(0, colon);
-    if (device.size() == 4 && SameText(device.substr(0, 3), "COM")) {
-        result[3] = static_cast<char>('1' + index);
-        return result;
-    }
-    // A device path has no port digit to replace: the chosen COM port takes
-    // the place of the whole device name.
-    return "COM" + std::to_string(index + 1) +
-           std::string(colon == std::string_view::npos ? "" : text.substr(colon));
-}
-
 std::string WithBaudRate(std::string_view text, std::string_view baud) {
     const std::string_view::size_type colon = text.find(':');
     const std::string_view::size_type comma = text.find(',');

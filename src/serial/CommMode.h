@@ -22,11 +22,8 @@ struct CommMode {
 // nullopt when the text does not follow the syntax.
 std::optional<CommMode> ParseCommMode(std::string_view text);
 
-// Edits of a whole settings text ("COM2:19200,N,8,1") by the port menu.
-// The text with the n-th COM port (0 = COM1) as its device: a "COMn" device
-// gets the new digit; any other device (a path) is replaced by "COMn".
-std::string WithComPort(std::string_view text, int index);
-// The text with `baud` in place of its baud rate: the device part up to ':'
+// Edit of a whole settings text ("COM2:19200,N,8,1") by the baud menu: the
+// text with `baud` in place of its baud rate: the device part up to ':'
 // and everything from the first ',' on are kept.
 std::string WithBaudRate(std::string_view text, std::string_view baud);
 

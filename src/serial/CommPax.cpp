@@ -16,7 +16,6 @@ namespace vantor {
 
 namespace {
 
-constexpr std::size_t kMaxSettingsText = 39;
 constexpr int kEchoTimeoutMs = 2000;
 
 void Show(TLabel* label, std::string_view text) {
@@ -58,7 +57,7 @@ void TCommPax::WritePacket(std::uint8_t Type, const std::uint8_t* Data, int Len)
 }
 
 bool TCommPax::Set(std::string_view settings) {
-    if (settings.size() > kMaxSettingsText) return false;
+    if (settings.size() > MaxPortSettingsText) return false;
     const auto colon = settings.find(':');
     if (colon == std::string_view::npos) return false;
     const std::optional<CommMode> mode = ParseCommMode(settings.substr(colon + 1));

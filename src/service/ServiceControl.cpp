@@ -42,6 +42,9 @@ std::string ServiceUnitText(std::string_view commandLine, bool userManager) {
                        std::string(commandLine) +
                        "\n"
                        "Restart=on-failure\n"
+                       // 78: a configuration that cannot be used; only a
+                       // technician mends that, a restart would only repeat it.
+                       "RestartPreventExitStatus=78\n"
                        "RestartSec=5\n"
                        "WatchdogSec=30\n"
                        "TimeoutStopSec=20\n";

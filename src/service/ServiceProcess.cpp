@@ -22,11 +22,15 @@ std::string_view ServiceStateName(std::uint32_t state) {
     }
 }
 
-std::string ServiceStatusMessage(const ServiceStatus& status) {
+std::string ServiceStatusMessage(const ServiceStatus& status, std::string_view detail) {
     std::string message;
+    bool pending = false;
     switch (status.currentState) {
     case SERVICE_RUNNING: message += "READY=1\n"; break;
-    case SERVICE_STOP_PENDING: message += "STOPPING=1\n"; break;
+    case SERVICE_STOP_PENDING:
+        message += "STOPPING=1\n";
+        pending = true;
+        break;
     case SERVICE_START_PENDING:
     case SERVICE_CONTINUE_PENDING:
     case SERVICE_PAUSE_PENDING:
@@ -34,19 +38,36 @@ std::string ServiceStatusMessage(const ServiceStatus& status) {
         // report; systemd only ever lengthens its own time-out by it.
         if (status.waitHint)
             message += "EXTEND_TIMEOUT_USEC=" + std::to_string(status.waitHint * 1000ull) + "\n";
+        pending = true;
         break;
     default: break;
     }
-    message += "STATUS=" + std::string(ServiceStateName(status.currentState)) + " (check point " +
-               std::to_string(status.checkPoint) + ", wait hint " +
-               std::to_string(status.waitHint) + " ms)";
+    message += "STATUS=" + std::string(ServiceStateName(status.currentState));
+    if (pending)
+        message += " (check point " + std::to_string(status.checkPoint) + ", wait hint " +
+                   std::to_string(status.waitHint) + " ms)";
+    else if (!detail.empty())
+        message += ", " + std::string(detail);
     return message;
 }
+
+namespace {
+
+std::string Joined(const std::vector<std::string>& phrases) {
+    std::string text;
+    for (const std::string& phrase : phrases) text += (text.empty() ? "" : "; ") + phrase;
+    return text;
+}
+
+} // namespace
 
 ServiceProcess::ServiceProcess(ServiceNotifier& notifier, EventLog& eventLog, EventLoop& loop)
     : notifier_(notifier), eventLog_(eventLog), loop_(loop) {}
 
-ServiceProcess::~ServiceProcess() { StopWatchdog(); }
+ServiceProcess::~ServiceProcess() {
+    StopHealthChecks();
+    StopWatchdog();
+}
 
 bool ServiceProcess::RunServiceDispatcher(ServiceHost host) {
     serviceMode_ = true;
@@ -84,21 +105,30 @@ void ServiceProcess::ServiceMain() {
     } catch (const std::exception& e) {
         LogServiceEvent(std::string("Start failed: ") + e.what(), EventLog::Error);
         if (host_.destroyGateway) host_.destroyGateway();
+        // systemctl status shows why next to the state.
+        detail_ = Utf8FromCp1250(std::string("start failed: ") + e.what());
         ReportServiceStatus(SERVICE_STOPPED, 0);
         return;
     }
+    // What is wrong from the start is in the first RUNNING text; it had its
+    // events from the start-up already.
+    if (host_.health) health_ = host_.health();
+    detail_ = Utf8FromCp1250(Joined(HealthPhrases(health_)));
     if (!ReportServiceStatus(SERVICE_RUNNING, 3000)) {
         if (host_.destroyGateway) host_.destroyGateway();
         return;
     }
     StartWatchdog();
+    StartHealthChecks();
     // A stop that arrived while the start was pending (no controls accepted
     // then) is carried out as soon as the loop runs: the manager would
     // otherwise kill the process after its stop time-out.
     if (stopHeld_) loop_.post([this] { ServiceCtrlHandler(SERVICE_CONTROL_STOP); });
     if (host_.runGateway) host_.runGateway();
 
+    StopHealthChecks();
     StopWatchdog();
+    detail_.clear();
     if (host_.destroyGateway) host_.destroyGateway();
     // STOPPED only once the stop order has run (port closed, indicators
     // cleared): until then the gateway still holds its resources.
@@ -132,7 +162,7 @@ bool ServiceProcess::ReportServiceStatus(std::uint32_t state, std::uint32_t wait
         status_.checkPoint = 0;
     else
         status_.checkPoint = checkPoint_++;
-    const bool sent = notifier_.Notify(ServiceStatusMessage(status_));
+    const bool sent = notifier_.Notify(ServiceStatusMessage(status_, detail_));
     if (!sent) {
         lastError_ = notifier_.LastError();
         LogServiceEvent("SetServiceStatus", EventLog::Error);
@@ -143,8 +173,34 @@ bool ServiceProcess::ReportServiceStatus(std::uint32_t state, std::uint32_t wait
 void ServiceProcess::LogServiceEvent(std::string_view message, int type) {
     const int saved = lastError_;
     std::string first = EventSourceName;
+    if (!instance_.empty()) first += "@" + instance_;
     if (type == EventLog::Error) first += " error: " + std::to_string(saved);
     eventLog_.Report(type, first, Utf8FromCp1250(message));
+}
+
+void ServiceProcess::CheckHealth() {
+    if (!host_.health || status_.currentState != SERVICE_RUNNING) return;
+    GatewayHealth now = host_.health();
+    if (now == health_) return;
+    for (const HealthEvent& event : HealthChanges(health_, now))
+        LogServiceEvent(event.message, event.type);
+    health_ = std::move(now);
+    std::string detail = Utf8FromCp1250(Joined(HealthPhrases(health_)));
+    if (detail == detail_) return;
+    detail_ = std::move(detail);
+    // Only the text changes: no new report, no check point.
+    notifier_.Notify(ServiceStatusMessage(status_, detail_));
+}
+
+void ServiceProcess::StartHealthChecks() {
+    if (!host_.health || healthTimer_) return;
+    healthTimer_ = loop_.startTimer(HealthIntervalMs, [this] { CheckHealth(); });
+}
+
+void ServiceProcess::StopHealthChecks() {
+    if (!healthTimer_) return;
+    loop_.stopTimer(healthTimer_);
+    healthTimer_ = 0;
 }
 
 void ServiceProcess::StartWatchdog() {

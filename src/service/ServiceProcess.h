@@ -4,7 +4,10 @@
 // system event log.  The manager is reached through ServiceNotifier (systemd:
 // sd_notify) and events go to EventLog (the journal); the gateway itself is
 // created, run, stopped and freed by the hooks of ServiceHost, so this module
-// knows nothing of the main window.
+// knows nothing of the main window.  While it runs, the gateway's health
+// (GatewayHealth) is read once a second and carried in the status text, and
+// each condition that begins or ends is an event.
+#include "service/GatewayHealth.h"
 #include "toolkit/EventLoop.h"
 #include "toolkit/SystemService.h"
 
@@ -45,10 +48,14 @@ struct ServiceStatus {
 
 // The state's name as the status text shows it ("RUNNING").
 std::string_view ServiceStateName(std::uint32_t state);
-// The manager message of one report: the state, check point and wait hint
-// in STATUS=, plus READY=1 for RUNNING, STOPPING=1 for STOP_PENDING and, for
-// the other pending states, EXTEND_TIMEOUT_USEC= with the wait hint.
-std::string ServiceStatusMessage(const ServiceStatus& status);
+// The manager message of one report: READY=1 for RUNNING, STOPPING=1 for
+// STOP_PENDING and, for the other pending states, EXTEND_TIMEOUT_USEC= with
+// the wait hint; then STATUS= with the state, and for a pending state its
+// check point and wait hint ("START_PENDING (check point 1, wait hint 3000
+// ms)"), for any other the detail after a comma ("RUNNING, link lost since
+// 19:00:17"): a running service waits for nothing, so a wait hint would only
+// mislead.
+std::string ServiceStatusMessage(const ServiceStatus& status, std::string_view detail = {});
 
 // What the program around the service does for it.
 struct ServiceHost {
@@ -64,6 +71,8 @@ struct ServiceHost {
     std::function<void()> stopGateway;
     // Frees the main window after the loop has ended (the stop order runs).
     std::function<void()> destroyGateway;
+    // The gateway's health now; unset: always well.
+    std::function<GatewayHealth()> health;
 };
 
 class ServiceProcess {
@@ -83,16 +92,29 @@ public:
     // type: EventLog::Error or EventLog::Information; the message is 8-bit
     // (Windows-1250), as the gateway's texts are.
     void LogServiceEvent(std::string_view message, int type);
+    // The instance of a template unit this process runs (tarvovantor@east:
+    // "east"); its events name it ("TarvoVantor@east"), so the events of
+    // several gateways in one log can be told apart.
+    void SetInstance(std::string instance) { instance_ = std::move(instance); }
+    // Reads the gateway's health now: events for what changed, and the
+    // status text anew when it reads differently (also on a timer).
+    void CheckHealth();
 
     bool ServiceMode() const { return serviceMode_; }
     const ServiceStatus& Status() const { return status_; }
     std::uint32_t CheckPointCounter() const { return checkPoint_; }
     // The watchdog's interval in milliseconds while it runs, else 0.
     std::uint32_t WatchdogIntervalMs() const { return watchdogIntervalMs_; }
+    // What the status text adds to the state: the health while running,
+    // why the start failed once stopped.
+    const std::string& StatusDetail() const { return detail_; }
+    static constexpr std::uint32_t HealthIntervalMs = 1000;
 
 private:
     void StartWatchdog();
     void StopWatchdog();
+    void StartHealthChecks();
+    void StopHealthChecks();
 
     ServiceNotifier& notifier_;
     EventLog& eventLog_;
@@ -107,6 +129,10 @@ private:
     int lastError_ = 0;
     EventLoop::Handle watchdog_ = 0;
     std::uint32_t watchdogIntervalMs_ = 0;
+    std::string instance_;
+    GatewayHealth health_;
+    std::string detail_;
+    EventLoop::Handle healthTimer_ = 0;
 };
 
 } // namespace vantor

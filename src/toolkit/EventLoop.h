@@ -14,7 +14,7 @@
 //   and the loop goes on, as the desktop's message loop shows the exception
 //   box and carries on.  A thread blocked in invoke() is released all the same
 //   (invoke returns true: the task ran).  One faulty handler must never stop
-//   the gateway's traffic, and must never leave the serial event thread hanging.
+//   the gateway's traffic, and must never leave another thread hanging.
 // - Quit: once quit() is asked for, run() starts no further task or handler
 //   and returns; a quit() before run() makes run() return at once.  The loop
 //   has then ended for good: invoke() from another thread returns false at

@@ -1,6 +1,8 @@
 #pragma once
-// Durable appends for the accounting file: an exchange record that the gateway
-// has taken over must be on disk before the next one is asked for.
+// Durable writes for the accounting file: an exchange record that the gateway
+// has taken over must be on disk before the next one is asked for.  Beside
+// the appends, a small state file is replaced whole, with the same care.
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,6 +22,14 @@ public:
     // start a line of its own); none when the file is missing, unreadable or
     // empty.
     virtual std::optional<std::string> LastLine(const std::string& path) = 0;
+    // Replaces the file's whole content by `bytes`.  True only when the new
+    // content is on the device; whatever happens, a reader (or the next start
+    // after a crash) finds either the old content or the new, never a mix.
+    // On false, errorText() says why.
+    virtual bool Replace(const std::string& path, std::string_view bytes) = 0;
+    // The content of a small file; none when it is missing, unreadable or
+    // longer than `limit` bytes.
+    virtual std::optional<std::string> ReadSmall(const std::string& path, std::size_t limit) = 0;
 };
 
 } // namespace vantor

@@ -20,6 +20,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace vantor {
 
@@ -151,7 +152,10 @@ public:
     // The events (CommEvent bits) that waitEvents() looks for.
     virtual int setEventMask(std::uint32_t mask) = 0;
     // Blocks until a monitored event happens, the device goes, or
-    // interruptWait() is called.  Event thread only.
+    // interruptWait() is called.  Event thread only.  The port calls it again
+    // at once, without waiting for the loop to handle what it reported, so an
+    // event is reported when it happens, not while its state lasts: received
+    // bytes count once, when they arrive (those left unread are not news).
     virtual SerialWaitResult waitEvents() = 0;
     // Makes the current (or else the next) waitEvents() return at once with
     // no events.  Any thread.
@@ -178,5 +182,13 @@ struct SerialOpenResult {
 
 // Opens a device by the name the port class was given ("COM2", "/dev/ttyUSB0").
 using SerialDeviceFactory = std::function<SerialOpenResult(const std::string& deviceName)>;
+
+// The serial devices present on the system, by names a settings text can
+// hold ("/dev/ttyUSB0"), for the user to choose from.
+using SerialDeviceList = std::function<std::vector<std::string>()>;
+
+// The longest port settings text ("device:baud,parity,data,stop") the port
+// takes.
+inline constexpr std::size_t MaxPortSettingsText = 39;
 
 } // namespace vantor

@@ -80,6 +80,15 @@ using TGetSocketEvent = std::function<void(TObject* sender, int socketHandle)>;
 // A client stopped reading: more than SendBacklogLimit() bytes would wait.
 using TBacklogEvent =
     std::function<void(TObject* sender, TCustomWinSocket* socket, std::size_t unsentBytes)>;
+// Why a connection was closed as soon as it was accepted.
+enum class TRefusal {
+    Limit,       // MaxConnections() clients are connected already
+    Descriptors, // it would take one of the descriptors kept for the program's own use
+};
+// A connection was accepted and closed at once; no connection object was made
+// and no other notification runs for it.
+using TRefusedEvent =
+    std::function<void(TObject* sender, const std::string& remoteAddress, TRefusal reason)>;
 
 class TServerSocket : public TComponent {
 public:
@@ -115,6 +124,11 @@ public:
     std::size_t SendBacklogLimit() const { return backlogLimit_; }
     void SetSendBacklogLimit(std::size_t bytes) { backlogLimit_ = bytes; }
 
+    // At most this many clients at once; one more is accepted and closed at
+    // once (OnClientRefused).  0: no limit of its own, only the descriptors.
+    int MaxConnections() const { return maxConnections_; }
+    void SetMaxConnections(int count) { maxConnections_ = count < 0 ? 0 : count; }
+
     TSocketNotifyEvent OnListen;           // after listening started (socket: the listener)
     TSocketNotifyEvent OnAccept;           // a connection is being accepted (the listener)
     TGetSocketEvent OnGetSocket;           // then the connection object is requested
@@ -124,6 +138,7 @@ public:
     TSocketNotifyEvent OnClientWrite;      // data held back has all been sent
     TSocketNotifyEvent OnClientRead;       // data is waiting: ReceiveLength/ReceiveBuf
     TBacklogEvent OnBacklogExceeded;       // just before the client error it causes
+    TRefusedEvent OnClientRefused;         // a connection over the limits was closed
 
 protected:
     void SetActiveFlag(bool active) { active_ = active; }
@@ -133,6 +148,7 @@ private:
     std::string bindAddress_;
     bool active_ = false;
     std::size_t backlogLimit_ = 64 * 1024;
+    int maxConnections_ = 0;
 };
 
 } // namespace vantor

@@ -115,4 +115,27 @@ std::string CutToField(std::string text, std::size_t capacity) {
     return text;
 }
 
+std::string FormatText(std::string_view text, std::initializer_list<std::string_view> values) {
+    const std::string_view* value = values.begin();
+    bool used[9] = {};
+    std::string out;
+    // One pass: a value that holds "%2" itself is not read again.
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const std::size_t n = i + 1 < text.size() ? static_cast<std::size_t>(text[i + 1] - '1') : 9;
+        if (text[i] == '%' && n < 9 && n < values.size()) {
+            out += value[n];
+            used[n] = true;
+            ++i;
+        } else {
+            out += text[i];
+        }
+    }
+    for (std::size_t n = 0; n < values.size(); ++n) {
+        if (n < 9 && used[n]) continue;
+        if (!out.empty()) out += ' ';
+        out += value[n];
+    }
+    return out;
+}
+
 } // namespace vantor

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -35,5 +36,11 @@ bool StartsWith(std::string_view text, std::string_view prefix);
 // the field.
 inline constexpr std::size_t SettingsTextCapacity = 100;
 std::string CutToField(std::string text, std::size_t capacity = SettingsTextCapacity);
+
+// A numbered language text with its values: "%1" to "%9" stand for the
+// values in order (a language puts them where its sentence needs them).  A
+// value whose mark the text lacks follows the text after a blank, so a
+// language file without the text still shows the values.
+std::string FormatText(std::string_view text, std::initializer_list<std::string_view> values);
 
 } // namespace vantor

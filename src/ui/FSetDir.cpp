@@ -1,5 +1,8 @@
 #include "ui/FSetDir.h"
 
+#include "nls/TextIds.h"
+#include "toolkit/Strings.h"
+
 namespace vantor {
 
 namespace {
@@ -7,8 +10,9 @@ bool Storable(const std::string& path) { return Utf8FromCp1250(Cp1250FromUtf8(pa
 } // namespace
 
 TFSetDir::TFSetDir(TApplication& app, TComponent* owner, std::string& directory,
-                   DirectorySource& directories, const FormTranslator& translate)
-    : TForm(app, owner), directory_(directory) {
+                   DirectorySource& directories, const TextSource& texts,
+                   const FormTranslator& translate)
+    : TForm(app, owner), directory_(directory), texts_(texts) {
     SetName("FSetDir");
     SetTag(3000);
     SetCaption(Cp1250FromUtf8("Výběr adresáře"));
@@ -44,8 +48,8 @@ TFSetDir::TFSetDir(TApplication& app, TComponent* owner, std::string& directory,
     ButtonOK->OnClick = [this](TObject*) {
         if (!Storable(DirectoryListBox1->SelectedPath())) {
             Application().MessageBox(
-                "The path " + Cp1250FromUtf8(DirectoryListBox1->SelectedPath()) +
-                    " has characters that the settings cannot hold; choose another directory.",
+                FormatText(texts_.Msg(msg::PathNotStorable),
+                           {Cp1250FromUtf8(DirectoryListBox1->SelectedPath())}),
                 Caption(), MB_OK | MB_ICONWARNING);
             return;
         }

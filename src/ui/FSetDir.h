@@ -7,6 +7,7 @@
 // written so is refused at OK.
 #include "toolkit/DirectorySource.h"
 #include "toolkit/FileControls.h"
+#include "toolkit/TextSource.h"
 #include "ui/Dialog.h"
 
 #include <string>
@@ -16,7 +17,8 @@ namespace vantor {
 class TFSetDir : public TForm {
 public:
     TFSetDir(TApplication& app, TComponent* owner, std::string& directory,
-             DirectorySource& directories, const FormTranslator& translate);
+             DirectorySource& directories, const TextSource& texts,
+             const FormTranslator& translate);
     std::string ClassName() const override { return "TFSetDir"; }
 
     TLabel* LabelPath; // the open directory
@@ -29,6 +31,7 @@ public:
 private:
     void ShowDirectory();
     std::string& directory_;
+    const TextSource& texts_;
 };
 
 } // namespace vantor

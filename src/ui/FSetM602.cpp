@@ -1,5 +1,7 @@
 #include "ui/FSetM602.h"
 
+#include "nls/TextIds.h"
+#include "toolkit/Strings.h"
 #include "ui/FSetDir.h"
 
 namespace vantor {
@@ -12,8 +14,9 @@ std::string Cut(std::string text, std::size_t capacity) {
 } // namespace
 
 TFSetM602::TFSetM602(TApplication& app, TComponent* owner, MailLoginSettings settings,
-                     DirectorySource& directories, FormTranslator translate)
-    : TForm(app, owner), settings_(settings), directories_(directories),
+                     DirectorySource& directories, const TextSource& texts,
+                     FormTranslator translate)
+    : TForm(app, owner), settings_(settings), directories_(directories), texts_(texts),
       translate_(std::move(translate)) {
     SetName("FSetM602");
     SetTag(4000);
@@ -70,14 +73,14 @@ TFSetM602::TFSetM602(TApplication& app, TComponent* owner, MailLoginSettings set
 void TFSetM602::BrowseClick(TEdit& edit) {
     std::string directory = edit.Text();
     {
-        TFSetDir chooser(Application(), nullptr, directory, directories_, translate_);
+        TFSetDir chooser(Application(), nullptr, directory, directories_, texts_, translate_);
         if (chooser.ShowModal() != mrOk) return;
     }
     if (directory.size() > TextCapacity) {
         // Cut to the field it would name another directory: say so and keep
         // the text the edit had.
-        Application().MessageBox("The path is longer than " + std::to_string(TextCapacity) +
-                                     " characters and cannot be stored: " + directory,
+        Application().MessageBox(FormatText(texts_.Msg(msg::PathTooLong),
+                                            {std::to_string(TextCapacity), directory}),
                                  Caption(), MB_OK | MB_ICONWARNING);
         return;
     }

@@ -5,6 +5,7 @@
 // picked with the directory chooser.  The dialog translates itself each time
 // it becomes active.
 #include "toolkit/DirectorySource.h"
+#include "toolkit/TextSource.h"
 #include "ui/Dialog.h"
 
 #include <cstddef>
@@ -25,7 +26,7 @@ public:
     static constexpr std::size_t TextCapacity = 100, PasswordCapacity = 20;
 
     TFSetM602(TApplication& app, TComponent* owner, MailLoginSettings settings,
-              DirectorySource& directories, FormTranslator translate);
+              DirectorySource& directories, const TextSource& texts, FormTranslator translate);
     std::string ClassName() const override { return "TFSetM602"; }
 
     TLabel* Label1; // configuration path
@@ -51,6 +52,7 @@ private:
 
     MailLoginSettings settings_;
     DirectorySource& directories_;
+    const TextSource& texts_;
     FormTranslator translate_;
 };
 

@@ -30,6 +30,9 @@ TEST(AccountingFile, NamesFailureStateAndTheRecordAskedAgain) {
     EXPECT_EQ(AccountingFile::PathFor("C:\\gw\\", "DATA.NEW"), "C:\\gw\\DATA.NEW");
     EXPECT_EQ(AccountingFile::PathFor("C:\\gw", "\\\\pc\\uct\\A.TXT"), "\\\\pc\\uct\\A.TXT");
 #endif
+    EXPECT_EQ(AccountingFile::StatePathFor("/opt/gw/DATA.NEW"), "/opt/gw/.DATA.NEW.last");
+    EXPECT_EQ(AccountingFile::StatePathFor("C:\\UCT\\DATA.NEW"), "C:\\UCT\\.DATA.NEW.last");
+    EXPECT_EQ(AccountingFile::StatePathFor("DATA.NEW"), ".DATA.NEW.last");
 
     AppendLog appends;
     AccountingFile file("/opt/gw", std::make_unique<FakeAppender>(appends));
@@ -39,17 +42,36 @@ TEST(AccountingFile, NamesFailureStateAndTheRecordAskedAgain) {
     EXPECT_EQ(appends.appends[1],
               (std::pair<std::string, std::string>{"/opt/gw" + sep + "DATA.NEW", "rec1\r\n"}));
 
+    const std::string state = "/opt/gw" + sep + ".DATA.NEW.last";
+    EXPECT_EQ(appends.files[state], "stored\r\nrec1\r\n");
+
     appends.fail = true;
     EXPECT_FALSE(file.Append("DATA.NEW", "rec2"));
     EXPECT_TRUE(file.WriteFailed());
     EXPECT_TRUE(file.AskAgain());
     EXPECT_EQ(file.Error(), "locked");
+    EXPECT_EQ(appends.files[state], "pending\r\nrec2\r\n"); // marked before the append
 
     appends.fail = false;
     EXPECT_TRUE(file.Append("DATA.NEW", "rec2"));
     EXPECT_FALSE(file.WriteFailed());
     EXPECT_FALSE(file.AskAgain());
     EXPECT_TRUE(file.Error().empty());
+    EXPECT_EQ(appends.files[state], "stored\r\nrec2\r\n");
+
+    // A state that cannot be written is said once; the records still go in.
+    appends.failReplace = true;
+    EXPECT_TRUE(file.Append("DATA.NEW", "rec3"));
+    EXPECT_EQ(file.TakeStateWarning(), "Accounting state: read-only");
+    EXPECT_TRUE(file.Append("DATA.NEW", "rec4"));
+    EXPECT_EQ(file.TakeStateWarning(), std::nullopt);
+    EXPECT_EQ(appends.appends.size(), 5u);
+
+    // A repeat the exchange cannot give ("no record") ends the asking again.
+    appends.fail = true;
+    EXPECT_FALSE(file.Append("DATA.NEW", "rec5"));
+    file.NothingToStore();
+    EXPECT_FALSE(file.AskAgain());
 }
 
 TEST(AccountingFile, AppendsThroughThePlatformAppender) {

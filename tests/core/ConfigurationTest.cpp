@@ -3,6 +3,7 @@
 #include "core/Configuration.h"
 #include "core/PrefixTable.h"
 #include "core/Settings.h"
+#include "nls/LanguageTable.h"
 #include "toolkit/IniFile.h"
 
 #include <gtest/gtest.h>
@@ -20,18 +21,23 @@ using namespace vantor::test;
 
 class ConfigTest : public ::testing::Test {
 protected:
-    ConfigTest() : dir(folder.Path()), path((dir / "vantor.INI").string()) {}
+    ConfigTest() : dir(folder.Path()), path((dir / "vantor.INI").string()) {
+        english.SetLanguage("Eng");
+        english.LoadTexts();
+        english.Close();
+    }
     void Write(const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
     Settings Read(std::vector<std::string>* warningsOut = nullptr) {
         TIniFile ini(path);
         Settings s;
         PrefixTable p;
         std::vector<std::string> w;
-        ConfigReader(ini).ReadSettings(s, p, w);
+        ConfigReader(ini, english).ReadSettings(s, p, w);
         prefixes = p;
         if (warningsOut) *warningsOut = w;
         return s;
     }
+    TLanguageTable english{{VANTOR_BUILD_DIR}};
     TempFolder folder;
     std::filesystem::path dir;
     std::string path;
@@ -48,16 +54,17 @@ TEST_F(ConfigTest, MissingFileGivesEveryDefault) {
     EXPECT_EQ(s.Com_LocOut, 0);
     EXPECT_EQ(s.MaxErrorTick, 600);
     EXPECT_EQ(s.UctFile, "DATA.NEW");
+    EXPECT_EQ(s.MaxClients, 1000);
     EXPECT_EQ(s.MSGInterval, d.MSGInterval);
     EXPECT_TRUE(warnings.empty());
     EXPECT_TRUE(prefixes.entries().empty());
-    EXPECT_EQ(ConfigReader(TIniFile(path)).ReadLanguage(), "Eng");
+    EXPECT_EQ(ConfigReader(TIniFile(path), english).ReadLanguage(), "Eng");
 }
 
 TEST_F(ConfigTest, GarbageAndHandWrittenValues) {
     Write("garbage line\n[log]\ncom_in=0\nCOM_LOCOUT=2\nTCP/IP_In=yes\n[Timer]\nMaxTick=$10\n"
           "ANInterval=12abc\nSendOnReply=-1\n[Set]\nUctFile=" +
-          std::string(150, 'u') + "\nIPPort=70000");
+          std::string(150, 'u') + "\nIPPort=70000\nMaxClients=0");
     std::vector<std::string> warnings;
     const Settings s = Read(&warnings);
     EXPECT_EQ(s.Com_In, 0);
@@ -68,11 +75,13 @@ TEST_F(ConfigTest, GarbageAndHandWrittenValues) {
     EXPECT_EQ(s.UctFile.size(), SettingsTextCapacity);
     EXPECT_EQ(s.IPPort, 1234);
     EXPECT_EQ(s.SendOnReply, 0);
+    EXPECT_EQ(s.MaxClients, 1000);
     // Each refused value is named, in key order, so the log says what to fix.
-    ASSERT_EQ(warnings.size(), 3u);
+    ASSERT_EQ(warnings.size(), 4u);
     EXPECT_NE(warnings[0].find("IPPort"), std::string::npos);
     EXPECT_EQ(warnings[1], "[Timer] ANInterval=12abc is not a number, using 600");
     EXPECT_EQ(warnings[2], "[Timer] SendOnReply=-1 is out of range 0..1, using 0");
+    EXPECT_EQ(warnings[3], "[Set] MaxClients=0 is out of range 1..1000000, using 1000");
 }
 
 TEST_F(ConfigTest, PrefixLinesKeepFileOrderAndTheFirstMatchWins) {

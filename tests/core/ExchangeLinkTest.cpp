@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -177,6 +178,20 @@ TEST_F(LinkTest, ClientRequestIsNeverResent) {
     ReplyLast({0, 9});
     ASSERT_EQ(client.sent.size(), 1u);
     EXPECT_EQ(client.sent[0], (Bytes{0, 9}));
+}
+
+TEST_F(LinkTest, ClientWriteFlushesTheReplyCacheAsItGoesOut) {
+    server->Connect(12);
+    link.TimerTick().SetEnabled(true);
+    ReplyCache& cache = gateway->Cache();
+    cache.Allocate(10);
+    cache.Store(Bytes{0, 24, 3}, Bytes{0, 24, 3, 1});
+    link.Enqueue(RequestKind::Client, 12, Bytes{0, 24, 4});
+    Ticks(1 + 9);
+    EXPECT_EQ(cache.Count(), 1u) << "a query leaves it";
+    link.Enqueue(RequestKind::Client, 12, Bytes{1, 13, 0});
+    Ticks(1);
+    EXPECT_EQ(cache.Count(), 0u) << "before any reply, which may never come";
 }
 
 TEST_F(LinkTest, SequenceNumberWrapsFrom255ToZero) {
@@ -633,6 +648,41 @@ TEST_F(LinkTest, ReplyDrivenSendIsTheTickSendBroughtForward) {
     const std::vector<std::string> byTick = run(0);
     EXPECT_EQ(run(1), byTick);
     EXPECT_EQ(byTick[3], "3:4");
+}
+
+// The reply-driven send stands in for a tick: none while the tick is stopped.
+TEST_F(LinkTest, ReplyDrivenSendWaitsWhileTheTickIsStopped) {
+    settings.SendOnReply = 1;
+    const auto answerInfo = [this] { ReplyLast({0, 0xB, 0x05, 0, 3, 0, 0, 0}); };
+    const struct {
+        const char* legend;
+        std::uint8_t byte4; // configuration byte 4: 2 for an exchange the gateway serves
+        std::function<void()> answer;
+    } rows[] = {
+        {"an exchange it cannot serve (130)", 1, answerInfo},
+        {"Zastavit", 2,
+         [&] {
+             gateway->TogglePolling();
+             answerInfo();
+         }},
+        {"a modal dialog", 2,
+         [&] {
+             const TimerPause pause = gateway->PauseTick();
+             answerInfo();
+         }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.legend);
+        link.RestartAfterPortChoice();
+        link.TimerTick().SetEnabled(true);
+        Ticks(1);
+        ReplyLast({0, 0, 0, 0, 0, row.byte4, 0});
+        ASSERT_EQ(LastPayload(), Bytes{2}); // the identification, sent on the reply
+        const std::size_t sent = Packets().size();
+        row.answer();
+        EXPECT_EQ(Packets().size(), sent);
+        EXPECT_EQ(Keys(link.Queue()), (std::vector<std::string>{"x", "V"}));
+    }
 }
 
 // Time-outs and resends count from the reply-driven send as from a tick's;

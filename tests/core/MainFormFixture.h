@@ -57,6 +57,7 @@ protected:
         env.programPath = (home / "vantor").string();
         env.languageFolders = {home.string(), VANTOR_BUILD_DIR};
         env.serviceRunningElsewhere = serviceElsewhere;
+        env.serialDevices = [this] { return serialDevices; };
         env.serialDeviceFactory = [this](const std::string& name) {
             openedDevices.push_back(name);
             if (serialFails) return SerialOpenResult{nullptr, ENOENT};
@@ -114,6 +115,7 @@ protected:
     std::filesystem::path home;
     std::shared_ptr<FakeLine> line = std::make_shared<FakeLine>();
     std::vector<std::string> openedDevices;
+    std::vector<std::string> serialDevices; // what the port choice finds
     std::vector<std::string> logLines;
     FakeServerSocket* server = nullptr; // owned by the gateway
     bool serverFails = false;

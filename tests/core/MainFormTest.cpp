@@ -38,13 +38,17 @@ TEST_F(MainFormTest, StartWithoutConfigurationWarnsOnceAndUsesDefaults) {
 }
 
 TEST_F(MainFormTest, ConfiguredValuesAreReadAndApplied) {
-    WriteIni("[Set]\r\nLang=Cz\r\nPort=COM3:57600,N,8,1\r\nIPPort=0x10E1\r\nMaxCache=0\r\n"
-             "[Timer]\r\nInterval=50\r\nMaxTick=3\r\n[Prefix]\r\n0=\r\n00=9\r\n");
+    // The language code in any letter case: the file TVantor.Cz.
+    WriteIni("[Set]\r\nLang=cz\r\nPort=COM3:57600,N,8,1\r\nIPPort=0x10E1\r\nMaxCache=0\r\n"
+             "IPBind=127.000.0.1\r\nMaxClients=5\r\n[Timer]\r\nInterval=50\r\nMaxTick=3\r\n[Prefix]"
+             "\r\n0=\r\n00=9\r\n");
     TMainForm& f = Start();
     EXPECT_TRUE(desktop.messageBoxes.empty());
     EXPECT_EQ(f.Core().Config().Lang, "Cz");
     EXPECT_EQ(f.Core().LanguageTable().Language(), "Cz");
     EXPECT_EQ(f.Core().ServerSocket1().Port(), 4321);
+    EXPECT_EQ(f.Core().ServerSocket1().BindAddress(), "127.0.0.1");
+    EXPECT_EQ(f.Core().ServerSocket1().MaxConnections(), 5);
     EXPECT_EQ(f.Core().Link().TimerTick().Interval(), 50u);
     EXPECT_EQ(f.Core().Config().MaxTick, 3);
     EXPECT_EQ(f.Core().Config().MaxCache, 0);
@@ -61,7 +65,7 @@ TEST_F(MainFormTest, ConfiguredValuesAreReadAndApplied) {
 }
 
 TEST_F(MainFormTest, OutOfRangeTimerValuesFallBackWithAnErrorLine) {
-    WriteIni("[Timer]\r\nInterval=0\r\nMaxError=-5\r\n");
+    WriteIni("[Timer]\r\nInterval=0\r\nMaxError=-5\r\n[Set]\r\nIPAllow=10.0.0.1, 10.0.0.300\r\n");
     TMainForm& f = Start();
     EXPECT_EQ(f.Core().Config().Interval, 100);
     EXPECT_EQ(f.Core().Config().MaxError, 6);
@@ -69,6 +73,17 @@ TEST_F(MainFormTest, OutOfRangeTimerValuesFallBackWithAnErrorLine) {
     for (const std::string& l : Labelled())
         if (l.rfind("!Err [Timer]", 0) == 0) ++warnings;
     EXPECT_EQ(warnings, 2);
+    EXPECT_TRUE(Logged("!Err [Set] IPAllow: \"10.0.0.300\" is no IPv4 address or range; it is "
+                       "left out"));
+}
+
+TEST_F(MainFormTest, AnIPBindThatIsNoAddressIsNamedAndEveryAddressIsUsed) {
+    WriteIni("[Set]\r\nIPBind=localhost\r\n");
+    TMainForm& f = Start();
+    EXPECT_TRUE(Logged("!Err " + f.Core().LanguageTable().Msg(185) + "localhost"));
+    EXPECT_EQ(f.Core().ServerSocket1().BindAddress(), "");
+    EXPECT_EQ(server->opens, 1);
+    EXPECT_TRUE(Logged("-OK- " + f.Core().LanguageTable().Msg(119)));
 }
 
 TEST_F(MainFormTest, FailuresToOpenAreReportedAndTheGatewayRunsOn) {
@@ -123,6 +138,19 @@ TEST_F(MainFormTest, HiddenStartKeepsTryingTheTrayIconFromTheTick) {
     const std::size_t calls = desktop.trayCalls.size();
     loop.advance(1000);
     EXPECT_EQ(desktop.trayCalls.size(), calls);
+}
+
+TEST_F(MainFormTest, HideWithoutANotificationAreaKeepsTheWindowAndSaysWhy) {
+    WriteIni("[Set]\r\nLang=Eng\r\n");
+    desktop.SetTrayAvailable(false);
+    TMainForm& f = Start();
+    f.Button4->Click(); // the default button: Enter in the log list
+    EXPECT_TRUE(f.Visible());
+    EXPECT_EQ(f.StatusBar1->SimpleText(), "!Err     " + f.Core().LanguageTable().Msg(153));
+    desktop.SetTrayAvailable(true);
+    f.ShowOnTrayClick->Click();
+    EXPECT_FALSE(f.Visible());
+    EXPECT_TRUE(f.TrayIconPresent());
 }
 
 TEST_F(MainFormTest, UpperCaseHideAndServiceInsideAPathDoNotHide) {
@@ -234,21 +262,68 @@ TEST_F(MainFormTest, PortChoiceWritesTheNewPortWithTheUnsavedBaudRate) {
     EXPECT_TRUE(f.StatusBar1->SimpleText().empty());
 }
 
-TEST_F(MainFormTest, PortChoiceFailuresLeaveTheFileAloneOrShowText134) {
-    WriteIni("[Set]\r\nLang=Eng\r\nPort=CO\r\n");
+TEST_F(MainFormTest, PortChoiceThatCannotBeOpenedShowsText134) {
+    WriteIni("[Set]\r\nLang=Eng\r\nPort=COM2:19200,N,8,1\r\n");
     TMainForm& f = Start();
-    desktop.OnModal("TFSetPort", [](TForm&) { return mrOk; });
-    const std::string before = ReadIni();
-    const std::size_t boxes = desktop.messageBoxes.size();
-    f.Volbasriovhoportu1->Click();
-    EXPECT_EQ(ReadIni(), before);
-    ASSERT_EQ(desktop.messageBoxes.size(), boxes + 1); // the exception box
-
-    f.Core().Config().Port = "COM2:19200,N,8,1";
+    desktop.OnModal("TFSetPort", [](TForm& dialog) {
+        static_cast<TFSetPort&>(dialog).ComboBox1->SetItemIndex(3);
+        return mrOk;
+    });
     serialFails = true;
     f.Volbasriovhoportu1->Click();
     EXPECT_FALSE(f.Core().CommPax1().IsOpen());
     EXPECT_EQ(f.StatusBar1->SimpleText(), f.Core().LanguageTable().Msg(134));
+}
+
+// Any port text: a COM port or a device path, garbage, one the port could
+// not take.  The list shows the device in use; a choice replaces only the
+// device; OK on the device in use changes nothing (the line stays open).
+TEST_F(MainFormTest, PortChoiceReplacesOnlyTheDevice) {
+    const std::string longId = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+    serialDevices = {"/dev/ttyUSB0", "COM3", "/dev/ttyACM0", longId};
+    struct Row {
+        std::string port;   // in the file
+        std::string shown;  // the entry selected when the dialog opens
+        std::string choose; // the entry the user picks ("": none)
+        std::string result; // the port text afterwards
+        bool refused;       // the choice was refused with a box
+    };
+    const Row rows[] = {
+        {"/dev/ttyUSB0:19200,N,8,1", "/dev/ttyUSB0", "", "/dev/ttyUSB0:19200,N,8,1", false},
+        {"/dev/ttyUSB0:38400,E,7,2", "/dev/ttyUSB0", "COM 3", "COM3:38400,E,7,2", false},
+        {"com2:9600,N,8,1", "COM 2", "COM 2", "com2:9600,N,8,1", false},
+        {"COM2:9600,N,8,1", "COM 2", "/dev/ttyACM0", "/dev/ttyACM0:9600,N,8,1", false},
+        {"/dev/gone:19200,N,8,1", "/dev/gone", "", "/dev/gone:19200,N,8,1", false},
+        {"CO", "CO", "COM 1", "COM1:19200,N,8,1", false},
+        {"COM2:19200,N,8,1", "COM 2", longId, "COM2:19200,N,8,1", true},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.port);
+        WriteIni("[Set]\r\nLang=Eng\r\nPort=" + r.port + "\r\n");
+        TMainForm& f = Start();
+        const std::size_t opens = openedDevices.size(), boxes = desktop.messageBoxes.size();
+        std::string shown;
+        desktop.OnModal("TFSetPort", [&](TForm& dialog) {
+            auto& d = static_cast<TFSetPort&>(dialog);
+            shown = d.ComboBox1->Text();
+            EXPECT_EQ(d.ComboBox1->Items().IndexOf("COM3"), -1) << "listed as COM 3";
+            if (!r.choose.empty()) d.ComboBox1->SetItemIndex(d.ComboBox1->Items().IndexOf(r.choose));
+            d.ButtonOK->Click();
+            // A refused choice leaves the dialog open: the user gives up.
+            return d.ModalResult() == mrOk ? mrNone : mrCancel;
+        });
+        f.Volbasriovhoportu1->Click();
+        EXPECT_EQ(shown, r.shown);
+        EXPECT_EQ(f.Core().Config().Port, r.result);
+        EXPECT_EQ(TIniFile(IniPath()).ReadString("Set", "Port", ""), r.result);
+        EXPECT_EQ(openedDevices.size() > opens, r.result != r.port);
+        ASSERT_EQ(desktop.messageBoxes.size(), boxes + (r.refused ? 1 : 0));
+        if (r.refused) {
+            EXPECT_NE(desktop.messageBoxes.back().text.find(longId + ":19200,N,8,1 would be 74"),
+                      std::string::npos);
+        }
+        form.reset();
+    }
 }
 
 TEST_F(MainFormTest, CancelledPortChoiceChangesNothing) {

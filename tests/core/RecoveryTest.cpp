@@ -65,15 +65,25 @@ TEST_F(RecoveryTest, AtStartTheLastRecordIsAskedAgainAndKeptOnceOrTakenIfNew) {
         std::optional<std::string> inFile; // the file's last line before the start
         std::string handedOut;             // what the exchange handed out last
         std::vector<std::string> appended;
+        std::optional<std::string> state = std::nullopt; // the state file beside it
     } rows[] = {
         {"already stored: not again", "REC 7", "REC 7", {}},
         {"in flight when the gateway stopped: taken", "REC 6", "REC 7", {"REC 7"}},
         {"a new file: taken", std::nullopt, "REC 7", {"REC 7"}},
+        {"the file collected: not again", std::nullopt, "REC 7", {}, "stored\r\nREC 7\r\n"},
+        {"collected, next one in flight", std::nullopt, "REC 7", {"REC 7"}, "stored\r\nREC 6\r\n"},
+        {"killed before the append", std::nullopt, "REC 7", {"REC 7"}, "pending\r\nREC 7\r\n"},
+        {"killed after the append: not again", "REC 7", "REC 7", {}, "pending\r\nREC 7\r\n"},
+        {"a stale state: the file knows better", "REC 7", "REC 7", {}, "stored\r\nREC 5\r\n"},
+        {"a state not ours: ignored", std::nullopt, "REC 7", {"REC 7"}, "REC 7\r\n"},
     };
+    const std::string statePath =
+        AccountingFile::StatePathFor(gateway->Accounting().Path(settings.UctFile));
     for (const Row& row : rows) {
         SCOPED_TRACE(row.legend);
         appends = AppendLog{};
         appends.existing = row.inFile;
+        if (row.state) appends.files[statePath] = *row.state;
         gateway->Accounting().Resume(settings.UctFile);
         current = row.handedOut;
         link.Enqueue(RequestKind::Accounting, 0);
@@ -84,6 +94,24 @@ TEST_F(RecoveryTest, AtStartTheLastRecordIsAskedAgainAndKeptOnceOrTakenIfNew) {
         EXPECT_EQ(FileLines(), row.appended);
         asked.clear();
     }
+    // A repeat found stored is not "no record".
+    EXPECT_EQ(log.Count("<COM", "[128]"), 0);
+}
+
+// Two identical calls in a row, the second while another program holds the
+// file: it is asked for again until the file takes it, and both are stored.
+TEST_F(RecoveryTest, ARepeatAfterAFailedAppendIsStoredEvenWhenItEqualsTheLastRecord) {
+    records = {"R1", "R1", "R2"};
+    link.TimerTick().SetEnabled(true);
+    link.Enqueue(RequestKind::Accounting, 0);
+    Converse(2);
+    for (int i = 0; i < 6; ++i) {
+        appends.fail = i < 3; // the second R1 meets a locked file, and two repeats
+        link.Enqueue(RequestKind::Accounting, 0);
+        Converse(2);
+    }
+    EXPECT_EQ(asked, (std::vector<std::uint8_t>{4, 4, 5, 5, 5, 4, 4}));
+    EXPECT_EQ(FileLines(), (std::vector<std::string>{"R1", "R1", "R2"}));
 }
 
 TEST_F(RecoveryTest, AnAnswerLostInALinkDownPauseIsAskedAgain) {
@@ -145,6 +173,7 @@ TEST_F(RecoveryTest, AVanishedLineIsALinkFailureAndIsOpenedAgain) {
     loop.runPending();
     EXPECT_FALSE(gateway->CommPax1().IsOpen());
     EXPECT_EQ(log.Count("!Err", "[116]"), 1);
+    EXPECT_EQ(log.Count("!Err", "[149] COM2 5"), 1); // the device and the system's error
     EXPECT_EQ(Traps(), std::vector<int>{1});
 
     // The device is back: the next retry opens it.

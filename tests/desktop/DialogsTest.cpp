@@ -44,7 +44,7 @@ struct Values {
     LogSettings log;
     std::uint8_t readUct = 1, sendUct = 0;
     std::string uctFile = "DATA.NEW";
-    int port = 0;
+    std::string port = "COM1:19200,N,8,1";
     std::string address = "dispecink", subject = "Alarm", comOn = "up", comOff = "down";
     char addressType = 'I';
     std::string configPath = "/srv/q9/q9.ini", workDir = "/srv/q9", user = "gw",
@@ -116,7 +116,8 @@ const DialogCase Cases[] = {
      }},
     {"TFSetPort",
      [](TApplication& app, Values& v, const std::string&) {
-         return std::make_unique<TFSetPort>(app, nullptr, v.port, FormTranslator());
+         return std::make_unique<TFSetPort>(app, nullptr, v.port, std::vector<std::string>(),
+                                            texts, FormTranslator());
      },
      [](TForm& form, desktop::FormView& view) {
          auto* combo =
@@ -125,7 +126,10 @@ const DialogCase Cases[] = {
          QTest::keyClick(combo, Qt::Key_Down);
          QTest::keyClick(combo, Qt::Key_Down);
      },
-     mrOk, [](const Values& v, bool ok) { EXPECT_EQ(v.port, ok ? 2 : 0); }},
+     mrOk,
+     [](const Values& v, bool ok) {
+         EXPECT_EQ(v.port, ok ? "COM3:19200,N,8,1" : "COM1:19200,N,8,1");
+     }},
     {"TFSetTrap",
      [](TApplication& app, Values& v, const std::string&) {
          return std::make_unique<TFSetTrap>(
@@ -161,7 +165,7 @@ const DialogCase Cases[] = {
      [](TApplication& app, Values& v, const std::string&) {
          return std::make_unique<TFSetM602>(
              app, nullptr, MailLoginSettings{v.configPath, v.workDir, v.user, v.password},
-             v.directories, FormTranslator());
+             v.directories, texts, FormTranslator());
      },
      [](TForm& form, desktop::FormView& view) {
          auto& d = static_cast<TFSetM602&>(form);
@@ -183,7 +187,7 @@ const DialogCase Cases[] = {
      }},
     {"TFSetDir",
      [](TApplication& app, Values& v, const std::string&) {
-         return std::make_unique<TFSetDir>(app, nullptr, v.directory, v.directories,
+         return std::make_unique<TFSetDir>(app, nullptr, v.directory, v.directories, texts,
                                            FormTranslator());
      },
      [](TForm& form, desktop::FormView& view) {
@@ -326,7 +330,7 @@ TEST_F(Dialogs, EachOpensModallyAndKeepsTheUsersChangeOnlyOnOk) {
 TEST_F(Dialogs, EscapePressesTheCancelButtonAndClosingTheWindowCancels) {
     for (bool escape : {true, false}) {
         Values v;
-        TFSetPort dialog(app, nullptr, v.port, FormTranslator());
+        TFSetPort dialog(app, nullptr, v.port, {}, texts, FormTranslator());
         WhenBlocked([&](QWidget& window) {
             if (escape)
                 QTest::keyClick(&window, Qt::Key_Escape);
@@ -334,7 +338,7 @@ TEST_F(Dialogs, EscapePressesTheCancelButtonAndClosingTheWindowCancels) {
                 window.close();
         });
         EXPECT_EQ(dialog.ShowModal(), mrCancel) << escape;
-        EXPECT_EQ(v.port, 0);
+        EXPECT_EQ(v.port, "COM1:19200,N,8,1");
     }
 }
 

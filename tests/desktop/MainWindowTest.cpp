@@ -6,7 +6,10 @@
 #include <QListView>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QMenu>
+#include <QMessageBox>
 #include <QScrollBar>
+#include <QSystemTrayIcon>
 #include <QtTest/QTest>
 
 #include <filesystem>
@@ -105,13 +108,39 @@ TEST_F(MainWindow, WithoutANotificationAreaTheHiddenStartKeepsTryingTheTray) {
     EXPECT_TRUE(main->HideToTrayRequested());
     desktop::FormView* view = ViewOf(*main);
     EXPECT_TRUE(view == nullptr || view->isHidden());
-    // "Skrýt" from the menu without a tray hides and keeps trying as well.
+    // Shown again, "Skrýt" without a tray keeps the window: hidden it could
+    // never be brought back.
     main->Show();
     main->ShowOnTrayClickClick();
-    const int before = desktop.TrayAddAttempts();
-    Pass(250);
-    EXPECT_GT(desktop.TrayAddAttempts(), before);
+    EXPECT_FALSE(ViewOf(*main)->isHidden());
+}
+
+// With a notification area (one stands in for it: the offscreen platform has
+// none): Enter in the log list hides to the tray, a double click on the icon
+// shows the window, a right click opens the tray menu, whose items work.
+TEST_F(MainWindow, TheTrayIconShowsTheWindowAndOffersItsMenu) {
+    desktop.SetTrayAvailability([] { return true; });
+    desktop.SetTrayCallback([this](unsigned message) { main->TrayCallback(message); });
+    Start();
+    QTest::keyClick(WidgetOf<QListView>(*main, *main->ListBox1), Qt::Key_Return);
+    Sync();
     EXPECT_TRUE(ViewOf(*main)->isHidden());
+    ASSERT_TRUE(desktop.TrayShown());
+    emit desktop.Tray()->activated(QSystemTrayIcon::DoubleClick);
+    Sync();
+    EXPECT_FALSE(ViewOf(*main)->isHidden());
+    main->Hide();
+    for (int item : {0, 1}) { // "Zobrazit", then "Ukončit"
+        QTimer::singleShot(50, [item] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            ASSERT_NE(menu, nullptr) << "no tray menu";
+            menu->actions().at(item)->trigger();
+            menu->close();
+        });
+        emit desktop.Tray()->activated(QSystemTrayIcon::Context);
+        Sync();
+        EXPECT_TRUE(item == 1 ? app.Terminated() : !ViewOf(*main)->isHidden());
+    }
 }
 
 TEST_F(MainWindow, ClosingTheWindowEndsTheGateway) {
@@ -148,6 +177,17 @@ TEST_F(MainWindow, HelpOpensTheLanguagesPageAtTheContextsAnchor) {
                   .find("/VANTOR.Eng.html"),
               std::string::npos);
     EXPECT_EQ(desktop::HelpUrl(HELP_CONTENTS, 0, "VANTOR.HLP", {"/nonexistent"}, "Cz"), "");
+    // Help that is nowhere says so in the user's language, the folders after it.
+    desktop.SetHelpSources({"/nonexistent"}, [] { return std::string("Cz"); }, [] {
+        return desktop::QtDesktop::HelpTexts{"Nenalezeno %1 (%2):", ""};
+    });
+    QString shown;
+    WhenBlocked([&](QWidget& box) {
+        shown = static_cast<QMessageBox&>(box).text();
+        box.close();
+    });
+    main->Obsah1Click();
+    EXPECT_EQ(shown, "Nenalezeno VANTOR.HLP (VANTOR.*.html):\n/nonexistent");
     // Both languages have every anchor the commands and the dialogs ask for.
     for (const char* language : {"Cz", "Eng"}) {
         std::ifstream in(fs::path(VANTOR_BUILD_DIR) /

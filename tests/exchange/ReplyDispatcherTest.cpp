@@ -68,6 +68,7 @@ public:
                             Bytes(reply.begin(), reply.end()));
     }
     void FlushCache() override { ++flushes; }
+    void ClientRequestSent(std::span<const std::uint8_t>) override {}
 
     std::vector<ClientReply> replies;
     std::vector<std::pair<Bytes, Bytes>> cached;

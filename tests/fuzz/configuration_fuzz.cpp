@@ -10,6 +10,7 @@
 #include "FuzzInput.h"
 #include "core/Configuration.h"
 #include "toolkit/IniFile.h"
+#include "toolkit/TextSource.h"
 
 using namespace vantor;
 using fuzz::Check;
@@ -38,7 +39,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     IniDocument doc = IniDocument::Parse(text);
     Check(doc.Serialize() == text, "parsing changed the file's bytes");
 
-    ConfigReader reader(doc);
+    struct : TextSource {
+        std::string Msg(int) const override { return "%1 (%2..%3, %4)"; }
+        std::string Text(int) override { return {}; }
+    } texts;
+    ConfigReader reader(doc, texts);
     Settings settings;
     PrefixTable prefixes;
     std::vector<std::string> warnings;

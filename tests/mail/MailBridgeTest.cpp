@@ -96,6 +96,7 @@ TEST_F(MailBridgeTest, WithoutLibraryEverythingIsQuietlyDropped) {
     EXPECT_FALSE(bridge->Bound());
     EXPECT_FALSE(bridge->Loaded());
     EXPECT_FALSE(bridge->Initialise());
+    EXPECT_EQ(bridge->FailureReason(), "the library vantorq9.dll cannot be loaded");
     EXPECT_FALSE(bridge->PollMailboxes());
     EXPECT_FALSE(bridge->SendTrap(1));
     bridge->SendStatusMessage("a", 'Q', "s", "t", '1');
@@ -115,6 +116,8 @@ TEST_F(MailBridgeTest, NineOfTenNamesLeaveTheBridgeUnbound) {
         EXPECT_TRUE(bridge->Loaded());
         EXPECT_FALSE(bridge->FullRead());
         EXPECT_FALSE(bridge->Initialise());
+        EXPECT_EQ(bridge->FailureReason(),
+                  std::string("the library vantorq9.dll has no entry point ") + missing);
         EXPECT_FALSE(bridge->PollMailboxes());
         bridge->StopAction();
         bridge.reset();
@@ -150,6 +153,10 @@ TEST_F(MailBridgeTest, FailedOpeningUnbindsForTheRestOfTheRun) {
     auto bridge = BoundBridge();
     EXPECT_FALSE(bridge->Initialise());
     EXPECT_FALSE(bridge->Bound());
+    // The reason names what the gateway knows: no configuration file named.
+    EXPECT_EQ(bridge->FailureReason(),
+              "InicializaceQ9Komunikace answered status 5, and no configuration file is named "
+              "([M602] CestaKeKonfiguraciMail602); the library's own log tells more");
     mailLib.calls.clear();
     EXPECT_FALSE(bridge->PollMailboxes());
     EXPECT_FALSE(bridge->SendTrap(1));

@@ -32,7 +32,7 @@ std::vector<int> Range(int from, int to) {
 std::vector<int> TextyNumbers() {
     std::vector<int> v = Range(100, 117);
     v.push_back(119);
-    for (int i : Range(121, 147)) v.push_back(i);
+    for (int i : Range(121, 158)) v.push_back(i);
     v.push_back(200);
     return v;
 }
@@ -113,7 +113,7 @@ TEST(ShippedLanguageFiles, AllLanguagesHaveTheSameKeys) {
     }
 }
 
-TEST(ShippedLanguageFiles, TextsFollowedByAValueEndInABlank) {
+TEST(ShippedLanguageFiles, TextsFollowedByAValueEndInABlankOrMarkTheirValues) {
     // These texts are followed directly by a number, a settings string or a
     // version.
     const std::vector<int> prefixes = {105, 112, 124, 125, 131, 138, 139, 140};
@@ -128,6 +128,12 @@ TEST(ShippedLanguageFiles, TextsFollowedByAValueEndInABlank) {
             ASSERT_FALSE(text.empty()) << n;
             EXPECT_EQ(text.back(), ' ') << "Texty " << n;
         }
+        // Texts with values mark where each one goes, in every language.
+        const std::pair<int, int> marks[] = {{148, 1}, {149, 2}, {150, 2}, {151, 4}, {152, 1},
+                                             {154, 1}, {155, 2}, {156, 2}, {158, 3}};
+        for (auto [n, count] : marks)
+            for (int m = 1; m <= count; ++m)
+                EXPECT_NE(table.Msg(n).find("%" + std::to_string(m)), std::string::npos) << n;
         table.Text(300);
         EXPECT_EQ(table.Text(301).back(), ' ');
         EXPECT_EQ(table.Text(399).back(), ' ');

@@ -239,6 +239,11 @@ TEST(LanguageTexts, FoldersAreSearchedInOrder) {
     table.LoadTexts();
     table.Close();
     EXPECT_EQ(table.Msg(100), "beside the program");
+    // The code in any letter case finds its file and is spelt as the file is.
+    table.SetLanguage("dE");
+    table.Close();
+    EXPECT_EQ(table.FilePath(), (std::filesystem::path(gateway) / "TVantor.De").string());
+    EXPECT_EQ(table.Language(), "De");
 }
 
 TEST(LanguageTexts, CodeCannotReachOutsideTheFolders) {

@@ -113,11 +113,25 @@ TEST_F(FileAppenderTest, ReportsFilesThatCannotBeOpened) {
     EXPECT_FALSE(fs::exists(dir_ / "no"));
 }
 
+TEST_F(FileAppenderTest, ReplacesAWholeSmallFileAndReadsItBack) {
+    auto appender = MakeFileAppender();
+    const std::string path = (dir_ / ".DATA.NEW.last").string();
+    EXPECT_EQ(appender->ReadSmall(path, 100), std::nullopt);
+    ASSERT_TRUE(appender->Replace(path, "pending\r\nA long record\r\n")) << appender->errorText();
+    ASSERT_TRUE(appender->Replace(path, "stored\r\nB\r\n")) << appender->errorText();
+    EXPECT_EQ(appender->ReadSmall(path, 100), "stored\r\nB\r\n");
+    EXPECT_EQ(appender->ReadSmall(path, 10), std::nullopt);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+}
+
 TEST_F(FileAppenderTest, AWriteThatStopsHalfWayLeavesTheFileAsItWas) {
     // A file size limit makes the kernel take part of the record and refuse
-    // the rest; the half record must not stay in the file.
+    // the rest; the half record must not stay in the file, and a replaced
+    // file keeps its old content whole.
     const std::string path = (dir_ / "limited.txt").string();
+    const std::string state = (dir_ / "state").string();
     ASSERT_TRUE(MakeFileAppender()->Append(path, "old\r\n"));
+    ASSERT_TRUE(MakeFileAppender()->Replace(state, "old\r\n"));
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
@@ -128,13 +142,17 @@ TEST_F(FileAppenderTest, AWriteThatStopsHalfWayLeavesTheFileAsItWas) {
         if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(2);
         auto appender = MakeFileAppender();
         const bool ok = appender->Append(path, "a record longer than the limit\r\n");
-        ::_exit(ok ? 3 : appender->errorText().find(path) == std::string::npos ? 4 : 0);
+        if (ok) ::_exit(3);
+        if (appender->errorText().find(path) == std::string::npos) ::_exit(4);
+        ::_exit(appender->Replace(state, "a state longer than the limit\r\n") ? 5 : 0);
     }
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_EQ(Slurp(path), "old\r\n");
+    EXPECT_EQ(Slurp(state), "old\r\n");
+    EXPECT_FALSE(fs::exists(state + ".tmp"));
 }
 
 TEST(Paths, TempPathAlwaysEndsWithASlash) {

@@ -84,8 +84,8 @@ public:
 
 class FakeStore : public RelayStore {
 public:
-    Snapshot ANSnapshot() const override { return {an, anTime}; }
-    Snapshot SWSnapshot() const override { return {sw, swTime}; }
+    Snapshot ANSnapshot() const override { return {an, anTime, anCut}; }
+    Snapshot SWSnapshot() const override { return {sw, swTime, swCut}; }
     bool DecodeInfoReply(std::span<const std::uint8_t> r) override {
         infoReplies.emplace_back(r.begin(), r.end());
         return changes;
@@ -96,7 +96,8 @@ public:
     }
     Bytes an, sw;
     TDateTime anTime = 0, swTime = 0;
-    bool changes = false; // whether a decoded reply changes the exchange's picture
+    std::size_t anCut = 0, swCut = 0; // the exchange's reply was this long
+    bool changes = false;             // whether a decoded reply changes the exchange's picture
     std::vector<Bytes> infoReplies, configReplies;
 };
 
@@ -166,7 +167,7 @@ TEST_F(ClientRelayTest, LineStateSnapshotServesForThreeHundredMilliseconds) {
     EXPECT_EQ(link.lineStateAsks, 2) << "the poll is kept on by every AN request";
 }
 
-TEST_F(ClientRelayTest, EmptySnapshotIsNeverServed) {
+TEST_F(ClientRelayTest, EmptyOrCutSnapshotIsNeverServed) {
     store.anTime = loop.now();
     store.swTime = loop.now();
     Send(alice, {0, 22});
@@ -175,6 +176,21 @@ TEST_F(ClientRelayTest, EmptySnapshotIsNeverServed) {
     Send(alice, {14});
     EXPECT_TRUE(alice.sent.empty());
     EXPECT_EQ(link.submitted.size(), 2u);
+
+    // Fresh, but only the beginning of a longer reply: reported once per kind.
+    store.an = {0, 22, 0, 8};
+    store.anCut = 300;
+    store.sw = {0, 1};
+    store.swCut = 14;
+    for (int i = 0; i < 2; ++i) {
+        Send(alice, {0, 22});
+        Send(alice, {14});
+    }
+    EXPECT_TRUE(alice.sent.empty());
+    EXPECT_EQ(link.submitted.size(), 6u);
+    EXPECT_EQ(log.CountLabel("!Err"), 2);
+    EXPECT_TRUE(log.Has("!Err", "[183]300 > 4"));
+    EXPECT_TRUE(log.Has("!Err", "[184]14 > 2"));
 }
 
 TEST_F(ClientRelayTest, SwSnapshotServesForOnePollPeriod) {
@@ -311,7 +327,7 @@ TEST_F(ClientRelayTest, ReplyGoesToItsClientWithFollowUps) {
     EXPECT_EQ(alice.sent.size(), 3u);
 }
 
-TEST_F(ClientRelayTest, ReplyForAGoneClientIsDropped) {
+TEST_F(ClientRelayTest, ReplyForAGoneClientIsDroppedButWhatTheExchangeDidStillCounts) {
     cache.Store(Bytes{0, 2, 0}, Bytes{0, 2, 0});
     Send(alice, {1, 13, 0});
     connections.sockets = {&bob}; // Alice hung up meanwhile
@@ -322,7 +338,17 @@ TEST_F(ClientRelayTest, ReplyForAGoneClientIsDropped) {
     EXPECT_TRUE(log.lines.empty());
     EXPECT_TRUE(alice.sent.empty());
     EXPECT_TRUE(bob.sent.empty());
-    EXPECT_EQ(cache.Count(), 1u) << "nothing follows for a gone client";
+    EXPECT_EQ(cache.Count(), 0u) << "the write was carried out all the same";
+    relay.ReplyToClient(7, Bytes{0, 9, 9}, 13);
+    EXPECT_EQ(store.configReplies, (std::vector<Bytes>{{0, 9, 9}}));
+
+    // A write flushes as it goes out, so one whose reply never comes leaves
+    // no answer from before it; a query does not.
+    cache.Store(Bytes{0, 2, 0}, Bytes{0, 2, 0});
+    relay.ClientRequestSent(Bytes{0, 2, 0});
+    EXPECT_EQ(cache.Count(), 1u);
+    relay.ClientRequestSent(Bytes{1, 13, 0});
+    EXPECT_EQ(cache.Count(), 0u);
 }
 
 TEST_F(ClientRelayTest, OverlongRequestIsDrainedAndDroppedWhole) {

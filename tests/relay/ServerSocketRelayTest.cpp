@@ -263,5 +263,22 @@ TEST(ServerSocketRelay, ClientsOutsideTheAllowListAreClosedAndLoggedOncePerMinut
     EXPECT_EQ(log.CountLabel("!Err"), 2);
 }
 
+TEST(ServerSocketRelay, ConnectionsOverTheLimitsAreLoggedOncePerMinuteWithACount) {
+    FakeServerSocket server;
+    RecordingLog log;
+    NumberTexts texts;
+    ServerSocketRelay binding(server, log, texts);
+    std::int64_t now = 0;
+    binding.SetAccess({}, [&now] { return now; });
+    server.SetMaxConnections(1000);
+    for (int i = 0; i < 3; ++i) binding.ClientRefused(&server, "10.0.0.9", TRefusal::Limit);
+    now = 59999;
+    binding.ClientRefused(&server, "10.0.0.9", TRefusal::Limit);
+    now = 60000;
+    binding.ClientRefused(&server, "10.0.0.9", TRefusal::Descriptors);
+    EXPECT_EQ(log.lines,
+              (std::vector<LogLine>{{"!Err", "[180]1000[182]1"}, {"!Err", "[181][182]4"}}));
+}
+
 } // namespace
 } // namespace vantor

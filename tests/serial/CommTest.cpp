@@ -2,8 +2,10 @@
 // settings it computes, its error texts, and the event thread's hand-over.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -173,6 +175,11 @@ TEST_F(Port, LineSettingsReachTheDriver) {
     EXPECT_EQ(line->state.errorChar, 3);
     EXPECT_EQ(line->state.eofChar, 4);
     EXPECT_EQ(line->state.evtChar, 5);
+    // A copy carries the characters, not the port: changing it leaves the line alone.
+    TCommEventChars copy(comm.EventChars());
+    copy.SetXonChar(9);
+    EXPECT_EQ(line->state.xonChar, 1);
+    EXPECT_EQ(line->setStateCalls, before + 2);
 }
 
 TEST_F(Port, SomePropertiesAreFixedWhileOpen) {
@@ -274,31 +281,51 @@ TEST_F(Port, EventsAreDispatchedInTheirFixedOrder) {
     EXPECT_EQ(calls, std::vector<std::string>{"dsr"});
 }
 
-TEST_F(Port, TheEventThreadHandsEachEventOverAndWaits) {
+TEST_F(Port, TheEventThreadHandsEventsOverOneAtATime) {
     std::string received;
+    std::vector<int> counts;
+    int depth = 0, deepest = 0;
+    std::function<void()> inside;
     comm.OnRxChar = [&](TObject*, int count) {
+        deepest = std::max(deepest, ++depth);
+        counts.push_back(count);
         std::vector<char> buffer(static_cast<std::size_t>(count));
         received.append(buffer.data(), static_cast<std::size_t>(comm.Read(buffer.data(), count)));
+        if (inside) std::exchange(inside, nullptr)();
+        --depth;
+    };
+    auto waits = [&] {
+        std::lock_guard lock(line->mutex);
+        return line->waitCalls;
     };
     comm.Open();
     line->receive(std::string("first"));
     ASSERT_TRUE(loop.waitForTask());
-    // Blocked in the hand-over: it waited once and waits for nothing else.
-    {
-        std::lock_guard lock(line->mutex);
-        EXPECT_EQ(line->waitCalls, 1);
-    }
+    // The thread goes back to the line at once; what comes while a hand-over
+    // is queued joins it, and nothing runs on the thread.
+    ASSERT_TRUE(Eventually([&] { return waits() == 2; }));
+    line->receive(std::string(" second"));
+    ASSERT_TRUE(Eventually([&] { return waits() == 3; }));
+    EXPECT_EQ(loop.queuedTasks(), 1u);
     EXPECT_TRUE(received.empty());
     loop.runPending();
-    EXPECT_EQ(received, "first");
-    ASSERT_TRUE(Eventually([&] {
-        std::lock_guard lock(line->mutex);
-        return line->waitCalls == 2;
-    }));
-    line->receive(std::string(" second"));
+    EXPECT_EQ(received, "first second");
+    EXPECT_EQ(counts, std::vector<int>{12});
+
+    // Events during a handler wait until it has returned, even when the
+    // handler runs the loop itself.
+    inside = [&] {
+        const int before = waits();
+        line->receive(std::string(" fourth"));
+        ASSERT_TRUE(Eventually([&] { return waits() > before; }));
+        EXPECT_EQ(loop.queuedTasks(), 0u);
+        loop.runPending();
+    };
+    line->receive(std::string(" third"));
     ASSERT_TRUE(loop.waitForTask());
     loop.runPending();
-    EXPECT_EQ(received, "first second");
+    EXPECT_EQ(received, "first second third fourth");
+    EXPECT_EQ(deepest, 1);
 }
 
 TEST_F(Port, ClosingFromInsideANotificationDoesNotDeadlock) {
@@ -329,7 +356,7 @@ TEST_F(Port, AHandOverQueuedBeforeCloseIsDropped) {
     comm.Open();
     line->receive(std::string("late"));
     ASSERT_TRUE(loop.waitForTask());
-    comm.Close(); // the thread sits in its hand-over; Close must not wait for it
+    comm.Close(); // the hand-over is queued, the thread already back at the line
     loop.runPending();
     EXPECT_EQ(notifications, 0);
 

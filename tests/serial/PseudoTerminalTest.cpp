@@ -10,6 +10,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "platform/PosixSerialDevice.h"
+#include "support/TempFolder.h"
 #include "serial/Comm.h"
 #include "toolkit/VirtualLoop.h"
 
@@ -117,6 +119,22 @@ TEST(SerialDeviceNames, ClassicNamesMapToLinuxDevices) {
     EXPECT_EQ(SerialDevicePath("ttyACM0"), "/dev/ttyACM0");
     EXPECT_EQ(SerialDevicePath("COM0"), "/dev/COM0");
     EXPECT_EQ(SerialDevicePath("COM1x"), "/dev/COM1x");
+}
+
+TEST(SerialDeviceNames, TheDevicesPresentAreListedWithoutOpeningThem) {
+    test::TempFolder root;
+    root.Sub("dev/serial/by-id");
+    for (const char* name : {"ttyUSB10", "ttyUSB2", "ttyACM0", "ttyS0", "ttyS1", "ttyS2", "tty1",
+                             "serial/by-id/usb-FTDI-if00"})
+        root.Write(std::string("dev/") + name, "");
+    // ttyS0 is a UART the kernel found, ttyS1 a node without hardware, ttyS2 unknown.
+    root.Write((root.Sub("sys/ttyS0"), "sys/ttyS0/type"), "4\n");
+    root.Write((root.Sub("sys/ttyS1"), "sys/ttyS1/type"), "0\n");
+    const std::string dev = root.Path() + "/dev";
+    EXPECT_EQ(ListSerialDevices(dev, root.Path() + "/sys"),
+              (std::vector<std::string>{dev + "/serial/by-id/usb-FTDI-if00", dev + "/ttyUSB2",
+                                        dev + "/ttyUSB10", dev + "/ttyACM0", dev + "/ttyS0"}));
+    EXPECT_TRUE(ListSerialDevices(root.Path() + "/none", root.Path()).empty());
 }
 
 TEST(SerialDeviceOpen, MissingDevicesAndPlainFilesAreRefused) {
@@ -280,6 +298,31 @@ TEST_F(OnPseudoTerminal, UnreadInputIsNotAnnouncedOverAndOver) {
     pty.Send(std::string("de"));
     RunUntil([&] { return counts.size() >= 2 && counts.back() == 5; });
     EXPECT_EQ(counts.back(), 5);
+}
+
+TEST_F(OnPseudoTerminal, AFullInputQueueLeavesTheRestWaitingUntilRead) {
+    std::string received;
+    int largest = 0;
+    comm.OnRxChar = [&](TObject*, int count) {
+        largest = std::max(largest, count);
+        std::vector<char> buffer(static_cast<std::size_t>(count));
+        received.append(buffer.data(), static_cast<std::size_t>(comm.Read(buffer.data(), count)));
+    };
+    comm.SetReadBufSize(8);
+    comm.Open();
+    pty.Send(std::string("abcdefghijklmnopqrstuvwxyz"));
+    RunUntil([&] { return received.size() >= 26; });
+    EXPECT_EQ(received, "abcdefghijklmnopqrstuvwxyz");
+    EXPECT_LE(largest, 8);
+}
+
+TEST_F(OnPseudoTerminal, EmptiedOutputIsReportedThoughNothingComesBack) {
+    int empties = 0;
+    comm.OnTxEmpty = [&](TObject*) { ++empties; };
+    comm.Open();
+    ASSERT_EQ(comm.Write("ping", 4), 4);
+    RunUntil([&] { return empties > 0; });
+    EXPECT_EQ(pty.Take(4), (Bytes{'p', 'i', 'n', 'g'}));
 }
 
 TEST_F(OnPseudoTerminal, ClosedPortCanBeOpenedAgainAtOnce) {

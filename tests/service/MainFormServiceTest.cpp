@@ -17,7 +17,7 @@ TEST_F(MainFormTest, AsAServiceHiddenWithoutTrayAndFailuresAreEvents) {
     env.serviceEventLog = [&](const std::string& message, int type) {
         events.emplace_back(type, message);
     };
-    env.startNotes = {"Gateway folder /srv/gw"};
+    env.gatewayFolder = "/srv/gw";
     form = std::make_unique<TMainForm>(app, env);
     loop.advance(1000);
 
@@ -30,9 +30,38 @@ TEST_F(MainFormTest, AsAServiceHiddenWithoutTrayAndFailuresAreEvents) {
     EXPECT_EQ(events[0], std::make_pair(4, std::string("Start")));
     const TextSource& texts = form->Core().LanguageTable();
     for (std::size_t i = 1; i < 4; ++i) EXPECT_EQ(events[i].first, 1);
-    EXPECT_NE(events[1].second.find(texts.Msg(121)), std::string::npos);
-    EXPECT_NE(events[2].second.find(texts.Msg(125)), std::string::npos);
-    EXPECT_EQ(events[3].second, texts.Msg(127));
+    // The texts as the log has them, without its label and padding.
+    EXPECT_EQ(events[1].second.rfind(texts.Msg(121), 0), 0u) << events[1].second;
+    EXPECT_EQ(events[2].second.rfind(texts.Msg(125), 0), 0u) << events[2].second;
+    // The mail event says which of the text's causes it was.
+    EXPECT_EQ(events[3].second, texts.Msg(127) + ": the library vantorq9.dll cannot be loaded");
+
+    // The health the service shows: what failed at the start, and the link
+    // counted lost since then.
+    const GatewayHealth health = form->Core().Health();
+    EXPECT_FALSE(health.serialPort.empty());
+    EXPECT_EQ(health.serialDevice, "COM2");
+    EXPECT_EQ(health.linkLostSince, 45000.5); // the start
+    EXPECT_FALSE(health.listeningPort.empty());
+    EXPECT_TRUE(health.accountingFile.empty());
+}
+
+// A configuration that is there but cannot be used stops a service's start
+// (a desktop start goes on with the defaults and an "!Err" line).
+TEST_F(MainFormTest, AsAServiceAnUnusableConfigurationStopsTheStart) {
+    std::filesystem::create_directory(IniPath());
+    GatewayEnvironment env = Environment({"/service"});
+    env.serviceMode = true;
+    try {
+        form = std::make_unique<TMainForm>(app, env);
+        ADD_FAILURE() << "the service started on the defaults";
+    } catch (const EIniFileError& e) {
+        EXPECT_EQ(std::string(e.what()), IniPath() + " is not a regular file");
+    }
+    EXPECT_TRUE(openedDevices.empty());
+    EXPECT_FALSE(LoggedPrefix("-OK-")); // nor the TCP port
+    Start();
+    EXPECT_TRUE(LoggedPrefix("!Err " + IniPath() + " is not a regular file; the default"));
 }
 
 TEST_F(MainFormTest, ServicesMenuOpensTheDialogCentredOverTheWindow) {

@@ -45,11 +45,12 @@ protected:
     // "STATE check point" of every report, READY/STOPPING marks included.
     std::vector<std::string> Reports() const {
         std::vector<std::string> out;
-        const std::regex status(R"(STATUS=(\w+) \(check point (\d+))");
+        // A state that waits for nothing shows no check point: it is 0.
+        const std::regex status(R"(STATUS=(\w+)(?: \(check point (\d+))?)");
         for (const std::string& m : notifier.messages) {
             std::smatch match;
             if (!std::regex_search(m, match, status)) continue;
-            std::string line = match[1].str() + " " + match[2].str();
+            std::string line = match[1].str() + " " + (match[2].matched ? match[2].str() : "0");
             if (m.find("READY=1") != std::string::npos) line += " READY";
             if (m.find("STOPPING=1") != std::string::npos) line += " STOPPING";
             out.push_back(line);
@@ -148,6 +149,10 @@ TEST_F(ServiceProcessTest, FailuresEndTheServiceWithAnEvent) {
         notifier.messages = n.messages;
         EXPECT_EQ(Reports(), c.reports) << c.name;
         EXPECT_EQ(steps, c.steps) << c.name;
+        // systemctl status shows why the start failed beside the state.
+        if (c.createThrows) {
+            EXPECT_EQ(n.messages.back(), "STATUS=STOPPED, start failed: no memory");
+        }
         if (c.event.empty()) {
             EXPECT_TRUE(log.entries.empty()) << c.name;
         } else {
@@ -175,10 +180,71 @@ TEST_F(ServiceProcessTest, WatchdogPingsThreeTimesPerPeriodWhileRunning) {
 TEST_F(ServiceProcessTest, EventsCarryTheSourceAndComeOutInUtf8) {
     service.LogServiceEvent(Cp1250FromUtf8("Chyba spojení"), EventLog::Information);
     service.LogServiceEvent("Start", EventLog::Error);
-    ASSERT_EQ(events.entries.size(), 2u);
+    service.SetInstance("east");
+    service.LogServiceEvent("Start", EventLog::Information);
+    ASSERT_EQ(events.entries.size(), 3u);
     EXPECT_EQ(events.entries[0].first, "TarvoVantor");
     EXPECT_EQ(events.entries[0].message, "Chyba spojení");
     EXPECT_EQ(events.entries[1].first, "TarvoVantor error: 0");
+    EXPECT_EQ(events.entries[2].first, "TarvoVantor@east");
+}
+
+// The health read once a second: the status text follows it, and every
+// condition that begins or ends is one event; what was wrong from the start
+// had its event from the start-up already.
+TEST_F(ServiceProcessTest, HealthIsInTheStatusTextAndItsChangesAreEvents) {
+    const TDateTime lost = 45000.5; // 12:00:00
+    GatewayHealth health{.serialPort = "/tmp/pbx: No such file or directory",
+                         .serialDevice = "/tmp/pbx"};
+    struct Step {
+        GatewayHealth health;
+        std::string status;              // the status text after it
+        std::vector<std::string> events; // "E text" / "I text"
+    } steps[] = {
+        {{.serialPort = "/dev/ttyS1: No such file or directory", .serialDevice = "/dev/ttyS1"},
+         "RUNNING, serial port not open: /dev/ttyS1: No such file or directory",
+         {}},
+        {{.linkLostSince = lost, .accountingFile = "File /srv/DATA.NEW open: Read-only"},
+         "RUNNING, link lost since 12:00:00; accounting file not writable: File /srv/DATA.NEW "
+         "open: Read-only",
+         {"I Serial port open again", "E Link to the exchange lost at 12:00:00",
+          "E Accounting file not writable: File /srv/DATA.NEW open: Read-only; the exchange "
+          "keeps the record until it is written"}},
+        {{.listeningPort = "port 1234: in use"},
+         "RUNNING, TCP port not open: port 1234: in use",
+         {"I Link to the exchange restored (lost since 12:00:00)",
+          "E TCP port not open: port 1234: in use", "I Accounting file writable again"}},
+        {{}, "RUNNING", {"I TCP port open again"}},
+    };
+    std::vector<std::string> statuses, seen;
+    whileRunning = [&] {
+        for (const Step& step : steps) {
+            health = step.health;
+            loop.advance(ServiceProcess::HealthIntervalMs);
+            statuses.push_back(notifier.messages.back());
+        }
+        handler(SERVICE_CONTROL_STOP);
+    };
+    ServiceHost host = Host();
+    host.health = [&] { return health; };
+    EXPECT_TRUE(service.RunServiceDispatcher(std::move(host)));
+    // The first RUNNING report already carries what was wrong at the start,
+    // with the hint for a device under the system's /tmp.
+    EXPECT_NE(notifier.messages[2].find(
+                  "STATUS=RUNNING, serial port not open: /tmp/pbx: No such "
+                  "file or directory (the service does not see the system's /tmp unless a "
+                  "drop-in sets PrivateTmp=no: see vantor(1))"),
+              std::string::npos)
+        << notifier.messages[2];
+    for (const auto& e : events.entries)
+        seen.push_back((e.type == EventLog::Error ? "E " : "I ") + e.message);
+    std::vector<std::string> expected, expectedStatuses;
+    for (const Step& step : steps) {
+        expected.insert(expected.end(), step.events.begin(), step.events.end());
+        expectedStatuses.push_back("READY=1\nSTATUS=" + step.status);
+    }
+    EXPECT_EQ(seen, expected);
+    EXPECT_EQ(statuses, expectedStatuses);
 }
 
 } // namespace

@@ -266,6 +266,7 @@ TEST(SimSession, CommandsChangeBehaviourAndReportStatus) {
     EXPECT_EQ(s.faults().nakEvery, 3u);
     EXPECT_EQ(s.Command("baud 115200", 0).reply, "OK baud 115200");
     EXPECT_EQ(s.Command("think 4", 0).reply, "OK think 4");
+    EXPECT_EQ(s.Command("twin", 0).reply, "OK twin");
     EXPECT_EQ(s.line().baud, 115200u);
     EXPECT_EQ(s.line().thinkMs, 4u);
     EXPECT_NE(s.StatusLine().find(" baud=115200 think=4"), std::string::npos);

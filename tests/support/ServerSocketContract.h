@@ -375,6 +375,24 @@ TEST_F(ServerSocketContract, ManyClientsComeAndGoWithoutLeakingDescriptors) {
     // TearDown checks that every descriptor is back.
 }
 
+TEST_F(ServerSocketContract, ConnectionsBeyondTheLimitAreClosedAtOnce) {
+    std::vector<TRefusal> refused;
+    server->OnClientRefused = [&](TObject*, const std::string& address, TRefusal why) {
+        EXPECT_EQ(address, "127.0.0.1");
+        refused.push_back(why);
+    };
+    server->SetMaxConnections(2);
+    Connect();
+    Connect();
+    ASSERT_TRUE(PumpUntil([&] { return server->ActiveConnections() == 2; }));
+    EXPECT_TRUE(PeerClosed(Connect()));
+    EXPECT_EQ(refused, (std::vector<TRefusal>{TRefusal::Limit}));
+    server->SetMaxConnections(0);
+    Connect();
+    EXPECT_TRUE(PumpUntil([&] { return server->ActiveConnections() == 3; }));
+    EXPECT_EQ(std::count(events.begin(), events.end(), "accept"), 3) << "no other notification";
+}
+
 TEST_F(ServerSocketContract, HandlersThatThrowLeaveNoHalfOpenConnections) {
     std::vector<std::string> escaped;
     loop.setExceptionHandler([&](const std::exception& e) { escaped.push_back(e.what()); });

@@ -323,5 +323,12 @@ TEST(Strings, NumbersAndCase) {
     EXPECT_EQ(Trim("\t x \r\n"), "x");
 }
 
+TEST(Strings, NumberedTextsTakeTheirValuesWhereverTheLanguagePutsThem) {
+    EXPECT_EQ(FormatText("%2 ist nicht %1.", {"a", "b"}), "b ist nicht a.");
+    EXPECT_EQ(FormatText("%1 from %1", {"x%2", "y"}), "x%2 from x%2 y"); // %2 missing: y follows
+    EXPECT_EQ(FormatText("", {"/srv/gw", "5"}), "/srv/gw 5");            // no text in the file
+    EXPECT_EQ(FormatText("100% %0 %x %3", {"v"}), "100% %0 %x %3 v");
+}
+
 } // namespace
 } // namespace vantor

@@ -5,6 +5,7 @@
 #include "ui/FSetTrap.h"
 
 #include "support/FakeDirectories.h"
+#include "support/Recorders.h"
 #include "toolkit/VirtualLoop.h"
 
 #include <gtest/gtest.h>
@@ -72,6 +73,7 @@ protected:
     ScriptedDesktop desktop;
     TApplication app{loop, desktop};
     test::FakeDirectories fs;
+    test::NumberTexts texts;
     std::vector<std::string> events;
     std::vector<std::string> chooserOpenedOn;
 };
@@ -82,7 +84,7 @@ TEST_F(MailDialogsTest, ChooserOpensNearTheTextAndStoresTheSelectedEntryOnOkOnly
     SKIP_ON_WINDOWS();
     std::string text = "/home/u/not-there";
     {
-        TFSetDir chooser(app, nullptr, text, fs, Translator());
+        TFSetDir chooser(app, nullptr, text, fs, texts, Translator());
         EXPECT_EQ(chooser.Tag(), 3000);
         EXPECT_EQ(chooser.Caption(), Cp1250FromUtf8("Výběr adresáře"));
         ExpectRows({{chooser.ButtonOK, 102, "OK", &chooser},
@@ -103,7 +105,7 @@ TEST_F(MailDialogsTest, ChooserOpensNearTheTextAndStoresTheSelectedEntryOnOkOnly
         chooser.ShowModal();
         EXPECT_EQ(text, "/home/u/b");
     }
-    TFSetDir closed(app, nullptr, text, fs, Translator());
+    TFSetDir closed(app, nullptr, text, fs, texts, Translator());
     desktop.OnModal("TFSetDir", [](TForm&) { return mrNone; }); // closed without a button
     EXPECT_EQ(closed.ShowModal(), mrCancel);
     EXPECT_EQ(text, "/home/u/b");
@@ -114,7 +116,7 @@ TEST_F(MailDialogsTest, ChooserTakesAndGivesWindows1250AndRefusesAPathItCannotHo
     fs.Add("/home/u/pošta");
     fs.Add("/home/u/почта");
     std::string text = Cp1250FromUtf8("/home/u/pošta");
-    TFSetDir chooser(app, nullptr, text, fs, Translator());
+    TFSetDir chooser(app, nullptr, text, fs, texts, Translator());
     EXPECT_EQ(chooser.DirectoryListBox1->Directory(), "/home/u/pošta");
     desktop.OnModal("TFSetDir", [&](TForm&) {
         chooser.DirectoryListBox1->SetDirectory("/home/u/почта");
@@ -125,7 +127,8 @@ TEST_F(MailDialogsTest, ChooserTakesAndGivesWindows1250AndRefusesAPathItCannotHo
         return mrNone;
     });
     EXPECT_EQ(chooser.ShowModal(), mrOk);
-    EXPECT_EQ(desktop.messageBoxes.size(), 1u);
+    ASSERT_EQ(desktop.messageBoxes.size(), 1u);
+    EXPECT_EQ(desktop.messageBoxes[0].text, "[154] /home/u/?????"); // in the user's language
     EXPECT_EQ(text, Cp1250FromUtf8("/home/u/pošta"));
 }
 
@@ -139,7 +142,7 @@ protected:
 };
 
 TEST_F(MailLoginTest, ControlsLimitsAndTranslationOnActivation) {
-    TFSetM602 d(app, nullptr, Settings(), fs, Translator());
+    TFSetM602 d(app, nullptr, Settings(), fs, texts, Translator());
     EXPECT_EQ(d.Tag(), 4000);
     EXPECT_EQ(d.Caption(), Cp1250FromUtf8("Nastavení Mail602"));
     EXPECT_EQ(d.HelpContext(), 101);
@@ -176,7 +179,7 @@ TEST_F(MailLoginTest, OkStoresAllFourAndCancelNothing) {
         d.EditWorkDir->SetText("");
         return mrCancel;
     });
-    TFSetM602(app, nullptr, Settings(), fs, Translator()).ShowModal();
+    TFSetM602(app, nullptr, Settings(), fs, texts, Translator()).ShowModal();
     EXPECT_EQ(user, "gw");
     EXPECT_EQ(password, "secret");
     EXPECT_EQ(workDir, "/srv/q9");
@@ -190,7 +193,7 @@ TEST_F(MailLoginTest, OkStoresAllFourAndCancelNothing) {
         d.ButtonOK->Click();
         return mrNone;
     });
-    TFSetM602(app, nullptr, Settings(), fs, Translator()).ShowModal();
+    TFSetM602(app, nullptr, Settings(), fs, texts, Translator()).ShowModal();
     EXPECT_EQ(user, "operator");
     EXPECT_EQ(password, password20) << "all 20 characters";
     EXPECT_EQ(configPath, std::string(100, 'c')) << "cut to the field";
@@ -199,7 +202,7 @@ TEST_F(MailLoginTest, OkStoresAllFourAndCancelNothing) {
 
 TEST_F(MailLoginTest, BrowseButtonsOpenTheChooserOnTheEditsText) {
     SKIP_ON_WINDOWS();
-    TFSetM602 d(app, nullptr, Settings(), fs, Translator());
+    TFSetM602 d(app, nullptr, Settings(), fs, texts, Translator());
     ChooseDirectory("/home/u/a");
     d.ButtonWorkDir->Click();
     EXPECT_EQ(d.EditWorkDir->Text(), "/home/u/a");
@@ -218,7 +221,7 @@ TEST_F(MailLoginTest, BrowseButtonsOpenTheChooserOnTheEditsText) {
     d.ButtonWorkDir->Click();
     EXPECT_EQ(d.EditWorkDir->Text(), "/home/u/a") << "a path the field cannot hold is refused";
     ASSERT_EQ(desktop.messageBoxes.size(), 1u);
-    EXPECT_NE(desktop.messageBoxes[0].text.find(deep), std::string::npos);
+    EXPECT_EQ(desktop.messageBoxes[0].text, "[155] 100 " + deep);
     EXPECT_EQ(workDir, "/srv/q9") << "nothing is stored before OK";
 }
 

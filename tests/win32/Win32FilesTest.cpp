@@ -131,6 +131,30 @@ TEST(Win32FileAppender, FailsAtOnceWhileAnotherProgramLocksOrWritesTheFile) {
     EXPECT_EQ(Slurp(path), "old\r\nnew\r\n");
 }
 
+TEST(Win32FileAppender, ASmallFileIsReplacedWholeOrLeftAsItWas) {
+    test::TempFolder dir;
+    auto appender = MakeFileAppender();
+    const std::string path = dir.Path() + "\\." + kCp1250Name + ".last";
+    EXPECT_EQ(appender->ReadSmall(path, 100), std::nullopt);
+    ASSERT_TRUE(appender->Replace(path, "pending\r\nA long record\r\n")) << appender->errorText();
+    ASSERT_TRUE(appender->Replace(path, "stored\r\nB\r\n")) << appender->errorText();
+    EXPECT_EQ(appender->ReadSmall(path, 100), "stored\r\nB\r\n");
+    EXPECT_EQ(appender->ReadSmall(path, 10), std::nullopt);
+    fs::path onDisk = fs::path(dir.Path()) / L".";
+    onDisk += kUtf16Name;
+    onDisk += ".last";
+    EXPECT_EQ(Slurp(onDisk), "stored\r\nB\r\n");
+    // A reader that shares no deletion keeps the file from being replaced.
+    HANDLE reader = ::CreateFileW(onDisk.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(appender->Replace(path, "stored\r\nC\r\n"));
+    ::CloseHandle(reader);
+    EXPECT_NE(appender->errorText().find(path), std::string::npos) << appender->errorText();
+    EXPECT_EQ(Slurp(onDisk), "stored\r\nB\r\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator()), 1);
+}
+
 TEST(Win32FileAppender, ReportsFilesThatCannotBeOpenedInTheSystemsWords) {
     test::TempFolder dir;
     auto appender = MakeFileAppender();

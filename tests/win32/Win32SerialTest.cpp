@@ -15,6 +15,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <cstdlib>
@@ -44,6 +45,32 @@ TEST(Win32SerialNames, ComNamesOpenTheirDevicesAnyOtherNameAsItStands) {
     EXPECT_EQ(Win32SerialDevicePath("COM0"), "COM0");
     EXPECT_EQ(Win32SerialDevicePath("COM1x"), "COM1x");
     EXPECT_EQ(Win32SerialDevicePath("\\\\.\\CNCA0"), "\\\\.\\CNCA0");
+}
+
+TEST(Win32SerialNames, ThePortsPresentAreListedCom2BeforeCom10EachOnce) {
+    // Ports drivers registered: one under two names, one not named COMn.
+    HKEY key = nullptr;
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, nullptr,
+                                REG_OPTION_VOLATILE, KEY_SET_VALUE, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    const std::vector<std::pair<std::wstring, std::wstring>> ports = {
+        {L"\\Device\\VantorTest10", L"COM10"},
+        {L"\\Device\\VantorTestAgain", L"com10"},
+        {L"\\Device\\VantorTest2", L"COM2"},
+        {L"\\Device\\VantorTestCnc", L"CNCA0"}};
+    for (const auto& [name, port] : ports)
+        ::RegSetValueExW(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(port.c_str()),
+                         static_cast<DWORD>((port.size() + 1) * sizeof(wchar_t)));
+    const std::vector<std::string> listed = ListWin32SerialDevices();
+    for (const auto& [name, port] : ports) ::RegDeleteValueW(key, name.c_str());
+    ::RegCloseKey(key);
+    const auto at = [&](const std::string& name) {
+        return static_cast<long>(std::find(listed.begin(), listed.end(), name) - listed.begin());
+    };
+    ASSERT_LT(at("COM10"), static_cast<long>(listed.size()));
+    EXPECT_LT(at("COM2"), at("COM10"));
+    EXPECT_EQ(std::count(listed.begin(), listed.end(), "COM10"), 1);
+    EXPECT_EQ(at("\\\\.\\CNCA0"), static_cast<long>(listed.size()) - 1);
 }
 
 TEST(Win32SerialOpen, AMissingPortGivesTheSystemsTextAndAFileIsNoPort) {
@@ -145,7 +172,13 @@ TEST_F(OnTheSimulator, AFrameEachWay) {
 
 TEST_F(OnTheSimulator, UnreadInputIsNotAnnouncedOverAndOver) {
     std::vector<int> counts;
-    pax.OnRxChar = [&](TObject*, int count) { counts.push_back(count); }; // never reads
+    pax.OnRxChar = [&](TObject*, int count) { // reads one byte the first time, then nothing
+        std::uint8_t byte;
+        if (counts.empty()) {
+            EXPECT_EQ(pax.Read(&byte, 1), 1);
+        }
+        counts.push_back(count);
+    };
     AskIdentification(1);
     RunUntil([&] { return !counts.empty(); });
     EXPECT_FALSE(loop.waitForTask(std::chrono::milliseconds(300)));

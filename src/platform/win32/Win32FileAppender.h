@@ -6,8 +6,10 @@
 // back to the old end of the file, so that a reader never finds half a record
 // followed by the retried whole one.  A file another program holds open for
 // writing, or locks, is "locked by another program"; the append fails at once
-// and the record is asked for again.  Names are the gateway's Windows-1250
-// texts, opened through their UTF-16 form.
+// and the record is asked for again.  The accounting state file is replaced
+// through a flushed temporary file and MoveFileExW (replace, write through).
+// Names are the gateway's Windows-1250 texts, opened through their UTF-16
+// form.
 #include "toolkit/FileAppender.h"
 
 #include <memory>

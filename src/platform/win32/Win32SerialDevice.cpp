@@ -2,25 +2,97 @@
 
 #include "platform/win32/WinApi.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cctype>
+#include <cwchar>
+#include <iterator>
+#include <mutex>
+#include <string_view>
+#include <tuple>
+#include <vector>
 
 namespace vantor {
 
 using win32::UniqueHandle;
 
-std::string Win32SerialDevicePath(const std::string& name) {
-    const bool com = name.size() > 3 && std::toupper(static_cast<unsigned char>(name[0])) == 'C' &&
-                     std::toupper(static_cast<unsigned char>(name[1])) == 'O' &&
-                     std::toupper(static_cast<unsigned char>(name[2])) == 'M';
-    if (com && name.size() <= 8) {
-        bool digits = name[3] != '0';
-        for (std::size_t i = 3; i < name.size(); ++i)
-            digits = digits && std::isdigit(static_cast<unsigned char>(name[i]));
-        if (digits) return "\\\\.\\COM" + name.substr(3);
+namespace {
+
+// The n of "COMn" in any letter case (n from 1 on, at most five digits); 0
+// for any other name.
+unsigned ComNumber(std::string_view name) {
+    if (name.size() < 4 || name.size() > 8 || name[3] == '0') return 0;
+    for (std::size_t i = 0; i < 3; ++i)
+        if (std::toupper(static_cast<unsigned char>(name[i])) != "COM"[i]) return 0;
+    unsigned n = 0;
+    for (const char c : name.substr(3)) {
+        if (!std::isdigit(static_cast<unsigned char>(c))) return 0;
+        n = n * 10 + static_cast<unsigned>(c - '0');
     }
+    return n;
+}
+
+} // namespace
+
+std::string Win32SerialDevicePath(const std::string& name) {
+    if (ComNumber(name) != 0) return "\\\\.\\COM" + name.substr(3);
     return name;
+}
+
+std::vector<std::string> ListWin32SerialDevices() {
+    // Enough for any real machine; a registry or device table out of the
+    // ordinary is looked through only so far.
+    constexpr DWORD MaxEntries = 4096;
+    constexpr DWORD MaxDeviceTable = 1 << 20; // characters
+    std::vector<std::string> names;
+    // The ports their drivers registered.  A name other than COMn (some
+    // virtual port drivers) is offered as a device path, since CreateFile
+    // takes a bare name for a file.
+    HKEY key = nullptr;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_QUERY_VALUE,
+                        &key) == ERROR_SUCCESS) {
+        for (DWORD i = 0; i < MaxEntries; ++i) {
+            wchar_t valueName[256];
+            DWORD nameLength = std::size(valueName);
+            wchar_t data[64] = {};
+            DWORD dataBytes = sizeof data - sizeof(wchar_t); // room for a closing NUL
+            DWORD type = 0;
+            const LONG r = ::RegEnumValueW(key, i, valueName, &nameLength, nullptr, &type,
+                                           reinterpret_cast<BYTE*>(data), &dataBytes);
+            if (r == ERROR_NO_MORE_ITEMS) break;
+            // ERROR_MORE_DATA: a value too long to be a port's name.
+            if (r != ERROR_SUCCESS || type != REG_SZ) continue;
+            const std::string name = win32::Narrow(std::wstring_view(data));
+            if (name.empty() || name.find_first_of("\\/:?*") != std::string::npos) continue;
+            names.push_back(ComNumber(name) != 0 ? name : "\\\\.\\" + name);
+        }
+        ::RegCloseKey(key);
+    }
+    // The system's device names: ports of drivers that do not register, and
+    // under Wine the links of its dosdevices folder.
+    std::vector<wchar_t> table(16 * 1024);
+    DWORD length = 0;
+    while ((length = ::QueryDosDeviceW(nullptr, table.data(), static_cast<DWORD>(table.size()))) == 0 &&
+           ::GetLastError() == ERROR_INSUFFICIENT_BUFFER && table.size() < MaxDeviceTable)
+        table.resize(table.size() * 2);
+    for (std::size_t at = 0; at < length && table[at] != L'\0';) {
+        const std::wstring_view entry(&table[at], ::wcsnlen(&table[at], length - at));
+        at += entry.size() + 1;
+        const std::string name = win32::Narrow(entry);
+        if (ComNumber(name) != 0) names.push_back(name);
+    }
+    // COM2 before COM10, then the other devices; each once.
+    for (std::string& name : names)
+        if (ComNumber(name) != 0) name = "COM" + name.substr(3);
+    const auto sortKey = [](const std::string& name) {
+        const unsigned n = ComNumber(name);
+        return std::make_tuple(n == 0, n, name);
+    };
+    std::sort(names.begin(), names.end(),
+              [&](const std::string& a, const std::string& b) { return sortKey(a) < sortKey(b); });
+    names.erase(std::unique(names.begin(), names.end()), names.end());
+    return names;
 }
 
 namespace {
@@ -111,7 +183,7 @@ public:
                                   &done, &ov);
             },
             kReadTimeoutMs);
-        if (r.count > 0) readSinceReport_.store(true);
+        if (r.count > 0) readTotal_.fetch_add(static_cast<std::uint64_t>(r.count));
         return r;
     }
 
@@ -136,7 +208,12 @@ public:
 
     int purge(unsigned flags) override {
         const DWORD f = flags & (PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
-        if (f != 0 && !::PurgeComm(port_.get(), f)) return LastError();
+        if (f == 0) return 0;
+        // The emptied queue takes its bytes out of the received count: what
+        // is waiting after the purge came after it, and is news.
+        std::lock_guard lock(lookLock_);
+        if (!::PurgeComm(port_.get(), f)) return LastError();
+        if (f & (PURGE_RXABORT | PURGE_RXCLEAR)) reportedTotal_ = readTotal_.load();
         return 0;
     }
 
@@ -207,6 +284,10 @@ public:
             }
 
             // A look at the port: whether it still answers, and what waits in it.
+            std::unique_lock lock(lookLock_);
+            // Read before the look: a read in between then makes the count of
+            // bytes received seem smaller, never larger.
+            const std::uint64_t readBefore = readTotal_.load();
             DWORD lineErrors = 0;
             COMSTAT st{};
             if (!::ClearCommError(port_.get(), &lineErrors, &st)) {
@@ -217,18 +298,20 @@ public:
             lineErrors &= kErrorBits;
             seenErrors_.fetch_or(lineErrors); // for the loop thread's clearErrors()
 
-            std::uint32_t found = error == 0 ? (events & mask_ & ~CommEvent::RxChar) : 0;
-            if (error != 0) {
-                // The driver ended the wait without saying why: report what the
-                // look found, as the wait would have.
+            // What the driver ended the wait for; a wait it ended without
+            // saying why reports what the look found, as the wait would have.
+            const bool driverSaid = error == 0 && events != 0;
+            std::uint32_t found = driverSaid ? (events & ~static_cast<DWORD>(CommEvent::RxChar)) : 0;
+            if (!driverSaid) {
                 if (lineErrors & CE_BREAK) found |= CommEvent::Break;
                 if (lineErrors & ~static_cast<DWORD>(CE_BREAK)) found |= CommEvent::Err;
             }
-            // Input already reported and still unread is no news: reporting it
-            // again would only spin this thread while the loop is busy.
-            const bool rxWanted = error == 0 ? (events & CommEvent::RxChar) : true;
-            if ((mask_ & CommEvent::RxChar) && rxWanted && rxNews(st.cbInQue))
-                found |= CommEvent::RxChar;
+            // Received bytes are news once, when they arrive: the count of
+            // bytes received (read or still waiting) has grown since the last
+            // look.  Bytes left unread are not news again, whatever the driver
+            // says of them (Wine reports a queue that is not empty).
+            if (arrivedSinceLastLook(readBefore + st.cbInQue)) found |= CommEvent::RxChar;
+            lock.unlock();
             found &= mask_;
             if (found) return {found, 0};
             if (::WaitForSingleObject(stopEvent_.get(), kRecheckMs) == WAIT_OBJECT_0) return {};
@@ -301,14 +384,13 @@ private:
         return {static_cast<long>(done), 0};
     }
 
-    // Event thread: whether `waiting` input bytes are worth a report.
-    bool rxNews(DWORD waiting) {
-        if (waiting == 0) {
-            reportedWaiting_ = 0;
-            return false;
-        }
-        if (!readSinceReport_.exchange(false) && waiting <= reportedWaiting_) return false;
-        reportedWaiting_ = waiting;
+    // Event thread, under lookLock_: whether bytes came since the last look,
+    // given how many were received in all (read by the loop, or waiting).
+    // The count only grows; one that seems smaller (a read between the two
+    // looks at it) is not taken.
+    bool arrivedSinceLastLook(std::uint64_t received) {
+        if (received <= reportedTotal_) return false;
+        reportedTotal_ = received;
         return true;
     }
 
@@ -320,10 +402,11 @@ private:
 
     // Event thread.
     std::uint32_t mask_ = 0;
-    DWORD reportedWaiting_ = 0;
 
     // Shared between the threads.
-    std::atomic<bool> readSinceReport_{true};
+    std::mutex lookLock_;                    // the event thread's look, and a purge
+    std::uint64_t reportedTotal_ = 0;        // under lookLock_: bytes received as last seen
+    std::atomic<std::uint64_t> readTotal_{0}; // bytes the loop thread has read
     std::atomic<std::uint32_t> seenErrors_{0};
 };
 

@@ -11,10 +11,11 @@
 // virtual ports; every port Wine maps onto a pseudo-terminal) refuses the
 // whole wait; the wait then goes on without the modem-line events.  A wait
 // the driver ends by itself is followed by a look at the port: if the port
-// answers no more, the device has gone; otherwise the waiting input is
-// reported as a characters-received event when it is news, and the wait
-// starts again after a short pause.
+// answers no more, the device has gone; otherwise bytes that arrived since
+// the last look are reported as a characters-received event (bytes left
+// unread are not news again), and the wait starts again after a short pause.
 #include <string>
+#include <vector>
 
 #include "toolkit/SerialDevice.h"
 
@@ -28,5 +29,11 @@ std::string Win32SerialDevicePath(const std::string& deviceName);
 // device and giving the system's text ("\\.\COM9: The system cannot find the
 // file specified.").
 SerialOpenResult OpenWin32SerialDevice(const std::string& deviceName);
+
+// The serial ports present, for the port dialog (SerialDeviceList): those
+// their drivers registered (HKLM\HARDWARE\DEVICEMAP\SERIALCOMM) and the
+// system's COMn device names (QueryDosDevice), COM2 before COM10, each once.
+// A registered port of another name is given as its device path ("\\.\CNCA0").
+std::vector<std::string> ListWin32SerialDevices();
 
 } // namespace vantor

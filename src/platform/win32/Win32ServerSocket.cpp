@@ -425,14 +425,21 @@ void Win32ServerSocket::onListenerReady() {
         }
         ::SetHandleInformation(reinterpret_cast<HANDLE>(s.get()), HANDLE_FLAG_INHERIT, 0);
         if (!FitsTheLoop(s.get())) continue; // closed again; never seen in practice
+        char text[INET_ADDRSTRLEN] = {};
+        if (!::inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text)) text[0] = '\0';
+        if (MaxConnections() > 0 && ActiveConnections() >= MaxConnections()) {
+            // Closed before anything else is done with it: the client sees
+            // the connection end, and the count of clients stays where it was.
+            s.reset();
+            if (OnClientRefused) OnClientRefused(this, text, TRefusal::Limit);
+            continue;
+        }
         // Left to itself the system grows a socket's send buffer for a client
         // that never reads, and the backlog limit would act only after that:
         // a fixed buffer of the limit's size keeps what one client can cost small.
         const int sendBuffer = static_cast<int>(std::min<std::size_t>(SendBacklogLimit(), INT_MAX));
         ::setsockopt(s.get(), SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&sendBuffer),
                      sizeof sendBuffer);
-        char text[INET_ADDRSTRLEN] = {};
-        if (!::inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text)) text[0] = '\0';
         // The object owns the socket from here on, whatever the handlers do.
         auto client = std::make_unique<Client>(*this, std::move(s), allocateHandle(), text,
                                                ntohs(peer.sin_port));

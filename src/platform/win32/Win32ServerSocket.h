@@ -14,6 +14,11 @@
 // sockets, so a handle of a closed client is not reused at once.  Error codes
 // are Winsock's (WSAGetLastError).
 //
+// Limits: a connection beyond MaxConnections() is accepted and closed at
+// once (OnClientRefused, TRefusal::Limit).  There is no descriptor reserve as
+// on Linux: Windows does not count sockets against a per-process table the
+// program's files share.
+//
 // The port is bound without SO_REUSEADDR, whose Windows meaning is to share
 // a port with another listener: Windows lets a restarted gateway bind its
 // port again while old connections wait out their close anyway.
