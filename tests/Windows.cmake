@@ -62,7 +62,13 @@ foreach(folder toolkit nls serial exchange accounting relay mail plugin ui core 
   vantor_windows_test_folder(${folder})
 endforeach()
 target_link_libraries(test_core PRIVATE vantor_test_gateway)
-target_link_libraries(test_win32 PRIVATE vantor_platform)
+target_link_libraries(test_win32 PRIVATE vantor_platform vantor_service)
+
+# The service the Win32 service tests install and run (win32/service/).
+add_executable(test_service win32/service/TestService.cpp)
+target_include_directories(test_service PRIVATE ${PROJECT_SOURCE_DIR}/src)
+target_link_libraries(test_service PRIVATE vantor_service vantor_platform)
+add_dependencies(test_win32 test_service)
 
 # Stand-in outside libraries for the binding tests, as DLLs: a recording
 # plug-in (tests/plugin-lib/Zelkor.dll) and a mail library with nine or all

@@ -38,7 +38,9 @@ std::string Narrow(std::wstring_view utf16) { return FromWide(kGatewayCodePage, 
 std::wstring WideFromUtf8(std::string_view utf8) { return ToWide(CP_UTF8, utf8); }
 std::string Utf8FromWide(std::wstring_view utf16) { return FromWide(CP_UTF8, utf16); }
 
-std::string ErrorText(DWORD error) {
+namespace {
+
+std::wstring SystemText(DWORD error) {
     wchar_t* buffer = nullptr;
     const DWORD n = ::FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
@@ -47,9 +49,14 @@ std::string ErrorText(DWORD error) {
     if (buffer) ::LocalFree(buffer);
     while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' '))
         text.pop_back();
-    if (text.empty()) return "Unknown error " + std::to_string(error);
-    return Narrow(text);
+    if (text.empty()) text = L"Unknown error " + std::to_wstring(error);
+    return text;
 }
+
+} // namespace
+
+std::string ErrorText(DWORD error) { return Narrow(SystemText(error)); }
+std::string ErrorTextUtf8(DWORD error) { return Utf8FromWide(SystemText(error)); }
 
 bool StartWinsock(std::string* why) {
     static std::once_flag once;

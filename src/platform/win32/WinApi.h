@@ -34,6 +34,8 @@ std::string Utf8FromWide(std::wstring_view utf16);
 // The system's text for an error code (FormatMessage), in Windows-1250,
 // without the line end the system puts after it.
 std::string ErrorText(DWORD error);
+// The same in UTF-8, for texts the gateway keeps in UTF-8 (service errors).
+std::string ErrorTextUtf8(DWORD error);
 
 // Starts Winsock 2.2 for the process once; false (with the reason) when the
 // system has no usable Winsock.  Never stopped: it lives as long as the process.
