@@ -13,6 +13,7 @@
 #include "toolkit/Cp1250.h"
 #include "toolkit/Desktop.h"
 
+#include "VantorVersion.h"
 #include "vantor-desktop-stamp.h"
 
 #include <chrono>

@@ -103,7 +103,9 @@ bool ServiceControl::Stopped(const std::optional<UnitStatus>& status) const {
 }
 
 bool ServiceControl::IsServiceRunning(std::string* why) {
-    if (!IsWindowsNT() || !parts_.manager) return false;
+    if (!IsWindowsNT()) return false;
+    if (parts_.scm) return ScmIsServiceRunning(why);
+    if (!parts_.manager) return false;
     std::optional<UnitStatus> status;
     if (parts_.manager->Connect()) status = parts_.manager->Query(parts_.unit);
     if (!status) {
@@ -115,6 +117,7 @@ bool ServiceControl::IsServiceRunning(std::string* why) {
 }
 
 bool ServiceControl::QueryService(int& startType, bool& running) {
+    if (parts_.scm) return ScmQueryService(startType, running);
     running = false;
     if (!Connect()) {
         ShowServiceError();
@@ -142,6 +145,7 @@ bool ServiceControl::QueryService(int& startType, bool& running) {
 }
 
 void ServiceControl::InstallService(bool manualStart) {
+    if (parts_.scm) return ScmInstallService(manualStart);
     ServiceManager* manager = parts_.manager;
     if (!Connect()) {
         ShowServiceError();
@@ -177,6 +181,7 @@ void ServiceControl::InstallService(bool manualStart) {
 }
 
 bool ServiceControl::StopService(bool remove) {
+    if (parts_.scm) return ScmStopService(remove);
     ServiceManager* manager = parts_.manager;
     if (!Connect()) {
         ShowServiceError();
@@ -228,6 +233,7 @@ bool ServiceControl::StopService(bool remove) {
 }
 
 bool ServiceControl::StartServiceNow() {
+    if (parts_.scm) return ScmStartServiceNow();
     if (!Connect() || !Open()) {
         ShowServiceError();
         return false;
