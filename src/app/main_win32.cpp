@@ -16,6 +16,7 @@
 #include "platform/win32/Win32Paths.h"
 #include "platform/win32/Win32Program.h"
 #include "platform/win32/Win32Service.h"
+#include "service/ServiceControl.h"
 #include "service/ServiceProcess.h"
 #include "toolkit/Cp1250.h"
 #include "toolkit/Desktop.h"
@@ -83,16 +84,6 @@ HomeChoice ChooseHome(const std::string& homeArgument, const std::string& exeDir
     // "dir\" and "dir\." name the folder itself.
     if (!folder.has_filename() && folder != folder.root_path()) folder = folder.parent_path();
     return {FilePathText(folder), {}};
-}
-
-// One word of a command line as CommandLineToArgvW reads it back: in double
-// quotes when it holds a blank, with the backslashes before the closing
-// quote doubled ("C:\Program Files\Tarvo Vantor\vantor.exe").
-std::string CommandLineWord(const std::string& word) {
-    if (word.find_first_of(" \t") == std::string::npos) return word;
-    std::string quoted = "\"" + word;
-    for (auto c = word.rbegin(); c != word.rend() && *c == '\\'; ++c) quoted += '\\';
-    return quoted + "\"";
 }
 
 // The console's stop requests: Ctrl+C, Ctrl+Break, closing the console, the
@@ -169,8 +160,8 @@ int main() {
     }
 
     const std::string exePath = ExecutablePath();
-    const std::string exeDir = exePath.empty() ? std::string()
-                                               : FilePathText(FilePath(exePath).parent_path());
+    const std::string exeDir =
+        exePath.empty() ? std::string() : FilePathText(FilePath(exePath).parent_path());
     const HomeChoice home = ChooseHome(cl.home, exeDir);
     if (!home.error.empty()) {
         std::cerr << "vantor: " << Utf8FromCp1250(home.error) << std::endl;
@@ -185,10 +176,12 @@ int main() {
     if (!exeDir.empty() && exeDir != home.folder) env.languageFolders.push_back(exeDir);
     env.gatewayFolder = home.folder;
     env.logMirror = [](const std::string& line) { std::cout << Utf8FromCp1250(line) << std::endl; };
-    // The services dialog installs the program as it runs now; a folder
-    // given with --home goes with it, so the service works in that folder.
-    env.serviceCommandLine = CommandLineWord(exePath.empty() ? "vantor.exe" : exePath) + " /service";
-    if (!cl.home.empty()) env.serviceCommandLine += " --home " + CommandLineWord(home.folder);
+    // The services dialog installs the program as it runs now.  A gateway
+    // folder other than the program's own goes with it (--home, or
+    // ProgramData): the service runs as the local system account, which may
+    // write the program's folder and would otherwise choose that one.
+    env.serviceCommandLine = WindowsServiceCommandLine(exePath.empty() ? "vantor.exe" : exePath,
+                                                       home.folder != exeDir ? home.folder : "");
     env.serviceControlManager = std::make_shared<Win32ServiceControlManager>();
 
     GatewayRun run;

@@ -28,7 +28,9 @@ protected:
             GTEST_SKIP() << "needs the Windows build and a Wine prefix: ./run test-windows";
     }
     static fs::path Exe() { return fs::path(std::getenv("VANTOR_WINDOWS_BUILD")) / "vantor.exe"; }
-    static std::string Com8() { return std::string(std::getenv("WINEPREFIX")) + "/dosdevices/com8"; }
+    static std::string Com8() {
+        return std::string(std::getenv("WINEPREFIX")) + "/dosdevices/com8";
+    }
     // Z: is the Linux root in every Wine prefix.
     static std::string WindowsPath(const fs::path& path) {
         std::string text = "Z:" + path.string();
@@ -49,6 +51,9 @@ protected:
         const auto status = sc->WaitExit(30s);
         if (exitCode) *exitCode = status ? Process::ExitCode(*status) : -1;
         return sc->Output();
+    }
+    static bool ServiceIs(const std::string& state) {
+        return Sc({"query", "TarvoVantor"}).find(state) != std::string::npos;
     }
     static std::string Client(int port, const std::string& request) {
         Process client(std::string(VANTOR_BUILD_DIR) + "/vantor-client",
@@ -78,8 +83,8 @@ TEST_F(VantorExe, HeadlessAgainstTheExchangeWithClientPlugInLostLineAndCtrlC) {
                   home_.path() / "Zelkor.dll");
     auto sim = std::make_unique<SimProcess>(std::vector<std::string>{
         "--link", Com8(), "--records", "3", "--log", (home_.path() / "sim1.log").string()});
-    home_.WriteIni("[Set]\r\nLang=Eng\r\nPort=COM8:19200,N,8,1\r\nIPPort=" +
-                   std::to_string(port_) + "\r\nReadUct=1\r\nXAPI=1\r\n[Timer]\r\nPortRetry=300\r\n");
+    home_.WriteIni("[Set]\r\nLang=Eng\r\nPort=COM8:19200,N,8,1\r\nIPPort=" + std::to_string(port_) +
+                   "\r\nReadUct=1\r\nXAPI=1\r\n[Timer]\r\nPortRetry=300\r\n");
     auto gateway = Gateway(home_.path());
     ASSERT_TRUE(gateway->WaitForLine("<COM " + EnglishText(106), 30s)) << gateway->Output();
     for (const char* request : {"RX #01 C ", "RX #02 I ", "RX #03 x ", "RX #04 V "})
@@ -95,7 +100,9 @@ TEST_F(VantorExe, HeadlessAgainstTheExchangeWithClientPlugInLostLineAndCtrlC) {
     ASSERT_TRUE(gateway->WaitForLine("<COM REC 000003", 30s));
     EXPECT_EQ(RecordFileProblem(home_.Read("DATA.NEW"), 3), "");
     EXPECT_TRUE(WaitUntil(
-        [&] { return home_.Read("xapi-feed.log").find("ACCOUNTING REC 000001") != std::string::npos; },
+        [&] {
+            return home_.Read("xapi-feed.log").find("ACCOUNTING REC 000001") != std::string::npos;
+        },
         10s))
         << home_.Read("xapi-feed.log");
     std::ofstream(home_.path() / "xapi-commands", std::ios::app) << "dial 3 123\n";
@@ -136,14 +143,13 @@ TEST_F(VantorExe, BesideItselfInAFolderWithCzechLettersAMissingPortInWindowsWord
 
 TEST_F(VantorExe, AsAServiceInstalledStartedQueriedStoppedAndRemoved) {
     SimProcess sim({"--link", Com8(), "--log", (home_.path() / "sim.log").string()});
-    home_.WriteIni("[Set]\r\nLang=Eng\r\nPort=COM8:19200,N,8,1\r\nIPPort=" +
-                   std::to_string(port_) + "\r\nReadUct=0\r\n");
+    home_.WriteIni("[Set]\r\nLang=Eng\r\nPort=COM8:19200,N,8,1\r\nIPPort=" + std::to_string(port_) +
+                   "\r\nReadUct=0\r\n");
     Sc({"create", "TarvoVantor", "binPath=",
         "\"" + WindowsPath(Exe()) + "\" /service --home \"" + WindowsPath(home_.path()) + "\"",
         "start=", "demand"});
     Sc({"start", "TarvoVantor"});
-    EXPECT_TRUE(WaitUntil(
-        [&] { return Sc({"query", "TarvoVantor"}).find("4  RUNNING") != std::string::npos; }, 20s));
+    EXPECT_TRUE(WaitUntil([] { return ServiceIs("4  RUNNING"); }, 20s));
     EXPECT_TRUE(WaitUntil([&] { return SimLogged(sim, "RX #04 V "); }, 20s));
     EXPECT_NE(Client(port_, "001E01").find("reply (11 bytes): 00 1E 01 "), std::string::npos);
 
@@ -156,8 +162,7 @@ TEST_F(VantorExe, AsAServiceInstalledStartedQueriedStoppedAndRemoved) {
     EXPECT_FALSE(beside->HasLine("-OK- "));
 
     Sc({"stop", "TarvoVantor"});
-    EXPECT_TRUE(WaitUntil(
-        [&] { return Sc({"query", "TarvoVantor"}).find("1  STOPPED") != std::string::npos; }, 20s));
+    EXPECT_TRUE(WaitUntil([] { return ServiceIs("1  STOPPED"); }, 20s));
     EXPECT_TRUE(SimLogged(sim, ShutDownPacket));
     Sc({"delete", "TarvoVantor"});
     int queried = 0;

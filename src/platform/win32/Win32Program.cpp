@@ -4,6 +4,7 @@
 
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cstring>
 #include <iostream>
 #include <mutex>
@@ -77,10 +78,12 @@ private:
         }
         if (console_) {
             const std::size_t whole = WholeCharacters(pending_);
-            const std::wstring text = win32::WideFromUtf8(std::string_view(pending_).substr(0, whole));
+            const std::wstring text =
+                win32::WideFromUtf8(std::string_view(pending_).substr(0, whole));
             for (std::size_t at = 0; at < text.size();) {
                 DWORD written = 0;
-                const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(text.size() - at, 8192));
+                const DWORD chunk =
+                    static_cast<DWORD>(std::min<std::size_t>(text.size() - at, 8192));
                 if (!::WriteConsoleW(handle_, text.data() + at, chunk, &written, nullptr) ||
                     written == 0)
                     break;
