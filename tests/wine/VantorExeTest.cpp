@@ -78,6 +78,30 @@ protected:
     int port_ = FreePort();
 };
 
+TEST_F(VantorExe, CommandLine) {
+    const struct {
+        std::vector<std::string> args;
+        std::string line;
+        Process::Stream stream;
+        int status;
+    } rows[] = {
+        {{"--version"}, "Tarvo Vantor ", Process::Stream::Stdout, 0},
+        {{"--help"}, "usage: vantor.exe", Process::Stream::Stdout, 0},
+        {{"--no-such-option"}, "unknown option", Process::Stream::Stderr, 2},
+        {{"--home", "Z:\\no\\such\\folder"}, "not a folder", Process::Stream::Stderr, 2},
+        {{"/service", "--home", WindowsPath(home_.path())},
+         "not started by the service control manager", Process::Stream::Stderr, 1},
+    };
+    for (const auto& row : rows) {
+        std::vector<std::string> args = row.args;
+        args.insert(args.begin(), Exe().string());
+        const auto exe = Wine(args);
+        EXPECT_TRUE(exe->WaitForLine(row.line, 20s, row.stream)) << row.args[0];
+        const auto status = exe->WaitExit(20s);
+        EXPECT_EQ(status ? Process::ExitCode(*status) : -1, row.status) << row.args[0];
+    }
+}
+
 TEST_F(VantorExe, HeadlessAgainstTheExchangeWithClientPlugInLostLineAndCtrlC) {
     fs::copy_file(Exe().parent_path() / "examples" / "plugin" / "Zelkor.dll",
                   home_.path() / "Zelkor.dll");
