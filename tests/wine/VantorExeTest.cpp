@@ -90,7 +90,9 @@ TEST_F(VantorExe, CommandLine) {
         {{"--no-such-option"}, "unknown option", Process::Stream::Stderr, 2},
         {{"--home", "Z:\\no\\such\\folder"}, "not a folder", Process::Stream::Stderr, 2},
         {{"/service", "--home", WindowsPath(home_.path())},
-         "not started by the service control manager", Process::Stream::Stderr, 1},
+         "not started by the service control manager",
+         Process::Stream::Stderr,
+         1},
     };
     for (const auto& row : rows) {
         std::vector<std::string> args = row.args;
