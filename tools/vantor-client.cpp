@@ -6,6 +6,10 @@
 // The relay's stream has no framing: one write is one request, and the reply
 // is whatever arrives for it.  The client therefore takes the reply to be the
 // bytes that arrive until the line has been quiet for a short moment.
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -13,6 +17,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <chrono>
@@ -27,8 +32,10 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "VantorVersion.h"
 #include "exchange/CommandFormatter.h"
 #include "platform/Paths.h"
 #include "relay/RelayClientText.h"
@@ -47,6 +54,50 @@ constexpr int ExitClosed = 4;
 
 volatile std::sig_atomic_t stopRequested = 0;
 void OnSignal(int) { stopRequested = 1; }
+
+// The few socket calls that differ between Winsock and POSIX.
+#ifdef _WIN32
+using Socket = SOCKET;
+constexpr Socket NoSocket = INVALID_SOCKET;
+int SocketError() { return ::WSAGetLastError(); }
+bool WouldBlock(int error) { return error == WSAEWOULDBLOCK || error == WSAEINPROGRESS; }
+std::string SocketErrorText(int error) {
+    std::string text = SystemErrorMessage(error);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    return text;
+}
+constexpr int RefusedError = WSAECONNREFUSED;
+constexpr int SendFlags = 0;
+void CloseSocket(Socket s) { ::closesocket(s); }
+Socket NonBlockingSocket(int family, int type) {
+    Socket s = ::socket(family, type, 0);
+    u_long on = 1;
+    if (s != NoSocket) ::ioctlsocket(s, FIONBIO, &on);
+    return s;
+}
+int WaitFor(Socket s, short events, int timeoutMs) {
+    WSAPOLLFD p{};
+    p.fd = s;
+    p.events = events;
+    return ::WSAPoll(&p, 1, timeoutMs);
+}
+#else
+using Socket = int;
+constexpr Socket NoSocket = -1;
+int SocketError() { return errno; }
+bool WouldBlock(int error) { return error == EAGAIN || error == EINTR || error == EINPROGRESS; }
+std::string SocketErrorText(int error) { return std::strerror(error); }
+constexpr int RefusedError = ECONNREFUSED;
+constexpr int SendFlags = MSG_NOSIGNAL;
+void CloseSocket(Socket s) { ::close(s); }
+Socket NonBlockingSocket(int family, int type) {
+    return ::socket(family, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+}
+int WaitFor(Socket s, short events, int timeoutMs) {
+    pollfd p{s, events, 0};
+    return ::poll(&p, 1, timeoutMs);
+}
+#endif
 
 // The numbered texts of a language file, read once.
 class FileTexts : public TextSource {
@@ -213,7 +264,7 @@ std::string DefaultLanguageFile() {
 class Connection {
 public:
     ~Connection() {
-        if (fd_ >= 0) ::close(fd_);
+        if (fd_ != NoSocket) CloseSocket(fd_);
     }
 
     // Connects within timeoutMs; on failure prints why and returns false.
@@ -231,18 +282,18 @@ public:
             return false;
         }
         std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> list(found, ::freeaddrinfo);
-        fd_ = ::socket(found->ai_family, found->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        if (fd_ < 0) {
-            std::cerr << "vantor-client: socket: " << std::strerror(errno) << "\n";
+        fd_ = NonBlockingSocket(found->ai_family, found->ai_socktype);
+        if (fd_ == NoSocket) {
+            std::cerr << "vantor-client: socket: " << SocketErrorText(SocketError()) << "\n";
             return false;
         }
-        if (::connect(fd_, found->ai_addr, found->ai_addrlen) != 0 && errno != EINPROGRESS) {
+        if (::connect(fd_, found->ai_addr, static_cast<int>(found->ai_addrlen)) != 0 &&
+            !WouldBlock(SocketError())) {
             std::cerr << "vantor-client: cannot connect to " << where << ": "
-                      << std::strerror(errno) << "\n";
+                      << SocketErrorText(SocketError()) << "\n";
             return false;
         }
-        pollfd p{fd_, POLLOUT, 0};
-        const int ready = ::poll(&p, 1, timeoutMs);
+        const int ready = WaitFor(fd_, POLLOUT, timeoutMs);
         if (ready == 0) {
             std::cerr << "vantor-client: no connection to " << where << " within " << timeoutMs
                       << " ms\n";
@@ -250,32 +301,33 @@ public:
         }
         int error = 0;
         socklen_t length = sizeof error;
-        ::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &length);
+        ::getsockopt(fd_, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length);
         if (ready < 0 || error != 0) {
             std::cerr << "vantor-client: cannot connect to " << where << ": "
-                      << std::strerror(ready < 0 ? errno : error)
-                      << (error == ECONNREFUSED
+                      << SocketErrorText(ready < 0 ? SocketError() : error)
+                      << (error == RefusedError
                               ? " (is the gateway running, and is this its IPPort?)"
                               : "")
                       << "\n";
             return false;
         }
         int one = 1;
-        ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
         return true;
     }
 
     bool Send(const std::vector<std::uint8_t>& bytes) {
         std::size_t done = 0;
         while (done < bytes.size()) {
-            const ssize_t n = ::send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+            const auto n = ::send(fd_, reinterpret_cast<const char*>(bytes.data()) + done,
+                                  static_cast<int>(bytes.size() - done), SendFlags);
             if (n > 0) {
                 done += static_cast<std::size_t>(n);
-            } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
-                pollfd p{fd_, POLLOUT, 0};
-                ::poll(&p, 1, 1000);
+            } else if (n < 0 && WouldBlock(SocketError())) {
+                WaitFor(fd_, POLLOUT, 1000);
             } else {
-                std::cerr << "vantor-client: send failed: " << std::strerror(errno) << "\n";
+                std::cerr << "vantor-client: send failed: " << SocketErrorText(SocketError())
+                          << "\n";
                 return false;
             }
         }
@@ -298,10 +350,9 @@ public:
                 if (left.count() <= 0) return Result::Timeout;
                 wait = static_cast<int>(left.count());
             }
-            pollfd p{fd_, POLLIN, 0};
-            const int ready = ::poll(&p, 1, wait);
+            const int ready = WaitFor(fd_, POLLIN, wait);
             if (ready < 0) {
-                if (errno == EINTR) continue;
+                if (SocketError() == EINTR) continue;
                 return Result::Closed;
             }
             if (ready == 0) {
@@ -309,10 +360,10 @@ public:
                 continue;
             }
             std::uint8_t buffer[4096];
-            const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+            const auto n = ::recv(fd_, reinterpret_cast<char*>(buffer), sizeof buffer, 0);
             if (n > 0) {
                 reply.insert(reply.end(), buffer, buffer + n);
-            } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+            } else if (n == 0 || !WouldBlock(SocketError())) {
                 return reply.empty() ? Result::Closed : Result::Reply;
             }
         }
@@ -320,13 +371,17 @@ public:
     }
 
 private:
-    int fd_ = -1;
+    Socket fd_ = NoSocket;
 };
 
 std::string Clock() {
     const std::time_t t = std::time(nullptr);
     std::tm local{};
+#ifdef _WIN32
+    ::localtime_s(&local, &t);
+#else
     ::localtime_r(&t, &local);
+#endif
     char text[16];
     std::strftime(text, sizeof text, "%H:%M:%S", &local);
     return text;
@@ -355,6 +410,13 @@ int main(int argc, char** argv) {
 
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
+#ifdef _WIN32
+    WSADATA winsock;
+    if (::WSAStartup(MAKEWORD(2, 2), &winsock) != 0) {
+        std::cerr << "vantor-client: Winsock cannot be started\n";
+        return ExitConnect;
+    }
+#endif
 
     std::unique_ptr<FileTexts> texts;
     if (!options.noText) {
@@ -429,7 +491,7 @@ int main(int argc, char** argv) {
         while (!stopRequested && std::chrono::steady_clock::now() < next) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                 next - std::chrono::steady_clock::now());
-            ::poll(nullptr, 0, static_cast<int>(std::max<long long>(1, left.count())));
+            std::this_thread::sleep_for(std::chrono::milliseconds(std::max<long long>(1, left.count())));
         }
     } while (!stopRequested);
     return 0;

@@ -11,7 +11,8 @@
 //
 // Files (beside the library unless the environment names others):
 //   xapi-feed.log   VANTOR_XAPI_FEED      the feed lines, appended
-//   xapi-commands   VANTOR_XAPI_COMMANDS  a FIFO, created when missing
+//   xapi-commands   VANTOR_XAPI_COMMANDS  a FIFO, created when missing (on
+//                                         Windows a plain file, created empty)
 //
 // Commands ("PORT" is the exchange port, 0 to 255):
 //   dial PORT NUMBER        dial NUMBER (digits * # and the exchange's dial
@@ -31,20 +32,27 @@
 // the header allows from any thread.
 #include "plugin/XapiAbi.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -127,7 +135,11 @@ public:
             std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
             1000;
         std::tm local{};
+#ifdef _WIN32
+        localtime_s(&local, &seconds);
+#else
         localtime_r(&seconds, &local);
+#endif
         char stamp[32];
         std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d.%03d ", local.tm_hour, local.tm_min,
                       local.tm_sec, static_cast<int>(millis));
@@ -202,6 +214,20 @@ Parsed ParseCommand(const std::string& line) {
 
 // ------------------------------------------------------------------ plug-in
 
+#ifdef _WIN32
+std::string LibraryFolder() {
+    HMODULE self = nullptr;
+    char path[MAX_PATH] = {};
+    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            reinterpret_cast<LPCSTR>(&XAPI_Init), &self) ||
+        GetModuleFileNameA(self, path, MAX_PATH) == 0)
+        return ".";
+    const std::string file = path;
+    const std::size_t slash = file.find_last_of("\\/");
+    return slash == std::string::npos ? "." : file.substr(0, slash);
+}
+#else
 std::string LibraryFolder() {
     Dl_info info{};
     if (dladdr(reinterpret_cast<void*>(&XAPI_Init), &info) == 0 || info.dli_fname == nullptr)
@@ -210,6 +236,7 @@ std::string LibraryFolder() {
     const std::size_t slash = path.rfind('/');
     return slash == std::string::npos ? "." : path.substr(0, slash);
 }
+#endif
 
 std::string FromEnvironment(const char* name, const std::string& fallback) {
     const char* value = std::getenv(name);
@@ -228,16 +255,27 @@ public:
             std::fprintf(stderr, "sample plug-in: cannot write its feed file %s\n",
                          feedPath_.c_str());
         feed_.Line("INIT message=" + std::to_string(message) + " commands=" + commandPath_);
+#ifdef _WIN32
+        if (OpenCommandFile()) reader_ = std::thread([this] { ReadCommandFile(); });
+#else
         if (::pipe2(stopPipe_, O_CLOEXEC) != 0) {
             feed_.Line("ERROR cannot start the command reader: " +
                        std::string(std::strerror(errno)));
             return;
         }
         if (OpenCommands()) reader_ = std::thread([this] { ReadCommands(); });
+#endif
     }
 
     ~Plugin() {
         stopping_ = true;
+#ifdef _WIN32
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stopSignal_.notify_all();
+        }
+        if (reader_.joinable()) reader_.join();
+#else
         if (stopPipe_[1] >= 0) {
             const char byte = 0;
             [[maybe_unused]] const ssize_t n = ::write(stopPipe_[1], &byte, 1);
@@ -246,6 +284,7 @@ public:
         for (int fd : {commandFd_, stopPipe_[0], stopPipe_[1]})
             if (fd >= 0) ::close(fd);
         if (createdFifo_) ::unlink(commandPath_.c_str());
+#endif
         feed_.Line("DEINIT");
     }
 
@@ -269,6 +308,51 @@ public:
     }
 
 private:
+#ifdef _WIN32
+    // Windows has no FIFOs: the commands are lines appended to a plain file
+    // (echo dial 1 123 >> xapi-commands), looked at every 200 ms.
+    bool OpenCommandFile() {
+        std::error_code ec;
+        if (!std::filesystem::exists(commandPath_, ec)) std::ofstream(commandPath_).flush();
+        if (!std::filesystem::is_regular_file(commandPath_, ec)) {
+            feed_.Line("ERROR cannot create the command file " + commandPath_);
+            return false;
+        }
+        fileOffset_ = std::filesystem::file_size(commandPath_, ec);
+        return true;
+    }
+
+    void ReadCommandFile() {
+        std::string pending;
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (!stopSignal_.wait_for(lock, std::chrono::milliseconds(200),
+                                     [this] { return stopping_.load(); })) {
+            lock.unlock();
+            std::error_code ec;
+            const std::uintmax_t size = std::filesystem::file_size(commandPath_, ec);
+            if (!ec && size < fileOffset_) fileOffset_ = 0; // the file was emptied
+            if (!ec && size > fileOffset_) {
+                std::ifstream in(commandPath_, std::ios::binary);
+                in.seekg(static_cast<std::streamoff>(fileOffset_));
+                std::string bytes(static_cast<std::size_t>(size - fileOffset_), '\0');
+                in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+                bytes.resize(static_cast<std::size_t>(in.gcount()));
+                fileOffset_ += bytes.size();
+                pending += bytes;
+                for (std::size_t end; (end = pending.find('\n')) != std::string::npos;) {
+                    Handle(pending.substr(0, end));
+                    pending.erase(0, end + 1);
+                }
+                if (pending.size() > MaxCommandLine) {
+                    feed_.Line("ERROR command line longer than " + std::to_string(MaxCommandLine) +
+                               " bytes dropped");
+                    pending.clear();
+                }
+            }
+            lock.lock();
+        }
+    }
+#else
     bool OpenCommands() {
         struct stat st {};
         if (::stat(commandPath_.c_str(), &st) != 0) {
@@ -338,6 +422,7 @@ private:
             }
         }
     }
+#endif
 
     void Handle(const std::string& raw) {
         const std::string line = Trim(raw);
@@ -362,11 +447,16 @@ private:
     std::string feedPath_;
     FeedLog feed_;
     std::string commandPath_;
+#ifdef _WIN32
+    std::uintmax_t fileOffset_ = 0;
+    std::condition_variable stopSignal_;
+#else
     int stopPipe_[2] = {-1, -1};
     int commandFd_ = -1;
     bool isFifo_ = false;
     bool createdFifo_ = false;
     off_t offset_ = 0;
+#endif
     std::atomic<bool> stopping_{false};
     std::thread reader_;
     std::mutex mutex_;

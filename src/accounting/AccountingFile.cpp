@@ -1,5 +1,6 @@
 #include "accounting/AccountingFile.h"
 
+#include <filesystem>
 #include <utility>
 
 namespace vantor {
@@ -32,10 +33,14 @@ AccountingFile::AccountingFile(std::string programDir, std::unique_ptr<FileAppen
     : programDir_(std::move(programDir)), appender_(std::move(appender)) {}
 
 std::string AccountingFile::PathFor(std::string_view programDir, std::string_view fileName) {
-    if (fileName.find(':') != std::string_view::npos || fileName.starts_with('/'))
+    // '/' on Linux, '\' on Windows: the system's own separator joins, and a
+    // name that starts with it is taken from the root (as "C:..." is).
+    constexpr char separator = static_cast<char>(std::filesystem::path::preferred_separator);
+    if (fileName.find(':') != std::string_view::npos || fileName.starts_with('/') ||
+        fileName.starts_with(separator))
         return std::string(fileName);
     std::string path(programDir);
-    if (!path.empty() && path.back() != '/') path.push_back('/');
+    if (!path.empty() && path.back() != '/' && path.back() != separator) path.push_back(separator);
     path.append(fileName);
     return path;
 }

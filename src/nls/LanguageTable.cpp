@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "toolkit/Controls.h"
+#include "toolkit/FilePath.h"
 #include "toolkit/Forms.h"
 #include "toolkit/Menus.h"
 #include "toolkit/Strings.h"
@@ -55,22 +56,28 @@ bool HasTexts(const IniDocument& doc) {
     return false;
 }
 
-// The name of the language file of `code` in `folder` when its code is
-// spelt in other letter case ("TVantor.Cz" for the code "cz"): the code is
-// the user's word, the file system tells letter cases apart.  Empty when
-// there is none; a folder of many files is looked through only so far.
+// The name of the language file of `code` in `folder` as the folder spells
+// it ("TVantor.Cz" for the code "cz"): the code is the user's word, and a
+// file system that tells letter cases apart finds the file only by the
+// file's own spelling, while one that does not (Windows) finds it under any
+// and names it only in its listing.  The exact spelling when there is a file
+// of it; empty when there is none at all.  A folder of many files is looked
+// through only so far.
 std::string FileNameIgnoringCase(const std::string& folder, const std::string& code) {
     constexpr int MaxEntries = 10000;
     const std::string prefix = "TVantor.";
+    std::string found;
     std::error_code ec;
-    std::filesystem::directory_iterator it(folder.empty() ? "." : folder, ec), end;
+    std::filesystem::directory_iterator it(vantor::FilePath(folder.empty() ? "." : folder), ec), end;
     for (int seen = 0; !ec && it != end && seen < MaxEntries; it.increment(ec), ++seen) {
-        const std::string name = it->path().filename().string();
-        if (name.size() == prefix.size() + code.size() && name.compare(0, prefix.size(), prefix) == 0 &&
-            SameText(std::string_view(name).substr(prefix.size()), code))
-            return name;
+        const std::string name = vantor::FilePathText(it->path().filename());
+        if (name.size() != prefix.size() + code.size() || name.compare(0, prefix.size(), prefix) != 0)
+            continue;
+        const std::string_view itsCode = std::string_view(name).substr(prefix.size());
+        if (itsCode == code) return name;
+        if (found.empty() && SameText(itsCode, code)) found = name;
     }
-    return {};
+    return found;
 }
 
 std::string Joined(const std::vector<std::string>& parts, std::string_view separator) {
@@ -129,16 +136,17 @@ IniDocument TLanguageTable::ReadFile() {
     auto find = [&](const std::string& code) -> std::optional<std::pair<std::string, IniDocument>> {
         for (const std::string& folder : folders_) {
             const auto pathOf = [&folder](const std::string& name) {
-                return (folder.empty() ? std::filesystem::path(name)
-                                       : std::filesystem::path(folder) / name)
-                    .string();
+                return vantor::FilePathText(folder.empty() ? vantor::FilePath(name)
+                                                           : vantor::FilePath(folder) / vantor::FilePath(name));
             };
-            std::string path = pathOf("TVantor." + code);
+            const std::string name = "TVantor." + code;
+            std::string path = pathOf(name);
             ProfileFileText read = ReadProfileFile(path, MaxFileSize);
-            if (!read.text && read.refusal.empty()) {
-                if (const std::string other = FileNameIgnoringCase(folder, code); !other.empty()) {
+            if (read.text || read.refusal.empty()) {
+                if (const std::string other = FileNameIgnoringCase(folder, code);
+                    !other.empty() && other != name) {
                     path = pathOf(other);
-                    read = ReadProfileFile(path, MaxFileSize);
+                    if (!read.text) read = ReadProfileFile(path, MaxFileSize);
                 }
             }
             if (!read.text) {
@@ -172,7 +180,7 @@ IniDocument TLanguageTable::ReadFile() {
         path_ = found->first;
         // "cz" found as TVantor.Cz: from now on the code is spelt as the
         // file spells it, as the language menu and the help do.
-        const std::string name = std::filesystem::path(path_).filename().string();
+        const std::string name = vantor::FilePathText(vantor::FilePath(path_).filename());
         if (!fellBack && SameText(name, wanted)) code_ = name.substr(wanted.size() - code_.size());
         return std::move(found->second);
     }

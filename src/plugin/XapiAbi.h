@@ -1,9 +1,10 @@
 #pragma once
-// Interface of a call-centre plug-in library (libZelkor.so) for plug-in
-// authors.  A plug-in written in C++ against this header exports the twelve
-// functions below; the gateway looks them up by the names their declarations
-// get from the compiler (see XapiEntryNames), so the declarations must stay as
-// they are: global namespace, these parameter types, no extern "C".
+// Interface of a call-centre plug-in library (Zelkor.dll; libZelkor.so on
+// Linux) for plug-in authors.  A plug-in written in C++ against this header
+// exports the twelve functions below; the gateway looks them up by the names
+// their declarations get from the compiler (see XapiEntryNames), so the
+// declarations must stay as they are: global namespace, these parameter
+// types, no extern "C".
 //
 // All calls come from the gateway's one loop thread.  To announce a command
 // the plug-in posts message XapiCommandMessage through the window handle it
@@ -89,7 +90,11 @@ inline void XapiPostMessage(void* window, unsigned int message, long lParam) {
     if (handle != nullptr && handle->Post != nullptr) handle->Post(handle, message, lParam);
 }
 
+#ifdef _WIN32
+#define VANTOR_XAPI_EXPORT __declspec(dllexport)
+#else
 #define VANTOR_XAPI_EXPORT __attribute__((visibility("default")))
+#endif
 
 // Entry points, in the order the gateway looks them up.
 VANTOR_XAPI_EXPORT void XAPI_Init(void* window, unsigned int message);

@@ -29,6 +29,25 @@ std::string SystemdQuote(std::string_view word) {
     return quoted + "\"";
 }
 
+namespace {
+
+// Backslashes before the closing quote are doubled, or they would escape it.
+std::string WindowsWord(std::string_view word) {
+    if (!word.empty() && word.find_first_of(" \t") == std::string_view::npos)
+        return std::string(word);
+    std::string quoted = "\"" + std::string(word);
+    for (auto c = word.rbegin(); c != word.rend() && *c == '\\'; ++c) quoted += '\\';
+    return quoted + "\"";
+}
+
+} // namespace
+
+std::string WindowsServiceCommandLine(std::string_view program, std::string_view folder) {
+    std::string line = WindowsWord(program) + " /service";
+    if (!folder.empty()) line += " --home " + WindowsWord(folder);
+    return line;
+}
+
 std::string ServiceUnitText(std::string_view commandLine, bool userManager) {
     std::string text = "# Installed by the services dialog of Tarvo Vantor.\n"
                        "[Unit]\n"
@@ -103,7 +122,9 @@ bool ServiceControl::Stopped(const std::optional<UnitStatus>& status) const {
 }
 
 bool ServiceControl::IsServiceRunning(std::string* why) {
-    if (!IsWindowsNT() || !parts_.manager) return false;
+    if (!IsWindowsNT()) return false;
+    if (parts_.scm) return ScmIsServiceRunning(why);
+    if (!parts_.manager) return false;
     std::optional<UnitStatus> status;
     if (parts_.manager->Connect()) status = parts_.manager->Query(parts_.unit);
     if (!status) {
@@ -115,6 +136,7 @@ bool ServiceControl::IsServiceRunning(std::string* why) {
 }
 
 bool ServiceControl::QueryService(int& startType, bool& running) {
+    if (parts_.scm) return ScmQueryService(startType, running);
     running = false;
     if (!Connect()) {
         ShowServiceError();
@@ -142,6 +164,7 @@ bool ServiceControl::QueryService(int& startType, bool& running) {
 }
 
 void ServiceControl::InstallService(bool manualStart) {
+    if (parts_.scm) return ScmInstallService(manualStart);
     ServiceManager* manager = parts_.manager;
     if (!Connect()) {
         ShowServiceError();
@@ -177,6 +200,7 @@ void ServiceControl::InstallService(bool manualStart) {
 }
 
 bool ServiceControl::StopService(bool remove) {
+    if (parts_.scm) return ScmStopService(remove);
     ServiceManager* manager = parts_.manager;
     if (!Connect()) {
         ShowServiceError();
@@ -228,6 +252,7 @@ bool ServiceControl::StopService(bool remove) {
 }
 
 bool ServiceControl::StartServiceNow() {
+    if (parts_.scm) return ScmStartServiceNow();
     if (!Connect() || !Open()) {
         ShowServiceError();
         return false;

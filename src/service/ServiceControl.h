@@ -2,7 +2,8 @@
 // Installing, removing, starting and stopping the gateway's service from the
 // services dialog, and asking whether the service runs (an ordinary start
 // beside a running service opens nothing).  The operations keep the
-// service's order of calls and its messages; the manager behind them is a
+// service's order of calls and its messages; the manager behind them is
+// Windows' service control manager (ServiceControlManager) or a
 // ServiceManager (systemd through sd-bus), and a system without a service
 // manager has named start entries instead (StartEntryStore).
 #include "toolkit/SystemService.h"
@@ -19,6 +20,11 @@ class TextSource;
 // systemd's quoting of one word of a command line: as it stands when it
 // holds nothing special, else in double quotes with \ " and $ escaped.
 std::string SystemdQuote(std::string_view word);
+// The command line of the Windows service: the program, in double quotes
+// when it holds a blank (else the manager tries "C:\Program.exe" first),
+// then " /service", and " --home FOLDER" when a folder is given.  Quoted as
+// CommandLineToArgvW reads it back.
+std::string WindowsServiceCommandLine(std::string_view program, std::string_view folder = {});
 // The unit file the services dialog installs for the command line given.
 // A unit of a user's own service manager leaves out the sandboxing that only
 // the system manager can set up, and is wanted by the user's default target.
@@ -26,6 +32,7 @@ std::string ServiceUnitText(std::string_view commandLine, bool userManager = fal
 
 struct ServiceControlParts {
     // Null: this system has no service manager the gateway can reach.
+    // Unused when scm is set.
     ServiceManager* manager = nullptr;
     const TextSource& texts;
     // Message box (8-bit texts): text, caption, flags.
@@ -45,6 +52,10 @@ struct ServiceControlParts {
     bool userManager = false;
     // The unit the dialog manages.
     std::string unit = "tarvovantor.service";
+    // Windows' service control manager: when set, the operations are its
+    // calls on the service "TarvoVantor", and serviceCommandLine is the
+    // program's full path followed by " /service".
+    ServiceControlManager* scm = nullptr;
 };
 
 class ServiceControl {
@@ -81,6 +92,16 @@ public:
     const ServiceError& LastError() const { return error_; }
 
 private:
+    // The operations on Windows' service control manager
+    // (ServiceControlScm.cpp).
+    bool ScmIsServiceRunning(std::string* why);
+    bool ScmQueryService(int& startType, bool& running);
+    void ScmInstallService(bool manualStart);
+    bool ScmStopService(bool remove);
+    bool ScmStartServiceNow();
+    // Takes over the manager's last error and shows it.
+    void ScmFail();
+
     bool Connect();
     // The unit's status, or nullopt with the error taken over.
     std::optional<UnitStatus> Open();

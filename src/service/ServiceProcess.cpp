@@ -74,12 +74,11 @@ bool ServiceProcess::RunServiceDispatcher(ServiceHost host) {
     host_ = std::move(host);
     // The dispatcher can only connect to a manager that started this process
     // and listens for its reports.
-    if (!notifier_.Connected()) {
-        lastError_ = ENOTCONN;
+    if (!notifier_.RunDispatcher(ServiceName, [this] { ServiceMain(); })) {
+        lastError_ = notifier_.LastError() != 0 ? notifier_.LastError() : ENOTCONN;
         LogServiceEvent("StartServiceCtrlDispatcher failed.", EventLog::Error);
         return false;
     }
-    ServiceMain();
     return cleanStop_;
 }
 
@@ -131,9 +130,11 @@ void ServiceProcess::ServiceMain() {
     detail_.clear();
     if (host_.destroyGateway) host_.destroyGateway();
     // STOPPED only once the stop order has run (port closed, indicators
-    // cleared): until then the gateway still holds its resources.
-    ReportServiceStatus(SERVICE_STOPPED, 0);
+    // cleared): until then the gateway still holds its resources.  Nothing
+    // of this object is touched after it: the manager may let the dispatcher
+    // return at once.
     cleanStop_ = true;
+    ReportServiceStatus(SERVICE_STOPPED, 0);
 }
 
 void ServiceProcess::ServiceCtrlHandler(std::uint32_t control) {
@@ -162,7 +163,7 @@ bool ServiceProcess::ReportServiceStatus(std::uint32_t state, std::uint32_t wait
         status_.checkPoint = 0;
     else
         status_.checkPoint = checkPoint_++;
-    const bool sent = notifier_.Notify(ServiceStatusMessage(status_, detail_));
+    const bool sent = notifier_.ReportStatus(status_, ServiceStatusMessage(status_, detail_));
     if (!sent) {
         lastError_ = notifier_.LastError();
         LogServiceEvent("SetServiceStatus", EventLog::Error);

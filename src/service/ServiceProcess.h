@@ -35,17 +35,6 @@ inline constexpr std::uint32_t SERVICE_CONTROL_STOP = 1, SERVICE_CONTROL_INTERRO
                                SERVICE_CONTROL_PARAMCHANGE = 6;
 inline constexpr std::uint32_t SERVICE_ACCEPT_STOP = 1;
 
-// The status record as the manager's status call takes it.
-struct ServiceStatus {
-    std::uint32_t serviceType = 0;
-    std::uint32_t currentState = 0;
-    std::uint32_t controlsAccepted = 0;
-    std::uint32_t win32ExitCode = 0; // NO_ERROR in every report
-    std::uint32_t serviceSpecificExitCode = 0;
-    std::uint32_t checkPoint = 0;
-    std::uint32_t waitHint = 0;
-};
-
 // The state's name as the status text shows it ("RUNNING").
 std::string_view ServiceStateName(std::uint32_t state);
 // The manager message of one report: READY=1 for RUNNING, STOPPING=1 for

@@ -115,4 +115,28 @@ std::string Utf8FromCp1250(std::string_view cp1250) {
     return out;
 }
 
+std::u16string Utf16FromCp1250(std::string_view cp1250) {
+    std::u16string out;
+    out.reserve(cp1250.size());
+    for (char c : cp1250) {
+        const auto b = static_cast<unsigned char>(c);
+        const std::uint16_t cp = b < 0x80 ? b : kHigh[b - 0x80];
+        out += static_cast<char16_t>(cp || b == 0 ? cp : 0xFFFD);
+    }
+    return out;
+}
+
+std::string Cp1250FromUtf16(std::u16string_view utf16) {
+    std::string out;
+    out.reserve(utf16.size());
+    for (std::size_t i = 0; i < utf16.size(); ++i) {
+        const char16_t u = utf16[i];
+        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 &&
+            utf16[i + 1] <= 0xDFFF)
+            ++i; // one character beyond the plane: one '?'
+        out += (u >= 0xD800 && u <= 0xDFFF) ? '?' : EncodeCodePoint(u);
+    }
+    return out;
+}
+
 } // namespace vantor

@@ -15,5 +15,10 @@ std::string Cp1250FromUtf8(std::string_view utf8);
 std::string Utf8FromCp1250(std::string_view cp1250);
 // One code point of the Basic Multilingual Plane as UTF-8.
 void AppendUtf8(std::string& out, std::uint32_t codePoint);
+// The same to and from UTF-16 (file names on Windows): the unassigned codes
+// become U+FFFD; characters without a Windows-1250 code, surrogate pairs
+// included, become '?'.
+std::u16string Utf16FromCp1250(std::string_view cp1250);
+std::string Cp1250FromUtf16(std::u16string_view utf16);
 
 } // namespace vantor

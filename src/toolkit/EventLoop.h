@@ -3,8 +3,9 @@
 // notifications, menu commands and posted plug-in messages are all tasks of
 // this loop, so they never overlap and the protocol state needs no locks.
 //
-// Implementations: PollLoop (platform/, real time), VirtualLoop (toolkit/,
-// virtual clock for tests) and QtLoop (desktop/, Qt's event loop).  All three
+// Implementations: PollLoop (platform/, real time), Win32Loop
+// (platform/win32/, the same on Windows), VirtualLoop (toolkit/, virtual
+// clock for tests) and QtLoop (desktop/, Qt's event loop).  All of them
 // keep their cross-thread tasks in one TaskQueue and follow the same rules
 // (tests/support/LoopContract.h checks them on each):
 //
@@ -51,7 +52,8 @@ public:
     virtual Handle startTimer(std::uint32_t intervalMs, Task onFire) = 0;
     virtual void stopTimer(Handle timer) = 0;
 
-    // Readiness of a file descriptor (level-triggered).  Loop thread only.
+    // Readiness of a file descriptor (level-triggered); on Windows a socket
+    // (its SOCKET value).  Loop thread only.
     virtual Handle watchFd(int fd, unsigned events, IoHandler handler) = 0;
     virtual void setWatchEvents(Handle watch, unsigned events) = 0;
     virtual void unwatchFd(Handle watch) = 0;

@@ -8,6 +8,7 @@
 #include <random>
 #include <system_error>
 
+#include "toolkit/FilePath.h"
 #include "toolkit/Strings.h"
 
 namespace vantor {
@@ -223,12 +224,13 @@ std::vector<std::string> IniReader::ReadSection(std::string_view section) const 
 
 ProfileFileText ReadProfileFile(const std::string& path, std::size_t limit) {
     std::error_code ec;
-    const fs::file_status st = fs::status(path, ec);
+    const fs::path file = FilePath(path);
+    const fs::file_status st = fs::status(file, ec);
     if (ec || !fs::exists(st)) return {};
     if (!fs::is_regular_file(st)) return {std::nullopt, path + " is not a regular file"};
     // Read one byte past the limit: the size on disk may change under us, and
     // what counts is what was read.
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(file, std::ios::binary);
     if (!in) return {std::nullopt, path + " cannot be read (" + ErrnoText(errno) + ")"};
     std::string text;
     char chunk[65536];
@@ -263,9 +265,9 @@ namespace {
 std::optional<std::string> ReadForWrite(const fs::path& path) {
     std::error_code ec;
     if (!fs::exists(path, ec)) return std::nullopt;
-    if (fs::is_directory(path, ec)) Fail(path.string(), "it is a directory");
-    ProfileFileText read = ReadProfileFile(path.string());
-    if (!read.text) Fail(path.string(), read.refusal);
+    if (fs::is_directory(path, ec)) Fail(FilePathText(path), "it is a directory");
+    ProfileFileText read = ReadProfileFile(FilePathText(path));
+    if (!read.text) Fail(FilePathText(path), read.refusal);
     return std::move(read.text);
 }
 
@@ -291,27 +293,29 @@ bool WriteAll(std::FILE* f, std::string_view bytes) {
 // Rewrites the file itself: the fallback when no temporary file can be made.
 void RewriteInPlace(const fs::path& target, std::string_view bytes,
                     const std::optional<std::string>& old) {
-    std::FILE* f = std::fopen(target.c_str(), "wb");
-    if (!f) Fail(target.string(), ErrnoText(errno));
+    std::FILE* f = OpenFile(target, "wb");
+    if (!f) Fail(FilePathText(target), ErrnoText(errno));
     const bool ok = WriteAll(f, bytes);
     const int err = errno;
     const bool closed = std::fclose(f) == 0;
     if (ok && closed) return;
     // Put the old contents back as well as we can.
     if (old) {
-        if (std::FILE* r = std::fopen(target.c_str(), "wb")) {
+        if (std::FILE* r = OpenFile(target, "wb")) {
             WriteAll(r, *old);
             std::fclose(r);
         }
     }
-    Fail(target.string(), ErrnoText(err ? err : EIO));
+    Fail(FilePathText(target), ErrnoText(err ? err : EIO));
 }
 
-std::string TempName(const fs::path& target) {
+fs::path TempName(const fs::path& target) {
     static thread_local std::mt19937_64 rng{std::random_device{}()};
     const std::uint64_t r = rng();
-    return "." + target.filename().string() + ".tmp" +
-           IntToHex(static_cast<std::int64_t>(r >> 33), 8);
+    fs::path name(".");
+    name += target.filename();
+    name += ".tmp" + IntToHex(static_cast<std::int64_t>(r >> 33), 8);
+    return name;
 }
 
 void ReplaceFile(const fs::path& target, std::string_view bytes,
@@ -319,8 +323,8 @@ void ReplaceFile(const fs::path& target, std::string_view bytes,
     if (old) {
         // An existing file we may not write stays untouched, even where the
         // directory would let us replace it.
-        std::FILE* probe = std::fopen(target.c_str(), "ab");
-        if (!probe) Fail(target.string(), ErrnoText(errno));
+        std::FILE* probe = OpenFile(target, "ab");
+        if (!probe) Fail(FilePathText(target), ErrnoText(errno));
         std::fclose(probe);
     }
     const fs::path dir = target.parent_path().empty() ? fs::path(".") : target.parent_path();
@@ -328,7 +332,7 @@ void ReplaceFile(const fs::path& target, std::string_view bytes,
     std::FILE* f = nullptr;
     for (int attempt = 0; attempt < 8 && !f; ++attempt) {
         tmp = dir / TempName(target);
-        f = std::fopen(tmp.c_str(), "wbx"); // never reuses an existing name
+        f = OpenFile(tmp, "wbx"); // never reuses an existing name
         if (!f && errno != EEXIST) break;
     }
     if (!f) {
@@ -341,7 +345,7 @@ void ReplaceFile(const fs::path& target, std::string_view bytes,
     std::error_code ec;
     if (!ok || !closed) {
         fs::remove(tmp, ec);
-        Fail(target.string(),
+        Fail(FilePathText(target),
              "writing the temporary file failed (" + ErrnoText(err ? err : EIO) + ")");
     }
     if (old) {
@@ -361,7 +365,7 @@ TIniFile::TIniFile(std::string path) : path_(std::move(path)) {}
 
 bool TIniFile::Exists() const {
     std::error_code ec;
-    return fs::is_regular_file(path_, ec);
+    return fs::is_regular_file(FilePath(path_), ec);
 }
 
 IniSnapshot TIniFile::Snapshot() const {
@@ -405,7 +409,7 @@ void TIniFile::WriteString(std::string_view section, std::string_view key, std::
     std::string stored(value);
     if (Unquoted(Trim(value)) != value) stored = '"' + stored + '"';
 
-    const fs::path target = WriteTarget(path_);
+    const fs::path target = WriteTarget(FilePath(path_));
     const std::optional<std::string> old = ReadForWrite(target);
     IniDocument doc = old ? IniDocument::Parse(*old) : IniDocument{};
     doc.Set(sec, k, stored);

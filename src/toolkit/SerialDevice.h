@@ -5,12 +5,14 @@
 // block (baud rate, framing, a word of flag bits, the special characters) and
 // speaks of line events, error masks and modem lines with the classic driver
 // values; this interface keeps those values so that the port class stays free
-// of any OS call.  The POSIX implementation lives in PosixSerialDevice.h;
-// tests inject an in-memory device through SerialDeviceFactory.
+// of any OS call.  The POSIX implementation lives in PosixSerialDevice.h, the
+// Win32 one in win32/Win32SerialDevice.h; tests inject an in-memory device
+// through SerialDeviceFactory.
 //
 // Threads: waitEvents() runs on the port's event thread, interruptWait() may
 // be called from any thread, everything else is called on the loop thread.
-// Calls that fail return the system error number (errno); 0 means success.
+// Calls that fail return the system error number (errno; on Windows
+// GetLastError()); 0 means success.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -140,7 +142,8 @@ public:
     // Discards queued output and/or input (PurgeFlag bits).
     virtual int purge(unsigned flags) = 0;
     // Waits until everything written has left the driver, at most timeoutMs;
-    // 0 when it has, ETIMEDOUT when the time ran out, or the error.
+    // 0 when it has, ETIMEDOUT (ERROR_TIMEOUT on Windows) when the time ran
+    // out, or the error.
     virtual int drainOutput(int timeoutMs) = 0;
     virtual int setDTR(bool on) = 0;
     // ModemLine bits; fails on a line without modem control (a pseudo-terminal).

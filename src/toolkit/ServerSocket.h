@@ -3,8 +3,8 @@
 // socket, the list of its client connections in accept order, and the
 // notification slots the main window handles.  Everything happens on the
 // event loop's thread.  This header holds the component's interface only; the
-// Linux implementation is platform/PosixServerSocket.h, and tests may derive
-// their own.
+// Linux implementation is platform/PosixServerSocket.h, the Windows one
+// platform/win32/Win32ServerSocket.h, and tests may derive their own.
 //
 // Lifetime rules: a connection object stays valid during its own
 // notifications, even when it is closed inside one; once closed it leaves the

@@ -1,5 +1,7 @@
 #include "ui/AboutBox.h"
 
+#include "VantorVersion.h"
+
 namespace vantor {
 
 std::string VersionText(unsigned major, unsigned minor, unsigned third) {

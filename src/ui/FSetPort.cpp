@@ -39,8 +39,10 @@ TFSetPort::TFSetPort(TApplication& app, TComponent* owner, std::string& portSett
     ComboBox1 = &MakeControl<TComboBox>(*this, *this, 0, "", 64, 16, 280, 21);
     ComboBox1->SetStyle(TComboBox::csDropDownList);
     for (const char* item : {"COM 1", "COM 2", "COM 3", "COM 4"}) ComboBox1->Items().Add(item);
+    // A system that names its ports "COM3" (Windows) has them listed above.
     for (const std::string& device : devices)
-        if (ComboBox1->Items().IndexOf(device) < 0) ComboBox1->Items().Add(device);
+        if (ComPortNumber(device) == 0 && ComboBox1->Items().IndexOf(device) < 0)
+            ComboBox1->Items().Add(device);
 
     const std::string device = portSettings_.substr(0, portSettings_.find(':'));
     if (const int n = ComPortNumber(device)) {

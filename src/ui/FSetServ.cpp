@@ -105,7 +105,8 @@ int RunServicesDialog(const ServicesDialogParts& parts) {
         .messageBox = [&app](std::string_view text, std::string_view caption,
                              unsigned flags) { return app.MessageBox(text, caption, flags); },
         .wait = [&app](int ms) { WaitWhileServing(app.Loop(), ms); },
-        .serviceCommandLine = parts.serviceCommandLine});
+        .serviceCommandLine = parts.serviceCommandLine,
+        .scm = parts.scm});
     TFSetServ dialog(app, nullptr, control, parts.translate);
     if (parts.centre) parts.centre(dialog);
     return dialog.ShowModal();

@@ -60,6 +60,8 @@ struct ServicesDialogParts {
     std::string serviceCommandLine;
     FormTranslator translate;
     std::function<void(TForm&)> centre;
+    // Windows' service control manager, in place of `manager` (may be null).
+    ServiceControlManager* scm = nullptr;
 };
 int RunServicesDialog(const ServicesDialogParts& parts);
 

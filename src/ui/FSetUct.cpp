@@ -8,6 +8,7 @@
 #include "accounting/AccountingSettings.h"
 #include "nls/TextIds.h"
 #include "toolkit/Cp1250.h"
+#include "toolkit/FilePath.h"
 #include "toolkit/Strings.h"
 #include "toolkit/TextSource.h"
 
@@ -91,23 +92,24 @@ void TFSetUct::ButtonSearchClick() {
     options.initialDir = programDir_;
     const auto chosen = Application().GetDesktop().SaveFileDialog(options);
     if (!chosen || chosen->empty()) return;
-    const fs::path path(*chosen);
-    if (NormalDir(path.parent_path()) == NormalDir(fs::path(programDir_)))
-        EditUR.SetText(path.filename().string());
+    const fs::path path = FilePath(*chosen);
+    if (NormalDir(path.parent_path()) == NormalDir(FilePath(programDir_)))
+        EditUR.SetText(FilePathText(path.filename()));
     else
         EditUR.SetText(*chosen);
 }
 
 bool TFSetUct::FileUsable(const std::string& path) const {
     std::error_code ec;
-    const auto status = fs::status(path, ec);
+    const fs::path file = FilePath(path);
+    const auto status = fs::status(file, ec);
     if (fs::exists(status)) return !fs::is_directory(status);
     // Create it to prove the name can be written, and take it away again so
     // that the dialog leaves no trace when the user changes his mind.
-    std::FILE* file = std::fopen(path.c_str(), "wbx");
-    if (!file) return false;
-    std::fclose(file);
-    std::remove(path.c_str());
+    std::FILE* created = OpenFile(file, "wbx");
+    if (!created) return false;
+    std::fclose(created);
+    fs::remove(file, ec);
     return true;
 }
 

@@ -19,11 +19,17 @@ namespace {
 using namespace vantor::test;
 
 TEST(AccountingFile, NamesFailureStateAndTheRecordAskedAgain) {
-    EXPECT_EQ(AccountingFile::PathFor("/opt/gw", "DATA.NEW"), "/opt/gw/DATA.NEW");
+    // The system's separator joins ('\\' on Windows).
+    const std::string sep(1, static_cast<char>(std::filesystem::path::preferred_separator));
+    EXPECT_EQ(AccountingFile::PathFor("/opt/gw", "DATA.NEW"), "/opt/gw" + sep + "DATA.NEW");
     EXPECT_EQ(AccountingFile::PathFor("/opt/gw/", "DATA.NEW"), "/opt/gw/DATA.NEW");
     EXPECT_EQ(AccountingFile::PathFor("/opt/gw", "C:\\UCT\\DATA.NEW"), "C:\\UCT\\DATA.NEW");
     EXPECT_EQ(AccountingFile::PathFor("/opt/gw", "/var/lib/uct.txt"), "/var/lib/uct.txt");
-    EXPECT_EQ(AccountingFile::PathFor("/opt/gw", "sub/file"), "/opt/gw/sub/file");
+    EXPECT_EQ(AccountingFile::PathFor("/opt/gw", "sub/file"), "/opt/gw" + sep + "sub/file");
+#ifdef _WIN32
+    EXPECT_EQ(AccountingFile::PathFor("C:\\gw\\", "DATA.NEW"), "C:\\gw\\DATA.NEW");
+    EXPECT_EQ(AccountingFile::PathFor("C:\\gw", "\\\\pc\\uct\\A.TXT"), "\\\\pc\\uct\\A.TXT");
+#endif
     EXPECT_EQ(AccountingFile::StatePathFor("/opt/gw/DATA.NEW"), "/opt/gw/.DATA.NEW.last");
     EXPECT_EQ(AccountingFile::StatePathFor("C:\\UCT\\DATA.NEW"), "C:\\UCT\\.DATA.NEW.last");
     EXPECT_EQ(AccountingFile::StatePathFor("DATA.NEW"), ".DATA.NEW.last");
@@ -34,9 +40,9 @@ TEST(AccountingFile, NamesFailureStateAndTheRecordAskedAgain) {
     EXPECT_TRUE(file.Append("DATA.NEW", "rec1"));
     ASSERT_EQ(appends.appends.size(), 2u);
     EXPECT_EQ(appends.appends[1],
-              (std::pair<std::string, std::string>{"/opt/gw/DATA.NEW", "rec1\r\n"}));
+              (std::pair<std::string, std::string>{"/opt/gw" + sep + "DATA.NEW", "rec1\r\n"}));
 
-    const std::string state = "/opt/gw/.DATA.NEW.last";
+    const std::string state = "/opt/gw" + sep + ".DATA.NEW.last";
     EXPECT_EQ(appends.files[state], "stored\r\nrec1\r\n");
 
     appends.fail = true;

@@ -20,7 +20,8 @@ class MainFormMenuTest : public MainFormTest {
 protected:
     // Copies a stand-in library built for the tests into the gateway's
     // folder and keeps it loaded, so what it records can be read back.
-    DynamicLibrary& Install(const char* builtIn, const char* fileName, const char* name) {
+    DynamicLibrary& Install(const char* builtIn, const char* name) {
+        const std::string fileName = LibraryFileName(name);
         const auto from = std::filesystem::path(VANTOR_BUILD_DIR) / "tests" / builtIn / fileName;
         if (!std::filesystem::exists(from)) throw std::runtime_error("not built: " + from.string());
         std::filesystem::copy_file(from, home / fileName);
@@ -50,7 +51,7 @@ protected:
 TEST_F(MainFormMenuTest, MailSettingsAreSavedOnOkWithTheTickPausedAndTheLinkNotReopened) {
     WriteIni("[Set]\r\nLang=Eng\r\n[M602]\r\nUzivatel=gw\r\nHeslo=" + EncodePassword("old") +
              "\r\n");
-    DynamicLibrary& mail = Install("mail-ten", "libvantorq9.so", "vantorq9.dll");
+    DynamicLibrary& mail = Install("mail-ten", "vantorq9.dll");
     TMainForm& f = Start();
     EXPECT_EQ(Parts(f).MailBridge().Block().Password, "old");
     const std::string before = ReadIni();
@@ -168,7 +169,7 @@ TEST_F(MainFormMenuTest, AccountingSettingsSwitchThePollAndAreWrittenOnOkOnly) {
 
 TEST_F(MainFormMenuTest, XapiItemStartsAndStopsThePluginAndWritesTheSettingAtOnce) {
     WriteIni("[Set]\r\nLang=Eng\r\n");
-    DynamicLibrary& plugin = Install("plugin-lib", "libZelkor.so", "Zelkor.dll");
+    DynamicLibrary& plugin = Install("plugin-lib", "Zelkor.dll");
     TMainForm& f = Start();
     EXPECT_FALSE(f.Callcentrum1->Visible());
 

@@ -280,7 +280,7 @@ TEST_F(MainFormTest, PortChoiceThatCannotBeOpenedShowsText134) {
 // device; OK on the device in use changes nothing (the line stays open).
 TEST_F(MainFormTest, PortChoiceReplacesOnlyTheDevice) {
     const std::string longId = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
-    serialDevices = {"/dev/ttyUSB0", "/dev/ttyACM0", longId};
+    serialDevices = {"/dev/ttyUSB0", "COM3", "/dev/ttyACM0", longId};
     struct Row {
         std::string port;   // in the file
         std::string shown;  // the entry selected when the dialog opens
@@ -306,6 +306,7 @@ TEST_F(MainFormTest, PortChoiceReplacesOnlyTheDevice) {
         desktop.OnModal("TFSetPort", [&](TForm& dialog) {
             auto& d = static_cast<TFSetPort&>(dialog);
             shown = d.ComboBox1->Text();
+            EXPECT_EQ(d.ComboBox1->Items().IndexOf("COM3"), -1) << "listed as COM 3";
             if (!r.choose.empty()) d.ComboBox1->SetItemIndex(d.ComboBox1->Items().IndexOf(r.choose));
             d.ButtonOK->Click();
             // A refused choice leaves the dialog open: the user gives up.

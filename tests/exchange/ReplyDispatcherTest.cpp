@@ -3,6 +3,8 @@
 // real data store, accounting file (in memory) and record list.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <memory>
 #include <optional>
 #include <set>
@@ -403,7 +405,8 @@ TEST_F(DispatchTest, AccountingRecordsGoToFileAndList) {
     Answer(RequestKind::Accounting, Record("0123 rec"));
     EXPECT_EQ(link.quickPace, true);
     ASSERT_EQ(appends.appends.size(), 1u);
-    EXPECT_EQ(appends.appends[0].first, "/gw/DATA.NEW");
+    const char separator = static_cast<char>(std::filesystem::path::preferred_separator);
+    EXPECT_EQ(appends.appends[0].first, std::string("/gw") + separator + "DATA.NEW");
     EXPECT_EQ(appends.appends[0].second, "0123 rec\r\n");
     EXPECT_EQ(Kept(), std::vector<std::string>{"0123 rec"});
     EXPECT_EQ(plugin.accLines, std::vector<std::string>{"0123 rec"});

@@ -1,6 +1,6 @@
 // The bridge against real shared libraries: one that lacks "ZastavAkci"
-// (<build>/tests/mail-nine/libvantorq9.so) and one with all ten names
-// (<build>/tests/mail-ten/libvantorq9.so), both built from
+// (<build>/tests/mail-nine/libvantorq9.so, vantorq9.dll on Windows) and one
+// with all ten names (<build>/tests/mail-ten/), both built from
 // tests/mail/libs/partial_mail_library.cpp.
 #include "mail/MailBridge.h"
 #include "toolkit/LogSettings.h"
@@ -51,7 +51,7 @@ struct Probe {
 
 TEST(MailSharedLibrary, NineOfTenNamesLeaveTheBridgeUnbound) {
     const std::string folder = LibraryFolder("mail-nine");
-    if (!std::filesystem::exists(folder + "/libvantorq9.so"))
+    if (!std::filesystem::exists(folder + "/" + LibraryFileName("vantorq9.dll")))
         GTEST_SKIP() << "test library not built in " << folder;
     Probe probe(folder);
     RecordingLog log;
@@ -71,7 +71,7 @@ TEST(MailSharedLibrary, NineOfTenNamesLeaveTheBridgeUnbound) {
 
 TEST(MailSharedLibrary, AllTenNamesBindAndAreCalled) {
     const std::string folder = LibraryFolder("mail-ten");
-    if (!std::filesystem::exists(folder + "/libvantorq9.so"))
+    if (!std::filesystem::exists(folder + "/" + LibraryFileName("vantorq9.dll")))
         GTEST_SKIP() << "test library not built in " << folder;
     Probe probe(folder);
     RecordingLog log;

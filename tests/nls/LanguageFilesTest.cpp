@@ -3,6 +3,8 @@
 // keeps the blanks of the texts that other text is appended to.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <fstream>
 #include <iterator>
 #include <set>
@@ -52,7 +54,7 @@ std::string ReadAll(const std::string& path) {
 }
 
 std::string Built(const std::string& code) {
-    return std::string(VANTOR_BUILD_DIR) + "/TVantor." + code;
+    return (std::filesystem::path(VANTOR_BUILD_DIR) / ("TVantor." + code)).string();
 }
 std::string Source(const std::string& code) {
     return std::string(VANTOR_SOURCE_DIR) + "/lang/TVantor." + code + ".utf8";

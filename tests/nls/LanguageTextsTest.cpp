@@ -2,6 +2,8 @@
 // with its open/close rule, and how language files of any shape are read.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <string>
 #include <vector>
 
@@ -27,7 +29,7 @@ TEST(LanguageTexts, MsgComesFromTheCacheFilledByLoadTexts) {
     EXPECT_EQ(table.Msg(116), "Link lost");
     EXPECT_EQ(table.Msg(117), "Link restored");
     EXPECT_EQ(table.Msg(118), "");
-    EXPECT_EQ(table.FilePath(), dir.Path() + "/TVantor.Eng");
+    EXPECT_EQ(table.FilePath(), (std::filesystem::path(dir.Path()) / "TVantor.Eng").string());
 }
 
 TEST(LanguageTexts, LoadTextsKeepsOldEntriesAndDropsEmptiedOnes) {
@@ -147,13 +149,18 @@ TEST(LanguageTexts, MissingOrTextlessFilesFallBackToTheInstalledOnes) {
         table.Close();
         table.SetLanguage("De"); // a second read warns no more
         table.Close();
-        EXPECT_EQ(table.FilePath(), c.used.empty() ? "" : dir.Path() + "/" + c.used);
+        // (the system's separators: backslashes on Windows)
+        const std::string used =
+            (std::filesystem::path(dir.Path()) / c.used).make_preferred().string();
+        EXPECT_EQ(table.FilePath(), c.used.empty() ? "" : used);
         if (std::string(c.warning).empty()) {
             EXPECT_TRUE(warnings.empty()) << warnings.front();
         } else {
             ASSERT_EQ(warnings.size(), 1u);
-            EXPECT_NE(warnings[0].find(c.warning), std::string::npos) << warnings[0];
-            EXPECT_NE(warnings[0].find("using " + dir.Path() + "/" + c.used), std::string::npos)
+            const std::string warning =
+                std::filesystem::path(c.warning).make_preferred().string();
+            EXPECT_NE(warnings[0].find(warning), std::string::npos) << warnings[0];
+            EXPECT_NE(warnings[0].find("using " + used), std::string::npos)
                 << warnings[0];
         }
     }
@@ -227,7 +234,7 @@ TEST(LanguageTexts, FoldersAreSearchedInOrder) {
     table.SetLanguage("Eng");
     table.LoadTexts();
     EXPECT_EQ(table.Msg(100), "installed");
-    EXPECT_EQ(table.FilePath(), data + "/TVantor.Eng");
+    EXPECT_EQ(table.FilePath(), (std::filesystem::path(data) / "TVantor.Eng").string());
     table.SetLanguage("De");
     table.LoadTexts();
     table.Close();
@@ -235,7 +242,7 @@ TEST(LanguageTexts, FoldersAreSearchedInOrder) {
     // The code in any letter case finds its file and is spelt as the file is.
     table.SetLanguage("dE");
     table.Close();
-    EXPECT_EQ(table.FilePath(), gateway + "/TVantor.De");
+    EXPECT_EQ(table.FilePath(), (std::filesystem::path(gateway) / "TVantor.De").string());
     EXPECT_EQ(table.Language(), "De");
 }
 
@@ -252,7 +259,7 @@ TEST(LanguageTexts, CodeCannotReachOutsideTheFolders) {
         table.Close();
         // Such a code names no file: the texts come from the English one.
         EXPECT_EQ(table.Msg(100), "not this one either");
-        EXPECT_EQ(table.FilePath(), folder + "/TVantor.Eng");
+        EXPECT_EQ(table.FilePath(), (std::filesystem::path(folder) / "TVantor.Eng").string());
     }
 }
 

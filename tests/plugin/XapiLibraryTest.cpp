@@ -1,6 +1,6 @@
 // The binding against a real shared library built from the shipped header
 // (tests/plugin/libs/recording_plugin.cpp, built as
-// <build>/tests/plugin-lib/libZelkor.so).
+// <build>/tests/plugin-lib/libZelkor.so, Zelkor.dll on Windows).
 #include "platform/DynamicLibrary.h"
 #include "plugin/XAPI.h"
 #include "toolkit/LogWriter.h"
@@ -20,7 +20,7 @@ using namespace vantor::test;
 
 TEST(XapiSharedLibrary, BindsByTheCompilersNamesAndFeedsThePlugin) {
     const std::string folder = std::string(VANTOR_BUILD_DIR) + "/tests/plugin-lib";
-    if (!std::filesystem::exists(folder + "/libZelkor.so"))
+    if (!std::filesystem::exists(folder + "/" + LibraryFileName("Zelkor.dll")))
         GTEST_SKIP() << "test plug-in not built in " << folder;
 
     RecordingLog log;

@@ -5,22 +5,22 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "accounting/AccountingRecordList.h"
 #include "core/Settings.h"
 #include "exchange/CommandFormatter.h"
+#ifdef _WIN32
+#include "platform/win32/Win32Loop.h"
+#include "platform/win32/Win32ServerSocket.h"
+#else
 #include "platform/PollLoop.h"
 #include "platform/PosixServerSocket.h"
+#endif
 #include "relay/ClientRelay.h"
 #include "relay/ReplyCache.h"
 #include "toolkit/LogWriter.h"
@@ -28,11 +28,18 @@
 
 #include "FakeServerSocket.h"
 #include "Recorders.h"
+#include "TestSockets.h"
 
 namespace vantor {
 namespace {
 
 using namespace vantor::test;
+
+#ifdef _WIN32
+using RealLoop = Win32Loop;
+#else
+using RealLoop = PollLoop;
+#endif
 
 // The link as the relay hands it requests.
 class SubmittedRequests : public ClientRequestSink {
@@ -82,7 +89,7 @@ TEST(ServerSocketRelay, NotificationsShowOnTheStatusLineAndErrorsAreSilenced) {
     AccountingRecordList records;
     SubmittedRequests link;
     NoStore store;
-    PollLoop loop;
+    RealLoop loop;
     ClientRelay relay(
         {loop, settings, settings, log, texts, formatter, cache, records, link, store, binding});
     server.Connect(11, "192.168.1.20");
@@ -124,36 +131,25 @@ public:
 
 class TcpClient {
 public:
-    explicit TcpClient(int port) {
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<std::uint16_t>(port));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    explicit TcpClient(int port) : fd_(ConnectLoopback(port)) {}
+    ~TcpClient() {
+        if (fd_ >= 0) CloseSocket(fd_);
     }
-    ~TcpClient() { ::close(fd_); }
-    bool Connected() const { return connected_; }
+    bool Connected() const { return fd_ >= 0; }
     void Send(const Bytes& bytes) {
-        ASSERT_EQ(::send(fd_, bytes.data(), bytes.size(), 0), (ssize_t)bytes.size());
+        ASSERT_EQ(SendSome(fd_, bytes.data(), bytes.size()), static_cast<long>(bytes.size()));
     }
     // Whatever has arrived, without waiting.
     Bytes Available() {
         Bytes out;
         std::uint8_t buffer[2048];
-        while (true) {
-            pollfd p{fd_, POLLIN, 0};
-            if (::poll(&p, 1, 0) <= 0) break;
-            const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
-            if (n <= 0) break;
+        for (long n; (n = ReceiveNow(fd_, buffer, sizeof buffer)) > 0;)
             out.insert(out.end(), buffer, buffer + n);
-        }
         return out;
     }
 
 private:
     int fd_ = -1;
-    bool connected_ = false;
 };
 
 class RealSocketRelay : public ::testing::Test {
@@ -171,12 +167,12 @@ protected:
         while (!done()) {
             if (std::chrono::steady_clock::now() > limit) return false;
             loop.processEvents();
-            ::poll(nullptr, 0, 1);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         return true;
     }
 
-    PollLoop loop;
+    RealLoop loop;
     RecordingLog log;
     NumberTexts texts;
     Settings settings;
@@ -185,7 +181,8 @@ protected:
     AccountingRecordList records;
     SubmittedRequests link;
     Store store;
-    PosixServerSocket server{nullptr, loop};
+    std::unique_ptr<TServerSocket> serverOwner = MakeServerSocket(nullptr, loop);
+    TServerSocket& server = *serverOwner;
     ServerSocketRelay binding{server, log, texts};
     ClientRelay relay{
         {loop, settings, settings, log, texts, formatter, cache, records, link, store, binding}};

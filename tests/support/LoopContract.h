@@ -28,10 +28,6 @@
 #include <thread>
 #include <vector>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <unistd.h>
-
 #include "toolkit/EventLoop.h"
 
 namespace vantor::test {
@@ -52,40 +48,22 @@ struct RealLoopTraits {
     static std::size_t Queued(Loop& loop) { return loop.pendingTasks(); }
 };
 
-// A non-blocking pipe for the descriptor-watch rules.
+// A non-blocking byte channel for the descriptor-watch rules: a pipe, or on
+// Windows, where the loops watch sockets, a connected pair of loopback
+// sockets (LoopPipe.cpp).
 struct LoopPipe {
     int r = -1, w = -1;
-    LoopPipe() {
-        int fds[2];
-        EXPECT_EQ(::pipe2(fds, O_NONBLOCK | O_CLOEXEC), 0);
-        r = fds[0];
-        w = fds[1];
-    }
-    ~LoopPipe() {
-        if (r >= 0) ::close(r);
-        if (w >= 0) ::close(w);
-    }
+    LoopPipe();
+    ~LoopPipe();
     LoopPipe(const LoopPipe&) = delete;
     LoopPipe& operator=(const LoopPipe&) = delete;
-    void Put(char c = 'x') { ASSERT_EQ(::write(w, &c, 1), 1); }
-    void CloseWriter() {
-        ::close(w);
-        w = -1;
-    }
+    void Put(char c = 'x');
+    void CloseWriter();
 };
 
 // What a loop that cannot see descriptors itself is told: the events poll(2)
-// reports now, in the loop's terms.
-inline unsigned ReadinessNow(int fd) {
-    pollfd p{fd, POLLIN | POLLOUT, 0};
-    if (::poll(&p, 1, 0) <= 0) return 0;
-    unsigned events = 0;
-    if (p.revents & POLLIN) events |= EventLoop::Readable;
-    if (p.revents & POLLOUT) events |= EventLoop::Writable;
-    if (p.revents & (POLLERR | POLLNVAL)) events |= EventLoop::Error;
-    if (p.revents & POLLHUP) events |= EventLoop::HangUp;
-    return events;
-}
+// (WSAPoll on Windows) reports now, in the loop's terms.
+unsigned ReadinessNow(int fd);
 
 template <class Traits>
 class LoopContract : public ::testing::Test {

@@ -293,6 +293,9 @@ TEST(Cp1250, CzechRoundTripAndUnmappable) {
         if (b != 0x81 && b != 0x83 && b != 0x88 && b != 0x90 && b != 0x98)
             all += static_cast<char>(b);
     EXPECT_EQ(Cp1250FromUtf8(Utf8FromCp1250(all)), all);
+    EXPECT_EQ(Cp1250FromUtf16(Utf16FromCp1250(all)), all); // the file names on Windows
+    EXPECT_EQ(Utf16FromCp1250("\xE8\x81"), u"\u010D\uFFFD");
+    EXPECT_EQ(Cp1250FromUtf16(u"\u65E5\U0001F600 \xD800ok"), "?? ?ok");
     EXPECT_EQ(Utf8FromCp1250("\x81"), "\xEF\xBF\xBD");
     EXPECT_EQ(Cp1250FromUtf8("日本 ok"), "?? ok");
     // Malformed UTF-8 (truncated, stray continuation, overlong) never reads

@@ -23,6 +23,13 @@ protected:
         fs.roots = {"/", "/home/u", "/media/usb"};
         list.SetSource(&fs);
     }
+    void SetUp() override {
+#ifdef _WIN32
+        // The tree in memory is made of Linux paths; Windows splits paths
+        // by drive and backslash.  Drive paths come with the Win32 view.
+        GTEST_SKIP() << "directory tree of Linux paths";
+#endif
+    }
     test::FakeDirectories fs;
     TComponent owner{nullptr};
     TDirectoryListBox& list = owner.Create<TDirectoryListBox>();

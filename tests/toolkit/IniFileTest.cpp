@@ -240,6 +240,9 @@ TEST_F(IniFileTest, ValuesThatWouldBreakTheFileAreRefused) {
 }
 
 TEST_F(IniFileTest, WriteFollowsSymlinkAndKeepsPermissions) {
+#ifdef _WIN32
+    GTEST_SKIP() << "symbolic links need a privilege on Windows, and POSIX permissions are Linux's";
+#endif
     const fs::path real = dir / "real.INI";
     std::ofstream(real, std::ios::binary) << "[Set]\nLang=Cz\n";
     fs::permissions(real, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read,

@@ -41,6 +41,14 @@ struct Language : TextSource {
     }
 };
 
+// The tree in memory is made of Linux paths; Windows splits paths by drive
+// and backslash.  Drive paths come with the Win32 view.
+#ifdef _WIN32
+#define SKIP_ON_WINDOWS() GTEST_SKIP() << "directory tree of Linux paths"
+#else
+#define SKIP_ON_WINDOWS() (void)0
+#endif
+
 class MailDialogsTest : public ::testing::Test {
 protected:
     MailDialogsTest() {
@@ -73,6 +81,7 @@ protected:
 // ------------------------------------------------------------ TFSetDir
 
 TEST_F(MailDialogsTest, ChooserOpensNearTheTextAndStoresTheSelectedEntryOnOkOnly) {
+    SKIP_ON_WINDOWS();
     std::string text = "/home/u/not-there";
     {
         TFSetDir chooser(app, nullptr, text, fs, texts, Translator());
@@ -103,6 +112,7 @@ TEST_F(MailDialogsTest, ChooserOpensNearTheTextAndStoresTheSelectedEntryOnOkOnly
 }
 
 TEST_F(MailDialogsTest, ChooserTakesAndGivesWindows1250AndRefusesAPathItCannotHold) {
+    SKIP_ON_WINDOWS();
     fs.Add("/home/u/pošta");
     fs.Add("/home/u/почта");
     std::string text = Cp1250FromUtf8("/home/u/pošta");
@@ -191,6 +201,7 @@ TEST_F(MailLoginTest, OkStoresAllFourAndCancelNothing) {
 }
 
 TEST_F(MailLoginTest, BrowseButtonsOpenTheChooserOnTheEditsText) {
+    SKIP_ON_WINDOWS();
     TFSetM602 d(app, nullptr, Settings(), fs, texts, Translator());
     ChooseDirectory("/home/u/a");
     d.ButtonWorkDir->Click();

@@ -11,7 +11,11 @@ namespace {
 std::string calls;
 }
 
+#ifdef _WIN32
+#define EXPORT extern "C" __declspec(dllexport)
+#else
 #define EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 EXPORT const char* RecordedMailCalls() { return calls.c_str(); }
 
