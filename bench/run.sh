@@ -181,6 +181,11 @@ if part lone; then
   printf 'lone rounds=%d median direct_p50=%sms relayed_p50=%sms added=%sms\n' "$LONE_ROUNDS" \
     "$(cut -d' ' -f1 "$WORK/lone" | median)" "$(cut -d' ' -f2 "$WORK/lone" | median)" \
     "$(awk '{ printf "%.3f\n", $2 - $1 }' "$WORK/lone" | median)"
+  # A slow wake-up of the virtual machine only ever adds, to either figure:
+  # the best round of each is the one it did not slow.
+  awk -v n="$LONE_ROUNDS" 'NR == 1 || $1 < d { d = $1 } NR == 1 || $2 < r { r = $2 }
+    END { printf "lone rounds=%d best direct_p50=%.3fms relayed_p50=%.3fms added=%.3fms\n", n, d, r, r - d }' \
+    "$WORK/lone"
   stop_gateway
   stop_sim
   SIM_IN=$DIRECT_IN SIM_PID=$DIRECT_PID stop_sim

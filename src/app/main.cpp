@@ -11,6 +11,7 @@
 #include "platform/Signals.h"
 #include "platform/Systemd.h"
 #include "service/ServiceControl.h"
+#include "toolkit/BatchedOutput.h"
 #include "toolkit/Cp1250.h"
 #include "toolkit/Desktop.h"
 
@@ -154,13 +155,29 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    // Headless, every log line and message box goes to standard output.  The
+    // lines are written together once per pass of the loop, at most every
+    // 10 ms while they come faster (a line per write was two system calls of
+    // every relayed request); message boxes and the end of the run write
+    // at once.  Declared before the loop, so that it is written out last.
+    BatchedOutput standardOutputBuffer(std::cout, std::chrono::milliseconds(10));
+    std::ostream standardOutput(&standardOutputBuffer);
+    // A line on standard error (the service's events, start-up failures)
+    // still comes after the log lines before it: the journal keeps the order.
+    std::cerr.tie(&standardOutput);
+    struct UntieStandardError {
+        ~UntieStandardError() { std::cerr.tie(&std::cout); }
+    } untieStandardError;
+
     GatewayEnvironment env;
     env.arguments = cl.arguments;
     env.commandLine = cl.raw;
     env.programPath = (std::filesystem::path(home.folder) / "vantor").string();
     env.languageFolders = LanguageFolders(home.folder, exeDir);
     env.gatewayFolder = Cp1250FromUtf8(home.folder);
-    env.logMirror = [](const std::string& line) { std::cout << Utf8FromCp1250(line) << std::endl; };
+    env.logMirror = [&standardOutput](const std::string& line) {
+        standardOutput << Utf8FromCp1250(line) << '\n';
+    };
     // The services dialog installs the program as it runs now, with its folder.
     env.serviceCommandLine = SystemdQuote(exePath.empty() ? "vantor" : exePath) +
                              " /service --home " + SystemdQuote(home.folder);
@@ -177,7 +194,18 @@ int main(int argc, char** argv) {
     std::optional<HeadlessDesktop> headless;
     auto runHeadless = [&] {
         run.loop = &pollLoop.emplace();
-        run.desktop = &headless.emplace(std::cout);
+        standardOutputBuffer.Attach(*pollLoop);
+        run.desktop = &headless.emplace(standardOutput);
+    };
+    // An exception that leaves the run ends the process without unwinding:
+    // what is held is written first.
+    auto runGateway = [&] {
+        try {
+            return RunGateway(std::move(env), run);
+        } catch (...) {
+            standardOutput.flush();
+            throw;
+        }
     };
 
     if (serviceMode) {
@@ -187,7 +215,7 @@ int main(int argc, char** argv) {
         run.serviceNotifier = &notifier;
         run.eventLog = &eventLog;
         run.serviceInstance = SystemdUnitInstance();
-        const int status = RunGateway(std::move(env), run);
+        const int status = runGateway();
         if (status == 1 && !notifier.Connected())
             std::cerr << "vantor: /service: this process was not started by systemd (NOTIFY_SOCKET "
                          "is not set).\n"
@@ -224,5 +252,5 @@ int main(int argc, char** argv) {
     } else {
         runHeadless();
     }
-    return RunGateway(std::move(env), run);
+    return runGateway();
 }

@@ -7,9 +7,11 @@
 namespace vantor {
 
 std::string TrafficLog::Stamp() const {
-    const TDateTime now = clock_.now();
-    const TimeOfDay t = DecodeTime(now);
-    return FormatLongTime(now) + "." + std::to_string(t.msec / 100);
+    const TimeOfDay t = DecodeTime(clock_.now());
+    std::string stamp = FormatLongTime(t);
+    stamp += '.';
+    stamp += static_cast<char>('0' + t.msec / 100);
+    return stamp;
 }
 
 void TrafficLog::WriteStatus(std::string_view label, std::string_view text) {

@@ -215,7 +215,10 @@ std::optional<std::string> TLanguageTable::Lookup(const IniDocument& doc, std::s
     return CleanValue(std::move(*value));
 }
 
-std::string TLanguageTable::Msg(int number) const { return texts_.Values(IntToStr(number)); }
+std::string TLanguageTable::Msg(int number) const {
+    const auto it = textsByKey_.find(IntToStr(number));
+    return it == textsByKey_.end() ? std::string() : it->second;
+}
 
 std::string TLanguageTable::Text(int number) {
     if (number % 100 == 0) Open();
@@ -232,7 +235,12 @@ void TLanguageTable::LoadTexts() {
     Reading reading(*this);
     for (auto& [key, value] : reading.Doc().Values(kTexty)) {
         if (key.empty()) continue;
-        texts_.SetValue(key, CleanValue(std::move(value)));
+        std::string text = CleanValue(std::move(value));
+        if (text.empty())
+            textsByKey_.erase(UpperCase(key));
+        else
+            textsByKey_[UpperCase(key)] = text;
+        texts_.SetValue(key, std::move(text));
     }
 }
 

@@ -23,6 +23,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "toolkit/IniFile.h"
@@ -122,6 +123,9 @@ private:
     bool open_ = false;
     IniDocument file_;
     TStringList texts_;
+    // The same texts by key (in capitals, as keys compare without regard to
+    // case), for Msg(): every log line asks for one or two.
+    std::unordered_map<std::string, std::string> textsByKey_;
     WarningSink warningSink_;
     std::set<std::string> warned_;
 };

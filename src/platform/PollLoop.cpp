@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include <poll.h>
@@ -29,6 +30,23 @@ unsigned ToPollEvents(unsigned events) {
     return result;
 }
 
+// Whole seconds and milliseconds of a moment in milliseconds since the Unix
+// epoch; the milliseconds are 0..999 before 1970 too.
+std::pair<std::int64_t, int> SplitUnixMs(std::int64_t unixMs) {
+    std::int64_t secs = unixMs / 1000;
+    std::int64_t msec = unixMs % 1000;
+    if (msec < 0) {
+        msec += 1000;
+        secs -= 1;
+    }
+    return {secs, static_cast<int>(msec)};
+}
+
+double LocalFieldsDateTime(const std::tm& local, int msec) {
+    return EncodeDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                          local.tm_min, local.tm_sec, msec);
+}
+
 unsigned FromPollEvents(unsigned revents) {
     unsigned result = 0;
     if (revents & (POLLIN | POLLPRI)) result |= EventLoop::Readable;
@@ -40,7 +58,7 @@ unsigned FromPollEvents(unsigned revents) {
 
 } // namespace
 
-PollLoop::PollLoop() : tasks_([this] { wakeLocked(); }) {
+PollLoop::PollLoop() : tasks_([this] { wakeUp(); }) {
     wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (wakeFd_ < 0)
         throw std::runtime_error(std::string("event loop: cannot create its wake-up descriptor: ") +
@@ -53,7 +71,7 @@ PollLoop::~PollLoop() {
     ::close(wakeFd_);
 }
 
-void PollLoop::wakeLocked() {
+void PollLoop::wakeUp() {
     const std::uint64_t one = 1;
     // A full counter (never in practice) still leaves the descriptor readable.
     [[maybe_unused]] auto n = ::write(wakeFd_, &one, sizeof one);
@@ -92,6 +110,11 @@ void PollLoop::unwatchFd(Handle watch) { watches_.erase(watch); }
 
 void PollLoop::setExceptionHandler(ExceptionHandler handler) {
     tasks_.setExceptionHandler(std::move(handler));
+}
+
+bool PollLoop::setBeforeWait(BeforeWait hook) {
+    beforeWait_ = std::move(hook);
+    return true;
 }
 
 bool PollLoop::ended() const { return tasks_.ended(); }
@@ -190,7 +213,11 @@ void PollLoop::iterate(bool mayBlock) {
     if (stopping()) return;
     fireDueTimers();
     if (stopping()) return;
-    pollOnce(mayBlock ? pollTimeoutMs() : 0);
+    int limitMs = -1;
+    if (beforeWait_) tasks_.guarded([&] { limitMs = beforeWait_(); });
+    int timeoutMs = mayBlock ? pollTimeoutMs() : 0;
+    if (limitMs >= 0 && (timeoutMs < 0 || limitMs < timeoutMs)) timeoutMs = limitMs;
+    pollOnce(timeoutMs);
     if (stopping()) return;
     runTasks();
     if (stopping()) return;
@@ -227,8 +254,24 @@ std::int64_t PollLoop::monotonicMs() const {
 
 double PollLoop::now() const {
     using namespace std::chrono;
-    return LocalDateTime(
-        duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count());
+    const std::int64_t unixMs =
+        duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+    // The zone's conversion is most of the cost of a time stamp, and the log
+    // takes one a line: the local fields of the current second are kept (per
+    // thread) and only the milliseconds change within it.  A zone's offset
+    // changes at a whole second, so the result is the same (a zone set anew
+    // by tzset() counts from the next second).
+    thread_local std::int64_t keptSecond = INT64_MIN;
+    thread_local std::tm kept{};
+    const auto [secs, msec] = SplitUnixMs(unixMs);
+    if (secs != keptSecond) {
+        const std::time_t t = static_cast<std::time_t>(secs);
+        std::tm local{};
+        if (!::localtime_r(&t, &local)) return 0.0;
+        kept = local;
+        keptSecond = secs;
+    }
+    return LocalFieldsDateTime(kept, msec);
 }
 
 unsigned PollLoop::Readiness(int fd) {
@@ -241,17 +284,11 @@ unsigned PollLoop::Readiness(int fd) {
 }
 
 double PollLoop::LocalDateTime(std::int64_t unixMs) {
-    std::int64_t secs = unixMs / 1000;
-    std::int64_t msec = unixMs % 1000;
-    if (msec < 0) {
-        msec += 1000;
-        secs -= 1;
-    }
+    const auto [secs, msec] = SplitUnixMs(unixMs);
     const std::time_t t = static_cast<std::time_t>(secs);
     std::tm local{};
     if (!::localtime_r(&t, &local)) return 0.0;
-    return EncodeDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                          local.tm_min, local.tm_sec, static_cast<int>(msec));
+    return LocalFieldsDateTime(local, msec);
 }
 
 } // namespace vantor

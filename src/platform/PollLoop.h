@@ -52,6 +52,9 @@ public:
 
     // Receives exceptions that escape tasks and handlers (default: stderr).
     void setExceptionHandler(ExceptionHandler handler) override;
+    // Called before every poll(), the ones that do not block included, so a
+    // loop that never waits still gives the hook its turn.
+    bool setBeforeWait(BeforeWait hook) override;
     // True once run() has returned or the loop is being destroyed.
     bool ended() const;
     // Posted and invoked tasks that have not run yet.
@@ -78,7 +81,7 @@ private:
         std::shared_ptr<IoHandler> handler;
     };
 
-    void wakeLocked();
+    void wakeUp();
     void drainWake();
     bool stopping() const;
     void runTasks();
@@ -97,6 +100,7 @@ private:
     std::map<Handle, Watch> watches_;
     Handle nextHandle_ = 1;
     bool running_ = false;
+    BeforeWait beforeWait_;
 };
 
 } // namespace vantor

@@ -22,6 +22,7 @@ TDateTime EncodeDateTime(int year, int month, int day, int hour = 0, int minute 
 TimeOfDay DecodeTime(TDateTime value);
 // "HH:MM:SS", the long time format of the log.
 std::string FormatLongTime(TDateTime value);
+std::string FormatLongTime(const TimeOfDay& time);
 // True when `then` lies no more than `ms` milliseconds before `now`.
 inline bool WithinMs(TDateTime now, TDateTime then, double ms) {
     return now - then <= ms / MSecsPerDay;

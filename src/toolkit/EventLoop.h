@@ -69,6 +69,15 @@ public:
     // Receives the exceptions that escape tasks and handlers (see above).
     virtual void setExceptionHandler(ExceptionHandler handler) = 0;
 
+    // Work that is cheaper once per pass of the loop than once per event
+    // (output written in batches): the hook runs on the loop thread each time
+    // the loop is about to look for new events, before it may block, and
+    // returns the longest the loop may then wait, in milliseconds (-1: no
+    // limit).  A loop without such a moment refuses it (false) and never
+    // calls it; the caller then does its work at once.
+    using BeforeWait = std::function<int()>;
+    virtual bool setBeforeWait(BeforeWait) { return false; }
+
     // Milliseconds of a monotonic clock (tick counts, time-outs).
     virtual std::int64_t monotonicMs() const = 0;
     // The local wall clock as a date-time: days since 30 December 1899.

@@ -1,5 +1,6 @@
 #include "toolkit/StringList.h"
 
+#include <iterator>
 #include <stdexcept>
 
 #include "toolkit/Strings.h"
@@ -7,7 +8,9 @@
 namespace vantor {
 
 TStringList& TStringList::operator=(const TStringList& other) {
-    if (this != &other) Assign(other.lines_);
+    if (this == &other) return *this;
+    lines_ = other.lines_;
+    Notify(Change::Cleared, -1);
     return *this;
 }
 
@@ -50,7 +53,7 @@ void TStringList::Clear() {
 }
 
 void TStringList::Assign(std::vector<std::string> lines) {
-    lines_ = std::move(lines);
+    lines_.assign(std::make_move_iterator(lines.begin()), std::make_move_iterator(lines.end()));
     Notify(Change::Cleared, -1);
 }
 

@@ -4,6 +4,7 @@
 // The owner of a list (a control) is told of every change so it can keep its
 // selection in step and refresh its view.
 #include <cstddef>
+#include <deque>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -50,7 +51,7 @@ public:
     std::string Text() const;
     void SetText(std::string_view text);
 
-    const std::vector<std::string>& Lines() const { return lines_; }
+    const std::deque<std::string>& Lines() const { return lines_; }
     auto begin() const { return lines_.begin(); }
     auto end() const { return lines_.end(); }
 
@@ -58,7 +59,9 @@ public:
 
 private:
     void Notify(Change change, int index);
-    std::vector<std::string> lines_;
+    // A deque: the traffic log drops its first line for every line it adds
+    // once full, which a vector paid for by moving all the others.
+    std::deque<std::string> lines_;
     ChangeHandler onChange_;
 };
 

@@ -35,6 +35,7 @@ TaskQueue::~TaskQueue() {
         left.swap(entries_);
         work_.notify_all();
     }
+    waitForWakes();
     for (Entry& e : left)
         if (e.invocation) e.invocation->finish(false);
 }
@@ -51,20 +52,37 @@ std::thread::id TaskQueue::loopThread() const {
 
 bool TaskQueue::onLoopThread() const { return loopThread() == std::this_thread::get_id(); }
 
-void TaskQueue::notifyLocked(bool force) {
+bool TaskQueue::notifyLocked(bool force) {
     // Waiters are notified under the lock: once it is released the loop
-    // thread may run the task and destroy the loop.
+    // thread may run the task and destroy the loop.  The wake hook is
+    // counted here, under the lock, so that end() cannot miss it.
     work_.notify_all();
-    if (woken_ && !force) return;
+    if (woken_ && !force) return false;
     woken_ = true;
-    if (wake_) wake_();
+    if (!wake_) return false;
+    waking_.fetch_add(1, std::memory_order_relaxed);
+    return true;
+}
+
+void TaskQueue::wakeLoop() {
+    wake_();
+    waking_.fetch_sub(1, std::memory_order_release);
+}
+
+void TaskQueue::waitForWakes() const {
+    // A wake hook is one system call or one queued call: a short wait.
+    while (waking_.load(std::memory_order_acquire) != 0) std::this_thread::yield();
 }
 
 void TaskQueue::post(Task task) {
     if (!task) return;
-    std::lock_guard lock(mutex_);
-    entries_.push_back({std::move(task), nullptr});
-    notifyLocked(false);
+    bool wake = false;
+    {
+        std::lock_guard lock(mutex_);
+        entries_.push_back({std::move(task), nullptr});
+        wake = notifyLocked(false);
+    }
+    if (wake) wakeLoop();
 }
 
 bool TaskQueue::invoke(Task task) {
@@ -73,13 +91,15 @@ bool TaskQueue::invoke(Task task) {
         return true;
     }
     auto invocation = std::make_shared<Invocation>();
+    bool wake = false;
     {
         std::lock_guard lock(mutex_);
         if (ended_) return false;
         if (!task) return true;
         entries_.push_back({std::move(task), invocation});
-        notifyLocked(false);
+        wake = notifyLocked(false);
     }
+    if (wake) wakeLoop();
     std::unique_lock lock(invocation->mutex);
     invocation->done.wait(lock, [&] { return invocation->finished; });
     return invocation->ran;
@@ -96,10 +116,14 @@ int TaskQueue::runBatch(const std::function<bool()>& stop) {
     while (!batch.empty()) {
         if (stop && stop()) {
             // The rest go back ahead of anything queued since.
-            std::lock_guard lock(mutex_);
-            for (auto it = batch.rbegin(); it != batch.rend(); ++it)
-                entries_.push_front(std::move(*it));
-            notifyLocked(false);
+            bool wake = false;
+            {
+                std::lock_guard lock(mutex_);
+                for (auto it = batch.rbegin(); it != batch.rend(); ++it)
+                    entries_.push_front(std::move(*it));
+                wake = notifyLocked(false);
+            }
+            if (wake) wakeLoop();
             return count;
         }
         Entry entry = std::move(batch.front());
@@ -127,6 +151,7 @@ void TaskQueue::end() {
         entries_.swap(keep);
         work_.notify_all();
     }
+    waitForWakes();
     for (auto& inv : cancelled) inv->finish(false);
 }
 
@@ -141,9 +166,13 @@ std::size_t TaskQueue::size() const {
 }
 
 void TaskQueue::wake() {
-    std::lock_guard lock(mutex_);
-    wakeWaiting_ = true;
-    notifyLocked(true);
+    bool wake = false;
+    {
+        std::lock_guard lock(mutex_);
+        wakeWaiting_ = true;
+        wake = notifyLocked(true);
+    }
+    if (wake) wakeLoop();
 }
 
 bool TaskQueue::waitForWork(std::chrono::milliseconds timeout) {

@@ -8,6 +8,7 @@
 //
 // The loop tells the queue how to wake it (an eventfd write, a queued Qt
 // call, a condition variable) and calls runBatch() when it is woken.
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -24,9 +25,13 @@ class TaskQueue {
 public:
     using Task = std::function<void()>;
     using ExceptionHandler = std::function<void(const std::exception&)>;
-    // Called (under the queue's lock, so it must not call back into the
-    // queue) when work arrives for a loop that has not been woken since it
-    // last took its tasks, and on every explicit wake().
+    // Called when work arrives for a loop that has not been woken since it
+    // last took its tasks, and on every explicit wake(); from any thread,
+    // outside the queue's lock (the loop, woken, takes that lock at once:
+    // held across the wake it made the loop wait for the waker in the
+    // kernel).  end() and the destructor wait for a wake in progress, so a
+    // loop that ends them first outlives every call of its hook.  It must not
+    // block.
     using WakeHook = std::function<void()>;
 
     explicit TaskQueue(WakeHook wake = {});
@@ -78,7 +83,11 @@ private:
         Task task;
         std::shared_ptr<Invocation> invocation; // set for invoke()
     };
-    void notifyLocked(bool force);
+    // Under the lock: notifies waiters and says whether the loop is to be
+    // woken, which the caller does with wakeLoop() once it has let go.
+    bool notifyLocked(bool force);
+    void wakeLoop();
+    void waitForWakes() const;
 
     WakeHook wake_;
     mutable std::mutex mutex_;
@@ -87,6 +96,7 @@ private:
     bool ended_ = false;
     bool woken_ = false;       // a wake is on its way and the batch has not been taken yet
     bool wakeWaiting_ = false; // wake() was called since the last waitForWork()
+    std::atomic<int> waking_{0}; // wake hooks running outside the lock
     std::thread::id loopThread_;
     ExceptionHandler onException_;
 };

@@ -96,6 +96,19 @@ TEST(PollLoop, APollThatKeepsFailingIsReportedInsteadOfSpun) {
     }
 }
 
+TEST(PollLoop, AsksItsHookBeforeEveryWaitAndWaitsNoLongerThanItSays) {
+    PollLoop loop;
+    int calls = 0;
+    ASSERT_TRUE(loop.setBeforeWait([&] {
+        if (++calls == 3) loop.quit(1);
+        return 1;
+    }));
+    // Nothing else would wake the loop before this timer.
+    loop.startTimer(5000, [&] { loop.quit(2); });
+    EXPECT_EQ(loop.run(), 1);
+    EXPECT_EQ(calls, 3);
+}
+
 TEST(PollLoop, LocalDateTimeCountsDaysSince1899InTheLocalZone) {
     const char* old = std::getenv("TZ");
     const std::string saved = old ? old : "";

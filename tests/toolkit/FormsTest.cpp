@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "toolkit/BatchedOutput.h"
 #include "toolkit/Cp1250.h"
 #include "toolkit/Desktop.h"
 #include "toolkit/Forms.h"
@@ -216,6 +218,43 @@ TEST(Desktops, HeadlessPrintsOneUtf8LineAndHasNoTray) {
     TApplication app(loop, desk);
     TForm dlg(app, nullptr);
     EXPECT_EQ(dlg.ShowModal(), mrCancel);
+}
+
+// A virtual loop with a moment before it waits, as the real one has.
+struct WaitingLoop : VirtualLoop {
+    BeforeWait beforeWait;
+    bool setBeforeWait(BeforeWait hook) override {
+        beforeWait = std::move(hook);
+        return true;
+    }
+};
+
+TEST(Desktops, HeadlessOutputWaitsForTheLoopAtMostItsDelayAndFlushesGoAtOnce) {
+    std::ostringstream target;
+    {
+        BatchedOutput buffer(target, std::chrono::milliseconds(10));
+        std::ostream out(&buffer);
+        out << "start\n"; // no loop yet: line by line
+        EXPECT_EQ(target.str(), "start\n");
+        WaitingLoop loop;
+        ASSERT_TRUE(buffer.Attach(loop));
+        out << "one\n";
+        EXPECT_EQ(target.str(), "start\n");
+        EXPECT_EQ(loop.beforeWait(), -1); // the first since a quiet spell: at once
+        EXPECT_EQ(target.str(), "start\none\n");
+        out << "two\nthree\n";
+        loop.advance(4);
+        EXPECT_EQ(loop.beforeWait(), 6); // held; the loop waits 6 ms at most
+        EXPECT_EQ(target.str(), "start\none\n");
+        loop.advance(6);
+        EXPECT_EQ(loop.beforeWait(), -1);
+        EXPECT_EQ(target.str(), "start\none\ntwo\nthree\n");
+        out << "box\n" << std::flush; // a message box: at once
+        EXPECT_EQ(target.str(), "start\none\ntwo\nthree\nbox\n");
+        out << "last\n";
+        EXPECT_EQ(loop.beforeWait(), 10);
+    }
+    EXPECT_EQ(target.str(), "start\none\ntwo\nthree\nbox\nlast\n"); // the end writes the rest
 }
 
 TEST(Desktops, ScriptedRecordsAndAnswers) {
