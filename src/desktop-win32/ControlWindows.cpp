@@ -412,47 +412,53 @@ private:
 
 // -------------------------------------------------------------- containers
 
-// A group box's frame and caption: a BS_GROUPBOX button filling the
-// container, below the controls inside it.
-HWND MakeFrame(HWND pane, ControlHost& host) {
-    HWND frame = ::CreateWindowExW(0, L"BUTTON", L"", Child | WS_VISIBLE | BS_GROUPBOX, 0, 0, 0,
-                                   0, pane,
-                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(host.NextControlId())),
-                                   ::GetModuleHandleW(nullptr), nullptr);
-    ::SetWindowPos(frame, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-    return frame;
-}
-
-void FillFrame(HWND pane, HWND frame, const std::wstring& caption, HFONT font) {
+// A group box's etched frame with its caption in the top edge, as the
+// system draws one, painted by the group's own container (a BS_GROUPBOX
+// child there would leave its inside unpainted: the container clips its
+// children out of what it paints).
+void PaintGroupFrame(HWND pane, HDC dc, const TControl& group) {
     RECT r;
     ::GetClientRect(pane, &r);
-    ::MoveWindow(frame, 0, 0, r.right, r.bottom, TRUE);
-    SendMessageW(frame, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
-    std::wstring now(static_cast<std::size_t>(::GetWindowTextLengthW(frame)), L'\0');
-    ::GetWindowTextW(frame, now.data(), static_cast<int>(now.size()) + 1);
-    if (now != caption) ::SetWindowTextW(frame, caption.c_str());
+    HGDIOBJ old = ::SelectObject(dc, FontFor(group.Font()));
+    TEXTMETRICW metrics{};
+    ::GetTextMetricsW(dc, &metrics);
+    RECT frame = r;
+    frame.top += metrics.tmHeight / 2;
+    ::DrawEdge(dc, &frame, EDGE_ETCHED, BF_RECT);
+    const std::wstring caption = Wide(group.Caption());
+    if (!caption.empty()) {
+        RECT text{8, 0, r.right - 8, metrics.tmHeight};
+        ::DrawTextW(dc, caption.c_str(), static_cast<int>(caption.size()), &text,
+                    DT_SINGLELINE | DT_CALCRECT);
+        text.left -= 2;
+        text.right = std::min(text.right + 2, r.right - 6);
+        ::FillRect(dc, &text, group.Color() != clBtnFace ? BrushFor(group.Color())
+                                                        : ::GetSysColorBrush(COLOR_BTNFACE));
+        ::SetBkMode(dc, TRANSPARENT);
+        ::SetTextColor(dc, group.Enabled() ? ColorRef(group.Font().Color)
+                                           : ::GetSysColor(COLOR_GRAYTEXT));
+        text.left += 2;
+        ::DrawTextW(dc, caption.c_str(), static_cast<int>(caption.size()), &text,
+                    DT_SINGLELINE | DT_END_ELLIPSIS);
+    }
+    ::SelectObject(dc, old);
 }
 
 class GroupBoxWindow final : public ControlWindow {
 public:
     GroupBoxWindow(TGroupBox& group, HWND parent, ControlHost& host)
-        : ControlWindow(group, MakePane(parent, host), host), group_(group),
-          frame_(MakeFrame(Handle(), host)) {
-        Claim(frame_);
-    }
+        : ControlWindow(group, MakePane(parent, host), host), group_(group) {}
+    void Paint(HDC dc) override { PaintGroupFrame(Handle(), dc, group_); }
 
 private:
-    void PullOwn() override { FillFrame(Handle(), frame_, Wide(group_.Caption()), FontFor(group_.Font())); }
+    void PullOwn() override { ::InvalidateRect(Handle(), nullptr, TRUE); }
     TGroupBox& group_;
-    HWND frame_;
 };
 
 class RadioGroupWindow final : public ControlWindow {
 public:
     RadioGroupWindow(TRadioGroup& group, HWND parent, ControlHost& host)
-        : ControlWindow(group, MakePane(parent, host), host), group_(group),
-          frame_(MakeFrame(Handle(), host)) {
-        Claim(frame_);
+        : ControlWindow(group, MakePane(parent, host), host), group_(group) {
         group_.OnItemsChanged =
             Guard(token_, [this](TItemsControl&, TStringList::Change, int) { itemsDirty_ = true; });
     }
@@ -464,10 +470,11 @@ public:
         User([this, index] { group_.SetItemIndex(index); });
         Pull();
     }
+    void Paint(HDC dc) override { PaintGroupFrame(Handle(), dc, group_); }
 
 private:
     void PullOwn() override {
-        FillFrame(Handle(), frame_, Wide(group_.Caption()), FontFor(group_.Font()));
+        ::InvalidateRect(Handle(), nullptr, TRUE);
         if (itemsDirty_ || static_cast<int>(buttons_.size()) != group_.Count()) {
             itemsDirty_ = false;
             for (HWND b : buttons_) ::DestroyWindow(b);
@@ -503,7 +510,6 @@ private:
     }
     Token token_ = std::make_shared<char>();
     TRadioGroup& group_;
-    HWND frame_;
     std::vector<HWND> buttons_;
     bool itemsDirty_ = true;
 };

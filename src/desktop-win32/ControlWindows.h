@@ -10,8 +10,7 @@
 // so a control class made later shows as its nearest known base and any
 // other control as a plain container of its children.  Containers (group
 // boxes, panels, pages, radio groups) are windows of the view's own class
-// that pass their children's notifications on; a group box's frame is a
-// BS_GROUPBOX button at the bottom of its container.
+// that paint their frame and pass their children's notifications on.
 #include "desktop-win32/Win32Ui.h"
 
 #include <functional>

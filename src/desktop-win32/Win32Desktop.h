@@ -69,6 +69,7 @@ public:
     // What the end of the user's session does (see FormWindow::onSessionEnd).
     void SetSessionEnd(std::function<void()> onEnd);
 
+    Win32Loop& Loop() const { return loop_; }
     // Brings every window up to date with its form now.
     void FlushViews();
     // The window of a form (null until the form was first shown).

@@ -47,7 +47,7 @@ struct Values {
         FakeDirectories fs;
         fs.roots = {"C:\\"};
         fs.cwd = "C:\\";
-        fs.Add("C:\\q9\\posta");
+        fs.Add("C:\\q9\\pošta"); // as the file system spells it: UTF-8
         fs.Add("C:\\q9\\spool");
         return fs;
     }();
@@ -179,19 +179,20 @@ const DialogCase Cases[] = {
          HWND list = Of(w, d.DirectoryListBox1);
          int row = -1;
          for (int i = 0; i < d.DirectoryListBox1->Count(); ++i)
-             if (d.DirectoryListBox1->Items()[i].find(std::string("posta")) != std::string::npos)
+             if (d.DirectoryListBox1->Items()[i].find(Cp1250FromUtf8("pošta")) != std::string::npos)
                  row = i;
-         ASSERT_GE(row, 0);
+         ASSERT_GE(row, 0) << "the Czech name shows as it is spelt";
+         EXPECT_EQ(d.DirectoryListBox1->Items()[0], "C:\\") << "the drive's root is one level";
          RECT r;
          ::SendMessageW(list, LB_GETITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&r));
          ClickAt(list, {r.left + 20, (r.top + r.bottom) / 2}, true);
-         EXPECT_EQ(d.DirectoryListBox1->Directory(), "C:\\q9\\posta") << "opened";
+         EXPECT_EQ(d.DirectoryListBox1->Directory(), "C:\\q9\\pošta") << "opened";
          w.Flush();
-         EXPECT_EQ(TextOf(Of(w, d.LabelPath)), L"C:\\q9\\posta");
+         EXPECT_EQ(TextOf(Of(w, d.LabelPath)), W("C:\\q9\\pošta"));
      },
      mrOk,
      [](const Values& v, bool ok) {
-         EXPECT_EQ(v.directory, ok ? "C:\\q9\\posta" : "C:\\q9");
+         EXPECT_EQ(v.directory, ok ? Cp1250FromUtf8("C:\\q9\\pošta") : "C:\\q9");
      }},
     {"TFSetServ",
      [](TApplication& app, Values& v, const std::string&) {
@@ -286,6 +287,7 @@ TEST_F(Dialogs, EachOpensModallyAndKeepsTheUsersChangeOnlyOnOk) {
             WhenBlocked([&](HWND window) {
                 played = true;
                 EXPECT_TRUE(::IsWindowVisible(window));
+                EXPECT_EQ(::GetActiveWindow(), window);
                 EXPECT_FALSE(::IsWindowEnabled(WindowOf(main)->Handle()));
                 EXPECT_EQ(::GetWindow(window, GW_OWNER), WindowOf(main)->Handle());
                 // The title bar offers what the form's border icons say.
