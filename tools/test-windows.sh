@@ -8,16 +8,19 @@
 # on a pseudo-terminal that the prefix knows as COM7 (a link in dosdevices/);
 # it reads its commands from a pipe the Win32 tests write to, and a simulator
 # that quits (a test's lost device) is started again on the same link.
+# Everything runs on a virtual X server of its own (xvfb-run), where the
+# desktop view's tests open their windows.
 set -euo pipefail
+if [ -z "${VANTOR_ON_XVFB:-}" ]; then
+  exec env VANTOR_ON_XVFB=1 xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
+fi
 LINUX_BUILD=$(cd "${1:?Linux build directory}" && pwd)
 WINDOWS_BUILD=$(cd "${2:?Windows build directory}" && pwd)
 shift 2
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
 
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/vantor-wine.XXXXXX")
-export WINEPREFIX="$WORK/prefix"
-# No Mono or Gecko installers to ask about, and no Wine chatter in the logs.
-export WINEDLLOVERRIDES="mscoree,mshtml="
-export WINEDEBUG=-all
+. "$ROOT/tools/wine-prefix.sh"
 SUPERVISOR_PID=""
 
 finish() {
@@ -30,17 +33,7 @@ finish() {
 trap finish EXIT
 
 started=$(date +%s)
-# One Wine server for the whole run instead of one per test program.
-# (Killed at the end, it lists its objects on its error output: into a file.)
-mkdir -p "$WINEPREFIX"
-wineserver -p 2>"$WORK/wineserver.log"
-wine wineboot -i >"$WORK/wineboot.log" 2>&1 || { cat "$WORK/wineboot.log" >&2; exit 1; }
-# Making a prefix leaves two service managers running (Wine 8), which answer
-# the manager's calls in turns, each from its own list of services: the
-# server is started again with the finished prefix, and one manager.
-wineserver -k 2>>"$WORK/wineserver.log"
-wineserver -p 2>>"$WORK/wineserver.log"
-wine wineboot >>"$WORK/wineboot.log" 2>&1 || { cat "$WORK/wineboot.log" >&2; exit 1; }
+make_wine_prefix || exit 1
 echo "test-windows: Wine prefix ready in $(( $(date +%s) - started )) s" >&2
 
 COM=com7
