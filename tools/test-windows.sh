@@ -7,7 +7,8 @@
 # ended with wineserver -k.  The Linux build's vantor-sim plays the exchange
 # on a pseudo-terminal that the prefix knows as COM7 (a link in dosdevices/);
 # it reads its commands from a pipe the Win32 tests write to, and a simulator
-# that quits (a test's lost device) is started again on the same link.
+# that quits (a test's lost device) is started again on the same link.  Then
+# the Linux build's test_wine runs vantor.exe itself in the same prefix.
 # Everything runs on a virtual X server of its own (xvfb-run), where the
 # desktop view's tests open their windows.
 set -euo pipefail
@@ -56,5 +57,9 @@ export VANTOR_TEST_SIM_CONTROL
 cd "$WINDOWS_BUILD"
 status=0
 ctest --output-on-failure --timeout 600 "$@" || status=$?
+# vantor.exe end to end: a Linux test program that starts it under Wine
+# against simulators of its own on COM8, with the Linux vantor-client.
+echo "test-windows: vantor.exe under Wine" >&2
+VANTOR_WINDOWS_BUILD="$WINDOWS_BUILD" timeout 600 "$LINUX_BUILD/test_wine" || status=$?
 echo "test-windows: $(( $(date +%s) - started )) s in all" >&2
 exit $status

@@ -85,10 +85,14 @@ private:
 
 int RunOrdinary(GatewayProcess& gateway, const GatewayRun& run) {
     GatewayEnvironment& env = gateway.Environment();
-    if (run.serviceCheck) {
-        const std::unique_ptr<ServiceManager> manager = run.serviceCheck();
+    if (run.serviceCheck || run.serviceControlManagerCheck) {
+        const std::unique_ptr<ServiceManager> manager =
+            run.serviceCheck ? run.serviceCheck() : nullptr;
+        const std::unique_ptr<ServiceControlManager> scm =
+            run.serviceControlManagerCheck ? run.serviceControlManagerCheck() : nullptr;
         const NoTexts noTexts;
-        ServiceControl control(ServiceControlParts{.manager = manager.get(), .texts = noTexts});
+        ServiceControl control(
+            ServiceControlParts{.manager = manager.get(), .texts = noTexts, .scm = scm.get()});
         std::string why;
         env.serviceRunningElsewhere = control.IsServiceRunning(&why);
         env.serviceCheckFailure = Cp1250FromUtf8(why);

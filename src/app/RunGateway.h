@@ -39,6 +39,9 @@ struct GatewayRun {
     // service of this gateway runs already, and lets it go again (unset: it
     // is taken not to run).
     std::function<std::unique_ptr<ServiceManager>()> serviceCheck;
+    // The same through Windows' service control manager, which is then
+    // asked instead.
+    std::function<std::unique_ptr<ServiceControlManager>()> serviceControlManagerCheck;
     // Set for the system service: the channel to the manager that started
     // the process, the event log, and the instance of a template unit.
     ServiceNotifier* serviceNotifier = nullptr;

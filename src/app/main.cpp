@@ -2,6 +2,7 @@
 // folder, and picks what the gateway runs on (the service manager's channel,
 // the desktop view when a window will be opened, else headless); the run
 // itself is RunGateway, the same for every way the gateway runs.
+#include "app/CommandLine.h"
 #include "app/PlatformEdges.h"
 #include "app/RunGateway.h"
 #include "platform/DesktopModule.h"
@@ -56,55 +57,6 @@ const char* const Usage =
     "SIGUSR1 makes it report its state again.\n"
     "A start while the service tarvovantor runs only shows the log and opens\n"
     "neither the serial port nor the TCP port.  See vantor(1).\n";
-
-struct CommandLine {
-    std::vector<std::string> arguments;
-    std::string raw;
-    std::string home;
-    bool headless = false;
-    bool service = false;
-    bool help = false;
-    bool version = false;
-    std::string error;
-};
-
-CommandLine ParseCommandLine(int argc, char** argv) {
-    CommandLine cl;
-    for (int i = 0; i < argc; ++i) {
-        cl.arguments.emplace_back(argv[i]);
-        if (i) cl.raw += ' ';
-        cl.raw += argv[i];
-    }
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            cl.help = true;
-        } else if (arg == "--version") {
-            cl.version = true;
-        } else if (arg == "--headless") {
-            cl.headless = true;
-        } else if (arg == "--home") {
-            if (i + 1 >= argc) {
-                cl.error = "--home needs a folder";
-            } else {
-                cl.home = argv[++i];
-            }
-        } else if (arg.rfind("--home=", 0) == 0) {
-            cl.home = arg.substr(7);
-        } else if (arg.rfind("--", 0) == 0) {
-            cl.error = "unknown option " + arg;
-        } else if (arg == "/service") {
-            // Only as a whole argument, as "/hide" is read: paths are written
-            // with '/' here, so `--home /srv/services/pbx` or a program
-            // installed under such a folder would otherwise start as the
-            // service.
-            cl.service = true;
-        }
-        // Everything else ("/hide" and the like) is the main window's to read.
-    }
-    return cl;
-}
-
 
 // The gateway's folder: --home, else the folder of the executable, unless
 // that is an installed program's folder (with the data folder beside it) or
@@ -175,7 +127,7 @@ void HoldStopSignalsAtStart(int, char**, char**) { vantor::HoldSignals(); }
 
 int main(int argc, char** argv) {
     using namespace vantor;
-    CommandLine cl = ParseCommandLine(argc, argv);
+    CommandLine cl = ParseCommandLine(std::vector<std::string>(argv, argv + argc));
     if (!cl.error.empty()) {
         std::cerr << "vantor: " << cl.error << "\n\n" << Usage;
         return 2;

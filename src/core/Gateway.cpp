@@ -6,6 +6,7 @@
 #include "serial/Comm.h"
 #include "serial/CommMode.h"
 #include "toolkit/Desktop.h"
+#include "toolkit/FilePath.h"
 #include "toolkit/Forms.h"
 #include "toolkit/IniFile.h"
 #include "toolkit/ServerSocket.h"
@@ -17,15 +18,17 @@ namespace vantor {
 
 namespace {
 
-// "X.EXE" -> "X.INI"; a program file without an extension gets one.
+// "X.EXE" -> "X.INI"; a program file without an extension gets one.  The
+// path is the gateway's 8-bit text, so it goes through FilePath (a folder
+// with Czech letters on Windows).
 std::string ConfigPathFor(const std::string& programPath) {
-    std::filesystem::path path(programPath);
+    std::filesystem::path path = FilePath(programPath);
     path.replace_extension(".INI");
-    return path.string();
+    return FilePathText(path);
 }
 
 std::string DirectoryOf(const std::string& programPath) {
-    std::string dir = std::filesystem::path(programPath).parent_path().string();
+    std::string dir = FilePathText(FilePath(programPath).parent_path());
     return dir.empty() ? std::string(".") : dir;
 }
 

@@ -55,6 +55,7 @@ class TListBox;
 class TServerSocket;
 class TStatusBar;
 class ServiceManager;
+class ServiceControlManager;
 
 // What the program entry knows before the gateway exists, and the outer
 // edges it hands in: the program entry gives the platform's real devices,
@@ -105,6 +106,9 @@ struct GatewayEnvironment {
     // the command line a service installed from the dialog runs.
     std::shared_ptr<ServiceManager> serviceManager;
     std::string serviceCommandLine;
+    // Windows' service control manager, which the services dialog then uses
+    // in place of serviceManager (null elsewhere).
+    std::shared_ptr<ServiceControlManager> serviceControlManager;
 };
 
 // What the gateway needs of its window.

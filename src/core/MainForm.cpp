@@ -44,7 +44,8 @@ TMainForm::WindowEnvironment TMainForm::WindowPartOf(const GatewayEnvironment& e
                              env.serialDevices,
                              env.serviceManager,
                              env.serviceCommandLine,
-                             env.directories ? env.directories : std::make_shared<NoDirectories>()};
+                             env.directories ? env.directories : std::make_shared<NoDirectories>(),
+                             env.serviceControlManager};
     for (const std::string& argument : env.arguments)
         if (argument == "/hide") window.hidden = true;
     return window;
@@ -362,7 +363,8 @@ void TMainForm::tovn1Click() {
 void TMainForm::StartItemClick() {
     RunServicesDialog({Application(), env_.serviceManager.get(), gateway_->Texts(),
                        env_.serviceCommandLine, Translator(),
-                       [this](TForm& form) { CentreDialog(form); }});
+                       [this](TForm& form) { CentreDialog(form); },
+                       env_.serviceControlManager.get()});
 }
 
 void TMainForm::Volbasriovhoportu1Click() {

@@ -19,6 +19,7 @@ namespace vantor {
 
 class DirectorySource;
 class ServiceManager;
+class ServiceControlManager;
 class TAboutBox;
 
 class TMainForm : public TForm, private GatewayWindow {
@@ -90,6 +91,7 @@ private:
         std::shared_ptr<ServiceManager> serviceManager;
         std::string serviceCommandLine;
         std::shared_ptr<DirectorySource> directories;
+        std::shared_ptr<ServiceControlManager> serviceControlManager;
     };
     static WindowEnvironment WindowPartOf(const GatewayEnvironment& environment);
 

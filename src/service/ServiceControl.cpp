@@ -29,6 +29,25 @@ std::string SystemdQuote(std::string_view word) {
     return quoted + "\"";
 }
 
+namespace {
+
+// Backslashes before the closing quote are doubled, or they would escape it.
+std::string WindowsWord(std::string_view word) {
+    if (!word.empty() && word.find_first_of(" \t") == std::string_view::npos)
+        return std::string(word);
+    std::string quoted = "\"" + std::string(word);
+    for (auto c = word.rbegin(); c != word.rend() && *c == '\\'; ++c) quoted += '\\';
+    return quoted + "\"";
+}
+
+} // namespace
+
+std::string WindowsServiceCommandLine(std::string_view program, std::string_view folder) {
+    std::string line = WindowsWord(program) + " /service";
+    if (!folder.empty()) line += " --home " + WindowsWord(folder);
+    return line;
+}
+
 std::string ServiceUnitText(std::string_view commandLine, bool userManager) {
     std::string text = "# Installed by the services dialog of Tarvo Vantor.\n"
                        "[Unit]\n"

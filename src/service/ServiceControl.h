@@ -20,6 +20,11 @@ class TextSource;
 // systemd's quoting of one word of a command line: as it stands when it
 // holds nothing special, else in double quotes with \ " and $ escaped.
 std::string SystemdQuote(std::string_view word);
+// The command line of the Windows service: the program, in double quotes
+// when it holds a blank (else the manager tries "C:\Program.exe" first),
+// then " /service", and " --home FOLDER" when a folder is given.  Quoted as
+// CommandLineToArgvW reads it back.
+std::string WindowsServiceCommandLine(std::string_view program, std::string_view folder = {});
 // The unit file the services dialog installs for the command line given.
 // A unit of a user's own service manager leaves out the sandboxing that only
 // the system manager can set up, and is wanted by the user's default target.

@@ -89,5 +89,25 @@ TEST_F(MainFormTest, ServicesMenuOpensTheDialogCentredOverTheWindow) {
     EXPECT_TRUE(manager->Changes().empty());
 }
 
+// On Windows the dialog works on the service control manager handed in.
+TEST_F(MainFormTest, ServicesMenuUsesTheServiceControlManagerWhenOneIsHandedIn) {
+    auto scm = std::make_shared<FakeServiceControlManager>();
+    GatewayEnvironment env = Environment();
+    env.serviceControlManager = scm;
+    form = std::make_unique<TMainForm>(app, env);
+    bool installed = false, stopEnabled = false;
+    desktop.OnModal("TFSetServ", [&](TForm& f) {
+        auto& dialog = static_cast<TFSetServ&>(f);
+        installed = dialog.Installed();
+        stopEnabled = dialog.StopButton->Enabled();
+        return mrCancel;
+    });
+    form->StartItem->Click();
+    EXPECT_TRUE(installed);
+    EXPECT_TRUE(stopEnabled);
+    ASSERT_GE(scm->calls.size(), 2u);
+    EXPECT_EQ(scm->calls[1], "Open TarvoVantor");
+}
+
 } // namespace
 } // namespace vantor::test

@@ -202,11 +202,14 @@ TEST_F(ServiceControlTest, StartEntryIsTheProgramWithHideAndEmptyMeansNone) {
     EXPECT_EQ(entries.values.count("TarvoVantor"), 0u);
 }
 
-TEST(ServiceUnitText, QuotesWhatSystemdWouldSplit) {
+TEST(ServiceUnitText, QuotesWhatTheManagerWouldSplit) {
     EXPECT_EQ(SystemdQuote("/usr/bin/vantor"), "/usr/bin/vantor");
     EXPECT_EQ(SystemdQuote("/srv/my gw"), "\"/srv/my gw\"");
     EXPECT_EQ(SystemdQuote("/srv/a\"b$c%d\\"), "\"/srv/a\\\"b$$c%%d\\\\\"");
     EXPECT_EQ(SystemdQuote(""), "\"\"");
+    EXPECT_EQ(WindowsServiceCommandLine("C:\\TV\\vantor.exe"), "C:\\TV\\vantor.exe /service");
+    EXPECT_EQ(WindowsServiceCommandLine("C:\\Program Files\\TV\\vantor.exe", "D:\\a b\\"),
+              "\"C:\\Program Files\\TV\\vantor.exe\" /service --home \"D:\\a b\\\\\"");
     const std::string user = ServiceUnitText("x", true);
     EXPECT_EQ(user.find("ProtectSystem"), std::string::npos);
     EXPECT_NE(user.find("WantedBy=default.target"), std::string::npos);

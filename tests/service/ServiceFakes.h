@@ -112,6 +112,35 @@ private:
     ServiceError error_;
 };
 
+// Windows' service control manager with the service installed for manual
+// start and running; every call is recorded and succeeds.
+class FakeServiceControlManager final : public ServiceControlManager {
+public:
+    bool Connect(Access) override { return Call("Connect"); }
+    bool Open(const std::string& name, Access) override { return Call("Open " + name); }
+    bool Create(const std::string& name, const std::string&, const std::string& commandLine,
+                std::uint32_t) override {
+        return Call("Create " + name + " " + commandLine);
+    }
+    std::optional<std::uint32_t> StartType() override { return Call("StartType") ? 3 : 0; }
+    std::optional<std::uint32_t> State() override { return Call("State") ? 4 : 0; }
+    bool HasDisplayName(const std::string&) override { return Call("HasDisplayName"); }
+    bool Start() override { return Call("Start"); }
+    bool Stop() override { return Call("Stop"); }
+    bool Remove() override { return Call("Remove"); }
+    void Close() override { Call("Close"); }
+    const ServiceError& LastError() const override { return error; }
+
+    std::vector<std::string> calls;
+    ServiceError error;
+
+private:
+    bool Call(std::string call) {
+        calls.push_back(std::move(call));
+        return true;
+    }
+};
+
 class FakeNotifier final : public ServiceNotifier {
 public:
     bool Connected() const override { return connected; }
