@@ -95,14 +95,15 @@ int main() {
     view.SetTrayCallback([&main](unsigned message) {
         if (main) main->TrayCallback(message);
     });
-    view.SetHelpSources(env.languageFolders,
-                        [&main] { return main ? main->Core().Language() : std::string("Eng"); },
-                        [&main] {
-                            if (!main) return DesktopHelpTexts{};
-                            const TextSource& texts = main->Core().Texts();
-                            return DesktopHelpTexts{texts.Msg(msg::HelpFileNotFound),
-                                                    texts.Msg(msg::HelpNotOpened)};
-                        });
+    view.SetHelpSources(
+        env.languageFolders,
+        [&main] { return main ? main->Core().Language() : std::string("Eng"); },
+        [&main] {
+            if (!main) return DesktopHelpTexts{};
+            const TextSource& texts = main->Core().Texts();
+            return DesktopHelpTexts{texts.Msg(msg::HelpFileNotFound),
+                                    texts.Msg(msg::HelpNotOpened)};
+        });
     loop.setExceptionHandler([&app](const std::exception& e) { app.ShowException(e); });
     try {
         main = std::make_unique<TMainForm>(app, std::move(env));

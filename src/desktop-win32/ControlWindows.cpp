@@ -36,8 +36,8 @@ SIZE TextSize(HWND window, const TFont& font, const std::wstring& text) {
 }
 
 HWND MakePane(HWND parent, ControlHost& host, DWORD style = 0) {
-    return ::CreateWindowExW(WS_EX_CONTROLPARENT, PaneClass, L"",
-                             Child | WS_CLIPCHILDREN | style, 0, 0, 0, 0, parent,
+    return ::CreateWindowExW(WS_EX_CONTROLPARENT, PaneClass, L"", Child | WS_CLIPCHILDREN | style,
+                             0, 0, 0, 0, parent,
                              reinterpret_cast<HMENU>(static_cast<INT_PTR>(host.NextControlId())),
                              ::GetModuleHandleW(nullptr), nullptr);
 }
@@ -49,9 +49,9 @@ public:
     LabelWindow(TLabel& label, HWND parent, ControlHost& host)
         // No word wrap: a caption longer than the label is cut at its edge,
         // as the framework's label does, and never runs into the next line.
-        : ControlWindow(label, MakeChild(L"STATIC", Child | SS_LEFTNOWORDWRAP | SS_NOTIFY, 0,
-                                         parent, host),
-                        host),
+        : ControlWindow(
+              label, MakeChild(L"STATIC", Child | SS_LEFTNOWORDWRAP | SS_NOTIFY, 0, parent, host),
+              host),
           label_(label) {}
     void Command(HWND, WORD code) override {
         if (code == STN_DBLCLK) User([this] { label_.DblClick(); });
@@ -94,8 +94,8 @@ private:
 class ButtonWindow final : public ControlWindow {
 public:
     ButtonWindow(TButton& button, HWND parent, ControlHost& host)
-        : ControlWindow(button, MakeChild(L"BUTTON", Child | WS_TABSTOP | BS_PUSHBUTTON, 0,
-                                          parent, host),
+        : ControlWindow(button,
+                        MakeChild(L"BUTTON", Child | WS_TABSTOP | BS_PUSHBUTTON, 0, parent, host),
                         host),
           button_(button) {}
     void Command(HWND, WORD code) override {
@@ -122,9 +122,8 @@ public:
     // Not an automatic box: the model toggles, and the box shows what the
     // model decided (a disabled or refusing model keeps its state).
     CheckBoxWindow(TCheckBox& box, HWND parent, ControlHost& host)
-        : ControlWindow(box, MakeChild(L"BUTTON", Child | WS_TABSTOP | BS_CHECKBOX, 0, parent,
-                                       host),
-                        host),
+        : ControlWindow(
+              box, MakeChild(L"BUTTON", Child | WS_TABSTOP | BS_CHECKBOX, 0, parent, host), host),
           box_(box) {}
     void Command(HWND, WORD code) override {
         if (code != BN_CLICKED) return;
@@ -151,8 +150,9 @@ private:
 class EditWindow final : public ControlWindow {
 public:
     EditWindow(TEdit& edit, HWND parent, ControlHost& host)
-        : ControlWindow(edit, MakeChild(L"EDIT", Child | WS_TABSTOP | ES_AUTOHSCROLL,
-                                        WS_EX_CLIENTEDGE, parent, host),
+        : ControlWindow(edit,
+                        MakeChild(L"EDIT", Child | WS_TABSTOP | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE,
+                                  parent, host),
                         host),
           edit_(edit) {}
     void Command(HWND, WORD code) override {
@@ -191,10 +191,11 @@ private:
 class MemoWindow final : public ControlWindow {
 public:
     MemoWindow(TMemo& memo, HWND parent, ControlHost& host)
-        : ControlWindow(memo, MakeChild(L"EDIT",
-                                        Child | WS_TABSTOP | WS_VSCROLL | ES_MULTILINE |
-                                            ES_AUTOVSCROLL | ES_WANTRETURN,
-                                        WS_EX_CLIENTEDGE, parent, host),
+        : ControlWindow(memo,
+                        MakeChild(L"EDIT",
+                                  Child | WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL |
+                                      ES_WANTRETURN,
+                                  WS_EX_CLIENTEDGE, parent, host),
                         host),
           memo_(memo) {}
     void Command(HWND, WORD code) override {
@@ -227,17 +228,15 @@ private:
 class ListBoxWindow final : public ControlWindow {
 public:
     ListBoxWindow(TItemsControl& list, HWND parent, ControlHost& host)
-        : ControlWindow(list, MakeChild(L"LISTBOX",
-                                        Child | WS_TABSTOP | WS_VSCROLL | WS_HSCROLL | LBS_NOTIFY |
-                                            LBS_NODATA | LBS_OWNERDRAWFIXED |
-                                            LBS_NOINTEGRALHEIGHT,
-                                        WS_EX_CLIENTEDGE, parent, host),
+        : ControlWindow(list,
+                        MakeChild(L"LISTBOX",
+                                  Child | WS_TABSTOP | WS_VSCROLL | WS_HSCROLL | LBS_NOTIFY |
+                                      LBS_NODATA | LBS_OWNERDRAWFIXED | LBS_NOINTEGRALHEIGHT,
+                                  WS_EX_CLIENTEDGE, parent, host),
                         host),
           list_(list) {
-        list_.OnItemsChanged =
-            Guard(token_, [this](TItemsControl& c, TStringList::Change change, int index) {
-                Record(c, change, index);
-            });
+        list_.OnItemsChanged = Guard(token_, [this](TItemsControl& c, TStringList::Change change,
+                                                    int index) { Record(c, change, index); });
         for (const std::string& line : list_.Items())
             widest_ = std::max(widest_, static_cast<int>(line.size()));
     }
@@ -258,9 +257,10 @@ public:
         HDC dc = item.hDC;
         RECT r = item.rcItem;
         const bool selected = (item.itemState & ODS_SELECTED) != 0;
-        if (item.itemID != static_cast<UINT>(-1) && (item.itemAction & (ODA_DRAWENTIRE | ODA_SELECT))) {
+        if (item.itemID != static_cast<UINT>(-1) &&
+            (item.itemAction & (ODA_DRAWENTIRE | ODA_SELECT))) {
             const TControl& c = list_;
-            HBRUSH background = selected ? ::GetSysColorBrush(COLOR_HIGHLIGHT)
+            HBRUSH background = selected                 ? ::GetSysColorBrush(COLOR_HIGHLIGHT)
                                 : c.Color() != clBtnFace ? BrushFor(c.Color())
                                                          : ::GetSysColorBrush(COLOR_WINDOW);
             ::FillRect(dc, &r, background);
@@ -318,7 +318,8 @@ private:
         const int count = list_.Count();
         const int top = std::max(0, static_cast<int>(Send(Handle(), LB_GETTOPINDEX)) - shift_);
         const bool moved = shift_ != 0 || lost_ || count != shownCount_;
-        if (static_cast<int>(Send(Handle(), LB_GETCOUNT)) != count) Send(Handle(), LB_SETCOUNT, count);
+        if (static_cast<int>(Send(Handle(), LB_GETCOUNT)) != count)
+            Send(Handle(), LB_SETCOUNT, count);
         shift_ = 0;
         lost_ = false;
         shownCount_ = count;
@@ -356,12 +357,13 @@ public:
     // The style is read when the window is made: a list that only offers
     // its items (the dialogs' drop-down lists), or one that takes a text.
     ComboBoxWindow(TComboBox& combo, HWND parent, ControlHost& host)
-        : ControlWindow(combo, MakeChild(L"COMBOBOX",
-                                         Child | WS_TABSTOP | WS_VSCROLL |
-                                             (combo.Style() == TComboBox::csDropDownList
-                                                  ? CBS_DROPDOWNLIST
-                                                  : CBS_DROPDOWN | CBS_AUTOHSCROLL),
-                                         0, parent, host),
+        : ControlWindow(combo,
+                        MakeChild(L"COMBOBOX",
+                                  Child | WS_TABSTOP | WS_VSCROLL |
+                                      (combo.Style() == TComboBox::csDropDownList
+                                           ? CBS_DROPDOWNLIST
+                                           : CBS_DROPDOWN | CBS_AUTOHSCROLL),
+                                  0, parent, host),
                         host),
           combo_(combo), editable_(combo.Style() != TComboBox::csDropDownList) {
         combo_.OnItemsChanged =
@@ -432,8 +434,9 @@ void PaintGroupFrame(HWND pane, HDC dc, const TControl& group) {
                     DT_SINGLELINE | DT_CALCRECT);
         text.left -= 2;
         text.right = std::min(text.right + 2, r.right - 6);
-        ::FillRect(dc, &text, group.Color() != clBtnFace ? BrushFor(group.Color())
-                                                        : ::GetSysColorBrush(COLOR_BTNFACE));
+        ::FillRect(dc, &text,
+                   group.Color() != clBtnFace ? BrushFor(group.Color())
+                                              : ::GetSysColorBrush(COLOR_BTNFACE));
         ::SetBkMode(dc, TRANSPARENT);
         ::SetTextColor(dc, group.Enabled() ? ColorRef(group.Font().Color)
                                            : ::GetSysColor(COLOR_GRAYTEXT));
@@ -546,9 +549,10 @@ class TabSheetWindow;
 class PageControlWindow final : public ControlWindow {
 public:
     PageControlWindow(TPageControl& pages, HWND parent, ControlHost& host)
-        : ControlWindow(pages, MakeChild(WC_TABCONTROLW, Child | WS_TABSTOP | WS_CLIPCHILDREN, 0,
-                                         parent, host),
-                        host),
+        : ControlWindow(
+              pages,
+              MakeChild(WC_TABCONTROLW, Child | WS_TABSTOP | WS_CLIPCHILDREN, 0, parent, host),
+              host),
           pages_(pages) {}
     LRESULT Notify(const NMHDR& header) override {
         if (header.code != TCN_SELCHANGE || Pulling()) return 0;
@@ -750,8 +754,8 @@ void ControlWindow::PullCommon() {
     TControl& c = *control_;
     const bool page = dynamic_cast<TTabSheet*>(&c) != nullptr;
     if (!DockedAtBottom() && !page) {
-        const SIZE natural = c.Width() > 0 && c.Height() > 0 ? SIZE{c.Width(), c.Height()}
-                                                             : NaturalSize();
+        const SIZE natural =
+            c.Width() > 0 && c.Height() > 0 ? SIZE{c.Width(), c.Height()} : NaturalSize();
         const RECT model{c.Left(), c.Top(), c.Left() + (c.Width() > 0 ? c.Width() : natural.cx),
                          c.Top() + (c.Height() > 0 ? c.Height() : natural.cy)};
         const RECT bounds = WindowBounds(model);

@@ -71,7 +71,9 @@ public:
     // Paints a container of the view's own class.
     virtual void Paint(HDC dc) {}
     // The user double-clicked the window.
-    void DoubleClicked() { User([this] { control_->DblClick(); }); }
+    void DoubleClicked() {
+        User([this] { control_->DblClick(); });
+    }
     // A status bar shows a menu item's hint while the menu is open.
     virtual void ShowHint(const std::wstring& hint) {}
     virtual void EndHint() {}

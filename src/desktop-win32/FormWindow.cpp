@@ -83,7 +83,8 @@ FormWindow* FormWindow::FromHandle(HWND window) {
 
 LRESULT CALLBACK FormWindow::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NCCREATE) {
-        auto* self = static_cast<FormWindow*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+        auto* self =
+            static_cast<FormWindow*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
         self->window_ = window;
         ::SetPropW(window, FormProperty, self);
     }
@@ -103,7 +104,9 @@ LRESULT CALLBACK FormWindow::Procedure(HWND window, UINT message, WPARAM wParam,
 
 bool FormWindow::IsMainForm() const { return form_.Application().MainForm() == &form_; }
 
-bool FormWindow::Resizable() const { return IsMainForm() || (form_.BorderIcons() & biMaximize) != 0; }
+bool FormWindow::Resizable() const {
+    return IsMainForm() || (form_.BorderIcons() & biMaximize) != 0;
+}
 
 DWORD FormWindow::Style() const {
     if (IsMainForm()) return WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
@@ -215,7 +218,8 @@ void FormWindow::AddView(TControl& control) {
 void FormWindow::ControlDestroying(const TControl* control) {
     auto* c = const_cast<TControl*>(control);
     if (dirty_.erase(c))
-        dirtyOrder_.erase(std::remove(dirtyOrder_.begin(), dirtyOrder_.end(), c), dirtyOrder_.end());
+        dirtyOrder_.erase(std::remove(dirtyOrder_.begin(), dirtyOrder_.end(), c),
+                          dirtyOrder_.end());
     DropView(control);
     Layout();
 }
@@ -448,7 +452,8 @@ LRESULT FormWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         }
         return 0;
     case WM_MOVE:
-        if (!applying_ && ::IsWindowVisible(window_) && !::IsIconic(window_) && !::IsZoomed(window_)) {
+        if (!applying_ && ::IsWindowVisible(window_) && !::IsIconic(window_) &&
+            !::IsZoomed(window_)) {
             RECT r;
             ::GetWindowRect(window_, &r);
             if (r.left != form_.Left() || r.top != form_.Top())
@@ -470,9 +475,7 @@ LRESULT FormWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         }
         break;
-    case WM_ENTERMENULOOP:
-        inMenu_ = true;
-        [[fallthrough]];
+    case WM_ENTERMENULOOP: inMenu_ = true; [[fallthrough]];
     case WM_ENTERSIZEMOVE:
         if (!pump_) pump_ = std::make_unique<ScopedLoopPump>(loop_);
         break;
@@ -481,12 +484,8 @@ LRESULT FormWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         for (const auto& [control, view] : views_) view->EndHint();
         if (menus_) menus_->Refresh();
         [[fallthrough]];
-    case WM_EXITSIZEMOVE:
-        pump_.reset();
-        break;
-    case WM_MENUSELECT:
-        MenuHint(LOWORD(wParam), HIWORD(wParam));
-        break;
+    case WM_EXITSIZEMOVE: pump_.reset(); break;
+    case WM_MENUSELECT: MenuHint(LOWORD(wParam), HIWORD(wParam)); break;
     case WM_ENDSESSION:
         if (wParam) {
             if (onSessionEnd)

@@ -18,7 +18,8 @@ std::string FileUrl(const std::filesystem::path& file) {
     std::string url = "file:///";
     static const char hex[] = "0123456789ABCDEF";
     for (unsigned char c : utf8) {
-        if (std::isalnum(c) || c == '/' || c == ':' || c == '-' || c == '.' || c == '_' || c == '~') {
+        if (std::isalnum(c) || c == '/' || c == ':' || c == '-' || c == '.' || c == '_' ||
+            c == '~') {
             url += static_cast<char>(c);
         } else {
             url += '%';
@@ -55,7 +56,8 @@ std::optional<HelpPage> FindHelpPage(unsigned command, unsigned long data,
             std::vector<std::filesystem::path> any;
             for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
                 const std::wstring name = entry.path().filename().wstring();
-                if (name.size() > base.size() + 6 && name.compare(0, base.size() + 1, base + L".") == 0 &&
+                if (name.size() > base.size() + 6 &&
+                    name.compare(0, base.size() + 1, base + L".") == 0 &&
                     name.compare(name.size() - 5, 5, L".html") == 0)
                     any.push_back(entry.path());
             }
@@ -87,8 +89,8 @@ bool OpenInBrowser(const std::string& url) {
                                                       nullptr, SW_SHOWNORMAL)) > 32)
             return true;
     }
-    return reinterpret_cast<INT_PTR>(
-               ::ShellExecuteW(nullptr, L"open", target.c_str(), nullptr, nullptr, SW_SHOWNORMAL)) > 32;
+    return reinterpret_cast<INT_PTR>(::ShellExecuteW(nullptr, L"open", target.c_str(), nullptr,
+                                                     nullptr, SW_SHOWNORMAL)) > 32;
 }
 
 } // namespace vantor::win32view

@@ -131,8 +131,8 @@ void MenuBinding::Fill(HMENU menu, TMenuItem& parent) {
         }
         std::wstring text = Wide(item.Caption());
         if (!item.ShortCut().empty()) text += L"\t" + Wide(item.ShortCut());
-        UINT flags = MF_STRING | (item.Checked() ? MF_CHECKED : 0u) |
-                     (item.Enabled() ? 0u : MF_GRAYED);
+        UINT flags =
+            MF_STRING | (item.Checked() ? MF_CHECKED : 0u) | (item.Enabled() ? 0u : MF_GRAYED);
         // A top-level entry without a handler of its own is a (perhaps
         // empty) sub-menu, as on the framework's menu bar.
         if (item.Count() > 0 || (window_ && &parent == root_ && !item.OnClick)) {

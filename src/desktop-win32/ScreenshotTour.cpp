@@ -68,7 +68,8 @@ std::string SavePng(HBITMAP bitmap, const std::wstring& path) {
                                     IID_IWICImagingFactory, reinterpret_cast<void**>(&factory));
     if (FAILED(hr)) return Failed("the imaging component", hr);
     Com<IWICBitmap> source;
-    if (FAILED(hr = factory->CreateBitmapFromHBITMAP(bitmap, nullptr, WICBitmapIgnoreAlpha, &source)))
+    if (FAILED(
+            hr = factory->CreateBitmapFromHBITMAP(bitmap, nullptr, WICBitmapIgnoreAlpha, &source)))
         return Failed("reading the picture", hr);
     Com<IWICStream> stream;
     Com<IWICBitmapEncoder> encoder;
@@ -81,8 +82,7 @@ std::string SavePng(HBITMAP bitmap, const std::wstring& path) {
         FAILED(hr = encoder->Initialize(stream.p, WICBitmapEncoderNoCache)) ||
         FAILED(hr = encoder->CreateNewFrame(&frame, nullptr)) ||
         FAILED(hr = frame->Initialize(nullptr)) || FAILED(hr = source->GetSize(&width, &height)) ||
-        FAILED(hr = frame->SetSize(width, height)) ||
-        FAILED(hr = frame->SetPixelFormat(&format)) ||
+        FAILED(hr = frame->SetSize(width, height)) || FAILED(hr = frame->SetPixelFormat(&format)) ||
         FAILED(hr = frame->WriteSource(source.p, nullptr)) || FAILED(hr = frame->Commit()) ||
         FAILED(hr = encoder->Commit()))
         return Failed("writing the PNG file", hr);

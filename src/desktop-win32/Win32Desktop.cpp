@@ -197,8 +197,7 @@ bool Win32Desktop::TrayIcon(TrayOperation operation, const TrayIconData& given) 
         trayShown_ = trayShown_ || added;
         return added;
     }
-    case TrayOperation::Modify:
-        return Notify(NIM_MODIFY);
+    case TrayOperation::Modify: return Notify(NIM_MODIFY);
     case TrayOperation::Remove: {
         // The icon to remove is the one that was added (its id).
         trayData_->iconId = given.iconId ? given.iconId : previous.iconId;

@@ -12,9 +12,7 @@
 
 namespace vantor::win32view {
 
-std::string ShortHint(std::string_view hint) {
-    return std::string(hint.substr(0, hint.find('|')));
-}
+std::string ShortHint(std::string_view hint) { return std::string(hint.substr(0, hint.find('|'))); }
 
 std::string LongHint(std::string_view hint) {
     const std::size_t bar = hint.find('|');
@@ -112,9 +110,9 @@ HICON DrawProgramIcon(int size) {
                     const double cy = std::clamp(py, radius, s - radius);
                     if (std::hypot(px - cx, py - cy) > radius) continue;
                     tile += 1;
-                    const double d = std::min(
-                        SegmentDistance(px, py, s * 0.2, s * 0.22, s * 0.5, s * 0.8),
-                        SegmentDistance(px, py, s * 0.5, s * 0.8, s * 0.8, s * 0.22));
+                    const double d =
+                        std::min(SegmentDistance(px, py, s * 0.2, s * 0.22, s * 0.5, s * 0.8),
+                                 SegmentDistance(px, py, s * 0.5, s * 0.8, s * 0.8, s * 0.22));
                     if (d <= stroke) white += 1;
                 }
             const double alpha = tile / 16, w = tile > 0 ? white / tile : 0;
@@ -181,8 +179,8 @@ LRESULT CALLBACK PaneProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
 void RegisterWindowClasses(WNDPROC formProc, WNDPROC trayProc) {
     static bool registered = false;
     if (registered) return;
-    INITCOMMONCONTROLSEX common{sizeof common, ICC_BAR_CLASSES | ICC_TAB_CLASSES |
-                                                   ICC_STANDARD_CLASSES};
+    INITCOMMONCONTROLSEX common{sizeof common,
+                                ICC_BAR_CLASSES | ICC_TAB_CLASSES | ICC_STANDARD_CLASSES};
     ::InitCommonControlsEx(&common);
     HINSTANCE instance = ::GetModuleHandleW(nullptr);
     WNDCLASSEXW form{};

@@ -61,7 +61,7 @@ inline constexpr wchar_t TrayClass[] = L"TarvoVantorTray";
 void RegisterWindowClasses(WNDPROC formProc, WNDPROC trayProc);
 
 // Messages of the view's own.
-inline constexpr UINT WM_VIEW_RECONCILE = WM_APP + 1;    // controls came or went
+inline constexpr UINT WM_VIEW_RECONCILE = WM_APP + 1;     // controls came or went
 inline constexpr UINT WM_VIEW_DESTROY_LATER = WM_APP + 2; // a child window whose control went
 inline constexpr UINT WM_VIEW_MENU_CHANGED = WM_APP + 3;  // rebuild the menu bar
 inline constexpr UINT WM_VIEW_PLAY = WM_APP + 4;          // tests and the tour act in a window

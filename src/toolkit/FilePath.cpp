@@ -28,8 +28,15 @@ std::filesystem::path Utf8Path(std::string_view utf8) {
     wide.reserve(utf8.size());
     for (std::size_t i = 0; i < utf8.size();) {
         const auto c = static_cast<unsigned char>(utf8[i]);
-        const int length = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-        std::uint32_t code = length == 1 ? c : length == 2 ? c & 0x1F : length == 3 ? c & 0x0F : c & 0x07;
+        const int length = c < 0x80         ? 1
+                           : (c >> 5) == 6  ? 2
+                           : (c >> 4) == 14 ? 3
+                           : (c >> 3) == 30 ? 4
+                                            : 0;
+        std::uint32_t code = length == 1   ? c
+                             : length == 2 ? c & 0x1F
+                             : length == 3 ? c & 0x0F
+                                           : c & 0x07;
         bool valid = length > 0 && i + static_cast<std::size_t>(length) <= utf8.size();
         for (int k = 1; valid && k < length; ++k) {
             const auto next = static_cast<unsigned char>(utf8[i + static_cast<std::size_t>(k)]);

@@ -199,8 +199,9 @@ TEST_F(Binding, ControlsFollowTheModelAndComeAndGo) {
     int resized = 0;
     form.OnResize = [&](TObject*) { ++resized; };
     RECT frame{0, 0, 500, 300};
-    ::AdjustWindowRectEx(&frame, static_cast<DWORD>(::GetWindowLongW(WindowOf(form)->Handle(), GWL_STYLE)),
-                         FALSE, static_cast<DWORD>(::GetWindowLongW(WindowOf(form)->Handle(), GWL_EXSTYLE)));
+    ::AdjustWindowRectEx(
+        &frame, static_cast<DWORD>(::GetWindowLongW(WindowOf(form)->Handle(), GWL_STYLE)), FALSE,
+        static_cast<DWORD>(::GetWindowLongW(WindowOf(form)->Handle(), GWL_EXSTYLE)));
     ::SetWindowPos(WindowOf(form)->Handle(), nullptr, 0, 0, frame.right - frame.left,
                    frame.bottom - frame.top, SWP_NOMOVE | SWP_NOZORDER);
     EXPECT_EQ(form.ClientWidth(), 500);

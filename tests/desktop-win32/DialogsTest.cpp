@@ -100,8 +100,8 @@ const DialogCase Cases[] = {
      }},
     {"TFSetPort",
      [](TApplication& app, Values& v, const std::string&) {
-         return std::make_unique<TFSetPort>(app, nullptr, v.port, std::vector<std::string>(),
-                                            texts, FormTranslator());
+         return std::make_unique<TFSetPort>(app, nullptr, v.port, std::vector<std::string>(), texts,
+                                            FormTranslator());
      },
      [](TForm& form, FormWindow& w) {
          HWND combo = Of(w, static_cast<TFSetPort&>(form).ComboBox1);
@@ -109,7 +109,9 @@ const DialogCase Cases[] = {
          ::SendMessageW(combo, WM_KEYDOWN, VK_DOWN, 0);
      },
      mrOk,
-     [](const Values& v, bool ok) { EXPECT_EQ(v.port, ok ? "COM3:19200,N,8,1" : "COM1:19200,N,8,1"); }},
+     [](const Values& v, bool ok) {
+         EXPECT_EQ(v.port, ok ? "COM3:19200,N,8,1" : "COM1:19200,N,8,1");
+     }},
     {"TFSetTrap",
      [](TApplication& app, Values& v, const std::string&) {
          return std::make_unique<TFSetTrap>(
@@ -184,7 +186,8 @@ const DialogCase Cases[] = {
          ASSERT_GE(row, 0) << "the Czech name shows as it is spelt";
          EXPECT_EQ(d.DirectoryListBox1->Items()[0], "C:\\") << "the drive's root is one level";
          RECT r;
-         ::SendMessageW(list, LB_GETITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&r));
+         ::SendMessageW(list, LB_GETITEMRECT, static_cast<WPARAM>(row),
+                        reinterpret_cast<LPARAM>(&r));
          ClickAt(list, {r.left + 20, (r.top + r.bottom) / 2}, true);
          EXPECT_EQ(d.DirectoryListBox1->Directory(), "C:\\q9\\pošta") << "opened";
          w.Flush();

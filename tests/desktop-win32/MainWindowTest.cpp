@@ -57,8 +57,7 @@ protected:
     POINT RowCentre(int row) {
         RECT item;
         ::SendMessageW(desktop.WindowOf(*main)->HandleOf(*main->ListBox1), LB_GETITEMRECT,
-                       static_cast<WPARAM>(row),
-                       reinterpret_cast<LPARAM>(&item));
+                       static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
         return {item.left + 20, (item.top + item.bottom) / 2};
     }
     void Log(const std::string& text) { GatewayParts(main->Core()).Log().WriteLog("TEST", text); }
@@ -164,9 +163,11 @@ TEST_F(MainWindow, HelpOpensTheLanguagesPageAtTheContextsAnchor) {
     EXPECT_NE(opened[2].find("#help-on-help"), std::string::npos);
     EXPECT_NE(opened[3].find("#context-104"), std::string::npos);
     // Help that is nowhere says so in the user's language, the folders after it.
-    desktop.SetHelpSources({"C:\\nonexistent"}, [] { return std::string("Cz"); }, [] {
-        return DesktopHelpTexts{"Nenalezeno %1 (%2):", ""};
-    });
+    desktop.SetHelpSources(
+        {"C:\\nonexistent"}, [] { return std::string("Cz"); },
+        [] {
+            return DesktopHelpTexts{"Nenalezeno %1 (%2):", ""};
+        });
     std::wstring shown;
     WhenBlocked([&](HWND box) {
         for (HWND child : ChildrenOf(box, L"Static"))
