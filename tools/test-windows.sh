@@ -58,8 +58,53 @@ cd "$WINDOWS_BUILD"
 status=0
 ctest --output-on-failure --timeout 600 "$@" || status=$?
 # vantor.exe end to end: a Linux test program that starts it under Wine
-# against simulators of its own on COM8, with the Linux vantor-client.
+# against simulators of its own on COM8, with the Linux vantor-client.  Its
+# starts have no display (Wine then makes no window, and the gateway runs
+# headless, its log on standard output) unless a test gives the one kept in
+# VANTOR_TEST_DISPLAY.
 echo "test-windows: vantor.exe under Wine" >&2
-VANTOR_WINDOWS_BUILD="$WINDOWS_BUILD" timeout 600 "$LINUX_BUILD/test_wine" || status=$?
+VANTOR_WINDOWS_BUILD="$WINDOWS_BUILD" VANTOR_TEST_DISPLAY="$DISPLAY" \
+  timeout 600 env -u DISPLAY "$LINUX_BUILD/test_wine" || status=$?
+
+# The installer, silent (/S) both ways, in the same prefix: the files land,
+# a configuration already there is kept, and the uninstaller removes the
+# service and the programs but leaves the site's data.
+installer() {
+  local setup program data fail=0
+  setup=$(ls "$WINDOWS_BUILD"/TarvoVantor-Setup-*.exe)
+  program="$WINEPREFIX/drive_c/Program Files/Tarvo Vantor"
+  data="$WINEPREFIX/drive_c/ProgramData/TarvoVantor"
+  check() { [ "$@" ] || { echo "installer: FAILED: [ $* ]" >&2; fail=1; }; }
+  mkdir -p "$data"
+  printf '[Set]\r\nLang=Cz\r\n' >"$data/vantor.INI"
+  printf 'record\r\n' >"$data/DATA.NEW"
+  wine "$setup" /S || { echo "installer: the setup failed" >&2; return 1; }
+  for f in "$program/vantor.exe" "$program/vantor-client.exe" "$program/uninstall.exe" \
+           "$data"/TVantor.{Cz,De,Eng,Spa} "$data"/VANTOR.{Cz,Eng}.html "$data/vantor.INI.sample" \
+           "$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Tarvo Vantor/Tarvo Vantor.lnk"; do
+    check -f "$f"
+  done
+  check "$(cat "$data/vantor.INI")" = "$(printf '[Set]\r\nLang=Cz\r')"
+  # A first installation gets the commented sample.
+  mv "$data/vantor.INI" "$data/site.INI"
+  wine "$setup" /S
+  check "$(grep -c '^;' "$data/vantor.INI")" -gt 50
+  mv "$data/site.INI" "$data/vantor.INI"
+
+  wine sc create TarvoVantor binPath= "\"C:\\Program Files\\Tarvo Vantor\\vantor.exe\" /service" >/dev/null
+  # The uninstaller runs on from a copy of itself: done when its files are gone.
+  wine "$program/uninstall.exe" /S
+  for _ in $(seq 120); do [ -e "$program/uninstall.exe" ] || break; sleep 0.5; done
+  sleep 1
+  check ! -e "$program"
+  check ! -e "$data/TVantor.Cz"
+  check -f "$data/DATA.NEW"
+  check "$(cat "$data/vantor.INI")" = "$(printf '[Set]\r\nLang=Cz\r')"
+  if wine sc query TarvoVantor >/dev/null 2>&1; then echo "installer: FAILED: the service is still there" >&2; fail=1; fi
+  [ $fail = 0 ] && echo "test-windows: installer passed" >&2
+  return $fail
+}
+echo "test-windows: the installer under Wine" >&2
+installer || status=1
 echo "test-windows: $(( $(date +%s) - started )) s in all" >&2
 exit $status

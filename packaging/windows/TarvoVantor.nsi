@@ -4,14 +4,14 @@
 ;   makensis -INPUTCHARSET UTF8 -DVERSION=1.0.0 -DSTAGE=<folder with the files> \
 ;            -DOUTFILE=<setup.exe> TarvoVantor.nsi
 ;
-; The program, its language files and help pages go to Program Files; the
-; data folder %ProgramData%\TarvoVantor, where the installed gateway (desktop
-; and service alike) keeps vantor.INI and the accounting file, gets the
-; commented sample configuration unless it has one already.  The uninstaller
-; stops and removes the service when it was installed, removes the program
-; and its menu entries, and leaves the data folder as it is: the settings and
-; the accounting records are the site's.  /S installs and uninstalls
-; silently.
+; The programs go to Program Files; the data folder %ProgramData%\TarvoVantor,
+; where the installed gateway (desktop and service alike) keeps vantor.INI and
+; the accounting file, gets the language files, the help pages and the
+; commented sample configuration (as vantor.INI unless it has one already).
+; The uninstaller stops and removes the service when it was installed,
+; removes the programs, its own files in the data folder and the menu
+; entries, and leaves the data folder with the settings and the accounting
+; records, which are the site's.  /S installs and uninstalls silently.
 
 Unicode true
 Target amd64-unicode
@@ -59,6 +59,11 @@ Section "Tarvo Vantor"
   SetOutPath "$INSTDIR"
   File "${STAGE}\vantor.exe"
   File "${STAGE}\vantor-client.exe"
+
+  ; The data folder: the language files and the help pages (this version's,
+  ; replaced by an update), and the sample configuration only when the site
+  ; has no configuration yet: an update never touches the site's settings.
+  SetOutPath "$APPDATA\TarvoVantor"
   File "${STAGE}\TVantor.Cz"
   File "${STAGE}\TVantor.De"
   File "${STAGE}\TVantor.Eng"
@@ -66,19 +71,20 @@ Section "Tarvo Vantor"
   File "${STAGE}\VANTOR.Cz.html"
   File "${STAGE}\VANTOR.Eng.html"
   File "${STAGE}\vantor.INI.sample"
-
-  ; The sample configuration goes to the data folder only when that has no
-  ; configuration yet: an update never touches the site's settings.
-  CreateDirectory "$APPDATA\TarvoVantor"
   ${IfNot} ${FileExists} "$APPDATA\TarvoVantor\vantor.INI"
-    CopyFiles /SILENT "$INSTDIR\vantor.INI.sample" "$APPDATA\TarvoVantor\vantor.INI"
+    CopyFiles /SILENT "$APPDATA\TarvoVantor\vantor.INI.sample" "$APPDATA\TarvoVantor\vantor.INI"
   ${EndIf}
+  SetOutPath "$INSTDIR"
 
+  ; The entries name the data folder: an administrator may write the
+  ; program's folder and would otherwise get that one as the gateway's.
   CreateDirectory "$SMPROGRAMS\${PRODUCT}"
-  CreateShortcut "$SMPROGRAMS\${PRODUCT}\${PRODUCT}.lnk" "$INSTDIR\vantor.exe"
-  CreateShortcut "$SMPROGRAMS\${PRODUCT}\${PRODUCT} (tray).lnk" "$INSTDIR\vantor.exe" "/hide"
-  CreateShortcut "$SMPROGRAMS\${PRODUCT}\Nápověda.lnk" "$INSTDIR\VANTOR.Cz.html"
-  CreateShortcut "$SMPROGRAMS\${PRODUCT}\Help.lnk" "$INSTDIR\VANTOR.Eng.html"
+  CreateShortcut "$SMPROGRAMS\${PRODUCT}\${PRODUCT}.lnk" "$INSTDIR\vantor.exe" \
+    '--home "$APPDATA\TarvoVantor"'
+  CreateShortcut "$SMPROGRAMS\${PRODUCT}\${PRODUCT} (tray).lnk" "$INSTDIR\vantor.exe" \
+    '--home "$APPDATA\TarvoVantor" /hide'
+  CreateShortcut "$SMPROGRAMS\${PRODUCT}\Nápověda.lnk" "$APPDATA\TarvoVantor\VANTOR.Cz.html"
+  CreateShortcut "$SMPROGRAMS\${PRODUCT}\Help.lnk" "$APPDATA\TarvoVantor\VANTOR.Eng.html"
   CreateShortcut "$SMPROGRAMS\${PRODUCT}\Data folder.lnk" "$APPDATA\TarvoVantor"
   CreateShortcut "$SMPROGRAMS\${PRODUCT}\Uninstall.lnk" "$INSTDIR\uninstall.exe"
 
@@ -105,14 +111,16 @@ Section "Uninstall"
 
   Delete "$INSTDIR\vantor.exe"
   Delete "$INSTDIR\vantor-client.exe"
-  Delete "$INSTDIR\TVantor.Cz"
-  Delete "$INSTDIR\TVantor.De"
-  Delete "$INSTDIR\TVantor.Eng"
-  Delete "$INSTDIR\TVantor.Spa"
-  Delete "$INSTDIR\VANTOR.Cz.html"
-  Delete "$INSTDIR\VANTOR.Eng.html"
-  Delete "$INSTDIR\vantor.INI.sample"
   Delete "$INSTDIR\uninstall.exe"
+  ; Of the data folder only what the installer put there and the site does
+  ; not change: the configuration, the accounting file and the rest stay.
+  Delete "$APPDATA\TarvoVantor\TVantor.Cz"
+  Delete "$APPDATA\TarvoVantor\TVantor.De"
+  Delete "$APPDATA\TarvoVantor\TVantor.Eng"
+  Delete "$APPDATA\TarvoVantor\TVantor.Spa"
+  Delete "$APPDATA\TarvoVantor\VANTOR.Cz.html"
+  Delete "$APPDATA\TarvoVantor\VANTOR.Eng.html"
+  Delete "$APPDATA\TarvoVantor\vantor.INI.sample"
   RMDir "$INSTDIR"
 
   Delete "$SMPROGRAMS\${PRODUCT}\*.lnk"
