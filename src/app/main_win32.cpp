@@ -27,6 +27,7 @@
 #include "VantorVersion.h"
 
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -137,11 +138,12 @@ private:
 // library beyond Windows' own), handed over as the DesktopView whose loop and
 // desktop then carry the run, as the Qt module's do on Linux.  Null with the
 // reason when this process cannot make windows, and the gateway runs
-// headless.  The end of the user's session closes the main window as the
-// user would (the view's default): Windows ends the process right after.
-std::unique_ptr<DesktopView> OpenWindowsView(std::string& why) {
+// headless.  sessionEnd runs when the user's session ends.
+std::unique_ptr<DesktopView> OpenWindowsView(std::function<void()> sessionEnd, std::string& why) {
     try {
-        std::unique_ptr<DesktopView> view = OpenWin32DesktopView(DesktopViewOptions{});
+        DesktopViewOptions options;
+        options.displayLost = std::move(sessionEnd);
+        std::unique_ptr<DesktopView> view = OpenWin32DesktopView(options);
         // Started from Explorer or a shortcut, the console Windows opened for
         // the program would stand idle beside the window.
         LeaveOwnConsoleWindow();
@@ -236,13 +238,26 @@ int main() {
         return std::make_unique<ConsoleRequests>(on, std::move(handler));
     };
     run.serviceControlManagerCheck = [] { return std::make_unique<Win32ServiceControlManager>(); };
+    // The end of the user's session: Windows ends the process as soon as
+    // every window has taken the news, so the gateway stops in order before
+    // (the exchange's indicators cleared, the port and the relay closed), as
+    // closing the window does; every window of the program gets the news.
+    TMainForm* mainForm = nullptr;
+    bool sessionEnded = false;
+    auto endSession = [&mainForm, &sessionEnded] {
+        if (!mainForm || sessionEnded) return;
+        sessionEnded = true;
+        mainForm->Close();
+        mainForm->FormDestroy();
+    };
     std::unique_ptr<DesktopView> view;
     if (!cl.headless) {
         std::string why;
-        view = OpenWindowsView(why);
+        view = OpenWindowsView(endSession, why);
         if (!view) std::cerr << "vantor: " << why << ", running headless" << std::endl;
     }
     if (view) {
+        run.started = [&mainForm](TApplication&, TMainForm& main) { mainForm = &main; };
         run.view = view.get();
         run.loop = &view->Loop();
         run.desktop = &view->Screen();
