@@ -58,10 +58,13 @@ function(vantor_windows_test_folder name)
   set_tests_properties(${name} PROPERTIES TIMEOUT 600 LABELS ${name})
 endfunction()
 
-foreach(folder toolkit nls serial exchange accounting relay mail plugin ui core win32)
+foreach(folder toolkit nls serial exchange accounting relay mail plugin ui core win32 desktop-win32)
   vantor_windows_test_folder(${folder})
 endforeach()
 target_link_libraries(test_core PRIVATE vantor_test_gateway)
+# The Win32 view's binding tests drive the dialogs and the main window, and
+# open windows: test-windows.sh runs them on a virtual X server.
+target_link_libraries(test_desktop-win32 PRIVATE vantor_core vantor_ui vantor_service)
 target_link_libraries(test_win32 PRIVATE vantor_platform vantor_service)
 
 # The service the Win32 service tests install and run (win32/service/).

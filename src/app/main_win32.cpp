@@ -1,7 +1,7 @@
 // Program entry on Windows: the same command line as on Linux, the home
 // beside the program or in ProgramData, and what the gateway runs on: the
-// service control manager's dispatcher for /service, else the window (once
-// this build has its native view) or headless on the console.  The run
+// service control manager's dispatcher for /service, else the window (the
+// native Win32 view) or headless on the console.  The run
 // itself is RunGateway, the same for every way the gateway runs.
 //
 // Every text here is the gateway's Windows-1250 (arguments, paths); the
@@ -10,6 +10,7 @@
 #include "app/CommandLine.h"
 #include "app/PlatformEdges.h"
 #include "app/RunGateway.h"
+#include "desktop-win32/Win32DesktopView.h"
 #include "platform/Paths.h"
 #include "platform/win32/ConsoleStop.h"
 #include "platform/win32/Win32Loop.h"
@@ -26,6 +27,7 @@
 #include "VantorVersion.h"
 
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -132,12 +134,24 @@ private:
     std::optional<ConsoleStopWatcher> shutdown_;
 };
 
-// The window: the place where the native Win32 view is opened.  It returns
-// the view (its loop and desktop then carry the run, as the Qt module's do
-// on Linux), or null with the reason, and the gateway runs headless.
-std::unique_ptr<DesktopView> OpenWindowsView(const CommandLine&, std::string& why) {
-    why = "no window in this build yet";
-    return nullptr;
+// The window: the native Win32 view, linked into the program (it needs no
+// library beyond Windows' own), handed over as the DesktopView whose loop and
+// desktop then carry the run, as the Qt module's do on Linux.  Null with the
+// reason when this process cannot make windows, and the gateway runs
+// headless.  sessionEnd runs when the user's session ends.
+std::unique_ptr<DesktopView> OpenWindowsView(std::function<void()> sessionEnd, std::string& why) {
+    try {
+        DesktopViewOptions options;
+        options.displayLost = std::move(sessionEnd);
+        std::unique_ptr<DesktopView> view = OpenWin32DesktopView(options);
+        // Started from Explorer or a shortcut, the console Windows opened for
+        // the program would stand idle beside the window.
+        LeaveOwnConsoleWindow();
+        return view;
+    } catch (const std::exception& e) {
+        why = e.what();
+        return nullptr;
+    }
 }
 
 } // namespace
@@ -174,6 +188,14 @@ int main() {
     env.programPath = FilePathText(FilePath(home.folder) / "vantor.exe");
     env.languageFolders = {home.folder};
     if (!exeDir.empty() && exeDir != home.folder) env.languageFolders.push_back(exeDir);
+    // The installer puts the language files and the help into the data
+    // folder: a start that chose another home (an administrator may write
+    // the program's folder) finds them there still.
+    const std::string installed = ProgramDataFolder("TarvoVantor");
+    std::error_code ec;
+    if (!installed.empty() && installed != home.folder && installed != exeDir &&
+        fs::is_directory(FilePath(installed), ec))
+        env.languageFolders.push_back(installed);
     env.gatewayFolder = home.folder;
     env.logMirror = [](const std::string& line) { std::cout << Utf8FromCp1250(line) << std::endl; };
     // The services dialog installs the program as it runs now.  A gateway
@@ -216,13 +238,26 @@ int main() {
         return std::make_unique<ConsoleRequests>(on, std::move(handler));
     };
     run.serviceControlManagerCheck = [] { return std::make_unique<Win32ServiceControlManager>(); };
+    // The end of the user's session: Windows ends the process as soon as
+    // every window has taken the news, so the gateway stops in order before
+    // (the exchange's indicators cleared, the port and the relay closed), as
+    // closing the window does; every window of the program gets the news.
+    TMainForm* mainForm = nullptr;
+    bool sessionEnded = false;
+    auto endSession = [&mainForm, &sessionEnded] {
+        if (!mainForm || sessionEnded) return;
+        sessionEnded = true;
+        mainForm->Close();
+        mainForm->FormDestroy();
+    };
     std::unique_ptr<DesktopView> view;
     if (!cl.headless) {
         std::string why;
-        view = OpenWindowsView(cl, why);
+        view = OpenWindowsView(endSession, why);
         if (!view) std::cerr << "vantor: " << why << ", running headless" << std::endl;
     }
     if (view) {
+        run.started = [&mainForm](TApplication&, TMainForm& main) { mainForm = &main; };
         run.view = view.get();
         run.loop = &view->Loop();
         run.desktop = &view->Screen();

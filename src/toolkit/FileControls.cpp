@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "toolkit/Cp1250.h"
+#include "toolkit/FilePath.h"
 
 namespace vantor {
 
@@ -72,22 +73,29 @@ void TDirectoryListBox::SetDirectory(std::string_view path) {
     }
     // A path that is not (or no longer) a directory opens the nearest parent
     // that is, so the chooser always starts somewhere near what was asked.
-    fs::path dir = WithoutTrailingSeparator(source_->Absolute(path));
-    while (!source_->IsDirectory(dir.string())) {
+    // Paths are UTF-8 here, as the source speaks them (Utf8Path: Windows
+    // reads a narrow path in its own code page).
+    fs::path dir = WithoutTrailingSeparator(Utf8Path(source_->Absolute(path)));
+    while (!source_->IsDirectory(Utf8PathText(dir))) {
         const fs::path parent = dir.parent_path();
         if (parent.empty() || parent == dir) break;
         dir = parent;
     }
-    directory_ = dir.string();
+    directory_ = Utf8PathText(dir);
 
+    // The root first as one level ("/", "C:"), then each directory below.
     std::vector<std::string> texts;
-    fs::path at;
+    fs::path at = dir.root_path();
     int level = 0;
-    for (const fs::path& part : dir) {
+    if (!at.empty()) {
+        texts.push_back(Indented(level++, Utf8PathText(at)));
+        paths_.push_back(Utf8PathText(at));
+    }
+    for (const fs::path& part : dir.relative_path()) {
         if (part.empty()) continue;
         at /= part;
-        texts.push_back(Indented(level++, at == at.root_path() ? at.string() : part.string()));
-        paths_.push_back(at.string());
+        texts.push_back(Indented(level++, Utf8PathText(part)));
+        paths_.push_back(Utf8PathText(at));
     }
     const int current = static_cast<int>(paths_.size()) - 1;
 
@@ -101,7 +109,7 @@ void TDirectoryListBox::SetDirectory(std::string_view path) {
     }
     for (const std::string& name : listing.names) {
         texts.push_back(Indented(level, name));
-        paths_.push_back((dir / name).string());
+        paths_.push_back(Utf8PathText(dir / Utf8Path(name)));
     }
     if (!listing.error.empty())
         problem_ = "Cannot read " + directory_ + ": " + listing.error;
@@ -182,10 +190,10 @@ void TDriveComboBox::Follow(const std::string& directory) {
     // rather than the root it lies under.
     int best = -1;
     std::size_t bestLength = 0;
-    const fs::path dir(directory);
+    const fs::path dir = Utf8Path(directory);
     for (std::size_t i = 0; i < roots_.size(); ++i) {
-        const fs::path root = WithoutTrailingSeparator(roots_[i]);
-        const std::size_t length = root.string().size();
+        const fs::path root = WithoutTrailingSeparator(Utf8Path(roots_[i]));
+        const std::size_t length = Utf8PathText(root).size();
         if (Holds(root, dir) && (best < 0 || length > bestLength)) {
             best = static_cast<int>(i);
             bestLength = length;

@@ -19,6 +19,10 @@ std::filesystem::path FilePath(std::string_view name);
 // A path as the gateway's text (Windows-1250 on Windows; characters it has
 // no code for become '?').
 std::string FilePathText(const std::filesystem::path& path);
+// The same for names in UTF-8, as the directory chooser speaks them (on
+// Windows: characters that UTF-8 cannot hold in a path become U+FFFD).
+std::filesystem::path Utf8Path(std::string_view utf8);
+std::string Utf8PathText(const std::filesystem::path& path);
 // std::fopen for a path (through the C library's UTF-16 open on Windows).
 std::FILE* OpenFile(const std::filesystem::path& path, const char* mode);
 

@@ -63,9 +63,15 @@ std::string Source(const std::string& code) {
 TEST(ShippedLanguageFiles, AreTheSourcesInWindows1250) {
     for (const char* code : kCodes) {
         SCOPED_TRACE(code);
-        const std::string source = ReadAll(Source(code));
+        std::string source = ReadAll(Source(code));
         const std::string built = ReadAll(Built(code));
         ASSERT_FALSE(source.empty());
+#ifdef _WIN32
+        // The services dialog's page bears the name of Windows' manager.
+        const std::size_t tab = source.find("\n1=systemd\n");
+        ASSERT_NE(tab, std::string::npos);
+        source.replace(tab + 1, 9, "1=Windows NT");
+#endif
         ASSERT_FALSE(built.empty()) << "build the vantor_languages target first";
         EXPECT_EQ(built, Cp1250FromUtf8(source));
         EXPECT_EQ(Utf8FromCp1250(built), source) << "a character has no Windows-1250 code";

@@ -165,6 +165,34 @@ TEST_F(VantorExe, BesideItselfInAFolderWithCzechLettersAMissingPortInWindowsWord
     StopWithCtrlC(*gateway);
 }
 
+TEST_F(VantorExe, InItsWindowStoppedInOrderByCtrlCAndByTheEndOfTheSession) {
+    const char* display = std::getenv("VANTOR_TEST_DISPLAY");
+    if (!display || !*display) GTEST_SKIP() << "no display for the window";
+    auto onDisplay = [display](std::vector<std::string> args) {
+        return Process("wine", {.args = std::move(args),
+                                .env = {{"LC_ALL", "C.UTF-8"}, {"DISPLAY", display}}});
+    };
+    home_.WriteIni("[Set]\r\nLang=Eng\r\nPort=COM8:19200,N,8,1\r\nIPPort=0\r\nReadUct=0\r\n");
+    for (const bool sessionEnds : {false, true}) {
+        SCOPED_TRACE(sessionEnds ? "the session ends" : "Ctrl+C");
+        SimProcess sim({"--link", Com8(), "--log",
+                        (home_.path() / (sessionEnds ? "sim2.log" : "sim1.log")).string()});
+        Process gateway = onDisplay({Exe().string(), "--home", WindowsPath(home_.path())});
+        EXPECT_TRUE(WaitUntil([&] { return SimLogged(sim, "RX #04 V "); }, 30s));
+        // In a window the log is the window's: none of it on standard output.
+        EXPECT_FALSE(gateway.HasLine("-OK- ")) << gateway.Output();
+        if (sessionEnds) {
+            // Windows ends the process once its windows have taken the news.
+            onDisplay({"wineboot", "--end-session"}).WaitExit(30s);
+            gateway.Kill();
+            EXPECT_TRUE(WaitUntil([&] { return SimLogged(sim, ShutDownPacket); }, 5s));
+        } else {
+            StopWithCtrlC(gateway);
+            EXPECT_TRUE(WaitUntil([&] { return SimLogged(sim, ShutDownPacket); }, 5s));
+        }
+    }
+}
+
 TEST_F(VantorExe, AsAServiceInstalledStartedQueriedStoppedAndRemoved) {
     SimProcess sim({"--link", Com8(), "--log", (home_.path() / "sim.log").string()});
     home_.WriteIni("[Set]\r\nLang=Eng\r\nPort=COM8:19200,N,8,1\r\nIPPort=" + std::to_string(port_) +

@@ -193,8 +193,11 @@ void Win32Loop::dispatchMessages() {
             quit(static_cast<int>(msg.wParam));
             return;
         }
-        ::TranslateMessage(&msg);
-        tasks_.guarded([&] { ::DispatchMessageW(&msg); });
+        tasks_.guarded([&] {
+            if (messageFilter_ && messageFilter_(msg)) return;
+            ::TranslateMessage(&msg);
+            ::DispatchMessageW(&msg);
+        });
     }
 }
 
@@ -229,6 +232,19 @@ void Win32Loop::iterate(bool mayBlock) {
 }
 
 void Win32Loop::processEvents() { iterate(false); }
+
+void Win32Loop::waitAndProcessEvents() { iterate(true); }
+
+void Win32Loop::processEventsWithoutMessages() {
+    runTasks();
+    if (stopping()) return;
+    fireDueTimers();
+    if (stopping()) return;
+    ::ResetEvent(events_->sockets.get());
+    dispatchReadySockets();
+    if (stopping()) return;
+    runTasks();
+}
 
 int Win32Loop::run() {
     if (tasks_.ended()) return exitCode_.load();

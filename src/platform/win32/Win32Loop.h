@@ -19,13 +19,23 @@
 // processEvents() and run() throw std::system_error.
 //
 // A WM_QUIT message in the queue (PostQuitMessage) ends run() as quit() does.
+//
+// The desktop view runs its modal dialogs on this loop too
+// (waitAndProcessEvents), sees each window message before it is dispatched
+// (its dialog keys and accelerators: setMessageFilter), and keeps the
+// gateway served while the system runs a modal loop of its own, a message
+// box, a menu or a window being moved, that takes the messages itself
+// (processEventsWithoutMessages).
 #include "toolkit/EventLoop.h"
 #include "toolkit/TaskQueue.h"
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
+
+struct tagMSG; // <windows.h>'s MSG
 
 namespace vantor {
 
@@ -51,6 +61,22 @@ public:
     void processEvents() override;
     int run() override;
     void quit(int code = 0) override;
+
+    // Waits until something is due (a task, a timer, a socket, a window
+    // message) and runs it: one pass of run(), for a modal dialog's own loop.
+    void waitAndProcessEvents();
+    // Runs the tasks, due timers and ready sockets, leaving the window
+    // messages to whoever pumps them now (the system's own modal loops).
+    void processEventsWithoutMessages();
+    // Runs f under the loop's exception rule (a window procedure's work,
+    // which no exception may leave).
+    void guarded(const std::function<void()>& f) const { tasks_.guarded(f); }
+    // quit() was asked for (a modal loop ends then too).
+    bool quitRequested() const { return quitRequested_.load(); }
+    // Sees every window message before it is translated and dispatched; a
+    // filter that returns true has handled the message.  Loop thread only.
+    using MessageFilter = std::function<bool(tagMSG& message)>;
+    void setMessageFilter(MessageFilter filter) { messageFilter_ = std::move(filter); }
 
     std::int64_t monotonicMs() const override;
     double now() const override;
@@ -93,6 +119,7 @@ private:
     std::map<Handle, Watch> watches_;
     Handle nextHandle_ = 1;
     bool running_ = false;
+    MessageFilter messageFilter_;
 };
 
 } // namespace vantor

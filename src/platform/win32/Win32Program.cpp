@@ -126,4 +126,16 @@ void UseConsoleTextOutput() {
     std::cerr.rdbuf(error);
 }
 
+bool LeaveOwnConsoleWindow() {
+    // A console without a window (Wine's on a terminal) is no stray window.
+    if (!::GetConsoleWindow()) return false;
+    DWORD processes[2];
+    if (::GetConsoleProcessList(processes, 2) != 1) return false;
+    // Output redirected by whoever started the program is theirs to keep.
+    DWORD mode = 0;
+    const HANDLE output = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    if (output && output != INVALID_HANDLE_VALUE && !::GetConsoleMode(output, &mode)) return false;
+    return ::FreeConsole() != 0;
+}
+
 } // namespace vantor

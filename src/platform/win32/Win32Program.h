@@ -24,4 +24,12 @@ void LeaveCurrentFolderOutOfDllSearch();
 // end and on every flush.  For the rest of the process.
 void UseConsoleTextOutput();
 
+// Lets go of a console window that this process alone has: the one Windows
+// opens for a console program started from Explorer or a shortcut, which
+// would stand beside the gateway's own window doing nothing.  A console
+// shared with the shell the program was typed into stays (its output and
+// Ctrl+C keep working), and so do standard handles redirected to a file or
+// a pipe.  Returns whether the console was let go.
+bool LeaveOwnConsoleWindow();
+
 } // namespace vantor
