@@ -49,6 +49,14 @@ public:
     const std::string& ErrorText() const { return error_; }
 
 private:
+    // The system's loader, one file per system.  The file `file` of `folder`
+    // when it lies there and names no folder of its own, else empty; loading
+    // and looking up set ErrorText() when they fail.
+    static std::string FileInFolder(const std::string& folder, const std::string& file);
+    void* load(const std::string& path, bool fromFolder);
+    static void unload(void* handle);
+    void* lookUp(const char* symbolName);
+
     void* handle_ = nullptr;
     std::string path_;
     std::string error_;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <system_error>
@@ -65,46 +64,20 @@ std::vector<std::string> FileSystemDirectories::Roots() const {
 
 std::string FileSystemDirectories::Absolute(std::string_view path) const {
     std::error_code ec;
-    fs::path p{std::string(path)};
+    fs::path p = PathOf(path);
     if (p.is_relative()) {
         const fs::path cwd = fs::current_path(ec);
         p = (ec ? fs::path("/") : cwd) / p;
     }
     p = p.lexically_normal();
     if (!p.has_filename() && p.has_relative_path()) p = p.parent_path();
-    return p.string();
+    return Utf8Of(p);
 }
 
-bool FileSystemDirectories::IsDirectory(std::string_view path) const {
-    std::error_code ec;
-    return fs::is_directory(fs::path(std::string(path)), ec);
+fs::path FileSystemDirectories::PathOf(std::string_view utf8) {
+    return fs::path(std::string(utf8));
 }
 
-DirectoryListing FileSystemDirectories::Subdirectories(std::string_view path,
-                                                       std::size_t limit) const {
-    DirectoryListing listing;
-    std::error_code ec;
-    fs::directory_iterator it(fs::path(std::string(path)), ec);
-    if (ec) {
-        listing.error = ec.message();
-        return listing;
-    }
-    std::size_t scanned = 0;
-    for (const fs::directory_iterator end; it != end;) {
-        if (listing.names.size() >= limit || ++scanned > MaxScanned) {
-            listing.complete = false;
-            break;
-        }
-        std::error_code entryError;
-        // Follows symbolic links: a link to a directory can be opened.
-        if (it->is_directory(entryError)) listing.names.push_back(it->path().filename().string());
-        it.increment(ec);
-        if (ec) {
-            listing.error = ec.message();
-            break;
-        }
-    }
-    return listing;
-}
+std::string FileSystemDirectories::Utf8Of(const fs::path& path) { return path.string(); }
 
 } // namespace vantor

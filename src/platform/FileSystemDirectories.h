@@ -4,6 +4,8 @@
 // subdirectories of a directory, read without ever throwing.
 #include "toolkit/DirectorySource.h"
 
+#include <filesystem>
+
 namespace vantor {
 
 class FileSystemDirectories final : public DirectorySource {
@@ -16,6 +18,11 @@ public:
     std::string Absolute(std::string_view path) const override;
     bool IsDirectory(std::string_view path) const override;
     DirectoryListing Subdirectories(std::string_view path, std::size_t limit) const override;
+
+private:
+    // The chooser's UTF-8 paths to the system's and back, one file per system.
+    static std::filesystem::path PathOf(std::string_view utf8);
+    static std::string Utf8Of(const std::filesystem::path& path);
 };
 
 } // namespace vantor

@@ -50,18 +50,9 @@ public:
         if (::fstat(fd.get(), &st) != 0) return fail("could not be inspected", path, errno);
         const off_t oldEnd = st.st_size;
 
-        const char* data = bytes.data();
-        std::size_t left = bytes.size();
-        while (left > 0) {
-            const ssize_t n = ::write(fd.get(), data, left);
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                const int e = errno;
-                undo(fd.get(), oldEnd);
-                return fail("could not be written", path, e);
-            }
-            data += n;
-            left -= static_cast<std::size_t>(n);
+        if (const int e = writeAll(fd.get(), bytes); e != 0) {
+            undo(fd.get(), oldEnd);
+            return fail("could not be written", path, e);
         }
         if (::fsync(fd.get()) != 0 && errno != EINVAL) { // EINVAL: a device that cannot sync
             const int e = errno;
@@ -81,16 +72,12 @@ public:
         in.seekg(0, std::ios::end);
         const std::streamoff size = in.tellg();
         if (size <= 0) return std::nullopt;
-        // A record is a short line: the tail of the file holds the last one.
-        const std::streamoff tail = std::min<std::streamoff>(size, 64 * 1024);
+        const std::streamoff tail = std::min<std::streamoff>(size, LastLineTail);
         std::string bytes(static_cast<std::size_t>(tail), '\0');
         in.seekg(size - tail);
         in.read(bytes.data(), tail);
         bytes.resize(static_cast<std::size_t>(in.gcount()));
-        while (!bytes.empty() && (bytes.back() == '\n' || bytes.back() == '\r')) bytes.pop_back();
-        if (bytes.empty()) return std::nullopt;
-        const std::size_t start = bytes.find_last_of("\r\n");
-        return start == std::string::npos ? bytes : bytes.substr(start + 1);
+        return LastLineOf(std::move(bytes));
     }
 
     // A temporary file beside the target, flushed, renamed over it, and the
@@ -103,17 +90,8 @@ public:
             fd.reset(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
         } while (!fd && errno == EINTR);
         if (!fd) return fail("could not be created", temporary, errno);
-        const char* data = bytes.data();
-        std::size_t left = bytes.size();
-        while (left > 0) {
-            const ssize_t n = ::write(fd.get(), data, left);
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                return discard(temporary, "could not be written", errno);
-            }
-            data += n;
-            left -= static_cast<std::size_t>(n);
-        }
+        if (const int e = writeAll(fd.get(), bytes); e != 0)
+            return discard(temporary, "could not be written", e);
         if (::fsync(fd.get()) != 0 && errno != EINVAL)
             return discard(temporary, "could not be flushed to disk", errno);
         if (const int e = fd.close(); e != 0 && e != EINTR)
@@ -144,6 +122,17 @@ public:
     }
 
 private:
+    // Every byte at the file's position; 0, or the error that stopped it.
+    static int writeAll(int fd, std::string_view bytes) {
+        while (!bytes.empty()) {
+            const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) return errno;
+            bytes.remove_prefix(static_cast<std::size_t>(n));
+        }
+        return 0;
+    }
+
     static void undo(int fd, off_t oldEnd) { [[maybe_unused]] int r = ::ftruncate(fd, oldEnd); }
 
     bool discard(const std::string& temporary, const char* what, int error) {

@@ -30,6 +30,17 @@ public:
     // The content of a small file; none when it is missing, unreadable or
     // longer than `limit` bytes.
     virtual std::optional<std::string> ReadSmall(const std::string& path, std::size_t limit) = 0;
+
+protected:
+    // A record is a short line: this much of the file's end holds the last one.
+    static constexpr std::size_t LastLineTail = 64 * 1024;
+    // The last line of `tail`, the file's end, as LastLine gives it.
+    static std::optional<std::string> LastLineOf(std::string tail) {
+        while (!tail.empty() && (tail.back() == '\n' || tail.back() == '\r')) tail.pop_back();
+        if (tail.empty()) return std::nullopt;
+        const std::size_t start = tail.find_last_of("\r\n");
+        return start == std::string::npos ? tail : tail.substr(start + 1);
+    }
 };
 
 } // namespace vantor

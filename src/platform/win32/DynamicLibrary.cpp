@@ -5,129 +5,56 @@
 // that cannot be loaded never brings up a system message box: the gateway may
 // be a service with nobody to answer it.
 #include "platform/DynamicLibrary.h"
+#include "toolkit/Strings.h"
 
 #include "platform/win32/WinApi.h"
 
-#include <utility>
-
 namespace vantor {
 namespace {
-
-bool EndsWithNoCase(std::string_view s, std::string_view suffix) {
-    if (s.size() < suffix.size()) return false;
-    for (std::size_t i = 0; i < suffix.size(); ++i) {
-        char a = s[s.size() - suffix.size() + i];
-        if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
-        if (a != suffix[i]) return false;
-    }
-    return true;
-}
-
-bool IsFile(const std::wstring& path) {
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
 
 HMODULE Handle(void* h) { return static_cast<HMODULE>(h); }
 
 } // namespace
 
 std::string LibraryFileName(std::string_view name) {
-    if (name.empty() || EndsWithNoCase(name, ".dll") ||
+    if (name.empty() || LowerCase(name).ends_with(".dll") ||
         name.find_first_of("\\/") != std::string_view::npos)
         return std::string(name);
     return std::string(name) + ".dll";
 }
 
-DynamicLibrary::~DynamicLibrary() { Close(); }
-
-DynamicLibrary::DynamicLibrary(DynamicLibrary&& other) noexcept
-    : handle_(std::exchange(other.handle_, nullptr)), path_(std::move(other.path_)),
-      error_(std::move(other.error_)) {}
-
-DynamicLibrary& DynamicLibrary::operator=(DynamicLibrary&& other) noexcept {
-    if (this != &other) {
-        Close();
-        handle_ = std::exchange(other.handle_, nullptr);
-        path_ = std::move(other.path_);
-        error_ = std::move(other.error_);
-    }
-    return *this;
+std::string DynamicLibrary::FileInFolder(const std::string& folder, const std::string& file) {
+    if (folder.empty() || file.find_first_of("\\/") != std::string::npos) return {};
+    std::string local = folder;
+    if (local.back() != '\\' && local.back() != '/') local += '\\';
+    local += file;
+    const DWORD attributes = ::GetFileAttributesW(win32::Wide(local).c_str());
+    const bool isFile =
+        attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+    return isFile ? local : std::string();
 }
 
-bool DynamicLibrary::Open(std::string_view name, const std::string& gatewayFolder) {
-    Close();
-    error_.clear();
-    const std::string file = LibraryFileName(name);
-    if (file.empty()) {
-        error_ = "No library name given";
-        return false;
-    }
-    std::string candidate = file;
-    DWORD flags = 0;
-    if (file.find_first_of("\\/") == std::string::npos && !gatewayFolder.empty()) {
-        std::string local = gatewayFolder;
-        if (local.back() != '\\' && local.back() != '/') local += '\\';
-        local += file;
-        if (IsFile(win32::Wide(local))) {
-            candidate = local;
-            flags = LOAD_WITH_ALTERED_SEARCH_PATH; // its dependencies beside it too
-        }
-    }
+void* DynamicLibrary::load(const std::string& path, bool fromFolder) {
     DWORD oldMode = 0;
     ::SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &oldMode);
-    handle_ = ::LoadLibraryExW(win32::Wide(candidate).c_str(), nullptr, flags);
+    // A library from the gateway's folder finds its own dependencies beside it too.
+    void* handle = ::LoadLibraryExW(win32::Wide(path).c_str(), nullptr,
+                                    fromFolder ? LOAD_WITH_ALTERED_SEARCH_PATH : 0);
     const DWORD error = ::GetLastError();
     ::SetThreadErrorMode(oldMode, nullptr);
-    if (!handle_) {
-        error_ = candidate + ": " + win32::ErrorText(error);
-        return false;
-    }
-    path_ = candidate;
-    return true;
+    if (!handle) error_ = path + ": " + win32::ErrorText(error);
+    return handle;
 }
 
-void DynamicLibrary::Close() {
-    if (handle_) {
-        ::FreeLibrary(Handle(handle_));
-        handle_ = nullptr;
-    }
-    path_.clear();
-}
+void DynamicLibrary::unload(void* handle) { ::FreeLibrary(Handle(handle)); }
 
-void* DynamicLibrary::Symbol(const char* symbolName) {
-    if (!handle_) {
-        error_ = "No library is loaded";
-        return nullptr;
-    }
+void* DynamicLibrary::lookUp(const char* symbolName) {
     const FARPROC address = ::GetProcAddress(Handle(handle_), symbolName);
     if (!address) {
         error_ = std::string(symbolName) + ": " + win32::ErrorText(::GetLastError());
         return nullptr;
     }
     return reinterpret_cast<void*>(address);
-}
-
-namespace {
-
-class LoadedLibrary final : public SymbolSource {
-public:
-    explicit LoadedLibrary(DynamicLibrary library) : library_(std::move(library)) {}
-    void* Symbol(const char* name) override { return library_.Symbol(name); }
-
-private:
-    DynamicLibrary library_;
-};
-
-} // namespace
-
-SymbolSourceOpener SystemLibraryOpener(std::string gatewayFolder) {
-    return [folder = std::move(gatewayFolder)](
-               const std::string& dllName) -> std::unique_ptr<SymbolSource> {
-        DynamicLibrary library;
-        if (!library.Open(dllName, folder)) return nullptr;
-        return std::make_unique<LoadedLibrary>(std::move(library));
-    };
 }
 
 } // namespace vantor

@@ -5,20 +5,19 @@
 
 #include "platform/win32/WinApi.h"
 
-#include <filesystem>
 #include <system_error>
 
 namespace vantor {
 
 namespace fs = std::filesystem;
 
-namespace {
+fs::path FileSystemDirectories::PathOf(std::string_view utf8) {
+    return fs::path(win32::WideFromUtf8(utf8));
+}
 
-fs::path PathOf(std::string_view utf8) { return fs::path(win32::WideFromUtf8(utf8)); }
-
-std::string Utf8Of(const fs::path& path) { return win32::Utf8FromWide(path.native()); }
-
-} // namespace
+std::string FileSystemDirectories::Utf8Of(const fs::path& path) {
+    return win32::Utf8FromWide(path.native());
+}
 
 std::vector<std::string> FileSystemDirectories::Roots() const {
     std::vector<std::string> roots;
@@ -45,37 +44,6 @@ std::string FileSystemDirectories::Absolute(std::string_view path) const {
     p = p.lexically_normal();
     if (!p.has_filename() && p.has_relative_path()) p = p.parent_path();
     return Utf8Of(p);
-}
-
-bool FileSystemDirectories::IsDirectory(std::string_view path) const {
-    std::error_code ec;
-    return fs::is_directory(PathOf(path), ec);
-}
-
-DirectoryListing FileSystemDirectories::Subdirectories(std::string_view path,
-                                                       std::size_t limit) const {
-    DirectoryListing listing;
-    std::error_code ec;
-    fs::directory_iterator it(PathOf(path), ec);
-    if (ec) {
-        listing.error = ec.message();
-        return listing;
-    }
-    std::size_t scanned = 0;
-    for (const fs::directory_iterator end; it != end;) {
-        if (listing.names.size() >= limit || ++scanned > MaxScanned) {
-            listing.complete = false;
-            break;
-        }
-        std::error_code entryError;
-        if (it->is_directory(entryError)) listing.names.push_back(Utf8Of(it->path().filename()));
-        it.increment(ec);
-        if (ec) {
-            listing.error = ec.message();
-            break;
-        }
-    }
-    return listing;
 }
 
 } // namespace vantor

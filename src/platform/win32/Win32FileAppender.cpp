@@ -51,8 +51,7 @@ public:
                                         FILE_ATTRIBUTE_NORMAL, nullptr));
         LARGE_INTEGER size{};
         if (!file || !::GetFileSizeEx(file.get(), &size) || size.QuadPart <= 0) return std::nullopt;
-        // A record is a short line: the tail of the file holds the last one.
-        const LONGLONG tail = std::min<LONGLONG>(size.QuadPart, 64 * 1024);
+        const LONGLONG tail = std::min<LONGLONG>(size.QuadPart, LastLineTail);
         LARGE_INTEGER from{};
         from.QuadPart = size.QuadPart - tail;
         if (!::SetFilePointerEx(file.get(), from, nullptr, FILE_BEGIN)) return std::nullopt;
@@ -61,10 +60,7 @@ public:
         if (!::ReadFile(file.get(), bytes.data(), static_cast<DWORD>(tail), &got, nullptr))
             return std::nullopt;
         bytes.resize(got);
-        while (!bytes.empty() && (bytes.back() == '\n' || bytes.back() == '\r')) bytes.pop_back();
-        if (bytes.empty()) return std::nullopt;
-        const std::size_t start = bytes.find_last_of("\r\n");
-        return start == std::string::npos ? bytes : bytes.substr(start + 1);
+        return LastLineOf(std::move(bytes));
     }
 
     // A temporary file beside the target, written and flushed, then moved
