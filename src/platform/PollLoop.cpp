@@ -79,18 +79,6 @@ void PollLoop::drainWake() {
     [[maybe_unused]] auto n = ::read(wakeFd_, &value, sizeof value);
 }
 
-EventLoop::Handle PollLoop::watchFd(int fd, unsigned events, IoHandler handler) {
-    const Handle h = newHandle();
-    watches_[h] = Watch{fd, events, std::make_shared<IoHandler>(std::move(handler))};
-    return h;
-}
-
-void PollLoop::setWatchEvents(Handle watch, unsigned events) {
-    if (auto it = watches_.find(watch); it != watches_.end()) it->second.events = events;
-}
-
-void PollLoop::unwatchFd(Handle watch) { watches_.erase(watch); }
-
 bool PollLoop::setBeforeWait(BeforeWait hook) {
     beforeWait_ = std::move(hook);
     return true;
@@ -99,11 +87,11 @@ bool PollLoop::setBeforeWait(BeforeWait hook) {
 void PollLoop::waitOnce(int timeoutMs) {
     std::vector<pollfd> fds;
     std::vector<Handle> owners;
-    fds.reserve(watches_.size() + 1);
-    owners.reserve(watches_.size() + 1);
+    fds.reserve(watches().size() + 1);
+    owners.reserve(watches().size() + 1);
     fds.push_back({wakeFd_, POLLIN, 0});
     owners.push_back(0);
-    for (const auto& [h, w] : watches_) {
+    for (const auto& [h, w] : watches()) {
         if (w.events == 0) continue;
         fds.push_back({w.fd, static_cast<short>(ToPollEvents(w.events)), 0});
         owners.push_back(h);
@@ -122,22 +110,9 @@ void PollLoop::waitOnce(int timeoutMs) {
     }
     if (n == 0) return; // time-out
     if (fds[0].revents & POLLIN) drainWake();
-    for (std::size_t i = 1; i < fds.size(); ++i) {
-        if (fds[i].revents == 0) continue;
-        auto it = watches_.find(owners[i]);
-        if (it == watches_.end()) continue; // removed by an earlier handler
-        Watch& w = it->second;
-        if (w.events == 0) continue; // paused by an earlier handler
-        const unsigned delivered = FromPollEvents(fds[i].revents) & (w.events | Error | HangUp);
-        if (delivered == 0) continue;
-        if (fds[i].revents & POLLNVAL) {
-            // The descriptor was closed without removing its watch: report it
-            // once and pause the watch, instead of spinning on it.
-            w.events = 0;
-        }
-        std::shared_ptr<IoHandler> keep = w.handler;
-        if (*keep) tasks_.guarded([&] { (*keep)(delivered); });
-    }
+    for (std::size_t i = 1; i < fds.size(); ++i)
+        if (fds[i].revents != 0)
+            deliver(owners[i], FromPollEvents(fds[i].revents), fds[i].revents & POLLNVAL);
 }
 
 double PollLoop::now() const {

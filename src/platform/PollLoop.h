@@ -11,8 +11,6 @@
 #include "platform/portable/RealTimeLoop.h"
 
 #include <cstdint>
-#include <map>
-#include <memory>
 
 namespace vantor {
 
@@ -20,12 +18,6 @@ class PollLoop final : public RealTimeLoop {
 public:
     PollLoop();
     ~PollLoop() override;
-
-    // Error and HangUp are reported whether asked for or not (poll does), but
-    // only while the watch asks for some event: a watch set to 0 is paused.
-    Handle watchFd(int fd, unsigned events, IoHandler handler) override;
-    void setWatchEvents(Handle watch, unsigned events) override;
-    void unwatchFd(Handle watch) override;
 
     double now() const override;
 
@@ -41,18 +33,11 @@ public:
     static double LocalDateTime(std::int64_t unixMs);
 
 private:
-    struct Watch {
-        int fd = -1;
-        unsigned events = 0;
-        std::shared_ptr<IoHandler> handler;
-    };
-
     void wakeUp();
     void drainWake();
     void waitOnce(int timeoutMs) override;
 
     int wakeFd_ = -1;
-    std::map<Handle, Watch> watches_; // loop thread only
 };
 
 } // namespace vantor

@@ -16,6 +16,31 @@ EventLoop::Handle RealTimeLoop::startTimer(std::uint32_t intervalMs, Task onFire
 
 void RealTimeLoop::stopTimer(Handle timer) { timers_.erase(timer); }
 
+EventLoop::Handle RealTimeLoop::watchFd(int fd, unsigned events, IoHandler handler) {
+    const Handle h = newHandle();
+    watches_[h] = Watch{fd, events, std::make_shared<IoHandler>(std::move(handler))};
+    return h;
+}
+
+void RealTimeLoop::setWatchEvents(Handle watch, unsigned events) {
+    if (auto it = watches_.find(watch); it != watches_.end()) it->second.events = events;
+}
+
+void RealTimeLoop::unwatchFd(Handle watch) { watches_.erase(watch); }
+
+bool RealTimeLoop::deliver(Handle watch, unsigned reported, bool invalid) {
+    auto it = watches_.find(watch);
+    if (it == watches_.end()) return false; // removed by an earlier handler
+    Watch& w = it->second;
+    if (w.events == 0) return false; // paused by an earlier handler
+    const unsigned events = reported & (w.events | Error | HangUp);
+    if (events == 0) return false;
+    if (invalid) w.events = 0;
+    std::shared_ptr<IoHandler> keep = w.handler; // the handler may remove its own watch
+    if (*keep) tasks_.guarded([&] { (*keep)(events); });
+    return true;
+}
+
 void RealTimeLoop::runTasks() {
     tasks_.runBatch([this] { return stopping(); });
 }

@@ -28,6 +28,12 @@ public:
     Handle startTimer(std::uint32_t intervalMs, Task onFire) override;
     void stopTimer(Handle timer) override;
 
+    // Error and HangUp are reported whether asked for or not, but only while
+    // the watch asks for some event: a watch set to 0 is paused.
+    Handle watchFd(int fd, unsigned events, IoHandler handler) override;
+    void setWatchEvents(Handle watch, unsigned events) override;
+    void unwatchFd(Handle watch) override;
+
     void processEvents() override;
     // Runs until quit().  Once run() has returned the loop has ended: pending
     // and later invoke() calls from other threads return false, and a second
@@ -41,6 +47,20 @@ protected:
     // looks) and dispatches them.  A wait that fails for good throws
     // std::system_error rather than being retried in a spin.
     virtual void waitOnce(int timeoutMs) = 0;
+
+    struct Watch {
+        int fd = -1;
+        unsigned events = 0;
+        std::shared_ptr<IoHandler> handler;
+    };
+    // Loop thread only.
+    const std::map<Handle, Watch>& watches() const { return watches_; }
+    // Hands what the system reported for one watch to its handler: the events
+    // it asks for, and Error and HangUp.  A descriptor the system calls
+    // invalid was closed without removing its watch: it is reported once and
+    // the watch paused, instead of spinning on it.  False when the watch is
+    // gone, paused or asked for none of it.
+    bool deliver(Handle watch, unsigned reported, bool invalid);
 
     // One pass; mayBlock false never waits.
     void iterate(bool mayBlock);
@@ -62,7 +82,9 @@ private:
     // Until the next timer is due (-1: none runs, 0: work is waiting).
     int waitTimeoutMs() const;
 
-    std::map<Handle, Timer> timers_; // loop thread only
+    // Loop thread only.
+    std::map<Handle, Timer> timers_;
+    std::map<Handle, Watch> watches_;
 };
 
 } // namespace vantor

@@ -63,39 +63,34 @@ Win32Loop::Win32Loop()
 
 Win32Loop::~Win32Loop() {
     tasks_.end();
-    for (const auto& [h, w] : watches_) ::WSAEventSelect(static_cast<SOCKET>(w.socket), nullptr, 0);
+    for (const auto& [h, w] : watches()) ::WSAEventSelect(static_cast<SOCKET>(w.fd), nullptr, 0);
 }
 
 EventLoop::Handle Win32Loop::watchFd(int socket, unsigned events, IoHandler handler) {
     // A value that is no socket is reported as an error by the next pass.
     ::WSAEventSelect(static_cast<SOCKET>(socket), events_->sockets.get(), kNetworkEvents);
-    const Handle h = newHandle();
-    watches_[h] = Watch{socket, events, std::make_shared<IoHandler>(std::move(handler))};
-    return h;
-}
-
-void Win32Loop::setWatchEvents(Handle watch, unsigned events) {
-    if (auto it = watches_.find(watch); it != watches_.end()) it->second.events = events;
+    return RealTimeLoop::watchFd(socket, events, std::move(handler));
 }
 
 void Win32Loop::unwatchFd(Handle watch) {
-    auto it = watches_.find(watch);
-    if (it == watches_.end()) return;
-    const int socket = it->second.socket;
-    watches_.erase(it);
+    auto it = watches().find(watch);
+    if (it == watches().end()) return;
+    const int socket = it->second.fd;
+    RealTimeLoop::unwatchFd(watch);
     // The socket stops signalling the loop unless another watch still has it.
-    const bool stillWatched = std::any_of(watches_.begin(), watches_.end(),
-                                          [socket](const auto& w) { return w.second.socket == socket; });
+    const bool stillWatched =
+        std::any_of(watches().begin(), watches().end(),
+                    [socket](const auto& w) { return w.second.fd == socket; });
     if (!stillWatched) ::WSAEventSelect(static_cast<SOCKET>(socket), nullptr, 0);
 }
 
 bool Win32Loop::dispatchReadySockets() {
     std::vector<WSAPOLLFD> fds;
     std::vector<Handle> owners;
-    for (const auto& [h, w] : watches_) {
+    for (const auto& [h, w] : watches()) {
         if (w.events == 0) continue;
         WSAPOLLFD p{};
-        p.fd = static_cast<SOCKET>(w.socket);
+        p.fd = static_cast<SOCKET>(w.fd);
         p.events = ToPollEvents(w.events);
         fds.push_back(p);
         owners.push_back(h);
@@ -110,20 +105,10 @@ bool Win32Loop::dispatchReadySockets() {
     }
     if (n == 0) return false;
     bool delivered = false;
-    for (std::size_t i = 0; i < fds.size(); ++i) {
-        if (fds[i].revents == 0) continue;
-        auto it = watches_.find(owners[i]);
-        if (it == watches_.end()) continue; // removed by an earlier handler
-        Watch& w = it->second;
-        if (w.events == 0) continue; // paused by an earlier handler
-        const unsigned events = FromPollEvents(fds[i].revents) & (w.events | Error | HangUp);
-        if (events == 0) continue;
-        // A socket closed behind the watch's back: reported once, then paused.
-        if (fds[i].revents & POLLNVAL) w.events = 0;
-        delivered = true;
-        std::shared_ptr<IoHandler> keep = w.handler;
-        if (*keep) tasks_.guarded([&] { (*keep)(events); });
-    }
+    for (std::size_t i = 0; i < fds.size(); ++i)
+        if (fds[i].revents != 0 &&
+            deliver(owners[i], FromPollEvents(fds[i].revents), fds[i].revents & POLLNVAL))
+            delivered = true;
     return delivered;
 }
 

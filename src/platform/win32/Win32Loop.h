@@ -29,7 +29,6 @@
 #include "platform/portable/RealTimeLoop.h"
 
 #include <functional>
-#include <map>
 #include <memory>
 
 struct tagMSG; // <windows.h>'s MSG
@@ -41,10 +40,7 @@ public:
     Win32Loop();
     ~Win32Loop() override;
 
-    // Error and HangUp are reported whether asked for or not, but only while
-    // the watch asks for some event: a watch set to 0 is paused.
     Handle watchFd(int socket, unsigned events, IoHandler handler) override;
-    void setWatchEvents(Handle watch, unsigned events) override;
     void unwatchFd(Handle watch) override;
 
     // Waits until something is due (a task, a timer, a socket, a window
@@ -61,11 +57,6 @@ public:
     double now() const override;
 
 private:
-    struct Watch {
-        int socket = -1;
-        unsigned events = 0;
-        std::shared_ptr<IoHandler> handler;
-    };
     struct Events; // the wake-up and socket events (Win32 handles)
 
     void waitOnce(int timeoutMs) override;
@@ -73,10 +64,7 @@ private:
     void dispatchMessages();
 
     std::unique_ptr<Events> events_;
-
-    // Loop thread only.
-    std::map<Handle, Watch> watches_;
-    MessageFilter messageFilter_;
+    MessageFilter messageFilter_; // loop thread only
 };
 
 } // namespace vantor
