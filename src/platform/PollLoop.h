@@ -21,6 +21,7 @@ public:
 
     double now() const override;
 
+    // The hook runs before every poll(), the ones that do not block too.
     bool setBeforeWait(BeforeWait hook) override;
 
     // The events poll(2) reports for one descriptor right now (0: none), in

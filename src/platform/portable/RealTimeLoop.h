@@ -1,8 +1,8 @@
 #pragma once
 // The half of the gateway's real-time loop that is the same on every system:
-// its timers on the steady clock and the order of one pass.  A system's loop
-// derives from it and adds only its wait (poll(2); the Windows wait with
-// WSAPoll) and its watches.
+// its timers on the steady clock, the order of one pass, and the watches with
+// the delivery of what the system reports for them.  A system's loop derives
+// from it and adds only its wait (poll(2); the Windows wait with WSAPoll).
 //
 // One pass runs the queued tasks, then the due timers, then the before-wait
 // hook (when the loop offers one), then waits for the system's events and
