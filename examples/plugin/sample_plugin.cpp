@@ -338,16 +338,7 @@ private:
                 in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
                 bytes.resize(static_cast<std::size_t>(in.gcount()));
                 fileOffset_ += bytes.size();
-                pending += bytes;
-                for (std::size_t end; (end = pending.find('\n')) != std::string::npos;) {
-                    Handle(pending.substr(0, end));
-                    pending.erase(0, end + 1);
-                }
-                if (pending.size() > MaxCommandLine) {
-                    feed_.Line("ERROR command line longer than " + std::to_string(MaxCommandLine) +
-                               " bytes dropped");
-                    pending.clear();
-                }
+                HandleLines(pending, bytes);
             }
             lock.lock();
         }
@@ -409,20 +400,26 @@ private:
                     if (n > 0) offset_ += n;
                 }
                 if (n <= 0) break;
-                pending.append(buffer, static_cast<std::size_t>(n));
-                for (std::size_t end; (end = pending.find('\n')) != std::string::npos;) {
-                    Handle(pending.substr(0, end));
-                    pending.erase(0, end + 1);
-                }
-                if (pending.size() > MaxCommandLine) {
-                    feed_.Line("ERROR command line longer than " + std::to_string(MaxCommandLine) +
-                               " bytes dropped");
-                    pending.clear();
-                }
+                HandleLines(pending, std::string_view(buffer, static_cast<std::size_t>(n)));
             }
         }
     }
 #endif
+
+    // Handles each whole line of what was read; a line that grows past the
+    // limit without its end is dropped rather than kept without bound.
+    void HandleLines(std::string& pending, std::string_view read) {
+        pending += read;
+        for (std::size_t end; (end = pending.find('\n')) != std::string::npos;) {
+            Handle(pending.substr(0, end));
+            pending.erase(0, end + 1);
+        }
+        if (pending.size() > MaxCommandLine) {
+            feed_.Line("ERROR command line longer than " + std::to_string(MaxCommandLine) +
+                       " bytes dropped");
+            pending.clear();
+        }
+    }
 
     void Handle(const std::string& raw) {
         const std::string line = Trim(raw);

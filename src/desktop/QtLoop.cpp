@@ -7,7 +7,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
-#include <chrono>
+#include <algorithm>
 
 #include "toolkit/DateTime.h"
 
@@ -41,11 +41,12 @@ void Retire(QObject* object) {
 } // namespace
 
 QtLoop::QtLoop(ReadinessProbe probe)
-    : probe_(std::move(probe)), agent_(std::make_unique<QObject>()), tasks_([this] {
-          // Under the queue's lock: only post the call, never run it here.
+    : LoopCore([this] {
+          // Only post the call, never run it here: the hook runs on any thread.
           QMetaObject::invokeMethod(
               agent_.get(), [this] { serve(); }, Qt::QueuedConnection);
-      }) {}
+      }),
+      probe_(std::move(probe)), agent_(std::make_unique<QObject>()) {}
 
 QtLoop::~QtLoop() {
     tasks_.end();
@@ -58,21 +59,13 @@ QtLoop::~QtLoop() {
     agent_.reset();
 }
 
-void QtLoop::post(Task task) { tasks_.post(std::move(task)); }
-
-bool QtLoop::invoke(Task task) { return tasks_.invoke(std::move(task)); }
-
-void QtLoop::setExceptionHandler(ExceptionHandler handler) {
-    tasks_.setExceptionHandler(std::move(handler));
-}
-
 void QtLoop::serve() {
     tasks_.runBatch([this] { return stopping(); });
-    if (stopping()) QCoreApplication::exit(exitCode_.load());
+    if (stopping()) QCoreApplication::exit(exitCode());
 }
 
 EventLoop::Handle QtLoop::startTimer(std::uint32_t intervalMs, Task onFire) {
-    const Handle h = nextHandle_++;
+    const Handle h = newHandle();
     auto t = std::make_unique<Timer>();
     t->task = std::make_shared<Task>(std::move(onFire));
     t->timer = new QTimer(agent_.get());
@@ -98,7 +91,7 @@ void QtLoop::stopTimer(Handle timer) {
 }
 
 EventLoop::Handle QtLoop::watchFd(int fd, unsigned events, IoHandler handler) {
-    const Handle h = nextHandle_++;
+    const Handle h = newHandle();
     auto w = std::make_unique<Watch>();
     w->fd = fd;
     w->events = events;
@@ -161,33 +154,13 @@ void QtLoop::processEvents() {
 }
 
 int QtLoop::run() {
-    if (tasks_.ended()) return exitCode_.load();
-    tasks_.setLoopThread(std::this_thread::get_id());
-    running_ = true;
-    struct End {
-        QtLoop& loop;
-        ~End() {
-            loop.running_ = false;
-            loop.tasks_.end();
-        }
-    } end{*this};
-    if (quitRequested_.load()) return exitCode_.load();
-    // Tasks queued before run() are served by the first pass.
-    QMetaObject::invokeMethod(
-        agent_.get(), [this] { serve(); }, Qt::QueuedConnection);
-    QCoreApplication::exec();
-    return exitCode_.load();
-}
-
-void QtLoop::quit(int code) {
-    exitCode_ = code;
-    quitRequested_ = true;
-    tasks_.wake();
-}
-
-std::int64_t QtLoop::monotonicMs() const {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+    return runOnThisThread([this] {
+        if (quitRequested()) return;
+        // Tasks queued before run() are served by the first pass.
+        QMetaObject::invokeMethod(
+            agent_.get(), [this] { serve(); }, Qt::QueuedConnection);
+        QCoreApplication::exec();
+    });
 }
 
 double QtLoop::now() const {

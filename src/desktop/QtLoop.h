@@ -10,19 +10,17 @@
 // quit() also ends every nested Qt loop, so a modal dialog open at a stop
 // request ends with Cancel.  This header includes no Qt, so the program
 // entry can hold the loop without seeing Qt.
-#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
 
-#include "toolkit/EventLoop.h"
-#include "toolkit/TaskQueue.h"
+#include "toolkit/LoopCore.h"
 
 class QObject;
 
 namespace vantor::desktop {
 
-class QtLoop final : public EventLoop {
+class QtLoop final : public LoopCore {
 public:
     // Qt tells only that a descriptor is readable or writable; the probe
     // (the platform's poll of one descriptor) adds hang-up and error.
@@ -30,11 +28,7 @@ public:
 
     explicit QtLoop(ReadinessProbe probe = {});
     ~QtLoop() override;
-    QtLoop(const QtLoop&) = delete;
-    QtLoop& operator=(const QtLoop&) = delete;
 
-    void post(Task task) override;
-    bool invoke(Task task) override;
     Handle startTimer(std::uint32_t intervalMs, Task onFire) override;
     void stopTimer(Handle timer) override;
     Handle watchFd(int fd, unsigned events, IoHandler handler) override;
@@ -42,32 +36,17 @@ public:
     void unwatchFd(Handle watch) override;
     void processEvents() override;
     int run() override;
-    void quit(int code = 0) override;
-    void setExceptionHandler(ExceptionHandler handler) override;
-    std::int64_t monotonicMs() const override;
     double now() const override;
-
-    bool ended() const { return tasks_.ended(); }
-    std::size_t pendingTasks() const { return tasks_.size(); }
-    // Runs a call from the view (a click, a menu command) under the loop's
-    // exception rule, as the message loop runs a window message.
-    void guarded(const std::function<void()>& f) const { tasks_.guarded(f); }
 
 private:
     struct Timer;
     struct Watch;
     void serve();
-    bool stopping() const { return running_ && quitRequested_.load(); }
     void deliver(Handle watch, bool readSide);
     void applyWatch(Watch& w);
 
     ReadinessProbe probe_;
     std::unique_ptr<QObject> agent_; // lives in the Qt thread; queued calls land here
-    TaskQueue tasks_;
-    std::atomic<bool> quitRequested_{false};
-    std::atomic<int> exitCode_{0};
-    bool running_ = false;
-    Handle nextHandle_ = 1;
     std::map<Handle, std::unique_ptr<Timer>> timers_;
     std::map<Handle, std::unique_ptr<Watch>> watches_;
 };

@@ -2,11 +2,8 @@
 
 #include "toolkit/DateTime.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
-#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <stdexcept>
@@ -58,7 +55,7 @@ unsigned FromPollEvents(unsigned revents) {
 
 } // namespace
 
-PollLoop::PollLoop() : tasks_([this] { wakeUp(); }) {
+PollLoop::PollLoop() : RealTimeLoop([this] { wakeUp(); }) {
     wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (wakeFd_ < 0)
         throw std::runtime_error(std::string("event loop: cannot create its wake-up descriptor: ") +
@@ -82,93 +79,19 @@ void PollLoop::drainWake() {
     [[maybe_unused]] auto n = ::read(wakeFd_, &value, sizeof value);
 }
 
-void PollLoop::post(Task task) { tasks_.post(std::move(task)); }
-
-bool PollLoop::invoke(Task task) { return tasks_.invoke(std::move(task)); }
-
-EventLoop::Handle PollLoop::startTimer(std::uint32_t intervalMs, Task onFire) {
-    // A zero period would spin the loop; the shortest period is one millisecond.
-    const std::uint32_t period = std::max<std::uint32_t>(intervalMs, 1);
-    const Handle h = nextHandle_++;
-    timers_[h] = Timer{period, monotonicMs() + period, std::make_shared<Task>(std::move(onFire))};
-    return h;
-}
-
-void PollLoop::stopTimer(Handle timer) { timers_.erase(timer); }
-
-EventLoop::Handle PollLoop::watchFd(int fd, unsigned events, IoHandler handler) {
-    const Handle h = nextHandle_++;
-    watches_[h] = Watch{fd, events, std::make_shared<IoHandler>(std::move(handler))};
-    return h;
-}
-
-void PollLoop::setWatchEvents(Handle watch, unsigned events) {
-    if (auto it = watches_.find(watch); it != watches_.end()) it->second.events = events;
-}
-
-void PollLoop::unwatchFd(Handle watch) { watches_.erase(watch); }
-
-void PollLoop::setExceptionHandler(ExceptionHandler handler) {
-    tasks_.setExceptionHandler(std::move(handler));
-}
-
 bool PollLoop::setBeforeWait(BeforeWait hook) {
     beforeWait_ = std::move(hook);
     return true;
 }
 
-bool PollLoop::ended() const { return tasks_.ended(); }
-
-std::size_t PollLoop::pendingTasks() const { return tasks_.size(); }
-
-void PollLoop::runTasks() {
-    tasks_.runBatch([this] { return stopping(); });
-}
-
-bool PollLoop::stopping() const { return running_ && quitRequested_.load(); }
-
-void PollLoop::fireDueTimers() {
-    if (timers_.empty()) return;
-    const std::int64_t nowMs = monotonicMs();
-    std::vector<std::pair<std::int64_t, Handle>> due;
-    for (const auto& [h, t] : timers_)
-        if (t.dueMs <= nowMs) due.emplace_back(t.dueMs, h);
-    // Due order; equal due times in start order (handles grow with each start).
-    std::sort(due.begin(), due.end());
-    for (const auto& [dueMs, h] : due) {
-        if (stopping()) return;
-        auto it = timers_.find(h);
-        if (it == timers_.end()) continue; // stopped by an earlier handler
-        Timer& t = it->second;
-        // Reschedule before firing, so a nested processEvents() in the handler
-        // does not fire the same timer again.  Missed periods are skipped
-        // rather than fired in a burst.
-        t.dueMs += t.intervalMs;
-        if (t.dueMs <= nowMs) t.dueMs = nowMs + t.intervalMs;
-        std::shared_ptr<Task> keep = t.task; // the handler may stop its own timer
-        if (*keep) tasks_.guarded(*keep);
-    }
-}
-
-int PollLoop::pollTimeoutMs() const {
-    if (!tasks_.empty()) return 0;
-    if (quitRequested_.load()) return 0;
-    if (timers_.empty()) return -1;
-    std::int64_t next = INT64_MAX;
-    for (const auto& [h, t] : timers_) next = std::min(next, t.dueMs);
-    const std::int64_t wait = next - monotonicMs();
-    if (wait <= 0) return 0;
-    return static_cast<int>(std::min<std::int64_t>(wait, 60000));
-}
-
-void PollLoop::pollOnce(int timeoutMs) {
+void PollLoop::waitOnce(int timeoutMs) {
     std::vector<pollfd> fds;
     std::vector<Handle> owners;
-    fds.reserve(watches_.size() + 1);
-    owners.reserve(watches_.size() + 1);
+    fds.reserve(watches().size() + 1);
+    owners.reserve(watches().size() + 1);
     fds.push_back({wakeFd_, POLLIN, 0});
     owners.push_back(0);
-    for (const auto& [h, w] : watches_) {
+    for (const auto& [h, w] : watches()) {
         if (w.events == 0) continue;
         fds.push_back({w.fd, static_cast<short>(ToPollEvents(w.events)), 0});
         owners.push_back(h);
@@ -187,69 +110,9 @@ void PollLoop::pollOnce(int timeoutMs) {
     }
     if (n == 0) return; // time-out
     if (fds[0].revents & POLLIN) drainWake();
-    for (std::size_t i = 1; i < fds.size(); ++i) {
-        if (fds[i].revents == 0) continue;
-        auto it = watches_.find(owners[i]);
-        if (it == watches_.end()) continue; // removed by an earlier handler
-        Watch& w = it->second;
-        if (w.events == 0) continue; // paused by an earlier handler
-        const unsigned delivered = FromPollEvents(fds[i].revents) & (w.events | Error | HangUp);
-        if (delivered == 0) continue;
-        if (fds[i].revents & POLLNVAL) {
-            // The descriptor was closed without removing its watch: report it
-            // once and pause the watch, instead of spinning on it.
-            w.events = 0;
-        }
-        std::shared_ptr<IoHandler> keep = w.handler;
-        if (*keep) tasks_.guarded([&] { (*keep)(delivered); });
-    }
-}
-
-void PollLoop::iterate(bool mayBlock) {
-    // Once quit() was asked for, nothing more starts in this pass of run():
-    // a closing gateway should not see one more tick after it asked to stop.
-    // After run() has returned, processEvents() serves the shutdown normally.
-    runTasks();
-    if (stopping()) return;
-    fireDueTimers();
-    if (stopping()) return;
-    int limitMs = -1;
-    if (beforeWait_) tasks_.guarded([&] { limitMs = beforeWait_(); });
-    int timeoutMs = mayBlock ? pollTimeoutMs() : 0;
-    if (limitMs >= 0 && (timeoutMs < 0 || limitMs < timeoutMs)) timeoutMs = limitMs;
-    pollOnce(timeoutMs);
-    if (stopping()) return;
-    runTasks();
-    if (stopping()) return;
-    fireDueTimers();
-}
-
-void PollLoop::processEvents() { iterate(false); }
-
-int PollLoop::run() {
-    if (tasks_.ended()) return exitCode_.load();
-    tasks_.setLoopThread(std::this_thread::get_id());
-    running_ = true;
-    struct End {
-        PollLoop& loop;
-        ~End() {
-            loop.running_ = false;
-            loop.tasks_.end();
-        }
-    } end{*this};
-    while (!quitRequested_.load()) iterate(true);
-    return exitCode_.load();
-}
-
-void PollLoop::quit(int code) {
-    exitCode_ = code;
-    quitRequested_ = true;
-    tasks_.wake();
-}
-
-std::int64_t PollLoop::monotonicMs() const {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+    for (std::size_t i = 1; i < fds.size(); ++i)
+        if (fds[i].revents != 0)
+            deliver(owners[i], FromPollEvents(fds[i].revents), fds[i].revents & POLLNVAL);
 }
 
 double PollLoop::now() const {

@@ -101,6 +101,8 @@ private:
     bool ScmStartServiceNow();
     // Takes over the manager's last error and shows it.
     void ScmFail();
+    // Connects and opens the service with every right; a failure is shown.
+    bool ScmOpenToControl();
 
     bool Connect();
     // The unit's status, or nullopt with the error taken over.

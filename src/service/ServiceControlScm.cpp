@@ -34,6 +34,15 @@ void ServiceControl::ScmFail() {
     ShowServiceError();
 }
 
+bool ServiceControl::ScmOpenToControl() {
+    ServiceControlManager& scm = *parts_.scm;
+    if (scm.Connect(ServiceControlManager::Access::All) &&
+        scm.Open(ServiceName, ServiceControlManager::Access::All))
+        return true;
+    ScmFail();
+    return false;
+}
+
 bool ServiceControl::ScmIsServiceRunning(std::string* why) {
     // Quiet, as at every ordinary start: the reason only goes to `why`.
     ServiceControlManager& scm = *parts_.scm;
@@ -81,11 +90,7 @@ void ServiceControl::ScmInstallService(bool manualStart) {
 bool ServiceControl::ScmStopService(bool remove) {
     ServiceControlManager& scm = *parts_.scm;
     ScmSession session(scm);
-    if (!scm.Connect(ServiceControlManager::Access::All) ||
-        !scm.Open(ServiceName, ServiceControlManager::Access::All)) {
-        ScmFail();
-        return false;
-    }
+    if (!ScmOpenToControl()) return false;
     std::optional<std::uint32_t> state;
     if (scm.Stop()) {
         int waits = 0;
@@ -107,11 +112,7 @@ bool ServiceControl::ScmStopService(bool remove) {
 bool ServiceControl::ScmStartServiceNow() {
     ServiceControlManager& scm = *parts_.scm;
     ScmSession session(scm);
-    if (!scm.Connect(ServiceControlManager::Access::All) ||
-        !scm.Open(ServiceName, ServiceControlManager::Access::All)) {
-        ScmFail();
-        return false;
-    }
+    if (!ScmOpenToControl()) return false;
     return scm.Start();
 }
 

@@ -6,8 +6,8 @@
 // Implementations: PollLoop (platform/, real time), Win32Loop
 // (platform/win32/, the same on Windows), VirtualLoop (toolkit/, virtual
 // clock for tests) and QtLoop (desktop/, Qt's event loop).  All of them
-// keep their cross-thread tasks in one TaskQueue and follow the same rules
-// (tests/support/LoopContract.h checks them on each):
+// derive from LoopCore, keep their cross-thread tasks in one TaskQueue and
+// follow the same rules (tests/support/LoopContract.h checks them on each):
 //
 // - Exceptions: an exception that escapes a task, a timer or a descriptor
 //   handler goes to the exception handler (default: a line on standard error)

@@ -1,6 +1,7 @@
 #include "toolkit/VirtualLoop.h"
 
 #include <algorithm>
+#include <thread>
 #include <vector>
 
 namespace vantor {
@@ -9,20 +10,12 @@ VirtualLoop::VirtualLoop() : wallBase_(EncodeDateTime(2026, 1, 1, 8, 0, 0)) {}
 
 VirtualLoop::~VirtualLoop() = default;
 
-void VirtualLoop::post(Task task) { queue_.post(std::move(task)); }
-
-bool VirtualLoop::invoke(Task task) { return queue_.invoke(std::move(task)); }
-
-void VirtualLoop::setExceptionHandler(ExceptionHandler handler) {
-    queue_.setExceptionHandler(std::move(handler));
-}
-
 int VirtualLoop::runPending() {
     int count = 0;
     // Tasks queued by tasks run too: a test that calls runPending() wants
     // the loop quiet afterwards.
     for (;;) {
-        const int n = queue_.runBatch([this] { return stopping(); });
+        const int n = tasks_.runBatch([this] { return stopping(); });
         count += n;
         if (n == 0 || stopping()) break;
     }
@@ -33,7 +26,7 @@ EventLoop::Handle VirtualLoop::startTimer(std::uint32_t intervalMs, Task onFire)
     // A period of 0 would never let virtual time move on; the system's
     // timers round it up too.
     const std::uint32_t interval = std::max<std::uint32_t>(intervalMs, 1);
-    const Handle h = nextHandle_++;
+    const Handle h = newHandle();
     timers_[h] =
         Timer{interval, nowMs_ + interval, nextOrder_++, std::make_shared<Task>(std::move(onFire))};
     return h;
@@ -42,7 +35,7 @@ EventLoop::Handle VirtualLoop::startTimer(std::uint32_t intervalMs, Task onFire)
 void VirtualLoop::stopTimer(Handle timer) { timers_.erase(timer); }
 
 EventLoop::Handle VirtualLoop::watchFd(int fd, unsigned events, IoHandler handler) {
-    const Handle h = nextHandle_++;
+    const Handle h = newHandle();
     watches_[h] = Watch{fd, events, std::make_shared<IoHandler>(std::move(handler))};
     return h;
 }
@@ -68,7 +61,7 @@ bool VirtualLoop::fireNextDue(std::int64_t limit) {
     t.due += t.interval;
     // The handler may stop (and so destroy) its own timer: keep it alive.
     std::shared_ptr<Task> fire = t.onFire;
-    if (*fire) queue_.guarded(*fire);
+    if (*fire) tasks_.guarded(*fire);
     return true;
 }
 
@@ -87,26 +80,17 @@ void VirtualLoop::advance(std::int64_t ms) {
 }
 
 int VirtualLoop::run() {
-    if (queue_.ended()) return quitCode_.load();
-    const std::thread::id previous = queue_.loopThread();
-    queue_.setLoopThread(std::this_thread::get_id());
-    running_ = true;
-    while (!quit_.load()) {
-        processEvents();
-        if (quit_.load()) break;
-        queue_.waitForWork(std::chrono::hours(1));
-    }
-    running_ = false;
-    queue_.end();
+    const std::thread::id previous = tasks_.loopThread();
+    const int code = runOnThisThread([this] {
+        while (!quitRequested()) {
+            processEvents();
+            if (quitRequested()) break;
+            tasks_.waitForWork(std::chrono::hours(1));
+        }
+    });
     // The thread that drove the loop before run() drives it again.
-    queue_.setLoopThread(previous);
-    return quitCode_.load();
-}
-
-void VirtualLoop::quit(int code) {
-    quitCode_ = code;
-    quit_ = true;
-    queue_.wake();
+    tasks_.setLoopThread(previous);
+    return code;
 }
 
 std::int64_t VirtualLoop::monotonicMs() const { return nowMs_; }
@@ -133,7 +117,7 @@ int VirtualLoop::fireFd(int fd, unsigned events) {
         if (!delivered) continue;
         std::shared_ptr<IoHandler> handler = it->second.handler;
         ++count;
-        if (*handler) queue_.guarded([&] { (*handler)(delivered); });
+        if (*handler) tasks_.guarded([&] { (*handler)(delivered); });
     }
     return count;
 }
@@ -161,17 +145,17 @@ std::int64_t VirtualLoop::msToNextTimer() const {
     return best;
 }
 
-std::size_t VirtualLoop::queuedTasks() const { return queue_.size(); }
+std::size_t VirtualLoop::queuedTasks() const { return tasks_.size(); }
 
 bool VirtualLoop::waitForTask(std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (queue_.empty() && !queue_.ended()) {
+    while (tasks_.empty() && !tasks_.ended()) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) break;
-        queue_.waitForWork(left);
+        tasks_.waitForWork(left);
     }
-    return !queue_.empty();
+    return !tasks_.empty();
 }
 
 } // namespace vantor

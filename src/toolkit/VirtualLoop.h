@@ -10,27 +10,22 @@
 // another thread blocks until the loop thread runs the task in runPending(),
 // processEvents(), advance() or run().  Quit, the end of the loop and
 // exceptions follow the rules of EventLoop.h.
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <thread>
 
 #include "toolkit/DateTime.h"
-#include "toolkit/EventLoop.h"
-#include "toolkit/TaskQueue.h"
+#include "toolkit/LoopCore.h"
 
 namespace vantor {
 
-class VirtualLoop : public EventLoop {
+class VirtualLoop : public LoopCore {
 public:
     VirtualLoop();
     // Wakes every thread still blocked in invoke(); their tasks never run.
     ~VirtualLoop() override;
 
-    void post(Task task) override;
-    bool invoke(Task task) override;
     Handle startTimer(std::uint32_t intervalMs, Task onFire) override;
     void stopTimer(Handle timer) override;
     Handle watchFd(int fd, unsigned events, IoHandler handler) override;
@@ -41,8 +36,6 @@ public:
     // Runs queued tasks (waiting for new ones) until quit(); virtual time
     // does not move, timers due at the current time do fire.
     int run() override;
-    void quit(int code = 0) override;
-    void setExceptionHandler(ExceptionHandler handler) override;
     std::int64_t monotonicMs() const override;
     double now() const override;
 
@@ -74,9 +67,6 @@ public:
     // when a task is queued.
     bool waitForTask(std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
-    // True once run() has returned.
-    bool ended() const { return queue_.ended(); }
-
 private:
     struct Timer {
         std::uint32_t interval;
@@ -93,18 +83,10 @@ private:
     bool hasWatch(int fd) const;
     // Fires the earliest timer due at or before `limit`; false when none is.
     bool fireNextDue(std::int64_t limit);
-    // Inside run() after quit(): nothing more starts.
-    bool stopping() const { return running_ && quit_.load(); }
-
-    TaskQueue queue_;
-    std::atomic<bool> quit_{false};
-    std::atomic<int> quitCode_{0};
-    bool running_ = false;
 
     std::int64_t nowMs_ = 0;
     TDateTime wallBase_;
     std::int64_t wallBaseMs_ = 0;
-    Handle nextHandle_ = 1;
     std::uint64_t nextOrder_ = 1;
     std::map<Handle, Timer> timers_;
     std::map<Handle, Watch> watches_;

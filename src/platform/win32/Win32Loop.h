@@ -26,41 +26,22 @@
 // gateway served while the system runs a modal loop of its own, a message
 // box, a menu or a window being moved, that takes the messages itself
 // (processEventsWithoutMessages).
-#include "toolkit/EventLoop.h"
-#include "toolkit/TaskQueue.h"
+#include "platform/portable/RealTimeLoop.h"
 
-#include <atomic>
-#include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
 
 struct tagMSG; // <windows.h>'s MSG
 
 namespace vantor {
 
-class Win32Loop final : public EventLoop {
+class Win32Loop final : public RealTimeLoop {
 public:
     Win32Loop();
     ~Win32Loop() override;
-    Win32Loop(const Win32Loop&) = delete;
-    Win32Loop& operator=(const Win32Loop&) = delete;
 
-    void post(Task task) override;
-    bool invoke(Task task) override;
-
-    Handle startTimer(std::uint32_t intervalMs, Task onFire) override;
-    void stopTimer(Handle timer) override;
-
-    // Error and HangUp are reported whether asked for or not, but only while
-    // the watch asks for some event: a watch set to 0 is paused.
     Handle watchFd(int socket, unsigned events, IoHandler handler) override;
-    void setWatchEvents(Handle watch, unsigned events) override;
     void unwatchFd(Handle watch) override;
-
-    void processEvents() override;
-    int run() override;
-    void quit(int code = 0) override;
 
     // Waits until something is due (a task, a timer, a socket, a window
     // message) and runs it: one pass of run(), for a modal dialog's own loop.
@@ -68,58 +49,22 @@ public:
     // Runs the tasks, due timers and ready sockets, leaving the window
     // messages to whoever pumps them now (the system's own modal loops).
     void processEventsWithoutMessages();
-    // Runs f under the loop's exception rule (a window procedure's work,
-    // which no exception may leave).
-    void guarded(const std::function<void()>& f) const { tasks_.guarded(f); }
-    // quit() was asked for (a modal loop ends then too).
-    bool quitRequested() const { return quitRequested_.load(); }
     // Sees every window message before it is translated and dispatched; a
     // filter that returns true has handled the message.  Loop thread only.
     using MessageFilter = std::function<bool(tagMSG& message)>;
     void setMessageFilter(MessageFilter filter) { messageFilter_ = std::move(filter); }
 
-    std::int64_t monotonicMs() const override;
     double now() const override;
 
-    void setExceptionHandler(ExceptionHandler handler) override;
-    // True once run() has returned or the loop is being destroyed.
-    bool ended() const;
-    // Posted and invoked tasks that have not run yet.
-    std::size_t pendingTasks() const;
-
 private:
-    struct Timer {
-        std::uint32_t intervalMs = 0;
-        std::int64_t dueMs = 0;
-        std::shared_ptr<Task> task;
-    };
-    struct Watch {
-        int socket = -1;
-        unsigned events = 0;
-        std::shared_ptr<IoHandler> handler;
-    };
     struct Events; // the wake-up and socket events (Win32 handles)
 
-    bool stopping() const;
-    void runTasks();
-    void fireDueTimers();
-    unsigned long waitTimeoutMs() const;
-    void waitOnce(unsigned long timeoutMs);
+    void waitOnce(int timeoutMs) override;
     bool dispatchReadySockets();
     void dispatchMessages();
-    void iterate(bool mayBlock);
 
     std::unique_ptr<Events> events_;
-    std::atomic<bool> quitRequested_{false};
-    std::atomic<int> exitCode_{0};
-    TaskQueue tasks_;
-
-    // Loop thread only.
-    std::map<Handle, Timer> timers_;
-    std::map<Handle, Watch> watches_;
-    Handle nextHandle_ = 1;
-    bool running_ = false;
-    MessageFilter messageFilter_;
+    MessageFilter messageFilter_; // loop thread only
 };
 
 } // namespace vantor
