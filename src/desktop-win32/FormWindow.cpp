@@ -13,19 +13,6 @@ namespace {
 constexpr wchar_t FormProperty[] = L"TarvoVantor.Form";
 constexpr UINT_PTR FlushTimer = 1;
 
-struct Applying {
-    bool& flag;
-    bool old;
-    explicit Applying(bool& f) : flag(f), old(f) { flag = true; }
-    ~Applying() { flag = old; }
-};
-
-TMainMenu* MainMenuOf(const TForm& form) {
-    for (std::size_t i = 0; i < form.ComponentCount(); ++i)
-        if (auto* menu = dynamic_cast<TMainMenu*>(form.Components(i))) return menu;
-    return nullptr;
-}
-
 TButton* FindButton(const TForm& form, bool (TButton::*which)() const) {
     std::vector<TControl*> pending(form.Controls().begin(), form.Controls().end());
     while (!pending.empty()) {
@@ -41,7 +28,7 @@ TButton* FindButton(const TForm& form, bool (TButton::*which)() const) {
 } // namespace
 
 FormWindow::FormWindow(TForm& form, Win32Loop& loop, HWND owner) : FormViews(form), loop_(loop) {
-    Applying applying(applying_);
+    Applying applying(*this);
     const RECT r = OuterRect();
     // WM_NCCREATE keeps this object on the window (window_ too).
     ::CreateWindowExW(ExStyle(), FormClass, Wide(form.Caption()).c_str(), Style(), r.left, r.top,
@@ -169,7 +156,7 @@ std::unique_ptr<ControlWindow> FormWindow::MakeView(TControl& control, ControlWi
 void FormWindow::ControlDestroying(const TControl* control) { Forget(control); }
 
 void FormWindow::PullForm() {
-    Applying applying(applying_);
+    Applying applying(*this);
     const std::wstring caption = Wide(form_.Caption());
     std::wstring shown(static_cast<std::size_t>(::GetWindowTextLengthW(window_)), L'\0');
     ::GetWindowTextW(window_, shown.data(), static_cast<int>(shown.size()) + 1);

@@ -93,7 +93,6 @@ private:
     std::unique_ptr<MenuBinding> menus_;
     std::shared_ptr<char> token_ = std::make_shared<char>();
     int nextControlId_ = 1000; // above IDOK, IDCANCEL and the other dialog keys
-    bool applying_ = false;    // the window is being set from the model
     bool modal_ = false;
     bool inMenu_ = false;
     bool flushPending_ = false;

@@ -19,23 +19,6 @@
 
 namespace vantor::desktop {
 
-namespace {
-
-struct Applying {
-    bool& flag;
-    bool old;
-    explicit Applying(bool& f) : flag(f), old(f) { flag = true; }
-    ~Applying() { flag = old; }
-};
-
-TMainMenu* MainMenuOf(const TForm& form) {
-    for (std::size_t i = 0; i < form.ComponentCount(); ++i)
-        if (auto* menu = dynamic_cast<TMainMenu*>(form.Components(i))) return menu;
-    return nullptr;
-}
-
-} // namespace
-
 FormView::FormView(TForm& form, QtLoop& loop)
     : QDialog(nullptr), FormViews(form), loop_(loop), client_(new QWidget(this)) {
     setObjectName(QString::fromStdString(form.Name()));
@@ -124,7 +107,7 @@ void FormView::Pulled(ControlView& view) {
 }
 
 void FormView::PullForm() {
-    Applying applying(applying_);
+    Applying applying(*this);
     setWindowTitle(ToQt(form_.Caption()));
     setEnabled(form_.Enabled());
     const unsigned icons = form_.BorderIcons() | (IsMainForm() ? 0x100u : 0u);

@@ -80,7 +80,6 @@ private:
     QMenuBar* menuBar_ = nullptr;
     std::unique_ptr<MenuView> menus_;
     std::shared_ptr<char> token_ = std::make_shared<char>();
-    bool applying_ = false; // the window is being set from the model
     bool modal_ = false;
     QTimer flushTimer_;
     unsigned flagsFor_ = ~0u;

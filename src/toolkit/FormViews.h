@@ -91,8 +91,18 @@ protected:
         }
     }
 
+    // Raised while the window is set from the model: what the window then
+    // reports (a move, a size) is not the user's doing.
+    struct Applying {
+        FormViews& views;
+        bool old = views.applying_;
+        explicit Applying(FormViews& v) : views(v) { views.applying_ = true; }
+        ~Applying() { views.applying_ = old; }
+    };
+
     TForm& form_;
     std::unordered_map<const TControl*, std::unique_ptr<View>> views_;
+    bool applying_ = false;
 
 private:
     bool Shown(const TControl* control) const {

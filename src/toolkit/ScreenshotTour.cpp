@@ -158,10 +158,8 @@ private:
     void Perform(TForm& form, const std::string& action) {
         const std::string what = action.substr(action.find(':') + 1);
         if (action.rfind("menu:", 0) == 0) {
-            TMenuItem* item = nullptr;
-            for (std::size_t i = 0; i < form.ComponentCount() && !item; ++i)
-                if (auto* menu = dynamic_cast<TMainMenu*>(form.Components(i)))
-                    item = FindMenuItem(menu->Items(), std::atoi(what.c_str()));
+            TMainMenu* menu = MainMenuOf(form);
+            TMenuItem* item = menu ? FindMenuItem(menu->Items(), std::atoi(what.c_str())) : nullptr;
             if (!item) return Problem(steps_[step_].picture + ": no menu item " + what);
             item->Click();
         } else if (TControl* control = FindControl(form, what)) {
