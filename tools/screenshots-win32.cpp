@@ -11,7 +11,6 @@
 #include <shellapi.h>
 
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <string>
 
@@ -36,40 +35,15 @@ int main() {
     std::vector<std::string> args;
     for (int i = 0; i < argc; ++i) args.push_back(win32::Narrow(wide[i]));
     ::LocalFree(wide);
-    std::string home, tourFile, out, prefix;
-    int settleMs = 4000;
-    for (std::size_t i = 1; i + 1 < args.size(); i += 2) {
-        const std::string& key = args[i];
-        const std::string& value = args[i + 1];
-        if (key == "--home")
-            home = value;
-        else if (key == "--tour")
-            tourFile = value;
-        else if (key == "--out")
-            out = value;
-        else if (key == "--prefix")
-            prefix = value;
-        else if (key == "--settle-ms")
-            settleMs = std::stoi(value);
-        else {
-            std::cerr << "vantor-screenshots: unknown option " << key << "\n";
-            return 2;
-        }
-    }
-    if (home.empty() || tourFile.empty() || out.empty()) {
-        std::cerr << "usage: vantor-screenshots --home DIR --tour FILE --out DIR [--prefix P] "
-                     "[--settle-ms N]\n";
-        return 2;
-    }
-    std::vector<win32view::TourStep> steps;
+    TourCommand command;
     try {
-        std::ifstream in(FilePath(tourFile));
-        if (!in) throw std::runtime_error("cannot read " + tourFile);
-        steps = win32view::ParseTour(in);
+        command = ReadTourCommand(
+            std::vector<std::string>(args.begin() + (args.empty() ? 0 : 1), args.end()));
     } catch (const std::exception& e) {
-        std::cerr << "vantor-screenshots: " << e.what() << "\n";
+        std::cerr << e.what() << "\n";
         return 2;
     }
+    const std::string& home = command.home;
 
     win32view::Win32Session view;
     Win32Loop& loop = view.Loop();
@@ -112,17 +86,13 @@ int main() {
         return 1;
     }
     bool ok = false;
-    win32view::TourOptions options;
-    options.outputDir = out;
-    options.prefix = prefix;
-    options.settleMs = settleMs;
-    win32view::StartScreenshotTour(view.Screen(), *main, steps, options,
-                                   [&](bool allSaved, const std::string& problems) {
-                                       ok = allSaved;
-                                       if (!allSaved) std::cerr << problems;
-                                       main->Close();
-                                       app.Terminate();
-                                   });
+    StartScreenshotTour(win32view::MakeTourScreen(view.Screen()), *main, command.steps,
+                        command.options, [&](bool allSaved, const std::string& problems) {
+                            ok = allSaved;
+                            if (!allSaved) std::cerr << problems;
+                            main->Close();
+                            app.Terminate();
+                        });
     app.Run();
     main.reset();
     return ok ? 0 : 1;

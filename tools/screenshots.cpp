@@ -18,45 +18,19 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <string>
 
 int main(int argc, char** argv) {
     using namespace vantor;
-    std::string home, tourFile, out, prefix;
-    int settleMs = 4000;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string key = argv[i], value = argv[i + 1];
-        if (key == "--home")
-            home = value;
-        else if (key == "--tour")
-            tourFile = value;
-        else if (key == "--out")
-            out = value;
-        else if (key == "--prefix")
-            prefix = value;
-        else if (key == "--settle-ms")
-            settleMs = std::stoi(value);
-        else {
-            std::cerr << "vantor-screenshots: unknown option " << key << "\n";
-            return 2;
-        }
-    }
-    if (home.empty() || tourFile.empty() || out.empty()) {
-        std::cerr << "usage: vantor-screenshots --home DIR --tour FILE --out DIR [--prefix P] "
-                     "[--settle-ms N]\n";
-        return 2;
-    }
-    std::vector<desktop::TourStep> steps;
+    TourCommand command;
     try {
-        std::ifstream in(tourFile);
-        if (!in) throw std::runtime_error("cannot read " + tourFile);
-        steps = desktop::ParseTour(in);
+        command = ReadTourCommand(std::vector<std::string>(argv + 1, argv + argc));
     } catch (const std::exception& e) {
-        std::cerr << "vantor-screenshots: " << e.what() << "\n";
+        std::cerr << e.what() << "\n";
         return 2;
     }
+    const std::string& home = command.home;
     const DisplayChoice display = ChooseDisplay();
     if (!display.desktop) {
         std::cerr << "vantor-screenshots: " << display.note << "\n";
@@ -89,17 +63,13 @@ int main(int argc, char** argv) {
         return WatchSystemRequests(loop, std::move(handler), false);
     };
     run.started = [&](TApplication& app, TMainForm& main) {
-        desktop::TourOptions options;
-        options.outputDir = out;
-        options.prefix = prefix;
-        options.settleMs = settleMs;
-        desktop::StartScreenshotTour(view.Screen(), main, steps, options,
-                                     [&](bool allSaved, const std::string& problems) {
-                                         ok = allSaved;
-                                         if (!allSaved) std::cerr << problems;
-                                         main.Close();
-                                         app.Terminate();
-                                     });
+        StartScreenshotTour(desktop::MakeTourScreen(view.Screen()), main, command.steps,
+                            command.options, [&](bool allSaved, const std::string& problems) {
+                                ok = allSaved;
+                                if (!allSaved) std::cerr << problems;
+                                main.Close();
+                                app.Terminate();
+                            });
     };
     const int status = RunGateway(std::move(env), run);
     return status != 0 ? status : (ok ? 0 : 1);

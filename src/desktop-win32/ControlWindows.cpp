@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "toolkit/ScopedFlag.h"
+
 namespace vantor::win32view {
 
 namespace {
@@ -741,11 +743,7 @@ HBRUSH ControlWindow::Colors(HDC dc, UINT message) {
 }
 
 void ControlWindow::Pull() {
-    pulling_ = true;
-    struct Done {
-        bool& flag;
-        ~Done() { flag = false; }
-    } done{pulling_};
+    ScopedFlag pulling(pulling_);
     PullCommon();
     PullOwn();
 }

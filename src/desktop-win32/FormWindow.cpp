@@ -13,19 +13,6 @@ namespace {
 constexpr wchar_t FormProperty[] = L"TarvoVantor.Form";
 constexpr UINT_PTR FlushTimer = 1;
 
-struct Applying {
-    bool& flag;
-    bool old;
-    explicit Applying(bool& f) : flag(f), old(f) { flag = true; }
-    ~Applying() { flag = old; }
-};
-
-TMainMenu* MainMenuOf(const TForm& form) {
-    for (std::size_t i = 0; i < form.ComponentCount(); ++i)
-        if (auto* menu = dynamic_cast<TMainMenu*>(form.Components(i))) return menu;
-    return nullptr;
-}
-
 TButton* FindButton(const TForm& form, bool (TButton::*which)() const) {
     std::vector<TControl*> pending(form.Controls().begin(), form.Controls().end());
     while (!pending.empty()) {
@@ -40,8 +27,8 @@ TButton* FindButton(const TForm& form, bool (TButton::*which)() const) {
 
 } // namespace
 
-FormWindow::FormWindow(TForm& form, Win32Loop& loop, HWND owner) : form_(form), loop_(loop) {
-    Applying applying(applying_);
+FormWindow::FormWindow(TForm& form, Win32Loop& loop, HWND owner) : FormViews(form), loop_(loop) {
+    Applying applying(*this);
     const RECT r = OuterRect();
     // WM_NCCREATE keeps this object on the window (window_ too).
     ::CreateWindowExW(ExStyle(), FormClass, Wide(form.Caption()).c_str(), Style(), r.left, r.top,
@@ -132,10 +119,7 @@ RECT FormWindow::OuterRect() const {
                 form_.Top() + r.bottom - r.top};
 }
 
-ControlWindow* FormWindow::ViewOf(const TControl* control) const {
-    auto it = views_.find(control);
-    return it == views_.end() ? nullptr : it->second.get();
-}
+ControlWindow* FormWindow::ViewOf(const TControl* control) const { return Find(control); }
 
 HWND FormWindow::HandleOf(const TControl& control) const {
     if (&control == &form_) return window_;
@@ -150,7 +134,7 @@ void FormWindow::UserAction(const std::function<void()>& action) {
 }
 
 void FormWindow::ModelChanged(TControl& control) {
-    if (dirty_.insert(&control).second) dirtyOrder_.push_back(&control);
+    Changed(control);
     if (!flushPending_ && ::SetTimer(window_, FlushTimer, FlushMs, nullptr)) flushPending_ = true;
 }
 
@@ -159,118 +143,20 @@ void FormWindow::Flush() {
         ::KillTimer(window_, FlushTimer);
         flushPending_ = false;
     }
-    std::vector<TControl*> order;
-    order.swap(dirtyOrder_);
-    dirty_.clear();
-    for (TControl* control : order) Catch(*control);
+    CatchUp();
     if (menus_ && !inMenu_) menus_->Refresh();
 }
 
-void FormWindow::Catch(TControl& control) {
-    if (&control == &form_) {
-        PullForm();
-        Reconcile(form_);
-    } else if (auto it = views_.find(&control); it != views_.end()) {
-        ControlWindow& view = *it->second;
-        if (TControl* oldParent = view.BoundParent(); oldParent != control.Parent()) {
-            // Moved to another parent: shown again there.
-            DropViewsUnder(oldParent);
-            if (control.Parent() &&
-                (control.Parent() == &form_ || views_.count(control.Parent()) != 0))
-                Reconcile(*control.Parent());
-        } else {
-            view.Pull();
-            auto count = childCounts_.find(&control);
-            if (count == childCounts_.end() || count->second != control.ControlCount())
-                Reconcile(control);
-        }
-    } else if (control.Parent() &&
-               (control.Parent() == &form_ || views_.count(control.Parent()) != 0)) {
-        // A control placed from inside its own constructor is not yet what
-        // it will be (its class is still TControl): it is shown once it is
-        // made, on its next change or on the next pass of the loop.
-        if (control.ClassName() != "TControl")
-            Reconcile(*control.Parent());
-        else
-            ScheduleReconcile();
-    }
+bool FormWindow::PostReconcile() { return ::PostMessageW(window_, WM_VIEW_RECONCILE, 0, 0); }
+
+std::unique_ptr<ControlWindow> FormWindow::MakeView(TControl& control, ControlWindow* parentView) {
+    return MakeControlWindow(control, parentView ? parentView->ChildHost(control) : window_, *this);
 }
 
-void FormWindow::ScheduleReconcile() {
-    if (reconcilePending_) return;
-    reconcilePending_ = ::PostMessageW(window_, WM_VIEW_RECONCILE, 0, 0) != FALSE;
-}
-
-void FormWindow::AddView(TControl& control) {
-    HWND host = window_;
-    if (TControl* parent = control.Parent(); parent && parent != &form_) {
-        auto it = views_.find(parent);
-        if (it == views_.end()) return;
-        host = it->second->ChildHost(control);
-    }
-    auto view = MakeControlWindow(control, host, *this);
-    ControlWindow& ref = *view;
-    views_[&control] = std::move(view);
-    ref.Pull();
-    Reconcile(control);
-}
-
-void FormWindow::ControlDestroying(const TControl* control) {
-    auto* c = const_cast<TControl*>(control);
-    if (dirty_.erase(c))
-        dirtyOrder_.erase(std::remove(dirtyOrder_.begin(), dirtyOrder_.end(), c),
-                          dirtyOrder_.end());
-    DropView(control);
-    Layout();
-}
-
-void FormWindow::DropView(const TControl* control) {
-    if (!views_.count(control)) return;
-    std::vector<const TControl*> below{control};
-    for (std::size_t i = 0; i < below.size(); ++i)
-        for (const auto& [c, v] : views_)
-            if (v->BoundParent() == below[i]) below.push_back(c);
-    // Children first, so a parent's window is not taken from under them.
-    for (auto it = below.rbegin(); it != below.rend(); ++it) {
-        views_.erase(*it);
-        childCounts_.erase(*it);
-    }
-}
-
-void FormWindow::DropViewsUnder(TControl* parent) {
-    // Views of controls that are no longer children of `parent` (freed or
-    // moved) go, with the views below them.  Their controls are not read:
-    // a freed control is known here only by its address.
-    std::vector<const TControl*> gone;
-    for (const auto& [control, view] : views_) {
-        if (view->BoundParent() != parent) continue;
-        bool present = false;
-        if (parent == &form_ || views_.count(parent)) {
-            const auto& children = parent->Controls();
-            present = std::find(children.begin(), children.end(), control) != children.end();
-        }
-        if (!present) gone.push_back(control);
-    }
-    for (const TControl* control : gone) DropView(control);
-}
-
-void FormWindow::Reconcile(TControl& parent) {
-    std::vector<const TControl*> stale;
-    for (const auto& [control, view] : views_)
-        if (view->BoundParent() == &parent) {
-            const auto& children = parent.Controls();
-            if (std::find(children.begin(), children.end(), control) == children.end())
-                stale.push_back(control);
-        }
-    if (!stale.empty()) DropViewsUnder(&parent);
-    childCounts_[&parent] = parent.ControlCount();
-    for (TControl* child : parent.Controls())
-        if (!views_.count(child)) AddView(*child);
-    Layout();
-}
+void FormWindow::ControlDestroying(const TControl* control) { Forget(control); }
 
 void FormWindow::PullForm() {
-    Applying applying(applying_);
+    Applying applying(*this);
     const std::wstring caption = Wide(form_.Caption());
     std::wstring shown(static_cast<std::size_t>(::GetWindowTextLengthW(window_)), L'\0');
     ::GetWindowTextW(window_, shown.data(), static_cast<int>(shown.size()) + 1);
@@ -393,17 +279,7 @@ LRESULT FormWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         if (wParam != FlushTimer) break;
         Flush();
         return 0;
-    case WM_VIEW_RECONCILE: {
-        reconcilePending_ = false;
-        std::vector<TControl*> pending{&form_};
-        while (!pending.empty()) {
-            TControl* c = pending.back();
-            pending.pop_back();
-            Reconcile(*c);
-            for (TControl* child : c->Controls()) pending.push_back(child);
-        }
-        return 0;
-    }
+    case WM_VIEW_RECONCILE: ReconcileAll(); return 0;
     case WM_VIEW_DESTROY_LATER: {
         const auto child = reinterpret_cast<HWND>(lParam);
         if (::IsWindow(child) && ::IsChild(window_, child)) ::DestroyWindow(child);

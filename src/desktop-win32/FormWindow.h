@@ -23,11 +23,8 @@
 
 #include <functional>
 #include <memory>
-#include <unordered_map>
-#include <unordered_set>
-#include <vector>
 
-#include "toolkit/Forms.h"
+#include "toolkit/FormViews.h"
 
 namespace vantor {
 class Win32Loop;
@@ -35,7 +32,7 @@ class Win32Loop;
 
 namespace vantor::win32view {
 
-class FormWindow final : public ControlHost {
+class FormWindow final : public ControlHost, public FormViews<ControlWindow> {
 public:
     // `owner`: the window dialogs stay above (the main form's), or null.
     FormWindow(TForm& form, Win32Loop& loop, HWND owner);
@@ -47,7 +44,6 @@ public:
     static FormWindow* FromHandle(HWND window);
     static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
-    TForm& Form() const { return form_; }
     HWND Handle() const { return window_; }
     static constexpr UINT FlushMs = 25;
     // Brings the window up to date with every change of the form so far.
@@ -77,15 +73,11 @@ public:
 
 private:
     LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
+    std::unique_ptr<ControlWindow> MakeView(TControl& control, ControlWindow* parentView) override;
+    void PullForm() override;
+    void Layout() override;
+    bool PostReconcile() override;
     void ModelChanged(TControl& control);
-    void Catch(TControl& control);
-    void PullForm();
-    void Reconcile(TControl& parent);
-    void AddView(TControl& control);
-    void ScheduleReconcile();
-    void DropViewsUnder(TControl* parent);
-    void DropView(const TControl* control);
-    void Layout();
     bool IsMainForm() const;
     bool Resizable() const;
     TButton* DefaultButton() const;
@@ -96,21 +88,14 @@ private:
     RECT OuterRect() const;
     void MenuHint(WORD id, UINT flags);
 
-    TForm& form_;
     Win32Loop& loop_;
     HWND window_ = nullptr;
     std::unique_ptr<MenuBinding> menus_;
-    std::unordered_map<const TControl*, std::unique_ptr<ControlWindow>> views_;
-    std::unordered_map<const TControl*, int> childCounts_;
     std::shared_ptr<char> token_ = std::make_shared<char>();
     int nextControlId_ = 1000; // above IDOK, IDCANCEL and the other dialog keys
-    bool applying_ = false;    // the window is being set from the model
     bool modal_ = false;
     bool inMenu_ = false;
-    bool reconcilePending_ = false;
     bool flushPending_ = false;
-    std::unordered_set<TControl*> dirty_;
-    std::vector<TControl*> dirtyOrder_;
     std::unique_ptr<ScopedLoopPump> pump_; // a menu open, the window moved or sized
 };
 

@@ -23,6 +23,7 @@
 #include "desktop/ItemListModel.h"
 #include "desktop/Pictures.h"
 #include "desktop/QtText.h"
+#include "toolkit/ScopedFlag.h"
 
 namespace vantor::desktop {
 
@@ -541,11 +542,7 @@ ControlView::~ControlView() {
 QWidget* ControlView::ChildHost(TControl&) { return widget_; }
 
 void ControlView::Pull() {
-    pulling_ = true;
-    struct Done {
-        bool& flag;
-        ~Done() { flag = false; }
-    } done{pulling_};
+    ScopedFlag pulling(pulling_);
     PullCommon();
     PullOwn();
 }

@@ -19,25 +19,8 @@
 
 namespace vantor::desktop {
 
-namespace {
-
-struct Applying {
-    bool& flag;
-    bool old;
-    explicit Applying(bool& f) : flag(f), old(f) { flag = true; }
-    ~Applying() { flag = old; }
-};
-
-TMainMenu* MainMenuOf(const TForm& form) {
-    for (std::size_t i = 0; i < form.ComponentCount(); ++i)
-        if (auto* menu = dynamic_cast<TMainMenu*>(form.Components(i))) return menu;
-    return nullptr;
-}
-
-} // namespace
-
 FormView::FormView(TForm& form, QtLoop& loop)
-    : QDialog(nullptr), form_(form), loop_(loop), client_(new QWidget(this)) {
+    : QDialog(nullptr), FormViews(form), loop_(loop), client_(new QWidget(this)) {
     setObjectName(QString::fromStdString(form.Name()));
     setWindowIcon(ProgramIcon());
     setSizeGripEnabled(false);
@@ -81,8 +64,8 @@ int FormView::MenuHeight() const { return menuBar_ ? menuBar_->sizeHint().height
 
 QWidget* FormView::WidgetOf(const TControl& control) const {
     if (&control == &form_) return client_;
-    auto it = views_.find(&control);
-    return it == views_.end() ? nullptr : it->second->Widget();
+    ControlView* view = Find(&control);
+    return view ? view->Widget() : nullptr;
 }
 
 void FormView::UserAction(const std::function<void()>& action) {
@@ -91,16 +74,13 @@ void FormView::UserAction(const std::function<void()>& action) {
 }
 
 void FormView::ModelChanged(TControl& control) {
-    if (dirty_.insert(&control).second) dirtyOrder_.push_back(&control);
+    Changed(control);
     if (!flushTimer_.isActive()) flushTimer_.start();
 }
 
 void FormView::Flush() {
     flushTimer_.stop();
-    std::vector<TControl*> order;
-    order.swap(dirtyOrder_);
-    dirty_.clear();
-    for (TControl* control : order) Catch(*control);
+    CatchUp();
     CheckModalEnd();
 }
 
@@ -108,124 +88,26 @@ void FormView::CheckModalEnd() {
     if (modal_ && form_.ModalResult() != mrNone && isVisible()) done(form_.ModalResult());
 }
 
-void FormView::Catch(TControl& control) {
-    if (&control == &form_) {
-        PullForm();
-        Reconcile(form_);
-    } else if (auto it = views_.find(&control); it != views_.end()) {
-        ControlView& view = *it->second;
-        if (TControl* oldParent = view.BoundParent(); oldParent != control.Parent()) {
-            // Moved to another parent: shown again there.
-            DropViewsUnder(oldParent);
-            if (control.Parent() &&
-                (control.Parent() == &form_ || views_.count(control.Parent()) != 0))
-                Reconcile(*control.Parent());
-        } else {
-            view.Pull();
-            auto count = childCounts_.find(&control);
-            if (count == childCounts_.end() || count->second != control.ControlCount())
-                Reconcile(control);
-            if (view.DockedAtBottom()) Layout();
-        }
-    } else if (control.Parent() &&
-               (control.Parent() == &form_ || views_.count(control.Parent()) != 0)) {
-        // A control placed from inside its own constructor is not yet what
-        // it will be (its class is still TControl): it is shown once it is
-        // made, on its next change or on the next pass of the loop.
-        if (control.ClassName() != "TControl")
-            Reconcile(*control.Parent());
-        else
-            ScheduleReconcile();
-    }
+void FormView::ControlDestroying(const TControl* control) { Forget(control); }
+
+std::unique_ptr<ControlView> FormView::MakeView(TControl& control, ControlView* parentView) {
+    return MakeControlView(control, parentView ? parentView->ChildHost(control) : client_, *this);
 }
 
-void FormView::ScheduleReconcile() {
-    if (reconcilePending_) return;
-    reconcilePending_ = true;
+bool FormView::PostReconcile() {
     std::weak_ptr<char> weak = token_;
     QTimer::singleShot(0, this, [this, weak] {
-        if (!weak.lock()) return;
-        reconcilePending_ = false;
-        std::vector<TControl*> pending{&form_};
-        while (!pending.empty()) {
-            TControl* c = pending.back();
-            pending.pop_back();
-            Reconcile(*c);
-            for (TControl* child : c->Controls()) pending.push_back(child);
-        }
+        if (weak.lock()) ReconcileAll();
     });
+    return true;
 }
 
-void FormView::AddView(TControl& control) {
-    QWidget* host = client_;
-    if (TControl* parent = control.Parent(); parent && parent != &form_) {
-        auto it = views_.find(parent);
-        if (it == views_.end()) return;
-        host = it->second->ChildHost(control);
-    }
-    auto view = MakeControlView(control, host, *this);
-    ControlView& ref = *view;
-    views_[&control] = std::move(view);
-    ref.Pull();
-    Reconcile(control);
-}
-
-void FormView::ControlDestroying(const TControl* control) {
-    auto* c = const_cast<TControl*>(control);
-    if (dirty_.erase(c))
-        dirtyOrder_.erase(std::remove(dirtyOrder_.begin(), dirtyOrder_.end(), c),
-                          dirtyOrder_.end());
-    DropView(control);
-    Layout();
-}
-
-void FormView::DropView(const TControl* control) {
-    if (!views_.count(control)) return;
-    std::vector<const TControl*> below{control};
-    for (std::size_t i = 0; i < below.size(); ++i)
-        for (const auto& [c, v] : views_)
-            if (v->BoundParent() == below[i]) below.push_back(c);
-    // Children first, so a parent's widget is not deleted under them.
-    for (auto it = below.rbegin(); it != below.rend(); ++it) {
-        views_.erase(*it);
-        childCounts_.erase(*it);
-    }
-}
-
-void FormView::DropViewsUnder(TControl* parent) {
-    // Views of controls that are no longer children of `parent` (freed or
-    // moved) go, with the views below them.  Their controls are not read:
-    // a freed control is known here only by its address.
-    std::vector<const TControl*> gone;
-    for (const auto& [control, view] : views_) {
-        if (view->BoundParent() != parent) continue;
-        bool present = false;
-        if (parent == &form_ || views_.count(parent)) {
-            const auto& children = parent->Controls();
-            present = std::find(children.begin(), children.end(), control) != children.end();
-        }
-        if (!present) gone.push_back(control);
-    }
-    for (const TControl* control : gone) DropView(control);
-}
-
-void FormView::Reconcile(TControl& parent) {
-    std::vector<const TControl*> stale;
-    for (const auto& [control, view] : views_)
-        if (view->BoundParent() == &parent) {
-            const auto& children = parent.Controls();
-            if (std::find(children.begin(), children.end(), control) == children.end())
-                stale.push_back(control);
-        }
-    if (!stale.empty()) DropViewsUnder(&parent);
-    childCounts_[&parent] = parent.ControlCount();
-    for (TControl* child : parent.Controls())
-        if (!views_.count(child)) AddView(*child);
-    Layout();
+void FormView::Pulled(ControlView& view) {
+    if (view.DockedAtBottom()) Layout();
 }
 
 void FormView::PullForm() {
-    Applying applying(applying_);
+    Applying applying(*this);
     setWindowTitle(ToQt(form_.Caption()));
     setEnabled(form_.Enabled());
     const unsigned icons = form_.BorderIcons() | (IsMainForm() ? 0x100u : 0u);

@@ -20,11 +20,9 @@
 
 #include <functional>
 #include <memory>
-#include <unordered_map>
-#include <unordered_set>
 
 #include "desktop/ControlViews.h"
-#include "toolkit/Forms.h"
+#include "toolkit/FormViews.h"
 
 class QMenuBar;
 
@@ -33,12 +31,11 @@ namespace vantor::desktop {
 class MenuView;
 class QtLoop;
 
-class FormView final : public QDialog, public ControlHost {
+class FormView final : public QDialog, public ControlHost, public FormViews<ControlView> {
 public:
     FormView(TForm& form, QtLoop& loop);
     ~FormView() override;
 
-    TForm& Form() const { return form_; }
     static constexpr int FlushMs = 25;
     // Brings the window up to date with every change of the form so far.
     void Flush();
@@ -66,34 +63,24 @@ protected:
     bool event(QEvent* event) override;
 
 private:
+    std::unique_ptr<ControlView> MakeView(TControl& control, ControlView* parentView) override;
+    void PullForm() override;
+    void Layout() override;
+    bool PostReconcile() override;
+    void Pulled(ControlView& view) override;
     void ModelChanged(TControl& control);
-    void Catch(TControl& control);
-    void PullForm();
-    void Reconcile(TControl& parent);
-    void AddView(TControl& control);
-    void ScheduleReconcile();
-    void DropViewsUnder(TControl* parent);
-    void DropView(const TControl* control);
-    void Layout();
     void CheckModalEnd();
     bool IsMainForm() const;
     bool Resizable() const;
     TButton* CancelButton() const;
     int MenuHeight() const;
 
-    TForm& form_;
     QtLoop& loop_;
     QWidget* client_;
     QMenuBar* menuBar_ = nullptr;
     std::unique_ptr<MenuView> menus_;
-    std::unordered_map<const TControl*, std::unique_ptr<ControlView>> views_;
-    std::unordered_map<const TControl*, int> childCounts_;
     std::shared_ptr<char> token_ = std::make_shared<char>();
-    bool applying_ = false; // the window is being set from the model
     bool modal_ = false;
-    bool reconcilePending_ = false;
-    std::unordered_set<TControl*> dirty_;
-    std::vector<TControl*> dirtyOrder_;
     QTimer flushTimer_;
     unsigned flagsFor_ = ~0u;
 };

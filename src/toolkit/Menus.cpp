@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "toolkit/Desktop.h"
+#include "toolkit/Forms.h"
 
 namespace vantor {
 
@@ -133,6 +134,12 @@ void TPopupMenu::Popup(int x, int y) {
         handler(this);
     }
     desktop_.PopupMenu(*this, x, y);
+}
+
+TMainMenu* MainMenuOf(const TForm& form) {
+    for (std::size_t i = 0; i < form.ComponentCount(); ++i)
+        if (auto* menu = dynamic_cast<TMainMenu*>(form.Components(i))) return menu;
+    return nullptr;
 }
 
 } // namespace vantor

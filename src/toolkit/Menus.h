@@ -14,6 +14,7 @@
 namespace vantor {
 
 class Desktop;
+class TForm;
 
 class TMenuItem : public TComponent {
 public:
@@ -83,6 +84,9 @@ public:
 private:
     TMenuItem items_;
 };
+
+// The form's main menu, null when it has none.
+TMainMenu* MainMenuOf(const TForm& form);
 
 class TPopupMenu : public TComponent {
 public:
