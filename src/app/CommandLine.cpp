@@ -1,5 +1,10 @@
 #include "app/CommandLine.h"
 
+#include <algorithm>
+#include <filesystem>
+
+#include "toolkit/FilePath.h"
+
 namespace vantor {
 
 CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
@@ -36,6 +41,24 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
         }
     }
     return cl;
+}
+
+HomeChoice HomeFromArgument(const std::string& homeArgument) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path given = FilePath(homeArgument);
+    if (!fs::is_directory(given, ec)) return {{}, "--home " + homeArgument + ": not a folder"};
+    fs::path folder = fs::absolute(given, ec).lexically_normal();
+    if (!folder.has_filename() && folder != folder.root_path()) folder = folder.parent_path();
+    return {FilePathText(folder), {}};
+}
+
+std::vector<std::string> DistinctFolders(const std::vector<std::string>& candidates) {
+    std::vector<std::string> folders;
+    for (const std::string& folder : candidates)
+        if (!folder.empty() && std::find(folders.begin(), folders.end(), folder) == folders.end())
+            folders.push_back(folder);
+    return folders;
 }
 
 } // namespace vantor

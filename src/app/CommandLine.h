@@ -22,4 +22,18 @@ struct CommandLine {
 // `arguments` holds the program's name first, as argv does.
 CommandLine ParseCommandLine(const std::vector<std::string>& arguments);
 
+// The gateway's folder as chosen at start, or why none could be.
+struct HomeChoice {
+    std::string folder;
+    std::string error;
+};
+
+// The folder `--home DIR` names: absolute, without a trailing separator
+// ("dir/" and "dir/." name the folder itself), or an error when it is none.
+HomeChoice HomeFromArgument(const std::string& homeArgument);
+
+// The folders in their order, each once, empty ones left out: where the
+// language files are looked for.
+std::vector<std::string> DistinctFolders(const std::vector<std::string>& candidates);
+
 } // namespace vantor

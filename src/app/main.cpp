@@ -62,22 +62,10 @@ const char* const Usage =
 // The gateway's folder: --home, else the folder of the executable, unless
 // that is an installed program's folder (with the data folder beside it) or
 // one this user cannot write; then the user's own data folder.
-struct HomeChoice {
-    std::string folder;
-    std::string error;
-};
-
-HomeChoice ChooseHome(const std::string& homeArgument, const std::string& exeDir) {
+vantor::HomeChoice ChooseHome(const std::string& homeArgument, const std::string& exeDir) {
+    if (!homeArgument.empty()) return vantor::HomeFromArgument(homeArgument);
     namespace fs = std::filesystem;
     std::error_code ec;
-    if (!homeArgument.empty()) {
-        if (!fs::is_directory(homeArgument, ec))
-            return {{}, "--home " + homeArgument + ": not a folder"};
-        fs::path folder = fs::absolute(homeArgument).lexically_normal();
-        // "dir/" and "dir/." name the folder itself.
-        if (!folder.has_filename() && folder != folder.root_path()) folder = folder.parent_path();
-        return {folder.string(), {}};
-    }
     const bool installed =
         !exeDir.empty() && fs::is_directory(fs::path(exeDir) / VANTOR_DATA_DIR_FROM_BIN, ec);
     if (!exeDir.empty() && !installed && vantor::FolderWritable(exeDir)) return {exeDir, {}};
@@ -95,17 +83,12 @@ HomeChoice ChooseHome(const std::string& homeArgument, const std::string& exeDir
 // The language files: the gateway's folder, beside the executable (a build
 // tree), the data folder of this installation, the configured data folder.
 std::vector<std::string> LanguageFolders(const std::string& home, const std::string& exeDir) {
-    std::vector<std::string> folders{home};
-    auto add = [&folders](const std::string& folder) {
-        if (!folder.empty() && std::find(folders.begin(), folders.end(), folder) == folders.end())
-            folders.push_back(folder);
-    };
-    if (!exeDir.empty()) {
-        add(exeDir);
-        add((std::filesystem::path(exeDir) / VANTOR_DATA_DIR_FROM_BIN).lexically_normal().string());
-    }
-    add(VANTOR_DATA_DIR);
-    return folders;
+    const std::string dataBesideProgram =
+        exeDir.empty() ? std::string()
+                       : (std::filesystem::path(exeDir) / VANTOR_DATA_DIR_FROM_BIN)
+                             .lexically_normal()
+                             .string();
+    return vantor::DistinctFolders({home, exeDir, dataBesideProgram, VANTOR_DATA_DIR});
 }
 
 // Where the desktop view's module lies: beside the program in a build tree,

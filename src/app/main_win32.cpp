@@ -69,23 +69,12 @@ const char* const Usage =
 
 // The gateway's folder: --home, else ChooseWindowsHome (beside the program,
 // or ProgramData when the program's folder cannot be written).
-struct HomeChoice {
-    std::string folder;
-    std::string error;
-};
-
 HomeChoice ChooseHome(const std::string& homeArgument, const std::string& exeDir) {
     if (homeArgument.empty()) {
         const WindowsHome home = ChooseWindowsHome(exeDir);
         return {home.folder, home.error};
     }
-    std::error_code ec;
-    const fs::path given = FilePath(homeArgument);
-    if (!fs::is_directory(given, ec)) return {{}, "--home " + homeArgument + ": not a folder"};
-    fs::path folder = fs::absolute(given, ec).lexically_normal();
-    // "dir\" and "dir\." name the folder itself.
-    if (!folder.has_filename() && folder != folder.root_path()) folder = folder.parent_path();
-    return {FilePathText(folder), {}};
+    return HomeFromArgument(homeArgument);
 }
 
 // The console's stop requests: Ctrl+C, Ctrl+Break, closing the console, the
@@ -186,16 +175,13 @@ int main() {
     env.arguments = cl.arguments;
     env.commandLine = cl.raw;
     env.programPath = FilePathText(FilePath(home.folder) / "vantor.exe");
-    env.languageFolders = {home.folder};
-    if (!exeDir.empty() && exeDir != home.folder) env.languageFolders.push_back(exeDir);
     // The installer puts the language files and the help into the data
     // folder: a start that chose another home (an administrator may write
     // the program's folder) finds them there still.
-    const std::string installed = ProgramDataFolder("TarvoVantor");
+    std::string installed = ProgramDataFolder("TarvoVantor");
     std::error_code ec;
-    if (!installed.empty() && installed != home.folder && installed != exeDir &&
-        fs::is_directory(FilePath(installed), ec))
-        env.languageFolders.push_back(installed);
+    if (!installed.empty() && !fs::is_directory(FilePath(installed), ec)) installed.clear();
+    env.languageFolders = DistinctFolders({home.folder, exeDir, installed});
     env.gatewayFolder = home.folder;
     env.logMirror = [](const std::string& line) { std::cout << Utf8FromCp1250(line) << std::endl; };
     // The services dialog installs the program as it runs now.  A gateway
