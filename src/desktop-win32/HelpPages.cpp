@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include "toolkit/FilePath.h"
+#include "toolkit/HelpPages.h"
 
 namespace vantor::win32view {
 
@@ -36,44 +36,12 @@ std::optional<HelpPage> FindHelpPage(unsigned command, unsigned long data,
                                      const std::string& helpFile,
                                      const std::vector<std::string>& folders,
                                      const std::string& language) {
-    const std::filesystem::path named = FilePath(helpFile);
-    const std::wstring base = named.stem().wstring();
-    if (base.empty()) return std::nullopt;
-    std::vector<std::wstring> candidates;
-    for (const std::string& lang : {language, std::string("Eng")})
-        if (!lang.empty()) candidates.push_back(base + L"." + FilePath(lang).wstring() + L".html");
-    std::optional<std::filesystem::path> found;
-    std::error_code ec;
-    for (const std::string& folder : folders) {
-        const std::filesystem::path dir = FilePath(folder);
-        for (const std::wstring& name : candidates)
-            if (std::filesystem::is_regular_file(dir / name, ec)) {
-                found = dir / name;
-                break;
-            }
-        if (!found) {
-            // Any language's page rather than none.
-            std::vector<std::filesystem::path> any;
-            for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
-                const std::wstring name = entry.path().filename().wstring();
-                if (name.size() > base.size() + 6 &&
-                    name.compare(0, base.size() + 1, base + L".") == 0 &&
-                    name.compare(name.size() - 5, 5, L".html") == 0)
-                    any.push_back(entry.path());
-            }
-            std::sort(any.begin(), any.end());
-            if (!any.empty()) found = any.front();
-        }
-        if (found) break;
-    }
+    const std::optional<std::filesystem::path> found =
+        vantor::FindHelpPage(helpFile, folders, language);
     if (!found) return std::nullopt;
     HelpPage page{*found, FileUrl(*found)};
-    if (command == HELP_CONTEXT)
-        page.url += "#context-" + std::to_string(data);
-    else if (command == HELP_HELPONHELP)
-        page.url += "#help-on-help";
-    else if (command == HELP_PARTIALKEY)
-        page.url += "#index";
+    if (const std::string anchor = HelpAnchor(command, data); !anchor.empty())
+        page.url += "#" + anchor;
     return page;
 }
 

@@ -1,7 +1,6 @@
 #pragma once
-// The help as HTML pages, one per language ("VANTOR.HLP" is VANTOR.Cz.html,
-// VANTOR.Eng.html, ...), opened in the browser: WinHelp, which the help
-// commands were made for, is no longer part of Windows.
+// The help pages as the browser opens them on Windows: a file: URL of the
+// page toolkit/HelpPages finds, with its anchor, and the browser to open it.
 #include "desktop-win32/Win32Ui.h"
 
 #include <filesystem>
@@ -16,12 +15,7 @@ struct HelpPage {
     std::string url; // file:///C:/...#anchor
 };
 
-// The page and anchor a help command opens: "VANTOR.HLP" in language "Cz"
-// is "VANTOR.Cz.html" in the first folder that has it (English, then any
-// language, when that language has none); HELP_CONTEXT n is "#context-n",
-// HELP_HELPONHELP "#help-on-help", HELP_PARTIALKEY "#index".  None when no
-// folder has a help page.  Folders and names are the gateway's texts
-// (Windows-1250).
+// The page and anchor a help command opens (toolkit/HelpPages), as a URL.
 std::optional<HelpPage> FindHelpPage(unsigned command, unsigned long data,
                                      const std::string& helpFile,
                                      const std::vector<std::string>& folders,

@@ -19,6 +19,7 @@
 #include "desktop/QtLoop.h"
 #include "desktop/QtText.h"
 #include "toolkit/Forms.h"
+#include "toolkit/HelpPages.h"
 #include "toolkit/Menus.h"
 #include "toolkit/Strings.h"
 
@@ -69,33 +70,11 @@ QString PlainText(std::string_view text) { return ToQt(text).replace("\r\n", "\n
 
 std::string HelpUrl(unsigned command, unsigned long data, const std::string& helpFile,
                     const std::vector<std::string>& folders, const std::string& language) {
-    const QString base = QFileInfo(QString::fromStdString(helpFile)).completeBaseName();
-    if (base.isEmpty()) return {};
-    QStringList candidates;
-    for (const QString& lang : {QString::fromStdString(language), QStringLiteral("Eng")})
-        if (!lang.isEmpty()) candidates << base + "." + lang + ".html";
-    QString found;
-    for (const std::string& folder : folders) {
-        const QDir dir(QString::fromStdString(folder));
-        for (const QString& name : candidates)
-            if (QFileInfo(dir.filePath(name)).isFile()) {
-                found = dir.absoluteFilePath(name);
-                break;
-            }
-        if (found.isEmpty()) {
-            const QStringList any = dir.entryList({base + ".*.html"}, QDir::Files, QDir::Name);
-            if (!any.isEmpty()) found = dir.absoluteFilePath(any.front());
-        }
-        if (!found.isEmpty()) break;
-    }
-    if (found.isEmpty()) return {};
-    QUrl url = QUrl::fromLocalFile(found);
-    if (command == HELP_CONTEXT)
-        url.setFragment(QString("context-%1").arg(data));
-    else if (command == HELP_HELPONHELP)
-        url.setFragment("help-on-help");
-    else if (command == HELP_PARTIALKEY)
-        url.setFragment("index");
+    const std::optional<std::filesystem::path> found = FindHelpPage(helpFile, folders, language);
+    if (!found) return {};
+    QUrl url = QUrl::fromLocalFile(QString::fromStdString(found->string()));
+    if (const std::string anchor = HelpAnchor(command, data); !anchor.empty())
+        url.setFragment(QString::fromStdString(anchor));
     return url.toString().toStdString();
 }
 
